@@ -1,0 +1,79 @@
+#include "discovery/dvMatch.h"
+
+#include <QCache>
+#include <QRegularExpression>
+
+TdvMatchBase* gMatch = nullptr;
+
+namespace {
+
+// Compiled expressions are kept per thread: the walk tests every candidate with the same two patterns.
+const QRegularExpression& compiled(const QString& pattern, int options)
+{
+    thread_local QCache<QString, QRegularExpression> cache(64);
+    const QString key = QString::number(options) + QLatin1Char(':') + pattern;
+    if (QRegularExpression* hit = cache.object(key))
+        return *hit;
+    QRegularExpression::PatternOptions qtOptions = QRegularExpression::NoPatternOption;
+    if (options & Regex::IgnoreCase)
+        qtOptions |= QRegularExpression::CaseInsensitiveOption;
+    if (options & Regex::MultiLine)
+        qtOptions |= QRegularExpression::MultilineOption;
+    auto* regex = new QRegularExpression(pattern, qtOptions);
+    if (!regex->isValid()) {
+        const QString message = regex->errorString();
+        delete regex;
+        throw ERegexException(message);
+    }
+    cache.insert(key, regex);
+    return *cache.object(key);
+}
+
+} // namespace
+
+bool Regex::IsMatch(const QString& pattern, int options, const QString& input)
+{
+    return compiled(pattern, options).match(input).hasMatch();
+}
+
+QString Regex::Replace(const QString& pattern, const QString& input, const QString& replacement)
+{
+    const QRegularExpressionMatch match = compiled(pattern, 0).match(input);
+    if (!match.hasMatch())
+        return input;
+    QString result = input;
+    result.replace(match.capturedStart(), match.capturedLength(), replacement);
+    return result;
+}
+
+QString MaskToRegex(const QString& mask)
+{
+    static const char* const steps[][2] = {
+        {".", "\\."}, {"*", ".*"}, {"?", ".?"},  {"+", "\\+"}, {"^", "\\^"}, {"$", "\\$"},
+        {"(", "\\("}, {")", "\\)"}, {"[", "\\["}, {"]", "\\]"}, {"{", "\\{"}, {"}", "\\}"},
+    };
+    QString result = mask;
+    for (const auto& step : steps)
+        result.replace(QLatin1String(step[0]), QLatin1String(step[1]));
+    return result + QLatin1Char('$');
+}
+
+bool TdvMatch::IsMatch(const QString& path, const QString& pattern)
+{
+    try {
+        return Regex::IsMatch(pattern, Regex::IgnoreCase, path);
+    } catch (...) {
+        return true;
+    }
+}
+
+bool sourceMatches(const QString& path, const QString& mask, const QString& regExt)
+{
+    if (!gMatch)
+        return true;
+    if (!gMatch->IsMatch(path, MaskToRegex(mask)))
+        return false;
+    if (!regExt.isEmpty())
+        return gMatch->IsMatch(path, regExt);
+    return true;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "project/dvError.h"
+#include <QString>
+
+// The regular-expression engine: case-insensitive search anywhere in the input, first-match replace.
+class ERegexException : public TdvError
+{
+public:
+    using TdvError::TdvError;
+};
+
+class Regex
+{
+public:
+    enum Option { IgnoreCase = 1, MultiLine = 2 };
+    static bool IsMatch(const QString& pattern, int options, const QString& input);
+    static QString Replace(const QString& pattern, const QString& input, const QString& replacement);
+};
+
+// A file-name pattern ("*.ppt?") as a regular expression (".*\.ppt.?$").
+QString MaskToRegex(const QString& mask);
+
+class TdvMatchBase
+{
+public:
+    virtual ~TdvMatchBase() = default;
+    virtual bool IsMatch(const QString& path, const QString& pattern) { (void)path; (void)pattern; return true; }
+};
+
+// Tests a regular expression anywhere in a path, letter case ignored; a failed test lets the path pass.
+class TdvMatch : public TdvMatchBase
+{
+public:
+    bool IsMatch(const QString& path, const QString& pattern) override;
+};
+
+// The source test: the path must match the mask's expression and, when set, the user's RegExt.
+bool sourceMatches(const QString& path, const QString& mask, const QString& regExt);
+
+extern TdvMatchBase* gMatch;

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "engine/dvBatch.h"
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+class TdvConvertor;
+using TdvEvent = std::function<void()>;
+
+// A converter class: the engine constructs the product's converter through it, then calls the virtual Create.
+class TdvConvertorClass
+{
+public:
+    virtual ~TdvConvertorClass() = default;
+    virtual TdvConvertor* NewInstance() const = 0;
+};
+
+template <class T> class TdvConvertorClassOf : public TdvConvertorClass
+{
+public:
+    TdvConvertor* NewInstance() const override { return new T(); }
+};
+
+// The worker loop: takes items from a batch until none is left or it is asked to stop.
+class TdvWorkBase
+{
+public:
+    virtual ~TdvWorkBase();
+
+    virtual void ProcessItem() {}
+    virtual void Create(TdvBatch* batch, int count, TdvItemProc callback, void* context);
+
+    void Start();
+    void Terminate() { FTerminated = true; }
+    bool Terminated() const { return FTerminated; }
+    bool Ended() const { return FEnded; }
+    void WaitFor();
+
+    TdvBatch* FBatch = nullptr;
+    TdvNode* FItem = nullptr;
+
+protected:
+    void Execute();
+    // The last steps of the thread body, after the loop (session end, finish event, live count).
+    virtual void ThreadEnded() {}
+
+private:
+    void run();
+
+    std::atomic<bool> FTerminated{false};
+    std::atomic<bool> FEnded{false};
+    std::thread FThread;
+};
+
+// The converter base: the chain of workers of one run, target paths and the source rules.
+class TdvConvertor : public TdvWorkBase
+{
+public:
+    ~TdvConvertor() override;
+
+    static TdvConvertor* CreateChain(TdvBatch* batch, const QString& target, TdvItemProc callback, void* context,
+                                     const TdvConvertorClass* cls = nullptr);
+    void Create(TdvBatch* batch, int count, TdvItemProc callback, void* context) override;
+    void ProcessItem() override;
+    void StartChain();
+    void StopChain();
+    // Waits until every converter of the chain has ended (serving nothing: see WaitChainFor in the window).
+    void WaitChain();
+    bool ChainEnded() const;
+
+    void SetOnFinish(const TdvEvent& event);
+    const TdvEvent& OnFinish() const { return FOnFinish; }
+
+    virtual void Convert(TdvBatch* batch, TdvNode* item) { (void)batch; (void)item; }
+    virtual QString AdjustTargetName(const QString& path) { return path; }
+    virtual QString GetApplicationPath() { return QString(); }
+    virtual bool HasMacros() { return true; }
+    // Ends the converter's office session on its own thread; the product overrides it.
+    virtual void EndSession() {}
+
+    QString BuildTargetPath(TdvBatch* batch, TdvNode* item);
+    void AfterConvert(TdvBatch* batch, TdvNode* item, const QString& target);
+    static void DeleteTarget(const QString& path);
+
+    // The printer route's store operations.
+    void SetPdfPrinterTarget(const QString& target);
+    QString PdfPrinterName();
+
+    TdvItemProc FOnDone = nullptr;
+    void* FOnDoneContext = nullptr;
+    std::unique_ptr<TdvConvertor> FNext;
+    int FCount = 1;
+    const TdvConvertorClass* FClass = nullptr;
+
+protected:
+    void ThreadEnded() override;
+
+private:
+    TdvEvent FOnFinish;
+};
+
+// Converters of console runs that have not yet ended; changed under the batch lock.
+extern std::atomic<int> LiveConverters;
+
+// The most workers a run starts: four per core.
+int maxThreadsCount();
+
+// Runs fn on the GUI thread and waits for it; runs it at once when there is no GUI or this is the GUI thread.
+void runOnGuiThread(const std::function<void()>& fn);

@@ -1,0 +1,135 @@
+#pragma once
+
+#include <QChar>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <mutex>
+
+class TdvConvertorClass;
+class TdvPropList;
+
+enum class TdvOverwrite { Overwrite, Skip, Rename };
+
+// The batch project: every setting of a run as ordered "name=value" lines, the product identity and the
+// project-file bookkeeping. Readers on worker threads go through the getters, which take the option lock,
+// so the GUI thread may replace the list while a run reads it.
+class TdvProject
+{
+public:
+    TdvProject();
+    ~TdvProject();
+    TdvProject(const TdvProject&) = delete;
+    TdvProject& operator=(const TdvProject&) = delete;
+
+    // Option access.
+    QString GetOption(const QString& name) const;
+    void SetOption(const QString& name, const QString& value);
+    QString OptionsText() const;          // every line ended by CR LF
+    void SetOptionsText(const QString& text); // split at CR LF, CR or LF
+    QStringList OptionLines() const;
+    void SetOptionLines(const QStringList& lines);
+
+    // Value readings shared by every getter.
+    static bool ReadBool(const QString& value, bool def);
+    static int ReadInt(const QString& value, int def);
+    static bool TryReadInt(const QString& value, int& number);
+    bool BoolOption(const QString& name, bool def) const { return ReadBool(GetOption(name), def); }
+    int IntOption(const QString& name, int def) const { return ReadInt(GetOption(name), def); }
+
+    // Typed getters, one per option.
+    int Daemon() const { return IntOption(QStringLiteral("Daemon"), 0); }
+    bool DeleteSource() const { return BoolOption(QStringLiteral("DeleteSource"), false); }
+    TdvOverwrite IsOverwrite() const;
+    bool KeepFileTime() const { return BoolOption(QStringLiteral("KeepFileTime"), false); }
+    bool KeepTargetSubdirs() const { return BoolOption(QStringLiteral("KeepTargetSubdirs"), true); }
+    QString LogFile() const { return GetOption(QStringLiteral("LogFile")); }
+    bool MacroEnabled() const { return BoolOption(QStringLiteral("MacroEnabled"), false); }
+    bool MultiInstance() const { return BoolOption(QStringLiteral("MultiInstance"), false); }
+    bool Notes() const { return BoolOption(QStringLiteral("Notes"), false); }
+    QString PDFWriter() const { return GetOption(QStringLiteral("PDFWriter")); }
+    bool PureConsole() const { return BoolOption(QStringLiteral("PureConsole"), false); }
+    bool ReadOnly() const { return BoolOption(QStringLiteral("ReadOnly"), false); }
+    QString RegExt() const { return GetOption(QStringLiteral("RegExt")); }
+    QString RenameSource() const { return GetOption(QStringLiteral("RenameSource")); }
+    bool RunAndClose() const;
+    bool SkipHidden() const { return BoolOption(QStringLiteral("SkipHidden"), false); }
+    QString Source() const { return GetOption(QStringLiteral("Source")); }
+    bool Subdir() const { return BoolOption(QStringLiteral("Subdir"), false); }
+    QString Target() const;
+    int ThreadsCount() const { return IntOption(QStringLiteral("ThreadsCount"), 1); }
+    // Office supervision: seconds an item may take (0 = no limit) and items per office process (0 = never restart).
+    int Timeout() const { return IntOption(QStringLiteral("Timeout"), 300); }
+    int OfficeRestart() const { return IntOption(QStringLiteral("OfficeRestart"), 200); }
+
+    // Control binding.
+    void BindControl(QObject* control);
+    void ApplyOptions();
+    void CollectOptions();
+    QList<QPointer<QObject>> BoundControls;
+
+    // Project file and command line.
+    void ParseCommandLine();
+    void OpenStartupProject();
+    void OpenProject(bool showDialog);
+    void NewProject();
+    void StoreOptions(bool writeFile);
+    void Save();
+    void SaveAs();
+    bool IsProjectFile(const QString& name) const;
+    void AddRecent(const QString& name);
+    QString DefaultProject() const;
+    QString RecentFileName() const;
+    void ReadRecent();
+    void WriteRecent() const;
+
+    // Identity and bookkeeping.
+    const TdvConvertorClass* ConvertorClass = nullptr;
+    bool TargetFollowsSource = true;
+    bool DefaultOverwrite = true;
+    QString ProjectExt;
+    QString ProjectFilter;
+    QString ProjectFile;
+    QStringList RecentProjects;
+    QString CmdOptions;
+    QString ShortName;
+    QChar PathDelim = QLatin1Char('/');
+    QString Title;
+    QString SourceFilter;
+    QString SourcePattern;
+    QString TargetExt;
+    QString TargetExt2;
+    QString TargetExt3;
+    QString Version;
+
+private:
+    int findLine(const QString& name) const;
+    TdvPropList* propList(QObject* control);
+    static QString bindKey(QObject* control);
+    static QString bindProperty(QObject* control);
+
+    mutable std::recursive_mutex FLock;
+    QStringList FOptions;
+    QHash<QObject*, TdvPropList*> FPropLists;
+};
+
+// Reads and writes a control property by name as text.
+class TdvPropList
+{
+public:
+    explicit TdvPropList(QObject* control) : Control(control) {}
+    bool GetText(const QString& propertyName, QString& text) const;
+    void SetText(const QString& propertyName, const QString& text);
+    QPointer<QObject> Control;
+};
+
+// Folder part of a path: up to and including the last "/"; empty when there is none.
+QString extractFilePath(const QString& path);
+// File-name part of a path: everything after the last "/".
+QString extractFileName(const QString& path);
+// Does the text name a web address rather than a local path?
+bool isWebAddress(const QString& text);
+
+extern TdvProject* gProject;

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+// The open, save and folder dialogs. The core has no widgets: the window installs the real dialogs, tests
+// install answers given in advance, and without either every dialog reports cancel.
+class TdvDialogs
+{
+public:
+    virtual ~TdvDialogs() = default;
+    virtual bool OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect) = 0;
+    virtual bool SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName) = 0;
+    virtual QString BrowseForFolder(const QString& folder) = 0;
+};
+
+// A dialog provider whose answers are set in advance: each call takes the next answer of its kind, and a
+// call with no answer left cancels. The last call's arguments are kept for checks.
+class TdvScriptedDialogs : public TdvDialogs
+{
+public:
+    bool OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect) override;
+    bool SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName) override;
+    QString BrowseForFolder(const QString& folder) override;
+
+    void setNextFileName(const QString& answer) { FileAnswers.append(answer); }
+    void setNextFolder(const QString& answer) { FolderAnswers.append(answer); }
+    QStringList FileAnswers;   // an empty text cancels
+    QStringList FolderAnswers; // an empty text cancels
+    QString LastFilter, LastFileName, LastDefaultExt, LastFolder;
+    bool LastMultiSelect = false;
+    int Calls = 0;
+};
+
+// Application utilities: where the program is and what its first argument was.
+class TdvApp
+{
+public:
+    TdvApp(int argc = 0, char** argv = nullptr);
+
+    QString ProgramPath;
+    QString FirstParam;
+
+    bool OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect);
+    bool SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName);
+    QString BrowseForFolder(const QString& folder);
+
+    std::unique_ptr<TdvDialogs> Dialogs;
+};
+
+// The running program's full path, read from /proc/self/exe.
+QString currentProgramPath();
+// The program path with its extension replaced by ext ("vellum" gives "vellum" + ext).
+QString changeFileExt(const QString& path, const QString& ext);
+
+extern TdvApp* gApp;

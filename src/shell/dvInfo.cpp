@@ -1,0 +1,229 @@
+#include "shell/dvInfo.h"
+
+#include "discovery/dvFileUtils.h"
+#include "project/dvError.h"
+#include "project/dvProject.h"
+#include "shell/dvApp.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+TdvInfo* gInfo = nullptr;
+
+namespace {
+
+// The usage record is kept scrambled so that it is not mistaken for a settings file to edit.
+QByteArray scramble(const QByteArray& data)
+{
+    QByteArray out = data;
+    quint8 key = 0x5A;
+    for (char& c : out) {
+        c = char(quint8(c) ^ key);
+        key = quint8(key * 31 + 7);
+    }
+    return out;
+}
+
+void openDetached(const QString& link)
+{
+    // A missing opener is ignored, as a failed shell open is.
+    QProcess::startDetached(QStringLiteral("xdg-open"), {link});
+}
+
+} // namespace
+
+QString commaText(const QStringList& list)
+{
+    QStringList parts;
+    for (const QString& entry : list) {
+        bool quote = false;
+        for (const QChar c : entry)
+            if (c.unicode() <= 32 || c == QLatin1Char(',') || c == QLatin1Char('"'))
+                quote = true;
+        if (quote) {
+            QString inner = entry;
+            inner.replace(QLatin1Char('"'), QLatin1String("\"\""));
+            parts.append(QLatin1Char('"') + inner + QLatin1Char('"'));
+        } else {
+            parts.append(entry);
+        }
+    }
+    return parts.join(QLatin1Char(','));
+}
+
+TdvInfo::TdvInfo()
+    : SiteRoot(QStringLiteral(VELLUM_SITE)), SupportMail(QStringLiteral(VELLUM_SUPPORT_MAIL)), Opener(openDetached)
+{
+    const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
+    QString folder = QFileInfo(program).absolutePath();
+    InstallStamp = TdvFileUtils::FileDosTime(folder, true, true);
+    ReadRecord();
+    setEntry(QStringLiteral("v"), QStringLiteral("2"));
+    IncCounter(QStringLiteral("R"), 0, 1);
+}
+
+TdvInfo::~TdvInfo()
+{
+    try {
+        WriteRecord();
+    } catch (...) {
+        // A read-only data folder must not turn the program's end into a failure.
+    }
+}
+
+QString TdvInfo::RecordFileName() const
+{
+    const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QLatin1Char('/') +
+           QFileInfo(changeFileExt(program, QStringLiteral(".ext"))).fileName();
+}
+
+void TdvInfo::ReadRecord()
+{
+    Record.clear();
+    QFile file(RecordFileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QStringList entries = QString::fromUtf8(scramble(file.readAll())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    bool hasStarts = false;
+    for (const QString& entry : entries)
+        if (entry.startsWith(QLatin1String("R=")))
+            hasStarts = true;
+    if (hasStarts)
+        Record = entries;
+}
+
+void TdvInfo::WriteRecord() const
+{
+    const QString name = RecordFileName();
+    QDir().mkpath(QFileInfo(name).absolutePath());
+    QFile::setPermissions(name, QFile::permissions(name) | QFile::WriteOwner);
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw TdvError(QStringLiteral("Cannot create file \"%1\". %2").arg(name, file.errorString()));
+    file.write(scramble(Record.join(QLatin1Char('\n')).toUtf8()));
+}
+
+QString TdvInfo::Counter(const QString& name) const
+{
+    for (const QString& entry : Record)
+        if (entry.section(QLatin1Char('='), 0, 0) == name)
+            return entry.section(QLatin1Char('='), 1);
+    return QString();
+}
+
+void TdvInfo::setEntry(const QString& name, const QString& value)
+{
+    for (QString& entry : Record) {
+        if (entry.section(QLatin1Char('='), 0, 0) == name) {
+            entry = name + QLatin1Char('=') + value;
+            return;
+        }
+    }
+    Record.append(name + QLatin1Char('=') + value);
+}
+
+void TdvInfo::IncCounter(const QString& name, int value, int step)
+{
+    const QString stored = Counter(name);
+    const int newValue = value <= 0 ? TdvProject::ReadInt(stored, 0) + step : value;
+    const QString text = QString::number(newValue);
+    if (stored == text)
+        return;
+    setEntry(name, text);
+    try {
+        WriteRecord();
+    } catch (...) {
+        // Counting must never stop a run; the record is written again at the end.
+    }
+}
+
+QString TdvInfo::CounterString() const
+{
+    QString result;
+    for (const QString& entry : Record) {
+        const QString name = entry.section(QLatin1Char('='), 0, 0);
+        if (!name.isEmpty() && name.at(0) >= QLatin1Char('A') && name.at(0) <= QLatin1Char('Z'))
+            result += name.toLower() + entry.section(QLatin1Char('='), 1);
+    }
+    return result;
+}
+
+QString TdvInfo::HelpFile() const
+{
+    const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
+    const QString chm = changeFileExt(program, QStringLiteral(".chm"));
+    if (QFileInfo::exists(chm))
+        return chm;
+    const QString pdf = changeFileExt(program, QStringLiteral(".pdf"));
+    if (QFileInfo::exists(pdf))
+        return pdf;
+    // An installed program keeps its help in the documentation folder.
+    const QString installed = QStringLiteral(VELLUM_DOCDIR) + QLatin1Char('/') + QFileInfo(pdf).fileName();
+    if (QFileInfo::exists(installed))
+        return installed;
+    return pdf;
+}
+
+QString TdvInfo::LinkFor(const QString& page, const QString& argument, const QString& extra) const
+{
+    const QString title = gProject ? gProject->Title : QString();
+    const QString shortName = gProject ? gProject->ShortName : QString();
+    const QString version = gProject ? gProject->Version : QString();
+    if (page == QLatin1String("supports")) {
+        if (SupportMail.isEmpty())
+            return QString();
+        QString product = title;
+        const int amp = product.indexOf(QLatin1Char('&'));
+        if (amp >= 0)
+            product.replace(amp, 1, QStringLiteral("And"));
+        return QStringLiteral("mailto:%1?subject=Support required for %2 %3 - %4")
+            .arg(SupportMail, product, version, QString::number(InstallStamp));
+    }
+    if (page == QLatin1String("h"))
+        return HelpFile();
+    if (SiteRoot.isEmpty())
+        return QString();
+    QString base;
+    if (!page.isEmpty())
+        base = SiteRoot + QLatin1String("/en/") + shortName + QLatin1Char('/') + page + QLatin1String(".htm");
+    else if (!argument.isEmpty())
+        base = SiteRoot + QLatin1String("/net/");
+    else
+        base = SiteRoot;
+    QStringList pairs;
+    const auto add = [&pairs](const char* name, QString value) {
+        value.remove(QLatin1Char('"'));
+        if (!value.isEmpty())
+            pairs.append(QLatin1String(name) + QLatin1Char('=') + value);
+    };
+    add("a", argument);
+    add("p", shortName);
+    add("v", version);
+    add("c", CounterString());
+    add("i", QString::number(InstallStamp));
+    QString query = pairs.join(QLatin1Char('&'));
+    if (!extra.isEmpty())
+        query += QLatin1Char('&') + extra;
+    return base + QLatin1Char('?') + query;
+}
+
+void TdvInfo::OpenLink(const QString& page, const QString& argument, const QString& extra)
+{
+    const QString link = LinkFor(page, argument, extra);
+    if (!link.isEmpty() && Opener)
+        Opener(link);
+}
+
+void TdvInfo::AppException(const QString& sender, const QString& message)
+{
+    (void)sender;
+    try {
+        IncCounter(QStringLiteral("E"), 0, 1);
+    } catch (...) {
+    }
+    OpenLink(QString(), QStringLiteral("err&e=") + message, QString());
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// Product information: usage record, help, web and mail links, unhandled errors.
+class TdvInfo
+{
+public:
+    TdvInfo();
+    ~TdvInfo();
+
+    void OpenLink(const QString& page, const QString& argument, const QString& extra);
+    void IncCounter(const QString& name, int value, int step);
+    void AppException(const QString& sender, const QString& message);
+
+    QString Counter(const QString& name) const;
+    QString CounterString() const;
+    QString LinkFor(const QString& page, const QString& argument, const QString& extra) const;
+    QString HelpFile() const;
+    QString RecordFileName() const;
+    void ReadRecord();
+    void WriteRecord() const;
+
+    // The maker's site and support address (build settings; empty opens nothing of that kind).
+    QString SiteRoot;
+    QString SupportMail;
+    qint32 InstallStamp = -1;
+    QStringList Record; // name=value entries
+
+    // Opens a link with the desktop's default program. Console mode starts a detached xdg-open; the window
+    // installs Qt's opener; tests install a recorder so nothing is ever launched.
+    std::function<void(const QString&)> Opener;
+
+private:
+    void setEntry(const QString& name, const QString& value);
+};
+
+// Join texts in comma-text form: an entry with a blank, control character, comma or double quote is quoted,
+// inner quotes doubled.
+QString commaText(const QStringList& list);
+
+extern TdvInfo* gInfo;

@@ -1,0 +1,108 @@
+#include "shell/dvMain.h"
+
+#include "discovery/dvFileUtils.h"
+#include "engine/dvBatch.h"
+#include "engine/dvConvertor.h"
+#include "project/dvProject.h"
+#include "shell/dvInfo.h"
+
+#include <QTextStream>
+
+#include <cstdio>
+
+TdvMain* gMain = nullptr;
+
+QString stateWord(int state)
+{
+    switch (state) {
+    case 1:
+        return QStringLiteral("Success");
+    case 2:
+        return QStringLiteral("Failure");
+    default:
+        return QStringLiteral("Running");
+    }
+}
+
+TdvMain::TdvMain() = default;
+
+TdvMain::~TdvMain()
+{
+    // Workers end before the batch they draw from.
+    Convertor.reset();
+    Batch.reset();
+}
+
+void TdvMain::Run()
+{
+    Log.clear();
+    FDone = 0;
+    Batch = std::make_unique<TdvBatch>();
+    const bool subdir = gProject->Subdir();
+    const QString target = gProject->Target();
+    const QString source = gProject->Source();
+    Batch->StartSearch(source, target, subdir);
+
+    const int requested = gProject->ThreadsCount();
+    Convertor.reset(TdvConvertor::CreateChain(Batch.get(), target, &TdvMain::LogItem, this));
+    if (Convertor->FCount < requested)
+        fprintf(stderr, "ThreadsCount %d is more than this machine can use; running %d workers\n", requested,
+                Convertor->FCount);
+    LiveConverters = Convertor->FCount;
+    Convertor->StartChain();
+    if (gInfo)
+        gInfo->IncCounter(QStringLiteral("C"), 0, 1);
+
+    // Every worker ends once the listing is complete and no item is left; joining them is the wait.
+    Convertor->WaitChain();
+    Batch->Terminate();
+    Batch->WaitFor();
+    Finish();
+}
+
+void TdvMain::LogItem(void* context, TdvBatch* batch, TdvNode* item)
+{
+    auto* self = static_cast<TdvMain*>(context);
+    const QString word = stateWord(item->State);
+    std::lock_guard lock(self->FLogLock);
+    self->Log.append(QStringLiteral("%1 => %2 => %3").arg(word, item->Source, item->Result));
+    ++self->FDone;
+    if (self->ShowProgress) {
+        const QString line = QStringLiteral("[%1/%2] %3 %4 => %5\n")
+                                 .arg(self->FDone)
+                                 .arg(batch->ItemCount())
+                                 .arg(word, item->Source, item->Result.isEmpty() && item->State == 1
+                                                              ? QStringLiteral("(skipped, target exists)")
+                                                              : item->Result);
+        fputs(line.toLocal8Bit().constData(), stdout);
+        fflush(stdout);
+    }
+}
+
+void TdvMain::Finish()
+{
+    const int items = Batch->ItemCount();
+    const int successes = Batch->Successes();
+    const int failures = Batch->Failures();
+    if (gInfo) {
+        gInfo->IncCounter(QStringLiteral("A"), 0, items);
+        gInfo->IncCounter(QStringLiteral("S"), 0, successes);
+        gInfo->IncCounter(QStringLiteral("F"), 0, failures);
+        if (failures > 0) {
+            QString texts = commaText(Batch->FailureTexts());
+            texts.replace(QLatin1Char('?'), QLatin1String("%3F"));
+            gInfo->OpenLink(QString(), QStringLiteral("err&e=") + texts, QString());
+        }
+    }
+    if (ShowProgress) {
+        const QString summary = QStringLiteral("%1 listed, %2 converted, %3 failed\n")
+                                    .arg(items)
+                                    .arg(successes)
+                                    .arg(failures);
+        fputs(summary.toLocal8Bit().constData(), stdout);
+        fflush(stdout);
+    }
+    const QString logFile = gProject->LogFile();
+    if (!logFile.isEmpty())
+        writeTextLines(logFile, Log);
+}

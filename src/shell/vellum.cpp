@@ -1,0 +1,51 @@
+// The program entry: start-up with this product's converter class, then the mode of the run.
+#include "engine/dvConvertor.h"
+#include "engine/dvProcesses.h"
+#include "project/dvError.h"
+#include "shell/dvStartup.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <memory>
+
+#ifdef VELLUM_HAS_OFFICE
+#include "conversion/dvVellum.h"
+using ProductConvertor = TdvVellum;
+#else
+using ProductConvertor = TdvConvertor;
+#endif
+
+#ifdef VELLUM_HAS_GUI
+int runWindowed(int argc, char** argv);
+#endif
+
+int main(int argc, char** argv)
+{
+    static const TdvConvertorClassOf<ProductConvertor> productClass;
+    std::unique_ptr<TdvStartup> startup;
+    try {
+        startup = std::make_unique<TdvStartup>(argc, argv, &productClass);
+    } catch (const TdvExit& e) {
+        return e.Code;
+    } catch (const std::exception& e) {
+        fprintf(stderr, "%s\n", errorMessage(e).toLocal8Bit().constData());
+        return 1;
+    }
+
+    int code = 0;
+    if (TdvStartup::IsConsoleMode()) {
+        QCoreApplication app(argc, argv);
+        installTerminationHandlers();
+        code = runConsole();
+    } else {
+#ifdef VELLUM_HAS_GUI
+        code = runWindowed(argc, argv);
+#else
+        fputs("windowed mode\n", stderr);
+#endif
+    }
+    startup.reset();
+    killAllChildGroups();
+    return code;
+}

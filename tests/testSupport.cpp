@@ -1,0 +1,107 @@
+#include "testSupport.h"
+
+#include "discovery/dvMatch.h"
+#include "project/dvProject.h"
+#include "shell/dvApp.h"
+#include "shell/dvInfo.h"
+#include "shell/dvMain.h"
+#include "shell/dvStartup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cstdlib>
+
+namespace {
+// Tests never touch the real user's folders.
+struct HomeRedirect
+{
+    QTemporaryDir dir;
+    HomeRedirect()
+    {
+        const QByteArray home = QFile::encodeName(dir.path());
+        setenv("HOME", home.constData(), 1);
+        setenv("XDG_DATA_HOME", (home + "/.local/share").constData(), 1);
+        setenv("XDG_CONFIG_HOME", (home + "/.config").constData(), 1);
+        setenv("XDG_CACHE_HOME", (home + "/.cache").constData(), 1);
+    }
+};
+HomeRedirect& homeRedirect()
+{
+    static HomeRedirect redirect;
+    return redirect;
+}
+const bool redirected = (homeRedirect(), true);
+} // namespace
+
+QString testHome()
+{
+    return homeRedirect().dir.path();
+}
+
+QString corpusDir()
+{
+    const QByteArray env = qgetenv("VELLUM_CORPUS");
+    return env.isEmpty() ? QDir::cleanPath(QStringLiteral(VELLUM_CORPUS)) : QString::fromLocal8Bit(env);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+TempTree::TempTree() = default;
+
+QString TempTree::path(const QString& relative) const
+{
+    return relative.isEmpty() ? FDir.path() + QLatin1Char('/') : FDir.path() + QLatin1Char('/') + relative;
+}
+
+QString TempTree::write(const QString& relative, const QByteArray& content)
+{
+    const QString full = path(relative);
+    QDir().mkpath(QFileInfo(full).absolutePath());
+    QFile file(full);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+    return full;
+}
+
+QString TempTree::mkdir(const QString& relative)
+{
+    const QString full = path(relative);
+    QDir().mkpath(full);
+    return full.endsWith(QLatin1Char('/')) ? full : full + QLatin1Char('/');
+}
+
+TestSingletons::TestSingletons(const TdvConvertorClass* convertorClass, bool withInfo)
+{
+    (void)redirected;
+    gApp = new TdvApp();
+    if (withInfo) {
+        gInfo = new TdvInfo();
+        gInfo->Opener = [this](const QString& link) { OpenedLinks.append(link); };
+    }
+    gProject = new TdvProject();
+    gMain = new TdvMain();
+    gMain->ShowProgress = false;
+    applyProductIdentity(convertorClass);
+    gMatch = new TdvMatch();
+}
+
+TestSingletons::~TestSingletons()
+{
+    delete gMatch;
+    gMatch = nullptr;
+    delete gMain;
+    gMain = nullptr;
+    delete gProject;
+    gProject = nullptr;
+    delete gInfo;
+    gInfo = nullptr;
+    delete gApp;
+    gApp = nullptr;
+}

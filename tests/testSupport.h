@@ -1,0 +1,39 @@
+#pragma once
+
+#include "testConfig.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+class TdvConvertorClass;
+
+// A temporary folder with helpers to lay out files in it.
+class TempTree
+{
+public:
+    TempTree();
+    QString path(const QString& relative = QString()) const; // absolute, "/" joined
+    QString write(const QString& relative, const QByteArray& content = "x");
+    QString mkdir(const QString& relative);
+
+private:
+    QTemporaryDir FDir;
+};
+
+// The process-wide objects a test needs, with this product's identity and a converter class of the test's.
+// Per-user folders point into a temporary folder for the whole test program.
+class TestSingletons
+{
+public:
+    explicit TestSingletons(const TdvConvertorClass* convertorClass = nullptr, bool withInfo = true);
+    ~TestSingletons();
+    QStringList OpenedLinks; // links the product information tried to open
+};
+
+// The folder that stands in for the user's home in tests.
+QString testHome();
+// The shared corpus of real presentations.
+QString corpusDir();
+QByteArray readAll(const QString& path);

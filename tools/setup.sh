@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what the project needs on Debian 12, configures and builds.
+#   tools/setup.sh          set up and build
+#   tools/setup.sh --demo   ... then convert the sample decks under samples/ into build/demo/
+#   tools/setup.sh --test   ... then run the whole test suite
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev
+          libreoffice-impress-nogui libreoffice-dev poppler-utils xvfb xauth
+          desktop-file-utils python3 fonts-dejavu-core)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+build=${VELLUM_BUILD_DIR:-build}
+extra=()
+[[ -n "${CI:-}" ]] && extra+=(-DVELLUM_WERROR=ON)
+if [[ ! -f "$build/CMakeCache.txt" ]]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >/dev/null
+fi
+cmake --build "$build" -j "$(nproc)" -- --no-print-directory >/dev/null
+
+case "${1:-}" in
+  --demo)
+    out="$PWD/$build/demo"
+    mkdir -p "$out"
+    "$build/vellum" "-P:Source=$PWD/samples/*.ppt?;Target=$out;PureConsole=True;ThreadsCount=2;LogFile=$out/run.log"
+    echo "PDF files are in $out"
+    ;;
+  --test)
+    cd "$build"
+    ctest --output-on-failure --timeout 900 -j 2
+    ;;
+  "") ;;
+  *) echo "usage: $0 [--demo|--test]" >&2; exit 2 ;;
+esac
