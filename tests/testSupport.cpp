@@ -80,6 +80,9 @@ QString TempTree::mkdir(const QString& relative)
 TestSingletons::TestSingletons(const TdvConvertorClass* convertorClass, bool withInfo)
 {
     (void)redirected;
+    // Every test starts with no recent list, usage record or default project of an earlier one.
+    for (const char* sub : {"/.local/share", "/.config"})
+        QDir(testHome() + QLatin1String(sub)).removeRecursively();
     gApp = new TdvApp();
     if (withInfo) {
         gInfo = new TdvInfo();

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
+#include <ostream>
 
 class TdvConvertorClass;
 
@@ -37,3 +38,13 @@ QString testHome();
 // The shared corpus of real presentations.
 QString corpusDir();
 QByteArray readAll(const QString& path);
+
+// Readable QString values in test failures.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* os)
+{
+    *os << '[' << list.join(QStringLiteral(" | ")).toStdString() << ']';
+}

@@ -370,11 +370,23 @@ void TdvProject::WriteRecent() const
     }
 }
 
+// "-" always starts a switch. "/" does too, unless the argument is an absolute path: one that exists, or
+// whose first folder exists ("/home/a/new.pptx"), as "/P:..." and "/u" never do.
+static bool isSwitch(const QString& arg)
+{
+    if (arg.startsWith(QLatin1Char('-')))
+        return true;
+    if (!arg.startsWith(QLatin1Char('/')) || QFileInfo::exists(arg))
+        return false;
+    const int next = arg.indexOf(QLatin1Char('/'), 1);
+    return next < 0 || !QFileInfo::exists(arg.left(next));
+}
+
 void TdvProject::ParseCommandLine()
 {
     const QString arg = gApp ? gApp->FirstParam : QString();
     if (arg.size() >= 2) {
-        if (arg.startsWith(QLatin1Char('-')) || arg.startsWith(QLatin1Char('/'))) {
+        if (isSwitch(arg)) {
             const QChar letter = arg.at(1).toUpper();
             if (letter == QLatin1Char('I')) {
                 if (gInfo)
