@@ -1,2 +1,179 @@
+// Masks, the matcher and the folder walk over real temporary trees.
+#include "discovery/dvFileUtils.h"
+#include "discovery/dvMatch.h"
+#include "testSupport.h"
+
+#include <QDateTime>
+#include <QFile>
 #include <gtest/gtest.h>
-TEST(Placeholder, Builds) { SUCCEED(); }
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct MatcherScope
+{
+    TdvMatch matcher;
+    MatcherScope() { gMatch = &matcher; }
+    ~MatcherScope() { gMatch = nullptr; }
+};
+
+TEST(Masks, RegexFromMask)
+{
+    struct Case
+    {
+        const char* mask;
+        const char* regex;
+    } cases[] = {{"*.ppt?", ".*\\.ppt.?$"},
+                 {"report(1).ppt", "report\\(1\\)\\.ppt$"},
+                 {"a+b.ppt", "a\\+b\\.ppt$"},
+                 {"", "$"},
+                 {"x^$[]{}.p", "x\\^\\$\\[\\]\\{\\}\\.p$"},
+                 {"a|b c", "a|b c$"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(MaskToRegex(QString::fromUtf8(c.mask)), QString::fromUtf8(c.regex)) << c.mask;
+}
+
+TEST(Masks, SourceTest)
+{
+    MatcherScope scope;
+    struct Case
+    {
+        const char* path;
+        const char* mask;
+        const char* regExt;
+        bool passes;
+    } cases[] = {
+        {"/in/a.ppt", "*.ppt?", "", true},
+        {"/in/a.PPTX", "*.ppt?", "", true},
+        {"/in/a.pptm", "*.ppt?", "", true},
+        {"/in/a.ppt.bak", "*.ppt?", "", false},
+        {"/in/a.pdf", "*.ppt?", "", false},
+        {"/in/a+b.ppt", "a+b.ppt", "", true},
+        {"/data/x.ppt", "a*.ppt", "", true}, // not anchored at the start: the "a" of "data" is enough
+        {"/in/x.pdf", "", "", true},         // no mask: every path passes
+        {"/decks/2023/a.pptx", "*.ppt?", "/2023/", true},
+        {"/decks/2024/a.pptx", "*.ppt?", "/2023/", false},
+        {"/decks/a.pptx", "*.ppt?", "(", true}, // a malformed expression lets the path pass
+        {"/Home/a.pptx", "*.ppt?", "^/home", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(sourceMatches(QString::fromUtf8(c.path), QString::fromUtf8(c.mask), QString::fromUtf8(c.regExt)),
+                  c.passes)
+            << c.path << " " << c.mask << " " << c.regExt;
+}
+
+TEST(Masks, NoMatcherAcceptsEverythingAndReplaceTakesFirstMatch)
+{
+    EXPECT_TRUE(sourceMatches(QStringLiteral("/a.pdf"), QStringLiteral("*.ppt?"), QString()));
+    EXPECT_EQ(Regex::Replace(QStringLiteral("^file:/*"), QStringLiteral("file:///a/file:/b"), QString()),
+              QStringLiteral("a/file:/b"));
+    EXPECT_THROW(Regex::IsMatch(QStringLiteral("("), Regex::IgnoreCase, QStringLiteral("x")), ERegexException);
+}
+
+TEST(Masks, Wildcards)
+{
+    struct Case
+    {
+        const char* pattern;
+        const char* name;
+        bool matches;
+    } cases[] = {{"*.ppt?", "a.ppt", true},   {"*.ppt?", "a.PPTX", true},  {"*.ppt?", "a.pptxx", false},
+                 {"*.ppt?", ".ppt", true},    {"a?c", "ac", false},        {"a?c", "abc", true},
+                 {"*", "anything", true},     {"a*b*c", "axxbyyc", true},  {"a*b*c", "axxbyy", false},
+                 {"talk.pptx", "TALK.pptx", true}};
+    for (const Case& c : cases)
+        EXPECT_EQ(wildcardMatch(QString::fromUtf8(c.pattern), QString::fromUtf8(c.name)), c.matches)
+            << c.pattern << " " << c.name;
+}
+
+class WalkTest : public ::testing::Test
+{
+protected:
+    TempTree tree;
+    void SetUp() override { SkipLockFiles = true; }
+    void TearDown() override { SkipLockFiles = false; }
+    QStringList walk(const QString& pattern, bool subdirs, quint32 mask = faAnyFile, int stopAfter = -1)
+    {
+        QStringList found;
+        SearchFolder(tree.path(), pattern, subdirs, mask,
+                     [&](const QString& p) { found.append(p.mid(tree.path().size())); },
+                     [&] { return stopAfter >= 0 && found.size() >= stopAfter; });
+        return found;
+    }
+};
+
+TEST_F(WalkTest, HiddenLockFilesAndFolders)
+{
+    tree.write(QStringLiteral("a.pptx"));
+    tree.write(QStringLiteral("~$a.pptx"));
+    tree.write(QStringLiteral(".b.ppt"));
+    tree.write(QStringLiteral("notes.txt"));
+    tree.mkdir(QStringLiteral("x.pptx"));
+    tree.write(QStringLiteral("x.pptx/inner.ppt"));
+    tree.write(QStringLiteral(".hidden/secret.pptx"));
+    tree.write(QStringLiteral("sub/deep/c.pptm"));
+    symlink(tree.path().toLocal8Bit().constData(), tree.path(QStringLiteral("sub/loop")).toLocal8Bit().constData());
+
+    QStringList top = walk(QStringLiteral("*.ppt?"), false);
+    top.sort();
+    EXPECT_EQ(top, QStringList({QStringLiteral(".b.ppt"), QStringLiteral("a.pptx")}));
+    EXPECT_EQ(walk(QStringLiteral("*.ppt?"), false, faNoHidden), QStringList({QStringLiteral("a.pptx")}));
+
+    // Files of a folder come before its sub-folders; hidden folders and links to folders are never entered.
+    const QStringList all = walk(QStringLiteral("*.ppt?"), true);
+    EXPECT_EQ(all.size(), 4) << all.join(QLatin1Char(',')).toStdString();
+    EXPECT_TRUE(all.indexOf(QStringLiteral("a.pptx")) < 2 && all.indexOf(QStringLiteral(".b.ppt")) < 2);
+    EXPECT_TRUE(all.contains(QStringLiteral("x.pptx/inner.ppt")));
+    EXPECT_TRUE(all.contains(QStringLiteral("sub/deep/c.pptm")));
+}
+
+TEST_F(WalkTest, PatternWithoutWildcardsAndStop)
+{
+    tree.write(QStringLiteral("report.pptx"));
+    tree.write(QStringLiteral("other.pptx"));
+    tree.write(QStringLiteral("a/report.pptx"));
+    tree.write(QStringLiteral("b/c/REPORT.pptx"));
+    EXPECT_EQ(walk(QStringLiteral("report.pptx"), false), QStringList({QStringLiteral("report.pptx")}));
+    EXPECT_EQ(walk(QStringLiteral("report.pptx"), true).size(), 3);
+
+    for (int i = 0; i < 20; ++i)
+        tree.write(QStringLiteral("many/%1.ppt").arg(i));
+    EXPECT_EQ(walk(QStringLiteral("*.ppt"), true, faAnyFile, 5).size(), 5);
+    EXPECT_TRUE(walk(QStringLiteral("*.ppt"), true, faAnyFile, 0).isEmpty());
+}
+
+TEST_F(WalkTest, MissingFolderListsNothing)
+{
+    QStringList found;
+    SearchFolder(tree.path(QStringLiteral("missing/")), QStringLiteral("*"), true, faAnyFile,
+                 [&](const QString& p) { found.append(p); }, [] { return false; });
+    EXPECT_TRUE(found.isEmpty());
+}
+
+TEST(FileUtils, DosTimeAndText)
+{
+    // 2024-03-23 10:20:30 UTC: date bits in the high half, seconds stored halved.
+    const qint64 secs = QDateTime(QDate(2024, 3, 23), QTime(10, 20, 30), Qt::UTC).toSecsSinceEpoch();
+    const quint32 dos = quint32(dosDateTime(secs, true));
+    EXPECT_EQ(dos >> 16, quint32((2024 - 1980) << 9 | 3 << 5 | 23));
+    EXPECT_EQ(dos & 0xFFFF, quint32(10 << 11 | 20 << 5 | 15));
+    EXPECT_EQ(dosDateTime(QDateTime(QDate(1979, 12, 31), QTime(0, 0), Qt::UTC).toSecsSinceEpoch(), true), -1);
+
+    TempTree tree;
+    EXPECT_EQ(TdvFileUtils::FileDosTime(tree.path(QStringLiteral("missing")), true, true), -1);
+    const QString file = tree.write(QStringLiteral("t.txt"));
+    EXPECT_NE(TdvFileUtils::FileDosTime(file, false, true), -1);
+    EXPECT_EQ(TdvFileUtils::FileDosTime(tree.path(QStringLiteral("t.*")), false, true),
+              TdvFileUtils::FileDosTime(file, false, true));
+
+    const QString wide = tree.path(QStringLiteral("sub/w.bin"));
+    TdvFileUtils::WriteFileText(wide, QStringLiteral("h\u00e9"), 2, false);
+    TdvFileUtils::WriteFileText(wide, QStringLiteral("!"), 2, true);
+    EXPECT_EQ(readAll(wide), QByteArray("h\0\xE9\0!\0", 6));
+    EXPECT_EQ(TdvFileUtils::ReadFileText(wide, 2), QStringLiteral("h\u00e9!"));
+    EXPECT_THROW(TdvFileUtils::ReadFileText(tree.path(QStringLiteral("none")), 1), TdvError);
+}
+
+} // namespace
