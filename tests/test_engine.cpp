@@ -43,6 +43,8 @@ public:
             gRecord->takenBy[item->Index] = FCount;
             gRecord->byWorker[FCount].push_back(item->Index);
         }
+        // A little work per item, so that every waiting worker gets its share.
+        QThread::msleep(2);
         if (target.isEmpty())
             return;
         if (item->Source.endsWith(QLatin1String("bad.pptx"))) {

@@ -1,2 +1,231 @@
+// Product information, start-up and the console runner.
+#include "discovery/dvFileUtils.h"
+#include "engine/dvBatch.h"
+#include "engine/dvConvertor.h"
+#include "project/dvError.h"
+#include "project/dvProject.h"
+#include "shell/dvApp.h"
+#include "shell/dvInfo.h"
+#include "shell/dvMain.h"
+#include "testSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <gtest/gtest.h>
-TEST(Placeholder, Builds) { SUCCEED(); }
+
+namespace {
+
+// Converts nothing: a deck whose name holds "bad" fails with a fixed text, any other gets a small file.
+class FakeConvertor : public TdvConvertor
+{
+public:
+    void Convert(TdvBatch* batch, TdvNode* item) override
+    {
+        const QString target = BuildTargetPath(batch, item);
+        if (target.isEmpty())
+            return;
+        if (item->Source.contains(QLatin1String("bad"))) {
+            item->Result = QStringLiteral("Cannot open? \"really\"");
+            item->State = 2;
+            batch->AddFailure(item->Result);
+            return;
+        }
+        QFile out(target);
+        out.open(QIODevice::WriteOnly);
+        out.write("%PDF");
+        out.close();
+        item->Result = target;
+        item->State = 1;
+        batch->AddSuccess();
+    }
+};
+const TdvConvertorClassOf<FakeConvertor> fakeClass;
+
+class InfoTest : public ::testing::Test
+{
+protected:
+    TestSingletons singletons{&fakeClass};
+};
+
+TEST_F(InfoTest, LinksAndCounterString)
+{
+    TdvInfo& info = *gInfo;
+    EXPECT_EQ(info.Counter(QStringLiteral("R")), QStringLiteral("1"));
+    EXPECT_EQ(info.Counter(QStringLiteral("v")), QStringLiteral("2"));
+
+    // No site configured: web links are not opened at all.
+    info.OpenLink(QString(), QString(), QString());
+    info.OpenLink(QStringLiteral("download"), QString(), QString());
+    info.OpenLink(QStringLiteral("supports"), QString(), QString());
+    EXPECT_TRUE(singletons.OpenedLinks.isEmpty());
+
+    info.SiteRoot = QStringLiteral("http://site.test");
+    info.SupportMail = QStringLiteral("help@site.test");
+    info.Record = {QStringLiteral("R=12"), QStringLiteral("v=2"), QStringLiteral("C=3"), QStringLiteral("H=1")};
+    info.InstallStamp = 1234;
+    EXPECT_EQ(info.CounterString(), QStringLiteral("r12c3h1"));
+    EXPECT_EQ(info.LinkFor(QString(), QString(), QString()),
+              QStringLiteral("http://site.test?p=vellum&v=2024.16.323.3707&c=r12c3h1&i=1234"));
+    EXPECT_EQ(info.LinkFor(QStringLiteral("download"), QString(), QString()),
+              QStringLiteral("http://site.test/en/vellum/download.htm?p=vellum&v=2024.16.323.3707&c=r12c3h1&i=1234"));
+    EXPECT_EQ(info.LinkFor(QString(), QStringLiteral("err&e=say \"hi\""), QStringLiteral("x=1")),
+              QStringLiteral("http://site.test/net/?a=err&e=say hi&p=vellum&v=2024.16.323.3707&c=r12c3h1&i=1234&x=1"));
+    gProject->Title = QStringLiteral("A & B & C");
+    EXPECT_EQ(info.LinkFor(QStringLiteral("supports"), QString(), QString()),
+              QStringLiteral("mailto:help@site.test?subject=Support required for A And B & C 2024.16.323.3707 - 1234"));
+
+    info.AppException(QStringLiteral("sender"), QStringLiteral("boom"));
+    EXPECT_EQ(info.Counter(QStringLiteral("E")), QStringLiteral("1"));
+    ASSERT_FALSE(singletons.OpenedLinks.isEmpty());
+    EXPECT_TRUE(singletons.OpenedLinks.last().startsWith(QStringLiteral("http://site.test/net/?a=err&e=boom&")));
+}
+
+TEST_F(InfoTest, HelpFileAndCountingWritesOnlyOnChange)
+{
+    TempTree tree;
+    gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
+    tree.write(QStringLiteral("bin/vellum.pdf"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.pdf")));
+    tree.write(QStringLiteral("bin/vellum.chm"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.chm")));
+    gInfo->OpenLink(QStringLiteral("h"), QString(), QString());
+    EXPECT_EQ(singletons.OpenedLinks, QStringList({tree.path(QStringLiteral("bin/vellum.chm"))}));
+
+    const QString record = gInfo->RecordFileName();
+    gInfo->IncCounter(QStringLiteral("W"), 7, 1);
+    ASSERT_TRUE(QFile::exists(record));
+    QFile::remove(record);
+    gInfo->IncCounter(QStringLiteral("W"), 7, 1); // same value: nothing written
+    EXPECT_FALSE(QFile::exists(record));
+    gInfo->IncCounter(QStringLiteral("A"), 0, 5);
+    gInfo->IncCounter(QStringLiteral("A"), 0, 5);
+    EXPECT_EQ(gInfo->Counter(QStringLiteral("A")), QStringLiteral("10"));
+
+    // The record survives, scrambled, and a damaged one starts afresh.
+    TdvInfo reread;
+    EXPECT_EQ(reread.Counter(QStringLiteral("A")), QStringLiteral("10"));
+    EXPECT_FALSE(readAll(record).contains("A=10"));
+    QFile damaged(record);
+    damaged.open(QIODevice::WriteOnly);
+    damaged.write("garbage");
+    damaged.close();
+    TdvInfo fresh;
+    EXPECT_EQ(fresh.Counter(QStringLiteral("R")), QStringLiteral("1"));
+}
+
+TEST(CommaText, QuotesWhereNeeded)
+{
+    EXPECT_EQ(commaText({QStringLiteral("plain"), QStringLiteral("two words"), QStringLiteral("a,b"),
+                         QStringLiteral("say \"x\"")}),
+              QStringLiteral("plain,\"two words\",\"a,b\",\"say \"\"x\"\"\""));
+}
+
+class ConsoleTest : public InfoTest
+{
+protected:
+    TempTree tree;
+};
+
+TEST_F(ConsoleTest, RunWritesTheLogCountsAndReportsFailuresOnce)
+{
+    tree.write(QStringLiteral("in/a.pptx"));
+    tree.write(QStringLiteral("in/sub/b.ppt"));
+    tree.write(QStringLiteral("in/bad1.pptx"));
+    tree.write(QStringLiteral("in/bad2.pptx"));
+    tree.write(QStringLiteral("in/skip.pdf"));
+    const QString log = tree.path(QStringLiteral("run.log"));
+    gInfo->SiteRoot = QStringLiteral("http://site.test");
+    gProject->SetOptionLines({QStringLiteral("Source=") + tree.path(QStringLiteral("in/*.ppt?")),
+                              QStringLiteral("Subdir=True"), QStringLiteral("ThreadsCount=3"),
+                              QStringLiteral("Target=") + tree.path(QStringLiteral("out")),
+                              QStringLiteral("LogFile=") + log});
+    gMain->Run();
+    EXPECT_EQ(LiveConverters.load(), 0);
+
+    QStringList lines;
+    ASSERT_TRUE(readTextLines(log, lines));
+    lines.sort();
+    ASSERT_EQ(lines.size(), 4);
+    const QString bad = QStringLiteral("Failure => ") + tree.path(QStringLiteral("in/bad1.pptx")) +
+                        QStringLiteral(" => Cannot open? \"really\"");
+    EXPECT_EQ(lines[0], bad);
+    EXPECT_EQ(lines[2], QStringLiteral("Success => ") + tree.path(QStringLiteral("in/a.pptx")) + QStringLiteral(" => ") +
+                            tree.path(QStringLiteral("out/a.pdf")));
+    EXPECT_TRUE(readAll(log).endsWith("\r\n"));
+    EXPECT_TRUE(QFile::exists(tree.path(QStringLiteral("out/sub/b.pdf"))));
+
+    EXPECT_EQ(gInfo->Counter(QStringLiteral("C")), QStringLiteral("1"));
+    EXPECT_EQ(gInfo->Counter(QStringLiteral("A")), QStringLiteral("4"));
+    EXPECT_EQ(gInfo->Counter(QStringLiteral("S")), QStringLiteral("2"));
+    EXPECT_EQ(gInfo->Counter(QStringLiteral("F")), QStringLiteral("2"));
+    ASSERT_EQ(singletons.OpenedLinks.size(), 1);
+    EXPECT_TRUE(singletons.OpenedLinks[0].startsWith(
+        QStringLiteral("http://site.test/net/?a=err&e=Cannot open%3F really&p=vellum")))
+        << singletons.OpenedLinks[0].toStdString();
+}
+
+TEST_F(ConsoleTest, EmptySourceWritesAnEmptyLogAndNoReport)
+{
+    const QString log = tree.path(QStringLiteral("empty.log"));
+    gInfo->SiteRoot = QStringLiteral("http://site.test");
+    gProject->SetOptionLines({QStringLiteral("Source=") + tree.path(QStringLiteral("none/*.ppt?")),
+                              QStringLiteral("ThreadsCount=0"),
+                              QStringLiteral("Target=") + tree.path(QStringLiteral("out")),
+                              QStringLiteral("LogFile=") + log});
+    gMain->Run();
+    EXPECT_TRUE(QFile::exists(log));
+    EXPECT_EQ(QFileInfo(log).size(), 0);
+    EXPECT_TRUE(singletons.OpenedLinks.isEmpty());
+}
+
+// The real program: exit codes and messages of console runs that need no office.
+class ProgramTest : public ::testing::Test
+{
+protected:
+    TempTree tree;
+    int run(const QStringList& args, QString* err = nullptr, QString* out = nullptr)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), tree.path(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), tree.path(QStringLiteral("home/data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.path(QStringLiteral("home/config")));
+        env.insert(QStringLiteral("PATH"), tree.mkdir(QStringLiteral("bin")) + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+        process.setProcessEnvironment(env);
+        process.start(QString::fromLocal8Bit(qgetenv("VELLUM_BINARY")), args);
+        process.waitForFinished(60000);
+        if (err)
+            *err = QString::fromLocal8Bit(process.readAllStandardError());
+        if (out)
+            *out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+};
+
+TEST_F(ProgramTest, EmptyTargetEndsWithMessageAndCodeOne)
+{
+    if (qgetenv("VELLUM_BINARY").isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    QString err;
+    // A source without a folder gives no target to follow, and an empty target is refused.
+    EXPECT_EQ(run({QStringLiteral("-P:Source=*.ppt?;PureConsole=True")},
+                  &err),
+              1);
+    EXPECT_TRUE(err.contains(QStringLiteral("Unable to create directory"))) << err.toStdString();
+}
+
+TEST_F(ProgramTest, NoticesOpenNothingWithoutSiteAndExitZero)
+{
+    if (qgetenv("VELLUM_BINARY").isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    // A recording opener first on PATH proves that nothing is opened.
+    const QString marker = tree.path(QStringLiteral("opened"));
+    tree.write(QStringLiteral("bin/xdg-open"), QStringLiteral("#!/bin/sh\necho \"$@\" >> %1\n").arg(marker).toUtf8());
+    QFile::setPermissions(tree.path(QStringLiteral("bin/xdg-open")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(run({QStringLiteral("-Ihello")}), 0);
+    EXPECT_EQ(run({QStringLiteral("-u")}), 0);
+    EXPECT_FALSE(QFile::exists(marker));
+}
+
+} // namespace
