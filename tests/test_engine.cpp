@@ -2,6 +2,7 @@
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
+#include "engine/dvRegistry.h"
 #include "project/dvError.h"
 #include "project/dvProject.h"
 #include "testSupport.h"
@@ -329,6 +330,99 @@ TEST_F(EngineTest, ChainLengthIsBoundedBelowAndAbove)
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("10000"));
     std::unique_ptr<TdvConvertor> chain(TdvConvertor::CreateChain(&batch, tree.path(), countDone, &record));
     EXPECT_EQ(chain->FCount, maxThreadsCount());
+}
+
+} // namespace
+
+namespace {
+
+// The printer route's store, kept in a temporary folder.
+class PrinterStoreTest : public EngineTest
+{
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        qputenv("VELLUM_REGISTRY_DIR", tree.path(QStringLiteral("registry")).toLocal8Bit());
+    }
+    void TearDown() override
+    {
+        qunsetenv("VELLUM_REGISTRY_DIR");
+        EngineTest::TearDown();
+    }
+    static void put(TdvRegistry::Hive hive, const char* key, const char* name, const char* value)
+    {
+        TdvRegistry store(hive);
+        ASSERT_TRUE(store.OpenKey(QString::fromUtf8(key), true));
+        store.WriteString(QString::fromUtf8(name), QString::fromUtf8(value));
+    }
+    static QString get(TdvRegistry::Hive hive, const char* key, const char* name)
+    {
+        TdvRegistry store(hive);
+        return store.OpenKey(QString::fromUtf8(key), false) ? store.ReadString(QString::fromUtf8(name)) : QStringLiteral("<no key>");
+    }
+};
+
+class OfficePathConvertor : public TdvConvertor
+{
+public:
+    QString GetApplicationPath() override { return QStringLiteral("/usr/lib/office/soffice"); }
+};
+
+const char* const devices = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Devices";
+const char* const pdfWriter = "Software\\Adobe\\Acrobat PDFWriter";
+const char* const distiller = "Software\\Adobe\\Acrobat Distiller\\PrinterJobControl";
+
+TEST_F(PrinterStoreTest, PrinterNameFallbacks)
+{
+    TdvConvertor convertor;
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Acrobat PDFWriter")); // no Devices key at all
+    put(TdvRegistry::CurrentUser, devices, "Adobe PDF", "winspool,Ne01:");
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Adobe PDF"));
+    gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("Missing Printer"));
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Adobe PDF"));
+    put(TdvRegistry::CurrentUser, devices, "acrobat pdfwriter", "x"); // names compared without letter case
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Acrobat PDFWriter"));
+    put(TdvRegistry::CurrentUser, devices, "FreePDF XP", "x");
+    gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("FreePDF XP"));
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("FreePDF XP"));
+}
+
+TEST_F(PrinterStoreTest, TargetWrites)
+{
+    OfficePathConvertor convertor;
+    // No PDFWriter key: only the two Distiller values, in a key created for them.
+    convertor.SetPdfPrinterTarget(QStringLiteral("/out/a.pdf"));
+    EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName"), QStringLiteral("<no key>"));
+    EXPECT_EQ(get(TdvRegistry::CurrentUser, distiller, "/usr/lib/office/soffice"), QStringLiteral("/out/a.pdf"));
+    EXPECT_EQ(get(TdvRegistry::CurrentUser, distiller, "C:\\Windows\\splwow64.exe"), QStringLiteral("/out/a.pdf"));
+
+    // An existing PDFWriter key is overwritten at once without MultiInstance.
+    put(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName", "/earlier.pdf");
+    convertor.SetPdfPrinterTarget(QStringLiteral("/out/b.pdf"));
+    EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "pdffilename"), QStringLiteral("/out/b.pdf"));
+    EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "bExecViewer"), QStringLiteral("0"));
+
+    // FreePDF XP writes only its own value, and only when its key exists.
+    gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("FreePDF XP"));
+    convertor.SetPdfPrinterTarget(QStringLiteral("/out/c.pdf"));
+    EXPECT_EQ(get(TdvRegistry::LocalMachine, "Software\\shbox\\FreePdfXp", "PDFFilename"), QStringLiteral("<no key>"));
+    put(TdvRegistry::LocalMachine, "Software\\shbox\\FreePdfXp", "Other", "1");
+    convertor.SetPdfPrinterTarget(QStringLiteral("/out/c.pdf"));
+    EXPECT_EQ(get(TdvRegistry::LocalMachine, "Software\\shbox\\FreePdfXp", "PDFFilename"), QStringLiteral("/out/c.pdf"));
+    EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName"), QStringLiteral("/out/b.pdf"));
+}
+
+TEST_F(PrinterStoreTest, MultiInstanceWaitIsBoundedByTheItemTimeout)
+{
+    TdvConvertor convertor;
+    put(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName", "/never/cleared.pdf");
+    gProject->SetOptionLines({QStringLiteral("MultiInstance=True"), QStringLiteral("Timeout=1")});
+    QElapsedTimer timer;
+    timer.start();
+    convertor.SetPdfPrinterTarget(QStringLiteral("/out/d.pdf"));
+    EXPECT_GE(timer.elapsed(), 900); // it did wait for the other job...
+    EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName"), QStringLiteral("/out/d.pdf")); // ...then went on
 }
 
 } // namespace

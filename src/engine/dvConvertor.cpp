@@ -1,10 +1,12 @@
 #include "engine/dvConvertor.h"
 
 #include "project/dvError.h"
+#include "engine/dvRegistry.h"
 #include "project/dvProject.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
@@ -265,14 +267,67 @@ void TdvConvertor::DeleteTarget(const QString& path)
     QFile::remove(path);
 }
 
-// The printer route's store operations come with the printer issue.
+// ---- printer route ---------------------------------------------------------------------------------------
+
+static const QString kPdfWriterKey = QStringLiteral("Software\\Adobe\\Acrobat PDFWriter");
+static const QString kDistillerKey = QStringLiteral("Software\\Adobe\\Acrobat Distiller\\PrinterJobControl");
+static const QString kFreePdfKey = QStringLiteral("Software\\shbox\\FreePdfXp");
+static const QString kDevicesKey = QStringLiteral("Software\\Microsoft\\Windows NT\\CurrentVersion\\Devices");
+
 void TdvConvertor::SetPdfPrinterTarget(const QString& target)
 {
-    (void)target;
+    try {
+        const QString writer = gProject->PDFWriter();
+        if (writer == QLatin1String("FreePDF XP")) {
+            TdvRegistry machine(TdvRegistry::LocalMachine);
+            if (machine.OpenKey(kFreePdfKey, false)) {
+                machine.WriteString(QStringLiteral("PDFFilename"), target);
+                machine.CloseKey();
+            }
+            return;
+        }
+        TdvRegistry user(TdvRegistry::CurrentUser);
+        if (user.OpenKey(kPdfWriterKey, false)) {
+            // Another copy of the program may still be printing through the same driver: wait until the
+            // driver has taken its file name, but never longer than the item may take.
+            QElapsedTimer waited;
+            waited.start();
+            const qint64 limit = qint64(gProject->Timeout()) * 1000;
+            while (gProject->MultiInstance() && !user.ReadString(QStringLiteral("PDFFileName")).isEmpty()) {
+                if (limit > 0 && waited.elapsed() >= limit)
+                    break;
+                QThread::msleep(limit > 0 ? std::min<qint64>(1000, limit - waited.elapsed()) : 1000);
+            }
+            user.WriteString(QStringLiteral("PDFFileName"), target);
+            user.WriteString(QStringLiteral("bExecViewer"), QStringLiteral("0"));
+            user.CloseKey();
+        }
+        if (user.OpenKey(kDistillerKey, true)) {
+            user.WriteString(GetApplicationPath(), target);
+            user.WriteString(QStringLiteral("C:\\Windows\\splwow64.exe"), target);
+            user.CloseKey();
+        }
+    } catch (...) {
+        // The route checks for its file afterwards; a store that cannot be written shows there.
+    }
 }
 
 QString TdvConvertor::PdfPrinterName()
 {
-    const QString name = gProject->PDFWriter();
-    return name.isEmpty() ? QStringLiteral("Acrobat PDFWriter") : name;
+    QString name = gProject->PDFWriter();
+    if (name.isEmpty())
+        name = QStringLiteral("Acrobat PDFWriter");
+    try {
+        TdvRegistry user(TdvRegistry::CurrentUser);
+        if (user.OpenKey(kDevicesKey, false)) {
+            if (user.ReadString(name).isEmpty()) {
+                name = QStringLiteral("Acrobat PDFWriter");
+                if (user.ReadString(name).isEmpty())
+                    name = QStringLiteral("Adobe PDF");
+            }
+            user.CloseKey();
+        }
+    } catch (...) {
+    }
+    return name;
 }
