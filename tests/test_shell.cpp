@@ -228,4 +228,24 @@ TEST_F(ProgramTest, NoticesOpenNothingWithoutSiteAndExitZero)
     EXPECT_FALSE(QFile::exists(marker));
 }
 
+TEST_F(ProgramTest, LongOptionsAnswerAndNeverRunTheDefaultProject)
+{
+    if (qgetenv("VELLUM_BINARY").isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    // A default project that would run must not be touched by --help.
+    const QString config = tree.mkdir(QStringLiteral("home/config/vellum"));
+    tree.write(QStringLiteral("home/config/vellum/vellum.batch-vellum"), "Source=*.ppt?\r\nPureConsole=True\r\n");
+    QString err, out;
+    EXPECT_EQ(run({QStringLiteral("--help")}, &err, &out), 0);
+    EXPECT_TRUE(out.startsWith(QStringLiteral("Usage: vellum"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("Timeout (300 s)")));
+    EXPECT_EQ(run({QStringLiteral("--version")}, &err, &out), 0);
+    EXPECT_EQ(out, QStringLiteral("Vellum Converter 2024.16.323.3707\n"));
+    EXPECT_EQ(run({QStringLiteral("--frobnicate")}, &err, &out), 2);
+    EXPECT_TRUE(err.contains(QStringLiteral("unknown option --frobnicate")));
+    // Without an argument that default project does run, and fails for want of a target.
+    EXPECT_EQ(run({}, &err, &out), 1);
+    EXPECT_TRUE(err.contains(QStringLiteral("Unable to create directory")));
+}
+
 } // namespace

@@ -28,6 +28,45 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
     p->Version = QStringLiteral("2024.16.323.3707");
 }
 
+const char* const usageText =
+    "Usage: vellum [PROJECT | SOURCE | -P:OPTIONS | --help | --version]\n"
+    "\n"
+    "Converts presentations (*.ppt?) to PDF in batch.\n"
+    "\n"
+    "  PROJECT          a project file (*.batch-vellum) to open\n"
+    "  SOURCE           a presentation, or a folder and pattern, to take as the source\n"
+    "  -P:NAME=VALUE;.. options for this run, separated by \";\" or \",\" (quote the argument)\n"
+    "  --help           show this text\n"
+    "  --version        show the version\n"
+    "\n"
+    "With PureConsole=True the project runs without a window, for example:\n"
+    "  vellum '-P:Source=/home/me/talks/*.ppt?;Target=/home/me/pdf;Subdir=True;PureConsole=True'\n"
+    "\n"
+    "Options: Source, Target, Subdir, ThreadsCount (1), IsOverwrite (True, False or Skip),\n"
+    "KeepTargetSubdirs (True), KeepFileTime, DeleteSource, RenameSource, SkipHidden, RegExt, Notes,\n"
+    "ReadOnly, LogFile, PureConsole, RunAndClose, Daemon (0), Timeout (300 s), OfficeRestart (200),\n"
+    "PDFWriter, MultiInstance.\n"
+    "\n"
+    "Exit codes: 0 after a run (also when some files failed), 1 when the run could not go on,\n"
+    "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM.\n";
+
+// Long options are answered before anything else: a default project must never run in place of --help.
+static void handleLongOptions(const QString& arg)
+{
+    if (!arg.startsWith(QLatin1String("--")))
+        return;
+    if (arg == QLatin1String("--help")) {
+        fputs(usageText, stdout);
+        throw TdvExit(0);
+    }
+    if (arg == QLatin1String("--version")) {
+        printf("%s %s\n", qPrintable(gProject->Title), qPrintable(gProject->Version));
+        throw TdvExit(0);
+    }
+    fprintf(stderr, "vellum: unknown option %s (see vellum --help)\n", arg.toLocal8Bit().constData());
+    throw TdvExit(2);
+}
+
 TdvStartup::TdvStartup(int argc, char** argv, const TdvConvertorClass* convertorClass)
 {
     // Per-user folders are named after the application: set it before any of them is looked up.
@@ -38,6 +77,7 @@ TdvStartup::TdvStartup(int argc, char** argv, const TdvConvertorClass* convertor
     gMain = new TdvMain();
     applyProductIdentity(convertorClass);
     try {
+        handleLongOptions(gApp->FirstParam);
         gProject->ParseCommandLine();
     } catch (...) {
         teardown();
