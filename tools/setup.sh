@@ -37,8 +37,17 @@ case "${1:-}" in
     echo "PDF files are in $out"
     ;;
   --test)
+    # The core under AddressSanitizer and UndefinedBehaviorSanitizer first (no office, no window) ...
+    asan=${build}-asan
+    if [[ ! -f "$asan/CMakeCache.txt" ]]; then
+      cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=Debug -DVELLUM_SANITIZE=ON -DVELLUM_OFFICE=OFF \
+            -DVELLUM_GUI=OFF "${extra[@]}" >/dev/null
+    fi
+    cmake --build "$asan" -j "$(nproc)" -- --no-print-directory >/dev/null
+    (cd "$asan" && ctest --output-on-failure --timeout 300 -j 2)
+    # ... then the whole suite, office and window included.
     cd "$build"
-    ctest --output-on-failure --timeout 900 -j 2
+    ctest --output-on-failure --timeout 900
     ;;
   "") ;;
   *) echo "usage: $0 [--demo|--test]" >&2; exit 2 ;;
