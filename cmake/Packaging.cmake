@@ -1,0 +1,38 @@
+# Install rules, the help PDF and the Debian package.
+
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The help PDF exists once the help target has run; a build without an office installs without it.
+install(FILES ${PROJECT_BINARY_DIR}/vellum.pdf DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
+
+# The help text, converted by the program itself: the program looks for vellum.pdf beside itself.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_FOUND AND TARGET vellum_office)
+  set(VELLUM_HELP_DECK ${PROJECT_BINARY_DIR}/help/vellum.fodp)
+  add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/vellum.pdf
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/help
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/help2fodp.py ${PROJECT_SOURCE_DIR}/docs/help/help.md
+            ${VELLUM_HELP_DECK}
+    COMMAND $<TARGET_FILE:vellum> "-P:Source=${VELLUM_HELP_DECK};Target=${PROJECT_BINARY_DIR};PureConsole=True;IsOverwrite=True"
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/help/help.md ${PROJECT_SOURCE_DIR}/tools/help2fodp.py vellum
+    COMMENT "Converting the help text to vellum.pdf"
+    VERBATIM)
+  add_custom_target(help DEPENDS ${PROJECT_BINARY_DIR}/vellum.pdf)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vellum)
+set(CPACK_PACKAGE_VENDOR "Vellum Converter developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Convert folders of presentations to PDF files in batch")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Vellum Converter developers <vellum@localhost>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION office)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libreoffice-impress-nogui | libreoffice-impress, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3, libqt6core6, libqt6gui6, libqt6widgets6, libc6, libstdc++6, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+include(CPack)
