@@ -4,7 +4,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.desktop DESTINATION ${CMAKE
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# The help PDF exists once the help target has run; a build without an office installs without it.
+# The help PDF exists once the help_pdf target has run; a build without an office installs without it.
 install(FILES ${PROJECT_BINARY_DIR}/vellum.pdf DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
 
 # The help text, converted by the program itself: the program looks for vellum.pdf beside itself.
@@ -20,7 +20,7 @@ if(Python3_FOUND AND TARGET vellum_office)
     DEPENDS ${PROJECT_SOURCE_DIR}/docs/help/help.md ${PROJECT_SOURCE_DIR}/tools/help2fodp.py vellum
     COMMENT "Converting the help text to vellum.pdf"
     VERBATIM)
-  add_custom_target(help DEPENDS ${PROJECT_BINARY_DIR}/vellum.pdf)
+  add_custom_target(help_pdf DEPENDS ${PROJECT_BINARY_DIR}/vellum.pdf)
 endif()
 
 set(CPACK_GENERATOR DEB)
