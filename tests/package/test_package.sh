@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the help and the .deb, unpacks the package into a temporary root and runs the installed program
+# as an unprivileged user whose program folder is not writable, on a sample deck.
+#   test_package.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1
+source=$2
+work=$(mktemp -d)
+trap 'pkill -KILL -u nobody -f soffice 2>/dev/null || true; rm -rf "$work"' EXIT
+chmod 755 "$work"
+
+cmake --build "$build" --target help >/dev/null
+test -s "$build/vellum.pdf"
+pdftotext "$build/vellum.pdf" - | grep -q "OfficeRestart (200)"
+
+(cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null)
+deb=$(ls "$work"/pkg/*.deb)
+dpkg-deb -f "$deb" Depends | grep -q libreoffice-impress
+dpkg-deb -x "$deb" "$work/root"
+for f in usr/bin/vellum usr/share/applications/vellum.desktop usr/share/icons/hicolor/scalable/apps/vellum.svg \
+         usr/share/man/man1/vellum.1 usr/share/doc/vellum/vellum.pdf; do
+  test -e "$work/root/$f" || { echo "missing in package: $f"; exit 1; }
+done
+desktop-file-validate "$work/root/usr/share/applications/vellum.desktop"
+"$work/root/usr/bin/vellum" --version | grep -q "Vellum Converter"
+
+# A normal user with a home of its own; the program folder belongs to root and is not writable.
+home="$work/home"
+mkdir -p "$home" "$work/in" "$work/out"
+cp "$(ls "$source"/samples/*.ppt* | head -n 1)" "$work/in/"
+chown -R nobody "$home" "$work/in" "$work/out"
+runuser -u nobody -- env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 \
+  "$work/root/usr/bin/vellum" "-P:Source=$work/in/*.ppt?;Target=$work/out;PureConsole=True;LogFile=$work/out/run.log"
+pdf=$(ls "$work"/out/*.pdf)
+pages=$(pdfinfo "$pdf" | awk '/^Pages:/ {print $2}')
+test "$pages" -ge 1
+grep -q "^Success => " "$work/out/run.log"
+test -d "$home/.local/share/vellum"
+# Nothing was written beside the installed program.
+test -z "$(find "$work/root" -newer "$deb" -type f)"
+if pgrep -u nobody -f soffice >/dev/null; then echo "office process left behind"; exit 1; fi
+echo "package installed and converted $pdf ($pages pages)"
