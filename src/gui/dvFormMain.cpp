@@ -1,0 +1,798 @@
+#include "gui/dvFormMain.h"
+
+#include "discovery/dvFileUtils.h"
+#include "engine/dvBatch.h"
+#include "gui/dvFormAbout.h"
+#include "gui/dvFormCfg.h"
+#include "gui/dvIcons.h"
+#include "project/dvProject.h"
+#include "shell/dvApp.h"
+#include "shell/dvInfo.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QThread>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+TdvFrmMain* dvFrmMain = nullptr;
+
+namespace {
+
+constexpr int kStateRole = Qt::UserRole;        // the row's state (its icon index)
+constexpr int kReportedRole = Qt::UserRole + 1; // a worker has reported the row
+
+QStringList localPaths(const QMimeData* mime)
+{
+    QStringList paths;
+    if (!mime || !mime->hasUrls())
+        return paths;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    return paths;
+}
+
+QString firstLine(const QString& text)
+{
+    const QStringList lines = splitLines(text);
+    return lines.isEmpty() ? QString() : lines.first();
+}
+
+} // namespace
+
+// ---- action button ---------------------------------------------------------------------------------------
+
+TdvActionButton::TdvActionButton(QWidget* parent) : QPushButton(parent)
+{
+    connect(this, &QPushButton::clicked, this, [this] {
+        if (FAction && FAction->isEnabled())
+            FAction->trigger();
+    });
+}
+
+void TdvActionButton::setAction(QAction* action)
+{
+    if (FAction)
+        disconnect(FAction, &QAction::changed, this, &TdvActionButton::sync);
+    FAction = action;
+    if (FAction)
+        connect(FAction, &QAction::changed, this, &TdvActionButton::sync);
+    sync();
+}
+
+void TdvActionButton::sync()
+{
+    if (!FAction)
+        return;
+    setText(FAction->text());
+    setToolTip(FAction->toolTip() == QString(FAction->text()).remove(QLatin1Char('&')) ? QString()
+                                                                                       : FAction->toolTip());
+    setEnabled(FAction->isEnabled());
+    setVisible(FAction->isVisible());
+}
+
+// ---- creation --------------------------------------------------------------------------------------------
+
+TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
+{
+    setObjectName(QStringLiteral("dvFrmMain"));
+    dvFrmMain = this;
+    imgList = makeImageList();
+    createActions();
+    createToolBar();
+    createPanels();
+    createList();
+    createMenus();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(ToolBar);
+    layout->addWidget(pAction);
+    layout->addWidget(pSpacer);
+    layout->addWidget(pViewer, 1);
+    layout->addWidget(pStatus);
+
+    setAcceptDrops(true);
+    guarded(this, [this] { FormCreate(); });
+}
+
+TdvFrmMain::~TdvFrmMain()
+{
+    FormDestroy();
+    if (dvFrmMain == this)
+        dvFrmMain = nullptr;
+}
+
+QAction* TdvFrmMain::newAction(const char* name, const QString& caption, const QString& hint, int image,
+                               void (TdvFrmMain::*handler)())
+{
+    auto* action = new QAction(caption, this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
+    action->setStatusTip(hint);
+    if (image >= 0 && image < imgList.size())
+        action->setIcon(imgList.at(image));
+    if (handler)
+        connect(action, &QAction::triggered, this,
+                [this, handler] { guarded(this, [this, handler] { (this->*handler)(); }); });
+    actList.append(action);
+    return action;
+}
+
+void TdvFrmMain::createActions()
+{
+    aConvert = newAction("aConvert", QStringLiteral("&Convert"), QStringLiteral("Convert the file(s) instantly"), -1,
+                         nullptr);
+    aStop = newAction("aStop", QStringLiteral("Sto&p"), QString(), -1, nullptr);
+    aOpen = newAction("aOpen", QStringLiteral("&Open"), QStringLiteral("Open a batch project"), imgOpen,
+                      &TdvFrmMain::aOpenExecute);
+    aNew = newAction("aNew", QStringLiteral("&New"), QStringLiteral("New a batch project"), imgNew,
+                     &TdvFrmMain::aNewExecute);
+    aConfig = newAction("aConfig", QStringLiteral("Config"), QStringLiteral("Config the options of the batch project"),
+                        imgConfig, &TdvFrmMain::aConfigExecute);
+    aSave = newAction("aSave", QStringLiteral("Sa&ve"), QStringLiteral("Save the batch project"), imgSave,
+                      &TdvFrmMain::aSaveExecute);
+    aSaveAs = newAction("aSaveAs", QStringLiteral("Save &As"), QStringLiteral("Save the batch project as ..."),
+                        imgSaveAs, &TdvFrmMain::aSaveAsExecute);
+    aUpdate = newAction("aUpdate", QStringLiteral("Check &Update"), QString(), imgUpdate, &TdvFrmMain::aUpdateExecute);
+    aHelp = newAction("aHelp", QStringLiteral("&Help"), QString(), imgHelp, &TdvFrmMain::aHelpExecute);
+    aHomePage = newAction("aHomePage", QStringLiteral("Home"), QString(), imgHome, &TdvFrmMain::aHomePageExecute);
+    aSupports = newAction("aSupports", QStringLiteral("Support"), QStringLiteral("Send us e-mail for support"),
+                          imgSupport, &TdvFrmMain::aSupportsExecute);
+    aAbout = newAction("aAbout", QStringLiteral("About"), QString(), imgAbout, &TdvFrmMain::aAboutExecute);
+    aSearch = newAction("aSearch", QStringLiteral("Search"), QStringLiteral("Search files from the source folder"),
+                        imgSearch, nullptr);
+    aView = newAction("aView", QStringLiteral("View"), QStringLiteral("View the convert result"), -1,
+                      &TdvFrmMain::aViewExecute);
+    aSearchConvert = newAction("aSearchConvert", QStringLiteral("Start"), QString(), imgConvert, nullptr);
+    aSearchConvert->setVisible(false);
+    aPause = newAction("aPause", QStringLiteral("Pause"), QString(), -1, nullptr);
+    aStop->setData(0);
+}
+
+void TdvFrmMain::createToolBar()
+{
+    ToolBar = new QToolBar(this);
+    ToolBar->setObjectName(QStringLiteral("ToolBar"));
+    ToolBar->setMovable(false);
+    ToolBar->setFloatable(false);
+    ToolBar->setIconSize(QSize(16, 16));
+    ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    const auto button = [this](QAction* action, const char* name) {
+        ToolBar->addAction(action);
+        auto* b = qobject_cast<QToolButton*>(ToolBar->widgetForAction(action));
+        b->setObjectName(QString::fromLatin1(name));
+        b->setAutoRaise(true);
+        return b;
+    };
+    tbOpen = button(aOpen, "tbOpen");
+    tbNew = button(aNew, "tbNew");
+    tbConfig = button(aConfig, "tbConfig");
+    tbSave = button(aSave, "tbSave");
+    tbSaveAs = button(aSaveAs, "tbSaveAs");
+    tb1 = ToolBar->addSeparator();
+    tb1->setObjectName(QStringLiteral("tb1"));
+    tbUpdate = button(aUpdate, "tbUpdate");
+    tb2 = ToolBar->addSeparator();
+    tb2->setObjectName(QStringLiteral("tb2"));
+    tbHelp = button(aHelp, "tbHelp");
+    tbHomePage = button(aHomePage, "tbHomePage");
+    tbSupports = button(aSupports, "tbSupports");
+    tbAbout = button(aAbout, "tbAbout");
+}
+
+void TdvFrmMain::createPanels()
+{
+    const auto panel = [](QWidget* parent, const char* name, int height, const QString& hint) {
+        auto* p = new QFrame(parent);
+        p->setObjectName(QString::fromLatin1(name));
+        if (height > 0)
+            p->setFixedHeight(height);
+        p->setToolTip(hint);
+        return p;
+    };
+    const auto pushButton = [](QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
+                               const QString& hint) {
+        auto* b = new QPushButton(caption, parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(geometry);
+        b->setToolTip(hint);
+        b->setAutoDefault(false);
+        return b;
+    };
+    const auto actionButton = [](QWidget* parent, const char* name, QAction* action, const QRect& geometry) {
+        auto* b = new TdvActionButton(parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(geometry);
+        b->setAction(action);
+        return b;
+    };
+    const auto labelledEdit = [](QWidget* parent, const char* name, const char* labelName, const QString& caption,
+                                 QLabel*& label) {
+        auto* edit = new QLineEdit(parent);
+        edit->setObjectName(QString::fromLatin1(name));
+        edit->setGeometry(50, 5, 500, 21);
+        label = new QLabel(caption, parent);
+        label->setObjectName(QString::fromLatin1(labelName));
+        label->setBuddy(edit);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        label->setGeometry(0, 5, 46, 21);
+        // Drops are the window's: it decides by the control under the mouse.
+        edit->setAcceptDrops(false);
+        return edit;
+    };
+
+    auto* actionPanel = new QFrame(this);
+    actionPanel->setObjectName(QStringLiteral("pAction"));
+    actionPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    actionPanel->setFixedHeight(70);
+    pAction = actionPanel;
+
+    pSource = panel(pAction, "pSource", 32, QStringLiteral("Choose or drag & drop source folder or file(s)"));
+    eSource = labelledEdit(pSource, "eSource", "lblSource", QStringLiteral("&Source"), lblSource);
+    bSource = pushButton(pSource, "bSource", QStringLiteral("Folder"), QRect(550, 5, 38, 21),
+                         QStringLiteral("Choose a folder and click \"Search\" to list files"));
+    bSourceFile = pushButton(pSource, "bSourceFile", QStringLiteral("Files"), QRect(588, 5, 38, 21),
+                             QStringLiteral("Choose file(s) and click \"Convert\" to convert them"));
+    cSubdir = new QCheckBox(QStringLiteral("Su&b folders"), pSource);
+    cSubdir->setObjectName(QStringLiteral("cSubdir"));
+    cSubdir->setGeometry(634, 5, 72, 21);
+    cSubdir->setLayoutDirection(Qt::RightToLeft); // caption left of the box
+    bSearch = actionButton(pSource, "bSearch", aSearch, QRect(710, 5, 76, 21));
+
+    pTarget = panel(pAction, "pTarget", 30, QStringLiteral("Choose or drag & drop target folder"));
+    eTarget = labelledEdit(pTarget, "eTarget", "lblTarget", QStringLiteral("&Target"), lblTarget);
+    bTarget = pushButton(pTarget, "bTarget", QStringLiteral("Folder"), QRect(550, 5, 38, 21),
+                         QStringLiteral("Choose a target folder to save the converted file(s)"));
+    bView = actionButton(pTarget, "bView", aView, QRect(588, 5, 38, 21));
+    bSearchConvert = actionButton(pTarget, "bSearchConvert", aSearchConvert, QRect(630, 5, 76, 21));
+    bCreate = actionButton(pTarget, "bCreate", aConvert, QRect(710, 5, 76, 21));
+
+    pOthers = panel(pAction, "pOthers", 0, QString());
+    auto* actionLayout = new QVBoxLayout(pAction);
+    actionLayout->setContentsMargins(1, 1, 1, 1);
+    actionLayout->setSpacing(0);
+    actionLayout->addWidget(pSource);
+    actionLayout->addWidget(pTarget);
+    actionLayout->addWidget(pOthers, 1);
+
+    pSpacer = panel(this, "pSpacer", 2, QString());
+
+    setTabOrder(eSource, bSource);
+    setTabOrder(bSource, bSourceFile);
+    setTabOrder(bSourceFile, cSubdir);
+    setTabOrder(cSubdir, bSearch);
+    setTabOrder(bSearch, eTarget);
+    setTabOrder(eTarget, bTarget);
+    setTabOrder(bTarget, bSearchConvert);
+    setTabOrder(bSearchConvert, bCreate);
+    setTabOrder(bCreate, bView);
+
+    connect(bSource, &QPushButton::clicked, this, [this] { guarded(this, [this] { bSourceClick(); }); });
+    connect(bSourceFile, &QPushButton::clicked, this, [this] { guarded(this, [this] { bSourceFileClick(); }); });
+    connect(bTarget, &QPushButton::clicked, this, [this] { guarded(this, [this] { bTargetClick(); }); });
+    eSource->installEventFilter(this);
+    eTarget->installEventFilter(this);
+
+    // The status line: how far the run is.
+    pStatus = panel(this, "pStatus", 22, QString());
+    auto* statusLayout = new QHBoxLayout(pStatus);
+    statusLayout->setContentsMargins(4, 2, 4, 2);
+    lblCount = new QLabel(pStatus);
+    lblCount->setObjectName(QStringLiteral("lblCount"));
+    pbRun = new QProgressBar(pStatus);
+    pbRun->setObjectName(QStringLiteral("pbRun"));
+    pbRun->setRange(0, 1);
+    pbRun->setValue(0);
+    pbRun->setTextVisible(false);
+    pbRun->setFixedWidth(240);
+    statusLayout->addWidget(lblCount, 1);
+    statusLayout->addWidget(pbRun);
+}
+
+void TdvFrmMain::createList()
+{
+    auto* viewerPanel = new QFrame(this);
+    viewerPanel->setObjectName(QStringLiteral("pViewer"));
+    viewerPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    pViewer = viewerPanel;
+    lViewer = new QTreeWidget(pViewer);
+    lViewer->setObjectName(QStringLiteral("lViewer"));
+    lViewer->setToolTip(QStringLiteral("Drag & drop file(s) here and click \"Convert\" to convert them"));
+    lViewer->setFrameShape(QFrame::NoFrame);
+    lViewer->setColumnCount(3);
+    lViewer->setHeaderLabels({QStringLiteral("@"), QStringLiteral("File Name"), QStringLiteral("Result")});
+    lViewer->setRootIsDecorated(false);
+    lViewer->setUniformRowHeights(true);
+    lViewer->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lViewer->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lViewer->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lViewer->setIconSize(QSize(16, 16));
+    lViewer->setAcceptDrops(false);
+    lViewer->viewport()->setAcceptDrops(false);
+    QHeaderView* header = lViewer->header();
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(30);
+    header->setSectionResizeMode(0, QHeaderView::Fixed);
+    header->resizeSection(0, 30);
+    header->resizeSection(1, 370);
+    header->resizeSection(2, 370);
+    auto* layout = new QVBoxLayout(pViewer);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->addWidget(lViewer);
+}
+
+void TdvFrmMain::createMenus()
+{
+    pm1 = new QMenu(this);
+    pm1->setObjectName(QStringLiteral("pm1"));
+    const auto item = [this](QMenu* menu, const char* name, const QString& caption) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    const auto separator = [](QMenu* menu, const char* name) {
+        QAction* a = menu->addSeparator();
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    BrowseFiles1 = item(pm1, "BrowseFiles1", QStringLiteral("Browse Files"));
+    N1 = separator(pm1, "N1");
+    ViewSource1 = item(pm1, "ViewSource1", QStringLiteral("View  Source"));
+    OpenSource1 = item(pm1, "OpenSource1", QStringLiteral("Open Source"));
+    N2 = separator(pm1, "N2");
+    ViewOutput1 = item(pm1, "ViewOutput1", QStringLiteral("View  Output"));
+    N3 = separator(pm1, "N3");
+    ExportList1 = item(pm1, "ExportList1", QStringLiteral("Export the List"));
+    connect(BrowseFiles1, &QAction::triggered, this, [this] { guarded(this, [this] { bSourceFileClick(); }); });
+    connect(ViewSource1, &QAction::triggered, this, [this] { guarded(this, [this] { ViewSource1Click(); }); });
+    connect(OpenSource1, &QAction::triggered, this, [this] { guarded(this, [this] { OpenSource1Click(); }); });
+    connect(ViewOutput1, &QAction::triggered, aView, &QAction::trigger);
+    connect(pm1, &QMenu::aboutToShow, this, [this] { guarded(this, [this] { pm1Popup(); }); });
+    lViewer->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lViewer, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { pm1->popup(lViewer->viewport()->mapToGlobal(pos)); });
+
+    pm2 = new QMenu(this);
+    pm2->setObjectName(QStringLiteral("pm2"));
+    connect(pm2, &QMenu::aboutToShow, this, [this] { guarded(this, [this] { pm2Popup(); }); });
+    tbOpen->setMenu(pm2);
+    tbOpen->setPopupMode(QToolButton::MenuButtonPopup);
+}
+
+void TdvFrmMain::RegisterControls()
+{
+    const auto bind = [](QWidget* control, const char* property) {
+        control->setProperty("bindProperty", QString::fromLatin1(property));
+        gProject->BindControl(control);
+    };
+    bind(eSource, "Text");
+    bind(cSubdir, "Checked");
+    bind(eTarget, "Text");
+}
+
+// ---- lifecycle -------------------------------------------------------------------------------------------
+
+void TdvFrmMain::FormCreate()
+{
+    RegisterControls();
+    gProject->OpenStartupProject();
+    UpdateTitle();
+    updateStatus();
+}
+
+void TdvFrmMain::showEvent(QShowEvent* event)
+{
+    TdvFrmBase::showEvent(event);
+    guarded(this, [this] { FormShow(); });
+}
+
+void TdvFrmMain::FormShow()
+{
+    if (FShownOnce)
+        return;
+    FShownOnce = true;
+}
+
+void TdvFrmMain::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+}
+
+void TdvFrmMain::FormDestroy()
+{
+    try {
+        releaseBatch();
+    } catch (...) {
+        // Freeing a batch is a side operation at the end.
+    }
+    setAcceptDrops(false);
+}
+
+void TdvFrmMain::UpdateTitle()
+{
+    const QString file = gProject->ProjectFile.isEmpty() ? QStringLiteral("None") : gProject->ProjectFile;
+    setWindowTitle(gProject->Title + QLatin1String(" - ") + file);
+}
+
+// ---- source and target -----------------------------------------------------------------------------------
+
+void TdvFrmMain::FillTarget(const QString& folder)
+{
+    // A web address has no folder of ours to write into.
+    if (gProject->TargetFollowsSource && eTarget->text().isEmpty() && !isWebAddress(folder))
+        eTarget->setText(folder);
+}
+
+void TdvFrmMain::bSourceClick()
+{
+    QString folder = gApp->BrowseForFolder(extractFilePath(eSource->text()));
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    eSource->setText(folder + gProject->SourcePattern);
+    FillTarget(folder);
+}
+
+void TdvFrmMain::bSourceFileClick()
+{
+    QString answer = eSource->text();
+    if (!gApp->OpenFileDialog(gProject->SourceFilter, answer, true))
+        return;
+    answer = answer.trimmed();
+    if (!answer.contains(QLatin1Char('\n')))
+        eSource->setText(answer);
+    NewBatch();
+    for (const QString& line : splitLines(answer)) {
+        const QString path = line.trimmed();
+        if (!path.isEmpty())
+            AddSource(path);
+    }
+}
+
+void TdvFrmMain::bTargetClick()
+{
+    QString folder = gApp->BrowseForFolder(eTarget->text());
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    eTarget->setText(folder);
+}
+
+void TdvFrmMain::aViewExecute()
+{
+    if (eTarget->text().isEmpty()) {
+        eTarget->setFocus();
+        return;
+    }
+    gInfo->Opener(eTarget->text());
+}
+
+void TdvFrmMain::OpenSelected(bool folderOnly)
+{
+    const QList<QTreeWidgetItem*> selected = lViewer->selectedItems();
+    if (selected.isEmpty())
+        return;
+    // The first selected row in list order.
+    QTreeWidgetItem* first = selected.first();
+    for (QTreeWidgetItem* row : selected)
+        if (lViewer->indexOfTopLevelItem(row) < lViewer->indexOfTopLevelItem(first))
+            first = row;
+    QString path = first->text(1);
+    if (folderOnly)
+        path = extractFilePath(path);
+    if (gInfo->Opener && !path.isEmpty())
+        gInfo->Opener(path);
+}
+
+void TdvFrmMain::ViewSource1Click()
+{
+    OpenSelected(true);
+}
+
+void TdvFrmMain::OpenSource1Click()
+{
+    OpenSelected(false);
+}
+
+void TdvFrmMain::pm1Popup()
+{
+    const bool selected = !lViewer->selectedItems().isEmpty();
+    OpenSource1->setEnabled(selected);
+    ViewSource1->setEnabled(selected);
+}
+
+void TdvFrmMain::pm2Popup()
+{
+    pm2->clear();
+    for (const QString& path : std::as_const(gProject->RecentProjects)) {
+        // An ampersand in a path is shown as such, not taken as an accelerator.
+        QAction* item = pm2->addAction(QString(path).replace(QLatin1Char('&'), QLatin1String("&&")));
+        item->setData(path);
+        item->setEnabled(QFileInfo::exists(path));
+        connect(item, &QAction::triggered, this,
+                [this, path] { guarded(this, [this, path] { RecentProjectClick(path); }); });
+    }
+}
+
+void TdvFrmMain::RecentProjectClick(const QString& path)
+{
+    gProject->ProjectFile = path;
+    gProject->OpenProject(false);
+    UpdateTitle();
+}
+
+// ---- project and information commands --------------------------------------------------------------------
+
+void TdvFrmMain::aOpenExecute()
+{
+    gProject->OpenProject(true);
+    UpdateTitle();
+}
+
+void TdvFrmMain::aNewExecute()
+{
+    gProject->NewProject();
+    UpdateTitle();
+}
+
+void TdvFrmMain::aConfigExecute()
+{
+    if (!FCfg)
+        FCfg = new TdvFrmCfg(this);
+    FCfg->ShowModal();
+    UpdateTitle();
+}
+
+void TdvFrmMain::aSaveExecute()
+{
+    gProject->Save();
+    UpdateTitle();
+}
+
+void TdvFrmMain::aSaveAsExecute()
+{
+    gProject->SaveAs();
+    UpdateTitle();
+}
+
+void TdvFrmMain::aUpdateExecute()
+{
+    gInfo->OpenLink(QStringLiteral("download"), QString(), QString());
+}
+
+void TdvFrmMain::aHelpExecute()
+{
+    gInfo->OpenLink(QStringLiteral("h"), QString(), QString());
+    gInfo->IncCounter(QStringLiteral("H"), 0, 1);
+}
+
+void TdvFrmMain::aHomePageExecute()
+{
+    gInfo->OpenLink(QString(), QString(), QString());
+}
+
+void TdvFrmMain::aSupportsExecute()
+{
+    gInfo->OpenLink(QStringLiteral("supports"), QString(), QString());
+}
+
+void TdvFrmMain::aAboutExecute()
+{
+    if (dvFrmAbout)
+        dvFrmAbout->ShowAbout();
+}
+
+// ---- drag and drop ---------------------------------------------------------------------------------------
+
+bool TdvFrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == eSource) {
+            guarded(this, [this] { bSourceFileClick(); });
+            return true;
+        }
+        if (watched == eTarget) {
+            guarded(this, [this] { bTargetClick(); });
+            return true;
+        }
+    }
+    return TdvFrmBase::eventFilter(watched, event);
+}
+
+void TdvFrmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!localPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TdvFrmMain::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!localPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TdvFrmMain::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = localPaths(event->mimeData());
+    const QPoint pos = event->position().toPoint();
+    bool taken = false;
+    guarded(this, [&] { taken = WMDropFiles(pos, paths); });
+    if (taken)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+bool TdvFrmMain::WMDropFiles(const QPoint& pos, const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return false;
+    QWidget* under = childAt(pos);
+    QLineEdit* edit = nullptr;
+    bool list = false;
+    for (QWidget* w = under; w && w != this; w = w->parentWidget()) {
+        if (w == eSource || w == eTarget) {
+            edit = static_cast<QLineEdit*>(w);
+            break;
+        }
+        if (w == lViewer) {
+            list = true;
+            break;
+        }
+    }
+    if (!edit && !list)
+        return false;
+    for (int i = 0; i < paths.size(); ++i) {
+        const QString& path = paths.at(i);
+        if (paths.size() == 1 && gProject->IsProjectFile(path)) {
+            gProject->ProjectFile = path;
+            gProject->OpenProject(false);
+            UpdateTitle();
+            return true;
+        }
+        if (edit) {
+            edit->setText(path);
+            FillTarget(extractFilePath(path));
+            return true;
+        }
+        if (i == 0)
+            NewBatch();
+        AddSource(path);
+    }
+    return true;
+}
+
+// ---- batch and rows --------------------------------------------------------------------------------------
+
+void TdvFrmMain::releaseBatch()
+{
+    if (!FBatch)
+        return;
+    // Rows of a batch being freed are no longer wanted; its search thread only posts, so the wait is short.
+    ++FBatchSerial;
+    FBatch->OnListed = nullptr;
+    FBatch.reset();
+}
+
+void TdvFrmMain::NewBatch()
+{
+    try {
+        releaseBatch();
+    } catch (...) {
+        FBatch.release(); // a batch that failed to free is left behind rather than freed twice
+    }
+    ++FBatchSerial;
+    FBatch = std::make_unique<TdvBatch>();
+    FBatchFed = false;
+    lViewer->clear();
+    FDoneCount = 0;
+    FFailedCount = 0;
+    FBatch->OnListed = &TdvFrmMain::OnItemListed;
+    FBatch->OnListedContext = this;
+    updateStatus();
+}
+
+void TdvFrmMain::AddSource(const QString& path)
+{
+    FillTarget(extractFilePath(path));
+    if (!FBatch)
+        NewBatch();
+    FBatchFed = true;
+    FBatch->AddSingleSource(path);
+}
+
+void TdvFrmMain::OnItemListed(void* context, TdvBatch* batch, TdvNode* item)
+{
+    (void)batch;
+    auto* self = static_cast<TdvFrmMain*>(context);
+    // Only the index and the source: a worker may already be changing the item's state and result.
+    self->postRow(item->Index, 0, item->Source, QString(), false);
+}
+
+void TdvFrmMain::postRow(int index, int state, const QString& source, const QString& result, bool reported)
+{
+    const quint64 serial = FBatchSerial.load();
+    if (QThread::currentThread() == thread()) {
+        applyRow(serial, index, state, source, result, reported);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, serial, index, state, source, result, reported] {
+            applyRow(serial, index, state, source, result, reported);
+        },
+        Qt::QueuedConnection);
+}
+
+QTreeWidgetItem* TdvFrmMain::rowAt(int index)
+{
+    // Posts may arrive out of order (a result before its listing): make rows up to the index.
+    while (lViewer->topLevelItemCount() <= index) {
+        auto* row = new QTreeWidgetItem();
+        row->setIcon(0, imgList.at(imgRunning));
+        row->setData(0, kStateRole, 0);
+        lViewer->addTopLevelItem(row);
+    }
+    return lViewer->topLevelItem(index);
+}
+
+void TdvFrmMain::applyRow(quint64 serial, int index, int state, const QString& source, const QString& result,
+                          bool reported)
+{
+    if (serial != FBatchSerial.load() || index < 0)
+        return;
+    QTreeWidgetItem* row = rowAt(index);
+    const bool wasReported = row->data(0, kReportedRole).toBool();
+    if (!reported) {
+        // A listing never undoes a result that arrived first.
+        if (!wasReported)
+            row->setText(1, source);
+    } else {
+        row->setText(1, source);
+        row->setText(2, firstLine(result));
+        const int icon = state >= 0 && state <= 2 ? state : 0;
+        row->setIcon(0, imgList.at(icon));
+        row->setData(0, kStateRole, state);
+        row->setData(0, kReportedRole, true);
+        if (!wasReported) {
+            ++FDoneCount;
+            if (state == 2)
+                ++FFailedCount;
+        }
+    }
+    updateStatus();
+}
+
+QTreeWidgetItem* TdvFrmMain::ShowItem(const QString& path, TdvBatch* batch, TdvNode* item)
+{
+    if (!item) {
+        AddSource(path);
+        return nullptr;
+    }
+    (void)batch;
+    QTreeWidgetItem* row = rowAt(item->Index);
+    if (row->text(1).isEmpty())
+        row->setText(1, path);
+    return row;
+}
+
+void TdvFrmMain::updateStatus()
+{
+    const int total = lViewer->topLevelItemCount();
+    lblCount->setText(QStringLiteral("%1 of %2, %3 failed").arg(FDoneCount).arg(total).arg(FFailedCount));
+    pbRun->setRange(0, std::max(total, 1));
+    pbRun->setValue(std::min(FDoneCount, std::max(total, 1)));
+}

@@ -1,0 +1,118 @@
+#include "guiSupport.h"
+
+#include "gui/dvFormMain.h"
+#include "gui/dvVellumAbout.h"
+#include "project/dvProject.h"
+#include "shell/dvApp.h"
+#include "shell/dvInfo.h"
+
+#include <QDragEnterEvent>
+#include <QElapsedTimer>
+#include <QMimeData>
+#include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+namespace {
+TdvFrmMain* gWindow = nullptr;
+TdvScriptedDialogs* gDialogs = nullptr;
+QStringList gLinks;
+} // namespace
+
+TdvFrmMain* window()
+{
+    return gWindow;
+}
+
+TdvScriptedDialogs* dialogs()
+{
+    return gDialogs;
+}
+
+QStringList& openedLinks()
+{
+    return gLinks;
+}
+
+void resetWindow()
+{
+    gDialogs = new TdvScriptedDialogs;
+    gApp->Dialogs.reset(gDialogs);
+    gLinks.clear();
+    gInfo->Opener = [](const QString& link) { gLinks.append(link); };
+    gInfo->SiteRoot = QStringLiteral("https://vellum.example");
+    gInfo->SupportMail = QStringLiteral("help@vellum.example");
+    gProject->NewProject();
+    gProject->RecentProjects.clear();
+    gWindow->NewBatch();
+    gWindow->UpdateTitle();
+}
+
+bool dropOn(QWidget* control, const QStringList& paths)
+{
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    QMimeData mime;
+    mime.setUrls(urls);
+    const QPoint pos = control->mapTo(gWindow, control->rect().center());
+    QDragEnterEvent enter(pos, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(gWindow, &enter);
+    QDropEvent drop(QPointF(pos), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(gWindow, &drop);
+    return drop.isAccepted();
+}
+
+void whenModal(std::function<void()> fn)
+{
+    QTimer::singleShot(0, gWindow, std::move(fn));
+}
+
+QStringList rows()
+{
+    QStringList out;
+    for (int i = 0; i < gWindow->lViewer->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = gWindow->lViewer->topLevelItem(i);
+        out.append(QStringLiteral("%1|%2|%3").arg(row->data(0, Qt::UserRole).toInt()).arg(row->text(1), row->text(2)));
+    }
+    return out;
+}
+
+bool waitFor(const std::function<bool()>& pred, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred()) {
+        if (timer.elapsed() > timeoutMs)
+            return pred();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+int runGuiTests(int argc, char** argv, const TdvConvertorClass* convertorClass)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TdvApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    int code = 0;
+    {
+        TestSingletons singletons(convertorClass);
+        auto* frame = new TdvFrmMain;
+        gWindow = frame;
+        TdvFrmVellumAbout about;
+        dvFrmAbout = &about;
+        about.ShowAbout();
+        frame->show();
+        resetWindow();
+        code = RUN_ALL_TESTS();
+        delete frame;
+        gWindow = nullptr;
+        dvFrmAbout = nullptr;
+    }
+    return code;
+}
