@@ -1,0 +1,556 @@
+#include "conversion/dvOffice.h"
+
+#include "conversion/dvUno.h"
+#include "engine/dvProcesses.h"
+
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridgeFactory2.hpp>
+#include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/lang/XEventListener.hpp>
+#include <cppuhelper/implbase1.hxx>
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace css;
+using css::uno::Reference;
+using css::uno::UNO_QUERY_THROW;
+
+namespace {
+
+constexpr int kStartLimitMs = 60000;
+constexpr int kQuitLimitMs = 15000;
+// Bumped when the template profile's settings change, so an old template is not reused.
+constexpr int kProfileFormat = 1;
+
+} // namespace
+
+QString officeProgramFolder()
+{
+    const QByteArray env = qgetenv("VELLUM_OFFICE_PROGRAM");
+    if (!env.isEmpty())
+        return QString::fromLocal8Bit(env);
+    return QStringLiteral(VELLUM_OFFICE_PROGRAM);
+}
+
+namespace {
+
+QString sofficePath()
+{
+    return officeProgramFolder() + QStringLiteral("/soffice");
+}
+
+QString profileUrl(const QString& dir)
+{
+    return QUrl::fromLocalFile(dir).toString(QUrl::FullyEncoded);
+}
+
+// The flags every office of ours runs with: no window, no dialogs, no recovery, no lock check.
+QStringList officeArguments(const QString& profile)
+{
+    return {QStringLiteral("-env:UserInstallation=") + profileUrl(profile),
+            QStringLiteral("--headless"),
+            QStringLiteral("--invisible"),
+            QStringLiteral("--nocrashreport"),
+            QStringLiteral("--nodefault"),
+            QStringLiteral("--nologo"),
+            QStringLiteral("--nofirststartwizard"),
+            QStringLiteral("--norestore"),
+            QStringLiteral("--nolockcheck")};
+}
+
+// Starts the office launcher in a session (and so a process group) of its own, registered for the
+// program's exit and signal handlers. Orphaned members of the group come back to this process (subreaper),
+// so that every one of them is reaped here.
+pid_t spawnOffice(const QStringList& arguments)
+{
+    static std::once_flag subreaper;
+    std::call_once(subreaper, [] { prctl(PR_SET_CHILD_SUBREAPER, 1); });
+
+    const QByteArray exe = QFile::encodeName(sofficePath());
+    std::vector<QByteArray> storage;
+    storage.push_back(exe);
+    for (const QString& a : arguments)
+        storage.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    // The group is registered before any signal can find it unregistered.
+    sigset_t old;
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, exe.constData(), &actions, &attributes, argv.data(), environ);
+    if (rc == 0)
+        registerChildGroup(pid);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (rc != 0)
+        throw TdvError(QStringLiteral("The office program %1 could not be started: %2")
+                           .arg(sofficePath(), QString::fromLocal8Bit(strerror(rc))));
+    return pid;
+}
+
+bool hasExited(pid_t pid, int* code = nullptr)
+{
+    siginfo_t info = {};
+    if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+        return errno == ECHILD;
+    if (info.si_pid != pid)
+        return false;
+    if (code)
+        *code = info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+    return true;
+}
+
+// Waits up to boundMs for the launcher to end, then kills the group, then reaps every member.
+void endGroup(pid_t group, int boundMs)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    while (!hasExited(group) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The launcher is not reaped yet, so the group id cannot have been given to anyone else.
+    ::kill(-group, SIGKILL);
+    const auto reapUntil = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        int status = 0;
+        const pid_t got = waitpid(-group, &status, WNOHANG);
+        if (got < 0 && errno == ECHILD)
+            break;
+        if (got > 0)
+            continue;
+        if (std::chrono::steady_clock::now() > reapUntil)
+            break; // a member stuck in the kernel; it is reaped whenever it ends, never waited for here
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    unregisterChildGroup(group);
+}
+
+bool copyTree(const QString& from, const QString& to)
+{
+    QDir source(from);
+    if (!QDir().mkpath(to))
+        return false;
+    QDirIterator it(from, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString target = to + QLatin1Char('/') + source.relativeFilePath(path);
+        const QFileInfo info = it.fileInfo();
+        if (info.isDir() && !info.isSymLink()) {
+            if (!QDir().mkpath(target))
+                return false;
+        } else if (!QFile::copy(path, target)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const char kSettings[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\""
+    " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+    // No lock files beside the user's documents, also after a crash.
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseLocking\" oor:op=\"fuse\">"
+    "<value>false</value></prop></item>\n"
+    // Load VBA code, so that a macro deck shows its libraries; load settings never run macros.
+    "<item oor:path=\"/org.openoffice.Office.Impress/Filter/Import/VBA\"><prop oor:name=\"Load\" oor:op=\"fuse\">"
+    "<value>true</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop oor:name=\"MacroSecurityLevel\""
+    " oor:op=\"fuse\"><value>3</value></prop></item>\n"
+    // Nothing to recover in a converter's office: saving recovery data only costs time.
+    "<item oor:path=\"/org.openoffice.Office.Recovery/AutoSave\"><prop oor:name=\"Enabled\" oor:op=\"fuse\">"
+    "<value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Recovery/RecoveryInfo\"><prop oor:name=\"Enabled\" oor:op=\"fuse\">"
+    "<value>false</value></prop></item>\n"
+    "</oor:items>\n";
+
+QString templateKey()
+{
+    // A new office build gets a new template: a profile made by another version may not fit it.
+    const QSettings version(officeProgramFolder() + QStringLiteral("/versionrc"), QSettings::IniFormat);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(officeProgramFolder().toUtf8());
+    hash.addData(version.value(QStringLiteral("Version/buildid")).toString().toUtf8());
+    hash.addData(QByteArray::number(kProfileFormat));
+    return QString::fromLatin1(hash.result().toHex().left(12));
+}
+
+std::atomic<int> pipeCounter{0};
+
+class DisposeListener : public cppu::WeakImplHelper1<lang::XEventListener>
+{
+public:
+    explicit DisposeListener(std::shared_ptr<std::atomic<bool>> flag) : FFlag(std::move(flag)) {}
+    void SAL_CALL disposing(const lang::EventObject&) override { *FFlag = true; }
+
+private:
+    std::shared_ptr<std::atomic<bool>> FFlag;
+};
+
+// The office of each worker thread.
+struct ThreadSlot
+{
+    std::shared_ptr<TdvOffice> office;
+    ~ThreadSlot()
+    {
+        if (office)
+            office->Kill();
+    }
+};
+thread_local ThreadSlot slot;
+
+} // namespace
+
+// ---- template profile ------------------------------------------------------------------------------------
+
+QString officeProfileRoot()
+{
+    return QDir::tempPath();
+}
+
+QString officeTemplateProfile()
+{
+    static std::mutex lock;
+    std::lock_guard guard(lock);
+
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (cache.isEmpty())
+        cache = QDir::tempPath() + QStringLiteral("/vellum-cache");
+    const QString name = QStringLiteral("office-profile-") + templateKey();
+    const QString dir = cache + QLatin1Char('/') + name;
+    const QString ready = dir + QStringLiteral("/.vellum-ready");
+    if (QFileInfo::exists(ready))
+        return dir;
+
+    QDir().mkpath(cache);
+    // Other copies of the program may make the same template at the same time.
+    QLockFile fileLock(dir + QStringLiteral(".lock"));
+    fileLock.setStaleLockTime(2 * kStartLimitMs);
+    if (!fileLock.tryLock(kStartLimitMs + 10000))
+        throw TdvError(QStringLiteral("The office profile %1 is locked by another process").arg(dir));
+    if (QFileInfo::exists(ready))
+        return dir;
+
+    QTemporaryDir staging(dir + QStringLiteral("-XXXXXX"));
+    if (!staging.isValid() || !QDir().mkpath(staging.path() + QStringLiteral("/user")))
+        throw TdvError(QStringLiteral("The office profile cannot be made in %1").arg(cache));
+    QFile settings(staging.path() + QStringLiteral("/user/registrymodifications.xcu"));
+    if (!settings.open(QIODevice::WriteOnly) || settings.write(kSettings) < 0)
+        throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
+    settings.close();
+
+    // The first start of a new profile fills it in; the copies then start at once.
+    QStringList arguments = officeArguments(staging.path());
+    arguments << QStringLiteral("--terminate_after_init");
+    const pid_t pid = spawnOffice(arguments);
+    endGroup(pid, kStartLimitMs);
+
+    QFile marker(staging.path() + QStringLiteral("/.vellum-ready"));
+    if (!QFileInfo::exists(staging.path() + QStringLiteral("/user/registrymodifications.xcu")) ||
+        !marker.open(QIODevice::WriteOnly))
+        throw TdvError(QStringLiteral("The office could not make its profile in %1").arg(staging.path()));
+    marker.close();
+    QDir(dir).removeRecursively();
+    if (!QDir().rename(staging.path(), dir))
+        throw TdvError(QStringLiteral("The office profile cannot be moved to %1").arg(dir));
+    staging.setAutoRemove(false);
+    return dir;
+}
+
+// ---- one office ------------------------------------------------------------------------------------------
+
+void TdvOffice::Uno::release()
+{
+    desktop.clear();
+    manager.clear();
+    context.clear();
+    bridge.clear();
+}
+
+TdvOffice::TdvOffice() : FUno(std::make_unique<Uno>()) {}
+
+TdvOffice::~TdvOffice()
+{
+    // Only a kill may happen here: this can run on a thread that never used the bridge.
+    Kill();
+    reap(0);
+    try {
+        FUno->release();
+    } catch (...) {
+        // The bridge is gone with the process; dropping proxies cannot matter any more.
+    }
+    removeProfile();
+}
+
+QString TdvOffice::DeadMessage()
+{
+    return QStringLiteral("The office process ended unexpectedly");
+}
+
+QString TdvOffice::ProgramFolder() const
+{
+    return officeProgramFolder();
+}
+
+QString TdvOffice::Executable() const
+{
+    return sofficePath();
+}
+
+std::shared_ptr<TdvOffice> TdvOffice::Start()
+{
+    const QString templ = officeTemplateProfile();
+    std::shared_ptr<TdvOffice> office(new TdvOffice());
+
+    QTemporaryDir profile(officeProfileRoot() + QStringLiteral("/vellum-office-XXXXXX"));
+    if (!profile.isValid())
+        throw TdvError(QStringLiteral("No folder for the office profile in %1").arg(officeProfileRoot()));
+    profile.setAutoRemove(false);
+    office->FProfile = profile.path();
+    if (!copyTree(templ, office->FProfile))
+        throw TdvError(QStringLiteral("The office profile cannot be copied to %1").arg(office->FProfile));
+
+    const QString pipe = QStringLiteral("vellum-%1-%2-%3")
+                             .arg(getpid())
+                             .arg(++pipeCounter)
+                             .arg(QDateTime::currentMSecsSinceEpoch() % 1000000);
+    QStringList arguments = officeArguments(office->FProfile);
+    arguments << QStringLiteral("--accept=pipe,name=%1;urp;").arg(pipe);
+    office->FGroup = spawnOffice(arguments);
+
+    try {
+        const Reference<uno::XComponentContext> local = localUnoContext();
+        const Reference<connection::XConnector> connector = connection::Connector::create(local);
+        const Reference<bridge::XBridgeFactory2> bridges = bridge::BridgeFactory::create(local);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
+        Reference<connection::XConnection> connection;
+        for (;;) {
+            int code = 0;
+            if (hasExited(office->FGroup, &code))
+                throw TdvError(QStringLiteral("The office ended during its start (exit code %1)").arg(code));
+            try {
+                connection = connector->connect(toOUString(QStringLiteral("pipe,name=") + pipe));
+                break;
+            } catch (const connection::NoConnectException&) {
+            }
+            if (std::chrono::steady_clock::now() > until)
+                throw TdvError(QStringLiteral("The office did not accept a connection within %1 s")
+                                   .arg(kStartLimitMs / 1000));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        const Reference<bridge::XBridge> link = bridges->createBridge(OUString(), OUString("urp"), connection, {});
+        Uno& u = *office->FUno;
+        u.bridge.set(link, UNO_QUERY_THROW);
+        u.bridge->addEventListener(new DisposeListener(u.disposed));
+        u.context.set(link->getInstance(OUString("StarOffice.ComponentContext")), UNO_QUERY_THROW);
+        u.manager = u.context->getServiceManager();
+        u.desktop = frame::Desktop::create(u.context);
+    } catch (const uno::Exception& e) {
+        office->Kill();
+        throw TdvError(QStringLiteral("The office could not be reached: ") + toQString(e.Message));
+    } catch (...) {
+        office->Kill();
+        throw;
+    }
+    return office;
+}
+
+bool TdvOffice::Alive() const
+{
+    if (*FUno->disposed || FKilled || FExited)
+        return false;
+    std::lock_guard guard(FLock);
+    if (FGroup <= 0)
+        return false;
+    if (hasExited(FGroup)) {
+        const_cast<std::atomic<bool>&>(FExited) = true;
+        return false;
+    }
+    return true;
+}
+
+void TdvOffice::Kill()
+{
+    std::lock_guard guard(FLock);
+    FKilled = true;
+    if (FGroup > 0)
+        ::kill(-FGroup, SIGKILL);
+}
+
+void TdvOffice::reap(int boundMs)
+{
+    pid_t group;
+    {
+        std::lock_guard guard(FLock);
+        group = FGroup;
+    }
+    if (group <= 0)
+        return;
+    endGroup(group, boundMs);
+    std::lock_guard guard(FLock);
+    FGroup = 0;
+    FExited = true;
+}
+
+void TdvOffice::Terminate()
+{
+    if (Alive()) {
+        // A frozen office must not hold its worker: past the limit the group is killed, which also
+        // releases the call below.
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        std::thread guard([&] {
+            std::unique_lock l(m);
+            if (!cv.wait_for(l, std::chrono::milliseconds(kQuitLimitMs), [&] { return done; }))
+                Kill();
+        });
+        try {
+            FUno->desktop->terminate();
+        } catch (const uno::Exception&) {
+            // The office often goes before its answer does.
+        }
+        {
+            std::lock_guard l(m);
+            done = true;
+        }
+        cv.notify_all();
+        guard.join();
+    }
+    try {
+        FUno->release();
+    } catch (...) {
+    }
+    reap(kQuitLimitMs);
+    removeProfile();
+}
+
+void TdvOffice::removeProfile()
+{
+    if (!FProfile.isEmpty()) {
+        QDir(FProfile).removeRecursively();
+        FProfile.clear();
+    }
+}
+
+// ---- item watch -----------------------------------------------------------------------------------------
+
+TdvOfficeWatch::~TdvOfficeWatch()
+{
+    {
+        std::lock_guard guard(FLock);
+        FStop = true;
+        FOffice.reset();
+    }
+    FWake.notify_all();
+    if (FThread.joinable())
+        FThread.join();
+}
+
+void TdvOfficeWatch::Arm(std::shared_ptr<TdvOffice> office, int seconds)
+{
+    {
+        std::lock_guard guard(FLock);
+        FOffice = std::move(office);
+        FDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        FArmed = true;
+        if (!FThread.joinable())
+            FThread = std::thread([this] { run(); });
+    }
+    FWake.notify_all();
+}
+
+void TdvOfficeWatch::Disarm()
+{
+    std::lock_guard guard(FLock);
+    FArmed = false;
+    FOffice.reset();
+}
+
+void TdvOfficeWatch::run()
+{
+    std::unique_lock guard(FLock);
+    while (!FStop) {
+        if (!FArmed) {
+            FWake.wait(guard);
+            continue;
+        }
+        if (FWake.wait_until(guard, FDeadline) == std::cv_status::timeout && FArmed &&
+            std::chrono::steady_clock::now() >= FDeadline) {
+            FArmed = false;
+            FFired = true;
+            if (std::shared_ptr<TdvOffice> office = FOffice.lock())
+                office->Kill();
+            FOffice.reset();
+        }
+    }
+}
+
+// ---- the worker's office ---------------------------------------------------------------------------------
+
+std::shared_ptr<TdvOffice> threadOffice()
+{
+    return slot.office;
+}
+
+std::shared_ptr<TdvOffice> ensureThreadOffice()
+{
+    if (slot.office && slot.office->Alive())
+        return slot.office;
+    if (slot.office) {
+        std::shared_ptr<TdvOffice> dead = std::move(slot.office);
+        dead->Terminate(); // kills and reaps what is left of it
+    }
+    slot.office = TdvOffice::Start();
+    return slot.office;
+}
+
+void endThreadOffice()
+{
+    std::shared_ptr<TdvOffice> office = std::move(slot.office);
+    if (office)
+        office->Terminate();
+}

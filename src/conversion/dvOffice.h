@@ -1,0 +1,112 @@
+#pragma once
+
+// One LibreOffice process per converter worker, reached over a UNO bridge on a private pipe.
+// This header carries no UNO type; the bridge's objects live behind TdvOffice::Uno (dvUno.h).
+
+#include "conversion/dvAutomation.h"
+
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <sys/types.h>
+#include <thread>
+#include <utility>
+#include <vector>
+
+class TdvOffice
+{
+public:
+    struct Uno;
+
+    // Starts an office with a private copy of the template profile and connects to it. The start has its
+    // own limit (60 s); past it, or when the process ends first, it fails with a message that says so.
+    static std::shared_ptr<TdvOffice> Start();
+    ~TdvOffice();
+    TdvOffice(const TdvOffice&) = delete;
+    TdvOffice& operator=(const TdvOffice&) = delete;
+
+    // The bridge is up and the process has not ended.
+    bool Alive() const;
+    // Asks the office to end (Desktop.terminate), waits a bounded time, kills what is left and reaps it.
+    void Terminate();
+    // Kills the whole process group at once; safe from any thread (the item watchdog uses it).
+    void Kill();
+    // Set once Kill has been called: the failures that follow come from that kill.
+    bool WasKilled() const { return FKilled; }
+
+    pid_t ProcessGroup() const { return FGroup; }
+    QString ProgramFolder() const;
+    QString Executable() const;
+    QString ProfileDir() const { return FProfile; }
+
+    // Items this process has opened, for the restart after `OfficeRestart` items.
+    int ItemsOpened = 0;
+
+    Uno& uno() const { return *FUno; }
+
+    // The text of a failure on a dead office.
+    static QString DeadMessage();
+
+private:
+    TdvOffice();
+    void reap(int boundMs);
+    void removeProfile();
+
+    std::unique_ptr<Uno> FUno;
+    mutable std::mutex FLock;
+    pid_t FGroup = 0; // the launcher's pid, which is also the group id; 0 once reaped
+    std::atomic<bool> FKilled{false};
+    std::atomic<bool> FExited{false};
+    QString FProfile;
+};
+
+// Kills an office when an item's time limit passes. One per worker; its thread runs only while armed
+// at least once, and touches nothing but the process group.
+class TdvOfficeWatch
+{
+public:
+    TdvOfficeWatch() = default;
+    ~TdvOfficeWatch();
+    TdvOfficeWatch(const TdvOfficeWatch&) = delete;
+    TdvOfficeWatch& operator=(const TdvOfficeWatch&) = delete;
+
+    void Arm(std::shared_ptr<TdvOffice> office, int seconds);
+    void Disarm();
+    // The limit passed and the office was killed since the last Reset.
+    bool Fired() const { return FFired; }
+    void Reset() { FFired = false; }
+
+private:
+    void run();
+
+    std::mutex FLock;
+    std::condition_variable FWake;
+    std::thread FThread;
+    std::weak_ptr<TdvOffice> FOffice;
+    std::chrono::steady_clock::time_point FDeadline;
+    bool FArmed = false;
+    bool FStop = false;
+    std::atomic<bool> FFired{false};
+};
+
+// The calling thread's office: each converter worker has its own, and the office-suite route attaches to it.
+std::shared_ptr<TdvOffice> threadOffice();
+// The calling thread's office, started when there is none and replaced when it has died.
+std::shared_ptr<TdvOffice> ensureThreadOffice();
+// Ends the calling thread's office: a clean end when it is alive, a kill otherwise.
+void endThreadOffice();
+
+// The office's program folder (VELLUM_OFFICE_PROGRAM in the environment moves it).
+QString officeProgramFolder();
+
+// The template profile, made once per user under the user's cache folder (document locking off, VBA
+// loading on). Returns its folder, making it first when needed; fails with a message.
+QString officeTemplateProfile();
+// Folder that holds the per-worker profile copies ("vellum-office-*"): the system's temporary folder.
+QString officeProfileRoot();
+
+// The built-in automation factories: the office's service manager and the presentation application.
+std::vector<std::pair<QString, TdvAutoFactory>> officeAutomationFactories();

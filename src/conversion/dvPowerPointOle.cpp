@@ -1,0 +1,280 @@
+#include "conversion/dvPowerPointOle.h"
+
+#include "conversion/dvOffice.h"
+#include "project/dvProject.h"
+#include "shell/dvInfo.h"
+
+#include <QLocale>
+#include <QUrl>
+
+TdvPowerPointOle::TdvPowerPointOle() = default;
+
+TdvPowerPointOle::~TdvPowerPointOle()
+{
+    // The worker has ended its session on its own thread; what is left here is an office whose worker
+    // ended without Quit, and that is only killed.
+    WaitFor();
+    if (FOffice)
+        FOffice->Kill();
+    FWatch.reset();
+    FPresentation.Clear();
+    FApplication.Clear();
+    FOffice.reset();
+}
+
+void TdvPowerPointOle::Create(TdvBatch* batch, int count, TdvItemProc callback, void* context)
+{
+    TdvConvertor::Create(batch, count, callback, context);
+    // No automation call here: this runs on the thread that builds the chain.
+    FApplication.Clear();
+    FPresentation.Clear();
+}
+
+void TdvPowerPointOle::StartApplication()
+{
+    FApplication = CreateAutomationObject(ProgIdPowerPoint);
+    FOffice = threadOffice();
+    armClock();
+    try {
+        const TdvVariant version = FApplication.Get(QStringLiteral("Version"));
+        FVersion = PowerPointVersion(version);
+        if (gInfo)
+            gInfo->IncCounter(QStringLiteral("W"), FVersion, 1);
+        FApplication.Put(QStringLiteral("Visible"), true);
+        FApplication.Put(QStringLiteral("WindowState"), 2);
+    } catch (const std::exception&) {
+        // Version and window settings are not needed for the export.
+    }
+    try {
+        FApplication.Put(QStringLiteral("DisplayAlerts"), 1);
+    } catch (const std::exception&) {
+    }
+}
+
+void TdvPowerPointOle::refreshSession()
+{
+    if (!FOffice || !FPresentation.IsNull())
+        return;
+    if (!FOffice->Alive()) {
+        // A crashed, killed or timed-out office is replaced, not used for every later item.
+        FApplication.Clear();
+        FOffice.reset();
+        return;
+    }
+    const int restart = gProject ? gProject->OfficeRestart() : 0;
+    if (restart > 0 && FOffice->ItemsOpened >= restart) {
+        // A long-running office grows; a fresh one after so many items keeps the worker lean.
+        try {
+            FApplication.Call(QStringLiteral("Quit"));
+        } catch (const std::exception&) {
+        }
+        FApplication.Clear();
+        FOffice.reset();
+    }
+}
+
+void TdvPowerPointOle::OpenPresentation(const QString& path)
+{
+    refreshSession();
+    if (FApplication.IsNull())
+        StartApplication();
+    else
+        armClock();
+    if (!FPresentation.IsNull())
+        return;
+    const bool readOnly = IsReadOnly();
+    FPresentation = FApplication.Get(QStringLiteral("Presentations")).Call(QStringLiteral("Open"), {path, readOnly});
+}
+
+void TdvPowerPointOle::ClosePresentation()
+{
+    if (!FPresentation.IsNull()) {
+        try {
+            FPresentation.Call(QStringLiteral("Close"));
+        } catch (const std::exception&) {
+        }
+    }
+    FPresentation.Clear();
+}
+
+bool TdvPowerPointOle::IsReadOnly() const
+{
+    return gProject && gProject->ReadOnly();
+}
+
+QString TdvPowerPointOle::GetApplicationPath()
+{
+    return FApplication.Get(QStringLiteral("Path")).ToText() + QStringLiteral("/soffice");
+}
+
+bool TdvPowerPointOle::HasMacros()
+{
+    // Applications before version 12 cannot tell; the base's answer (true) is the safe one.
+    if (FVersion >= 12) {
+        try {
+            return FPresentation.Get(QStringLiteral("HasVBProject")).ToBool();
+        } catch (const std::exception&) {
+        }
+    }
+    return TdvConvertor::HasMacros();
+}
+
+void TdvPowerPointOle::EndSession()
+{
+    if (FWatch)
+        FWatch->Disarm();
+    // Dropped without Close: every item has closed its presentation already.
+    FPresentation.Clear();
+    if (!FApplication.IsNull()) {
+        try {
+            FApplication.Call(QStringLiteral("Quit"));
+        } catch (const std::exception&) {
+        }
+    }
+    FApplication.Clear();
+    FOffice.reset();
+    // Whatever the thread still holds (an office whose Quit failed) ends with it.
+    UninitializeAutomation();
+    FWatch.reset();
+}
+
+void TdvPowerPointOle::BeginItem()
+{
+    FTimeout = gProject ? std::max(gProject->Timeout(), 0) : 0;
+    FClockPending = FTimeout > 0;
+    if (FWatch)
+        FWatch->Reset();
+}
+
+void TdvPowerPointOle::armClock()
+{
+    if (!FClockPending || !FOffice)
+        return;
+    FClockPending = false;
+    if (!FWatch)
+        FWatch = std::make_unique<TdvOfficeWatch>();
+    FWatch->Arm(FOffice, FTimeout);
+}
+
+void TdvPowerPointOle::EndItem()
+{
+    FClockPending = false;
+    if (FWatch)
+        FWatch->Disarm();
+}
+
+bool TdvPowerPointOle::TimedOut() const
+{
+    return FWatch && FWatch->Fired();
+}
+
+QString TdvPowerPointOle::TimeoutMessage() const
+{
+    return QStringLiteral("Conversion timed out after %1 s").arg(FTimeout);
+}
+
+int PowerPointVersion(const TdvVariant& value)
+{
+    int result = 0;
+    const TdvVariant& v = value.Deref();
+    bool converted = false;
+    if (v.GetKind() == TdvVariant::Kind::Int) {
+        result = v.ToInt();
+        converted = true;
+    } else if (v.GetKind() == TdvVariant::Kind::Text) {
+        const double number = QLocale::c().toDouble(v.ToText().trimmed(), &converted);
+        if (converted && number > -2147483648.0 && number < 2147483648.0)
+            result = int(number);
+        else
+            converted = false;
+    }
+    if (!converted) {
+        // Where the number does not convert (another decimal separator), drop the first "." and read the
+        // rest as an integer: "16.0" gives 160, taken back to 16 below.
+        QString text;
+        try {
+            text = v.ToText();
+        } catch (const std::exception&) {
+        }
+        const int dot = int(text.indexOf(QLatin1Char('.')));
+        if (dot >= 0)
+            text.remove(dot, 1);
+        bool ok = false;
+        result = text.trimmed().toInt(&ok);
+        if (!ok)
+            result = 0;
+    }
+    if (result > 77)
+        result /= 10;
+    return result;
+}
+
+QString officeSuiteUrl(const QString& path)
+{
+    if (isWebAddress(path))
+        return path;
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+}
+
+namespace {
+
+TdvVariant propertyValue(const TdvVariant& manager, const QString& name, const TdvVariant& value)
+{
+    TdvVariant property = manager.Call(QStringLiteral("Bridge_GetStruct"), {QStringLiteral("com.sun.star.beans.PropertyValue")});
+    property.Put(QStringLiteral("Name"), name);
+    property.Put(QStringLiteral("Value"), value);
+    return property;
+}
+
+// The PDF filter of the loaded document's family; a text-document filter cannot store a presentation.
+QString pdfFilterFor(const TdvVariant& document)
+{
+    static const std::pair<const char*, const char*> families[] = {
+        {"com.sun.star.presentation.PresentationDocument", "impress_pdf_Export"},
+        {"com.sun.star.drawing.DrawingDocument", "draw_pdf_Export"},
+        {"com.sun.star.sheet.SpreadsheetDocument", "calc_pdf_Export"},
+        {"com.sun.star.text.TextDocument", "writer_pdf_Export"},
+    };
+    for (const auto& [service, filter] : families)
+        if (document.Call(QStringLiteral("supportsService"), {QString::fromLatin1(service)}).ToBool())
+            return QString::fromLatin1(filter);
+    throw TdvAutomationError(QStringLiteral("The document is of no kind that can be stored as PDF"));
+}
+
+} // namespace
+
+bool ConvertWithOfficeSuite(const QString& source, const QString& target)
+{
+    const QString sourceUrl = officeSuiteUrl(source);
+    const QString targetUrl = officeSuiteUrl(target);
+    bool result = false;
+    TdvVariant document;
+    try {
+        const TdvVariant manager = CreateAutomationObject(ProgIdOfficeManager);
+        const TdvVariant desktop = manager.Call(QStringLiteral("createInstance"), {QStringLiteral("com.sun.star.frame.Desktop")});
+        // The same safe load as the presentation route: hidden, no macros, no linked content.
+        auto loadArguments = std::make_shared<TdvVariant>(std::vector<TdvVariant>{
+            propertyValue(manager, QStringLiteral("Hidden"), true),
+            propertyValue(manager, QStringLiteral("MacroExecutionMode"), 0),
+            propertyValue(manager, QStringLiteral("UpdateDocMode"), 0)});
+        document = desktop.Call(QStringLiteral("loadComponentFromURL"),
+                                {sourceUrl, QStringLiteral("_blank"), 0, TdvVariant::Ref(loadArguments)});
+        if (document.IsNull())
+            return false;
+        const TdvVariant filter = propertyValue(manager, QStringLiteral("FilterName"), pdfFilterFor(document));
+        auto storeArguments = std::make_shared<TdvVariant>(std::vector<TdvVariant>{filter});
+        document.Call(QStringLiteral("storeToURL"), {targetUrl, TdvVariant::Ref(storeArguments)});
+        result = true;
+    } catch (const std::exception&) {
+        // The suite is a fallback: its failure only lets the next route run.
+    }
+    // Closed after a failed store too, so a document the suite could not store does not stay open in the
+    // worker's office for the rest of the run.
+    if (!document.IsNull()) {
+        try {
+            document.Call(QStringLiteral("close"), {true});
+        } catch (const std::exception&) {
+        }
+    }
+    return result;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "conversion/dvAutomation.h"
+#include "engine/dvConvertor.h"
+
+#include <QString>
+#include <memory>
+
+class TdvOffice;
+class TdvOfficeWatch;
+
+// The converter that owns one presentation application session per worker thread. It converts nothing by
+// itself: the product class adds the export. The session starts at the worker's first item, on the worker's
+// thread, and ends there too (EndSession); the destructor runs on the owner's thread and only kills an
+// office that is still alive.
+class TdvPowerPointOle : public TdvConvertor
+{
+public:
+    TdvPowerPointOle();
+    ~TdvPowerPointOle() override;
+
+    void Create(TdvBatch* batch, int count, TdvItemProc callback, void* context) override;
+    void StartApplication();
+    void OpenPresentation(const QString& path);
+    void ClosePresentation();
+    bool IsReadOnly() const;
+    QString GetApplicationPath() override;
+    bool HasMacros() override;
+    void EndSession() override;
+
+    TdvVariant FApplication;
+    TdvVariant FPresentation;
+    int FVersion = 0;
+
+protected:
+    // Office supervision around one item: the item's clock starts at its first call on an office that is
+    // up and, past the `Timeout` option, kills that office.
+    void BeginItem();
+    void EndItem();
+    bool TimedOut() const;
+    QString TimeoutMessage() const;
+
+private:
+    void armClock();
+    void refreshSession();
+
+    std::shared_ptr<TdvOffice> FOffice; // the real office behind FApplication, if there is one
+    std::unique_ptr<TdvOfficeWatch> FWatch;
+    bool FClockPending = false;
+    int FTimeout = 0;
+};
+
+// The major version in an application's version text: "16.0" gives 16, "12" gives 12, "7.4" gives 7, a text
+// that is no number gives 0.
+int PowerPointVersion(const TdvVariant& value);
+
+// Converts a document to PDF through the office suite's automation bridge on the calling worker's office.
+// True when the suite stored the PDF; every failure answers false.
+bool ConvertWithOfficeSuite(const QString& source, const QString& target);
+
+// The address the office suite gets for a path: a file URL with every special character encoded.
+QString officeSuiteUrl(const QString& path);

@@ -1,0 +1,66 @@
+#pragma once
+
+// UNO inside the office layer: the bridge to one office, and the conversions between UNO values and the
+// automation layer's variants. Only sources of src/conversion/ include this header.
+
+#include "conversion/dvAutomation.h"
+#include "conversion/dvOffice.h"
+
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XMultiComponentFactory.hpp>
+#include <com/sun/star/uno/Exception.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
+#include <rtl/ustring.hxx>
+
+#include <QString>
+#include <atomic>
+#include <memory>
+
+namespace css = com::sun::star;
+using rtl::OUString;
+
+// The bridge to one office process.
+struct TdvOffice::Uno
+{
+    css::uno::Reference<css::uno::XComponentContext> context; // the office's
+    css::uno::Reference<css::lang::XMultiComponentFactory> manager;
+    css::uno::Reference<css::lang::XComponent> bridge;
+    css::uno::Reference<css::frame::XDesktop2> desktop;
+    // Set by the bridge's disposing event: the connection is gone, and so, as a rule, is the office.
+    std::shared_ptr<std::atomic<bool>> disposed = std::make_shared<std::atomic<bool>>(false);
+
+    void release(); // drops every reference, leaving the bridge to go away with the process
+};
+
+// This process's own UNO context (type library, reflection, invocation), made once.
+css::uno::Reference<css::uno::XComponentContext> localUnoContext();
+
+inline OUString toOUString(const QString& s)
+{
+    return OUString(reinterpret_cast<const sal_Unicode*>(s.utf16()), sal_Int32(s.size()));
+}
+
+inline QString toQString(const OUString& s)
+{
+    return QString(reinterpret_cast<const QChar*>(s.getStr()), int(s.getLength()));
+}
+
+// A file address for a local path, encoded the way the office expects ("#", "%", blanks and letters beyond
+// ASCII percent-encoded as UTF-8); a web address is kept as it is.
+OUString documentUrl(const QString& path);
+
+// The automation failure for a UNO exception: its message, or the dead-office text when the bridge is gone.
+TdvAutomationError unoFailure(const css::uno::Exception& e, const TdvOffice* office);
+
+// Variant <-> Any. Objects coming back from the office are wrapped for late binding on `office`.
+css::uno::Any variantToAny(const TdvVariant& v);
+TdvVariant anyToVariant(const css::uno::Any& a, const std::shared_ptr<TdvOffice>& office);
+
+// Wraps a UNO object for late binding through com.sun.star.script.Invocation.
+std::shared_ptr<TdvAutoObject> wrapUnoObject(const css::uno::Reference<css::uno::XInterface>& object,
+                                             const std::shared_ptr<TdvOffice>& office);
+
+// The factory behind "com.sun.star.ServiceManager" (the calling worker's own office).
+std::shared_ptr<TdvAutoObject> createOfficeManager();
