@@ -2,6 +2,9 @@
 
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
+#include "engine/dvConvertor.h"
+#include "project/dvError.h"
+#include "shell/dvMain.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
 #include "gui/dvIcons.h"
@@ -12,7 +15,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -27,6 +34,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <cstdio>
 
 TdvFrmMain* dvFrmMain = nullptr;
 
@@ -107,6 +116,11 @@ TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
     layout->addWidget(pViewer, 1);
     layout->addWidget(pStatus);
 
+    FDaemonTimer = new QTimer(this);
+    FDaemonTimer->setSingleShot(true);
+    connect(FDaemonTimer, &QTimer::timeout, this, [this] { guarded(this, [this] { AutoConvert(); }); });
+    ShowError = [this](const QString& message) { QMessageBox::warning(this, gProject->Title, message); };
+
     setAcceptDrops(true);
     guarded(this, [this] { FormCreate(); });
 }
@@ -137,8 +151,8 @@ QAction* TdvFrmMain::newAction(const char* name, const QString& caption, const Q
 void TdvFrmMain::createActions()
 {
     aConvert = newAction("aConvert", QStringLiteral("&Convert"), QStringLiteral("Convert the file(s) instantly"), -1,
-                         nullptr);
-    aStop = newAction("aStop", QStringLiteral("Sto&p"), QString(), -1, nullptr);
+                         &TdvFrmMain::aConvertExecute);
+    aStop = newAction("aStop", QStringLiteral("Sto&p"), QString(), -1, &TdvFrmMain::aStopExecute);
     aOpen = newAction("aOpen", QStringLiteral("&Open"), QStringLiteral("Open a batch project"), imgOpen,
                       &TdvFrmMain::aOpenExecute);
     aNew = newAction("aNew", QStringLiteral("&New"), QStringLiteral("New a batch project"), imgNew,
@@ -156,12 +170,13 @@ void TdvFrmMain::createActions()
                           imgSupport, &TdvFrmMain::aSupportsExecute);
     aAbout = newAction("aAbout", QStringLiteral("About"), QString(), imgAbout, &TdvFrmMain::aAboutExecute);
     aSearch = newAction("aSearch", QStringLiteral("Search"), QStringLiteral("Search files from the source folder"),
-                        imgSearch, nullptr);
+                        imgSearch, &TdvFrmMain::aSearchExecute);
     aView = newAction("aView", QStringLiteral("View"), QStringLiteral("View the convert result"), -1,
                       &TdvFrmMain::aViewExecute);
-    aSearchConvert = newAction("aSearchConvert", QStringLiteral("Start"), QString(), imgConvert, nullptr);
+    aSearchConvert = newAction("aSearchConvert", QStringLiteral("Start"), QString(), imgConvert,
+                               &TdvFrmMain::aSearchConvertExecute);
     aSearchConvert->setVisible(false);
-    aPause = newAction("aPause", QStringLiteral("Pause"), QString(), -1, nullptr);
+    aPause = newAction("aPause", QStringLiteral("Pause"), QString(), -1, &TdvFrmMain::aPauseExecute);
     aStop->setData(0);
 }
 
@@ -363,6 +378,7 @@ void TdvFrmMain::createMenus()
     connect(ViewSource1, &QAction::triggered, this, [this] { guarded(this, [this] { ViewSource1Click(); }); });
     connect(OpenSource1, &QAction::triggered, this, [this] { guarded(this, [this] { OpenSource1Click(); }); });
     connect(ViewOutput1, &QAction::triggered, aView, &QAction::trigger);
+    connect(ExportList1, &QAction::triggered, this, [this] { guarded(this, [this] { ExportList1Click(); }); });
     connect(pm1, &QMenu::aboutToShow, this, [this] { guarded(this, [this] { pm1Popup(); }); });
     lViewer->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lViewer, &QWidget::customContextMenuRequested, this,
@@ -407,15 +423,26 @@ void TdvFrmMain::FormShow()
     if (FShownOnce)
         return;
     FShownOnce = true;
+    // After the window is up, so a run-and-close start shows its rows and may close the window.
+    QMetaObject::invokeMethod(this, [this] { guarded(this, [this] { AutoConvert(); }); }, Qt::QueuedConnection);
 }
 
 void TdvFrmMain::closeEvent(QCloseEvent* event)
 {
+    FDaemonTimer->stop();
+    if (FChain) {
+        FClosing = true;
+        FStopped = true;
+        stopAndWaitChain();
+    }
     event->accept();
 }
 
 void TdvFrmMain::FormDestroy()
 {
+    FDaemonTimer->stop();
+    FClosing = true;
+    stopAndWaitChain();
     try {
         releaseBatch();
     } catch (...) {
@@ -450,6 +477,9 @@ void TdvFrmMain::bSourceClick()
 
 void TdvFrmMain::bSourceFileClick()
 {
+    // The batch cannot be replaced under the workers of a run.
+    if (FChain)
+        return;
     QString answer = eSource->text();
     if (!gApp->OpenFileDialog(gProject->SourceFilter, answer, true))
         return;
@@ -656,6 +686,9 @@ bool TdvFrmMain::WMDropFiles(const QPoint& pos, const QStringList& paths)
     }
     if (!edit && !list)
         return false;
+    // During a run the list keeps its batch: its workers still use it.
+    if (list && FChain && !(paths.size() == 1 && gProject->IsProjectFile(paths.first())))
+        return false;
     for (int i = 0; i < paths.size(); ++i) {
         const QString& path = paths.at(i);
         if (paths.size() == 1 && gProject->IsProjectFile(path)) {
@@ -680,7 +713,8 @@ bool TdvFrmMain::WMDropFiles(const QPoint& pos, const QStringList& paths)
 
 void TdvFrmMain::releaseBatch()
 {
-    if (!FBatch)
+    // Never under the workers of a run: they draw items from it until they end.
+    if (!FBatch || FChain)
         return;
     // Rows of a batch being freed are no longer wanted; its search thread only posts, so the wait is short.
     ++FBatchSerial;
@@ -690,6 +724,8 @@ void TdvFrmMain::releaseBatch()
 
 void TdvFrmMain::NewBatch()
 {
+    if (FChain)
+        return;
     try {
         releaseBatch();
     } catch (...) {
@@ -795,4 +831,273 @@ void TdvFrmMain::updateStatus()
     lblCount->setText(QStringLiteral("%1 of %2, %3 failed").arg(FDoneCount).arg(total).arg(FFailedCount));
     pbRun->setRange(0, std::max(total, 1));
     pbRun->setValue(std::min(FDoneCount, std::max(total, 1)));
+}
+
+// ---- running a batch -------------------------------------------------------------------------------------
+
+QString reduceTarget(const QString& target)
+{
+    QString text = target;
+    for (;;) {
+        QString bare = text;
+        while (bare.size() > 1 && bare.endsWith(QLatin1Char('/')))
+            bare.chop(1);
+        const bool web = isWebAddress(text);
+        const bool wildcards = text.contains(QLatin1Char('?')) || text.contains(QLatin1Char('*'));
+        // The colon test guarded drive letters; on Linux only a web address can have a colon out of place.
+        const bool colon = web && text.indexOf(QLatin1Char(':')) >= 10;
+        const QFileInfo info(bare);
+        const bool file = !web && !bare.isEmpty() && info.exists() && !info.isDir();
+        if (!wildcards && !colon && !file)
+            break;
+        const QString folder = extractFilePath(bare);
+        if (folder.size() >= text.size())
+            break;
+        text = folder;
+    }
+    return text;
+}
+
+void TdvFrmMain::ReleaseBatch()
+{
+    releaseBatch();
+}
+
+void TdvFrmMain::aSearchExecute()
+{
+    if (FChain)
+        return;
+    if (eSource->text().isEmpty()) {
+        eSource->setFocus();
+        CheckRunAndClose();
+        return;
+    }
+    NewBatch();
+    const QString source = eSource->text();
+    if (isWebAddress(source)) {
+        AddSource(source);
+        return;
+    }
+    FBatch->StartSearch(source, eTarget->text(), cSubdir->isChecked());
+    FBatchFed = true;
+}
+
+void TdvFrmMain::aSearchConvertExecute()
+{
+    aSearchExecute();
+    aConvertExecute();
+}
+
+void TdvFrmMain::aConvertExecute()
+{
+    if (FChain)
+        return; // a periodic start while the user's own run goes on
+    const auto targetMissing = [this] {
+        eTarget->setFocus();
+        CheckRunAndClose();
+    };
+    if (eTarget->text().isEmpty()) {
+        targetMissing();
+        return;
+    }
+    const QString reduced = reduceTarget(eTarget->text());
+    if (reduced != eTarget->text())
+        eTarget->setText(reduced);
+    if (reduced.isEmpty()) {
+        targetMissing();
+        return;
+    }
+    QString target = reduced;
+    if (!isWebAddress(target) && !QFileInfo(target).isDir())
+        QDir().mkpath(target); // a failure shows as failed items
+    if (!target.endsWith(QLatin1Char('/'))) {
+        target += QLatin1Char('/');
+        eTarget->setText(target);
+    }
+    gProject->StoreOptions(false);
+
+    if (!FBatch || !FBatchFed)
+        aSearchExecute();
+    if (FBatch && FBatch->IsExhausted())
+        aSearchExecute();
+    // No source: Search has focused it and run the unattended step. An exhausted batch is not run again:
+    // its workers would find nothing and its tallies would be counted twice.
+    if (!FBatch || !FBatchFed || FBatch->IsExhausted())
+        return;
+
+    FChain.reset(TdvConvertor::CreateChain(FBatch.get(), target, &TdvFrmMain::OnItemDone, this));
+    FRunning = FChain->FCount;
+    FClosing = false;
+    FChain->SetOnFinish([this] {
+        try {
+            OnFinish();
+        } catch (...) {
+            // The worker waits for this call; nothing may escape into its thread.
+        }
+    });
+    setRunning(true);
+    FChain->StartChain();
+    gInfo->IncCounter(QStringLiteral("C"), 0, 1);
+    FStopped = false;
+}
+
+void TdvFrmMain::setRunning(bool running)
+{
+    aConvert->setEnabled(!running);
+    aSearchConvert->setEnabled(!running);
+    aSearch->setEnabled(!running);
+    bSourceFile->setEnabled(!running);
+    BrowseFiles1->setEnabled(!running);
+    if (running) {
+        aStop->setEnabled(true);
+        aPause->setEnabled(true);
+        bCreate->setAction(aPause);
+        bSearchConvert->setAction(aStop);
+    } else {
+        bCreate->setAction(aConvert);
+        bSearchConvert->setAction(aSearchConvert);
+    }
+}
+
+void TdvFrmMain::aPauseExecute()
+{
+    if (!FChain)
+        return;
+    aPause->setEnabled(false);
+    aStop->setEnabled(false);
+    FChain->StopChain();
+    aStop->setData(0);
+}
+
+void TdvFrmMain::aStopExecute()
+{
+    if (!FChain)
+        return;
+    FStopped = true;
+    aPause->setEnabled(false);
+    aStop->setEnabled(false);
+    if (FBatch)
+        FBatch->Terminate();
+    FChain->StopChain();
+    aStop->setData(1);
+}
+
+void TdvFrmMain::OnItemDone(void* context, TdvBatch* batch, TdvNode* item)
+{
+    (void)batch;
+    auto* self = static_cast<TdvFrmMain*>(context);
+    // Runs on the worker that handled the item, so its fields are stable here.
+    self->postRow(item->Index, item->State, item->Source, item->Result, true);
+}
+
+void TdvFrmMain::OnFinish()
+{
+    if (--FRunning > 0 || FClosing)
+        return;
+    // The last worker is still inside this call: the chain is freed once it has returned.
+    QMetaObject::invokeMethod(this, [this] { guarded(this, [this] { endRun(); }); }, Qt::QueuedConnection);
+}
+
+void TdvFrmMain::endRun()
+{
+    if (!FChain)
+        return;
+    // Every worker has served its finish event; what is left of them takes no lock the GUI holds.
+    FChain.reset();
+    FRunning = 0;
+    setRunning(false);
+    if (FBatch) {
+        gInfo->IncCounter(QStringLiteral("A"), 0, FBatch->ItemCount());
+        gInfo->IncCounter(QStringLiteral("S"), 0, FBatch->Successes());
+        gInfo->IncCounter(QStringLiteral("F"), 0, FBatch->Failures());
+        if (FBatch->Failures() > 0) {
+            QString texts = commaText(FBatch->FailureTexts());
+            texts.replace(QLatin1Char('?'), QLatin1String("%3F"));
+            gInfo->OpenLink(QString(), QStringLiteral("err&e=") + texts, QString());
+        }
+    }
+    if (aStop->data().toInt() == 1) {
+        releaseBatch();
+        aStop->setData(0);
+    }
+    CheckRunAndClose();
+}
+
+void TdvFrmMain::stopAndWaitChain()
+{
+    if (!FChain)
+        return;
+    if (FBatch)
+        FBatch->Terminate();
+    FChain->StopChain();
+    // Workers hand their finish events to this thread and wait for it, so this thread keeps serving events
+    // instead of joining them; each worker ends after its current item.
+    if (!FChain->ChainEnded()) {
+        QEventLoop loop;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            if (FChain->ChainEnded())
+                loop.quit();
+        });
+        tick.start(10);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    FChain.reset();
+    FRunning = 0;
+    setRunning(false);
+}
+
+void TdvFrmMain::SaveList(const QString& fileName)
+{
+    QStringList lines;
+    for (int i = 0; i < lViewer->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = lViewer->topLevelItem(i);
+        const int state = row->data(0, kReportedRole).toBool() ? row->data(0, kStateRole).toInt() : 0;
+        lines.append(QStringLiteral("[%1] => %2 => %3").arg(stateWord(state), row->text(1), row->text(2)));
+    }
+    writeTextLines(fileName, lines);
+}
+
+void TdvFrmMain::ExportList1Click()
+{
+    QString name;
+    if (!gApp->SaveFileDialog(QStringLiteral("Log File|*.log"), QStringLiteral(".log"), name))
+        return;
+    try {
+        SaveList(name);
+    } catch (const std::exception& e) {
+        if (ShowError)
+            ShowError(errorMessage(e));
+    }
+}
+
+void TdvFrmMain::AutoConvert()
+{
+    if (gProject->RunAndClose())
+        aConvertExecute();
+}
+
+void TdvFrmMain::CheckRunAndClose()
+{
+    if (!gProject->RunAndClose())
+        return;
+    const QString logFile = gProject->LogFile();
+    if (!logFile.isEmpty()) {
+        try {
+            SaveList(logFile);
+        } catch (const std::exception& e) {
+            // Nobody watches an unattended run: say it where its caller looks and end with a failure code.
+            fprintf(stderr, "%s\n", errorMessage(e).toLocal8Bit().constData());
+            ExitCode = 1;
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+            return;
+        }
+    }
+    if (gProject->Daemon() < 1) {
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    // The periodic mode waits on a timer, so every cycle starts afresh from the event loop.
+    if (!FStopped)
+        FDaemonTimer->start(gProject->Daemon());
 }

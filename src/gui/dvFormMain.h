@@ -94,6 +94,30 @@ public:
     QTreeWidgetItem* ShowItem(const QString& path, TdvBatch* batch, TdvNode* item);
     TdvBatch* Batch() const { return FBatch.get(); }
 
+    // Running a batch.
+    void aSearchExecute();
+    void aConvertExecute();
+    void aSearchConvertExecute();
+    void aPauseExecute();
+    void aStopExecute();
+    static void OnItemDone(void* context, TdvBatch* batch, TdvNode* item);
+    void OnFinish();
+    void SaveList(const QString& fileName);
+    void ExportList1Click();
+    void AutoConvert();
+    void CheckRunAndClose();
+    // Drops the batch (the rows stay); used after Stop and when a fresh list is wanted.
+    void ReleaseBatch();
+    bool IsRunning() const { return FChain != nullptr; }
+    TdvConvertor* Chain() const { return FChain.get(); }
+    int RunningWorkers() const { return FRunning; }
+    bool Stopped() const { return FStopped; }
+
+    // The exit code of the program: 1 when an unattended run could not write its log.
+    int ExitCode = 0;
+    // Shows a failure to the user; tests replace it so no message box waits for a click.
+    std::function<void(const QString&)> ShowError;
+
     TdvFrmCfg* CfgForm() const { return FCfg; }
 
     // Controls, by their component names.
@@ -192,6 +216,10 @@ private:
     QTreeWidgetItem* rowAt(int index);
     void updateStatus();
     void releaseBatch();
+    void setRunning(bool running);
+    void endRun();
+    // Stops the chain and serves the workers' finish events until every worker has ended, then frees it.
+    void stopAndWaitChain();
 
     std::unique_ptr<TdvBatch> FBatch;
     // Changes with every batch, so that rows still on their way from a dropped batch are not applied.
@@ -201,6 +229,15 @@ private:
     int FFailedCount = 0;
     TdvFrmCfg* FCfg = nullptr;
     bool FShownOnce = false;
+    std::unique_ptr<TdvConvertor> FChain;
+    int FRunning = 0;     // workers of the current run that have not finished
+    bool FStopped = false;
+    bool FClosing = false; // the window closes during a run: no end handling
+    class QTimer* FDaemonTimer = nullptr;
 };
+
+// The target reduced until it names a folder: wildcards and an existing file name are cut back to the
+// folder part, pass by pass, until a pass no longer shortens it. Local paths may hold ":".
+QString reduceTarget(const QString& target);
 
 extern TdvFrmMain* dvFrmMain;

@@ -45,10 +45,12 @@ int runWindowed(int argc, char** argv)
     dvFrmAbout = about.get();
     about->ShowAbout();
     window->show();
-    const int code = app.exec();
+    int code = app.exec();
+    if (code == 0)
+        code = window->ExitCode;
 
     dvFrmAbout = nullptr;
     about.reset();
-    window.reset();
+    window.reset(); // stops a run that is still going and waits for its workers
     return code;
 }

@@ -15,16 +15,86 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QMap>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace {
+
+// Lets a test hold the workers: each item waits until the gate allows one more item.
+struct Gate
+{
+    std::mutex Lock;
+    std::condition_variable Changed;
+    int Allowed = 1 << 30;
+    int Started = 0;
+    std::atomic<int> Calls{0};
+
+    void reset(int allowed)
+    {
+        std::lock_guard lock(Lock);
+        Allowed = allowed;
+        Started = 0;
+        Calls = 0;
+    }
+    void allow(int allowed)
+    {
+        std::lock_guard lock(Lock);
+        Allowed = allowed;
+        Changed.notify_all();
+    }
+    void enter()
+    {
+        std::unique_lock lock(Lock);
+        // Bounded so that a broken test ends instead of hanging the suite.
+        Changed.wait_for(lock, std::chrono::seconds(30), [this] { return Started < Allowed; });
+        ++Started;
+    }
+};
+Gate gate;
+
+// Converts "decks" into small files; a name with "bad" fails with a text holding a "?" and a line break.
+class TestConvertor : public TdvConvertor
+{
+public:
+    void Convert(TdvBatch* batch, TdvNode* item) override
+    {
+        gate.enter();
+        ++gate.Calls;
+        if (extractFileName(item->Source).contains(QStringLiteral("bad"))) {
+            item->State = 2;
+            item->Result = QStringLiteral("Broken deck?\nsecond line");
+            batch->AddFailure(QStringLiteral("Broken deck?"));
+            return;
+        }
+        const QString target = BuildTargetPath(batch, item);
+        if (!target.isEmpty()) {
+            QFile file(target);
+            if (!file.open(QIODevice::WriteOnly)) {
+                item->State = 2;
+                item->Result = file.errorString();
+                batch->AddFailure(item->Result);
+                return;
+            }
+            file.write("converted " + item->Source.toUtf8());
+        }
+        item->State = 1;
+        item->Result = target;
+        batch->AddSuccess();
+    }
+};
 
 class Gui : public ::testing::Test
 {
@@ -474,10 +544,357 @@ TEST_F(Gui, AboutBoxShowsTitleAndVersionAndClosesOnClickOrKey)
     EXPECT_EQ(w->windowOpacity(), 1.0); // no PureConsole: the window stays opaque
 }
 
+// ---- running a batch ----------------------------------------------------------------------------------
+
+class Run : public Gui
+{
+protected:
+    void SetUp() override
+    {
+        Gui::SetUp();
+        gate.reset(1 << 30);
+        errors.clear();
+        w->ShowError = [this](const QString& message) { errors.append(message); };
+    }
+    void TearDown() override
+    {
+        gate.allow(1 << 30);
+        EXPECT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+        gProject->NewProject();
+        if (!w->isVisible())
+            w->show();
+    }
+    // A source folder with decks named as given; the target is out/ beside it.
+    void decks(const QStringList& names)
+    {
+        for (const QString& name : names)
+            tree.write(QStringLiteral("in/") + name);
+        w->eSource->setText(tree.path(QStringLiteral("in/*.ppt?")));
+        w->eTarget->setText(tree.path(QStringLiteral("out/")));
+    }
+    QString out(const QString& name) const { return tree.path(QStringLiteral("out/") + name); }
+    QString in(const QString& name) const { return tree.path(QStringLiteral("in/") + name); }
+    int counter(const char* name) const { return gInfo->Counter(QString::fromLatin1(name)).toInt(); }
+    bool reported(int n) const
+    {
+        int done = 0;
+        for (const QString& row : rows())
+            if (!row.section(QLatin1Char('|'), 2).isEmpty() || !row.startsWith(QLatin1Char('0')))
+                ++done;
+        return done >= n;
+    }
+    QStringList errors;
+};
+
+TEST_F(Run, TwoWorkersConvertEveryRowAndTheButtonsFollowTheRun)
+{
+    decks({QStringLiteral("a.pptx"), QStringLiteral("b-bad.pptx"), QStringLiteral("c.ppt"), QStringLiteral("d-bad.pptm"),
+           QStringLiteral("e.pptx"), QStringLiteral("notes.txt")});
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
+    const int runs = counter("C"), items = counter("A"), successes = counter("S"), failures = counter("F");
+    gate.reset(0);
+
+    QTest::mouseClick(w->bCreate, Qt::LeftButton);
+    ASSERT_TRUE(w->IsRunning());
+    EXPECT_EQ(w->RunningWorkers(), 2);
+    EXPECT_EQ(w->bCreate->text(), QStringLiteral("Pause"));
+    EXPECT_TRUE(w->bCreate->isEnabled());
+    EXPECT_TRUE(w->bSearchConvert->isVisible());
+    EXPECT_EQ(w->bSearchConvert->text(), QStringLiteral("Sto&p"));
+    EXPECT_FALSE(w->aSearch->isEnabled());
+    EXPECT_FALSE(w->aConvert->isEnabled());
+    EXPECT_FALSE(w->aSearchConvert->isEnabled());
+    // The batch cannot be replaced under the workers.
+    EXPECT_FALSE(w->bSourceFile->isEnabled());
+    EXPECT_FALSE(dropOn(w->lViewer->viewport(), {in(QStringLiteral("a.pptx"))}));
+    EXPECT_TRUE(waitFor([] { return rows().size() == 5; }));
+    EXPECT_EQ(counter("C"), runs + 1);
+
+    gate.allow(1 << 30);
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    const QString failure = QStringLiteral("2|%1|Broken deck?");
+    QStringList expected = {QStringLiteral("1|%1|%2").arg(in(QStringLiteral("a.pptx")), out(QStringLiteral("a.pdf"))),
+                            failure.arg(in(QStringLiteral("b-bad.pptx"))),
+                            QStringLiteral("1|%1|%2").arg(in(QStringLiteral("c.ppt")), out(QStringLiteral("c.pdf"))),
+                            failure.arg(in(QStringLiteral("d-bad.pptm"))),
+                            QStringLiteral("1|%1|%2").arg(in(QStringLiteral("e.pptx")), out(QStringLiteral("e.pdf")))};
+    QStringList listed = rows();
+    std::sort(listed.begin(), listed.end(), [](const QString& x, const QString& y) {
+        return x.section(QLatin1Char('|'), 1, 1) < y.section(QLatin1Char('|'), 1, 1);
+    });
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(readAll(out(QStringLiteral("c.pdf"))), "converted " + in(QStringLiteral("c.ppt")).toUtf8());
+
+    EXPECT_EQ(w->bCreate->text(), QStringLiteral("&Convert"));
+    EXPECT_TRUE(w->bCreate->isEnabled());
+    EXPECT_FALSE(w->bSearchConvert->isVisible());
+    EXPECT_TRUE(w->aSearch->isEnabled());
+    EXPECT_TRUE(w->bSourceFile->isEnabled());
+    EXPECT_EQ(w->lblCount->text(), QStringLiteral("5 of 5, 2 failed"));
+    EXPECT_EQ(w->pbRun->value(), w->pbRun->maximum());
+    EXPECT_EQ(counter("A"), items + 5);
+    EXPECT_EQ(counter("S"), successes + 3);
+    EXPECT_EQ(counter("F"), failures + 2);
+    // Two failures with one text are reported once, "?" encoded.
+    ASSERT_EQ(openedLinks().size(), 1);
+    EXPECT_TRUE(openedLinks().first().contains(QStringLiteral("a=err&e=Broken deck%3F&")))
+        << openedLinks().first().toStdString();
+}
+
+TEST_F(Run, PauseThenConvertResumesWithoutListingAgain)
+{
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"), QStringLiteral("4.pptx")});
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("1"));
+    gate.reset(1);
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return reported(1) && gate.Calls == 1; }));
+    QTest::mouseClick(w->bCreate, Qt::LeftButton); // Pause
+    EXPECT_FALSE(w->aPause->isEnabled());
+    EXPECT_FALSE(w->aStop->isEnabled());
+    EXPECT_FALSE(w->bCreate->isEnabled());
+    gate.allow(2); // the worker ends after the item it holds
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(gate.Calls, 2);
+    ASSERT_NE(w->Batch(), nullptr);
+    const QStringList paused = rows();
+    EXPECT_TRUE(paused[2].startsWith(QStringLiteral("0|")));
+
+    tree.write(QStringLiteral("in/0-new.pptx")); // not listed: the batch resumes
+    gate.allow(1 << 30);
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(gate.Calls, 4);
+    const QStringList resumed = rows();
+    ASSERT_EQ(resumed.size(), 4);
+    EXPECT_EQ(resumed.mid(0, 2), paused.mid(0, 2));
+    for (const QString& row : resumed)
+        EXPECT_TRUE(row.startsWith(QStringLiteral("1|"))) << row.toStdString();
+}
+
+TEST_F(Run, StopThenConvertListsAfresh)
+{
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx")});
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("1"));
+    gate.reset(1);
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([] { return gate.Calls == 1; }));
+    QTest::mouseClick(w->bSearchConvert, Qt::LeftButton); // Stop
+    EXPECT_TRUE(w->Stopped());
+    gate.allow(2);
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(w->Batch(), nullptr); // released; its rows stay
+    EXPECT_EQ(rows().size(), 3);
+
+    tree.write(QStringLiteral("in/4.pptx"));
+    gate.reset(1 << 30);
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(gate.Calls, 4);
+    EXPECT_EQ(rows().size(), 4);
+    EXPECT_TRUE(reported(4));
+}
+
+TEST_F(Run, ConvertAfterAFinishedRunPicksUpNewFiles)
+{
+    decks({QStringLiteral("1.pptx")});
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    tree.write(QStringLiteral("in/2.pptx"));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(rows().size(), 2);
+    EXPECT_TRUE(reported(2));
+}
+
+TEST_F(Run, ConvertWithoutTargetOrSourceStartsNothing)
+{
+    const int runs = counter("C");
+    w->eSource->setText(tree.path(QStringLiteral("in/*.ppt?")));
+    w->eTarget->clear();
+    w->aConvert->trigger();
+    EXPECT_EQ(w->focusWidget(), w->eTarget);
+
+    // An exhausted batch with an empty source: Search only focuses the source, and nothing runs again.
+    decks({QStringLiteral("1.pptx")});
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    w->eSource->clear();
+    w->aConvert->trigger();
+    EXPECT_FALSE(w->IsRunning());
+    EXPECT_EQ(w->focusWidget(), w->eSource);
+    EXPECT_EQ(counter("C"), runs + 1);
+    EXPECT_EQ(rows().size(), 1);
+}
+
+TEST_F(Run, TargetIsReducedToAFolder)
+{
+    const QString existing = tree.write(QStringLiteral("t/file.pdf"));
+    struct Case
+    {
+        QString target, expected;
+    };
+    const QList<Case> cases = {
+        {tree.path(QStringLiteral("t/*.pdf")), tree.path(QStringLiteral("t/"))},
+        {existing, tree.path(QStringLiteral("t/"))},
+        {existing + QLatin1Char('/'), tree.path(QStringLiteral("t/"))},
+        {tree.path(QStringLiteral("a?/b*/c.pdf")), tree.path(QString())},
+        {tree.path(QStringLiteral("t")), tree.path(QStringLiteral("t"))},
+        // A colon is part of a Linux name, far along or not.
+        {tree.path(QStringLiteral("reports:2024/q3")), tree.path(QStringLiteral("reports:2024/q3"))},
+        {QStringLiteral("*.pdf"), QString()},
+        {QStringLiteral("/"), QStringLiteral("/")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(reduceTarget(c.target), c.expected) << c.target.toStdString();
+
+    // Convert shows the reduced folder with its delimiter and converts into it.
+    decks({QStringLiteral("1.pptx")});
+    w->eTarget->setText(tree.path(QStringLiteral("made/here/*.pdf")));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(w->eTarget->text(), tree.path(QStringLiteral("made/here/")));
+    EXPECT_TRUE(QFile::exists(tree.path(QStringLiteral("made/here/1.pdf"))));
+}
+
+TEST_F(Run, ExportWritesOneBracketedLinePerRow)
+{
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2-bad.pptx"), QStringLiteral("3.pptx"), QStringLiteral("4.pptx")});
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("1"));
+    gate.reset(2);
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return reported(2) && rows().size() == 4; }));
+    w->aPauseExecute();
+    gate.allow(3); // the item in hand is finished, the last one is never reported
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+
+    const QString log = tree.path(QStringLiteral("list.log"));
+    dialogs()->setNextFileName(log);
+    w->ExportList1->trigger();
+    EXPECT_EQ(dialogs()->LastFilter, QStringLiteral("Log File|*.log"));
+    EXPECT_EQ(dialogs()->LastDefaultExt, QStringLiteral(".log"));
+    // Rows come in listing order (the folder's order); the last row is the one never reported.
+    QMap<QString, QString> results = {{QStringLiteral("1.pptx"), QStringLiteral("[Success] => %1 => ") + out(QStringLiteral("1.pdf"))},
+                                      {QStringLiteral("2-bad.pptx"), QStringLiteral("[Failure] => %1 => Broken deck?")},
+                                      {QStringLiteral("3.pptx"), QStringLiteral("[Success] => %1 => ") + out(QStringLiteral("3.pdf"))},
+                                      {QStringLiteral("4.pptx"), QStringLiteral("[Success] => %1 => ") + out(QStringLiteral("4.pdf"))}};
+    QString expected;
+    const QStringList listed = rows();
+    ASSERT_EQ(listed.size(), 4);
+    for (int i = 0; i < listed.size(); ++i) {
+        const QString source = listed[i].section(QLatin1Char('|'), 1, 1);
+        const QString line = i == 3 ? QStringLiteral("[Running] => %1 => ") : results.value(extractFileName(source));
+        expected += line.arg(source) + QStringLiteral("\r\n");
+    }
+    EXPECT_EQ(QString::fromUtf8(readAll(log)), expected);
+    EXPECT_TRUE(errors.isEmpty());
+
+    // A place that cannot be written is told to the user.
+    dialogs()->setNextFileName(QStringLiteral("/proc/no-such-place/list.log"));
+    w->ExportList1->trigger();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors.first().contains(QStringLiteral("/proc/no-such-place/list.log")));
+}
+
+TEST_F(Run, RowsEndUpRightWhateverOrderTheirPostsArrive)
+{
+    w->NewBatch();
+    TdvBatch* batch = w->Batch();
+    std::vector<TdvNode> nodes(4);
+    for (int i = 0; i < 4; ++i) {
+        nodes[i].Index = i;
+        nodes[i].Source = QStringLiteral("/in/%1.pptx").arg(i);
+    }
+    nodes[3].State = 1;
+    nodes[3].Result = QStringLiteral("/out/3.pdf");
+    nodes[1].State = 2;
+    nodes[1].Result = QStringLiteral("Damaged");
+    // Results for items 3 and 1 reach the window before any listing, from another thread.
+    std::thread worker([&] {
+        TdvFrmMain::OnItemDone(w, batch, &nodes[3]);
+        TdvFrmMain::OnItemDone(w, batch, &nodes[1]);
+        for (TdvNode& node : nodes)
+            TdvFrmMain::OnItemListed(w, batch, &node);
+    });
+    worker.join();
+    ASSERT_TRUE(waitFor([] { return rows().size() == 4 && !rows()[0].section(QLatin1Char('|'), 1, 1).isEmpty(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rows(), QStringList({QStringLiteral("0|/in/0.pptx|"), QStringLiteral("2|/in/1.pptx|Damaged"),
+                                   QStringLiteral("0|/in/2.pptx|"), QStringLiteral("1|/in/3.pptx|/out/3.pdf")}));
+    EXPECT_EQ(w->lblCount->text(), QStringLiteral("2 of 4, 1 failed"));
+}
+
+TEST_F(Run, ClosingTheWindowDuringARunWaitsForTheWorkers)
+{
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"), QStringLiteral("4.pptx")});
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
+    gate.reset(0);
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
+    const int items = counter("A");
+    // The workers hold their first items until the window is closing.
+    QTimer::singleShot(50, [] { gate.allow(1 << 30); });
+    w->close();
+    EXPECT_FALSE(w->IsRunning());
+    EXPECT_EQ(w->Chain(), nullptr);
+    EXPECT_LE(gate.Calls, 2); // each worker ended after its current item
+    EXPECT_EQ(counter("A"), items);
+    w->show();
+}
+
+TEST_F(Run, RunAndCloseWritesTheLogAndCloses)
+{
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2-bad.pptx")});
+    const QString log = tree.path(QStringLiteral("logs/run.log"));
+    gProject->SetOption(QStringLiteral("RunAndClose"), QStringLiteral("True"));
+    gProject->SetOption(QStringLiteral("LogFile"), log);
+    w->AutoConvert();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning() && !w->isVisible(); }));
+    EXPECT_EQ(w->ExitCode, 0);
+    QStringList lines;
+    ASSERT_TRUE(readTextLines(log, lines));
+    EXPECT_EQ(lines, QStringList({QStringLiteral("[Success] => %1 => %2").arg(in(QStringLiteral("1.pptx")), out(QStringLiteral("1.pdf"))),
+                                  QStringLiteral("[Failure] => %1 => Broken deck?").arg(in(QStringLiteral("2-bad.pptx")))}));
+
+    // A log that cannot be written ends an unattended run with a failure code.
+    w->show();
+    gProject->SetOption(QStringLiteral("LogFile"), QStringLiteral("/proc/no-such-place/run.log"));
+    w->AutoConvert();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning() && !w->isVisible(); }));
+    EXPECT_EQ(w->ExitCode, 1);
+    w->ExitCode = 0;
+}
+
+TEST_F(Run, PeriodicModeConvertsAgainUntilStop)
+{
+    decks({QStringLiteral("1.pptx")});
+    gProject->SetOption(QStringLiteral("Daemon"), QStringLiteral("20"));
+    const int runs = counter("C");
+    w->AutoConvert();
+    // Each cycle lists afresh; the third run is stopped, and no further run starts.
+    ASSERT_TRUE(waitFor([&] { return counter("C") >= runs + 3 && w->IsRunning(); }));
+    gate.reset(0);
+    ASSERT_TRUE(waitFor([&] { return w->IsRunning(); }));
+    w->aStopExecute();
+    gate.allow(1 << 30);
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    const int after = counter("C");
+    QTest::qWait(100);
+    EXPECT_EQ(counter("C"), after);
+    EXPECT_TRUE(w->isVisible());
+}
+
+TEST_F(Run, WebAddressIsTheSingleItem)
+{
+    w->eSource->setText(QStringLiteral("http://127.0.0.1:9/decks/q3.pptx"));
+    w->aSearch->trigger();
+    EXPECT_EQ(rows(), QStringList({QStringLiteral("0|http://127.0.0.1:9/decks/q3.pptx|")}));
+    EXPECT_TRUE(w->eTarget->text().isEmpty()); // never a folder from a web address
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    static const TdvConvertorClassOf<TdvConvertor> convertorClass;
+    static const TdvConvertorClassOf<TestConvertor> convertorClass;
     return runGuiTests(argc, argv, &convertorClass);
 }
