@@ -1,0 +1,570 @@
+// The presentation converter against fake automation objects registered under both ProgIDs: the order of
+// the routes, the messages an item gets, the printer step's lock and printer, and the session's rules.
+#include "conversion/dvAutomation.h"
+#include "conversion/dvPowerPointOle.h"
+#include "conversion/dvVellum.h"
+#include "engine/dvBatch.h"
+#include "project/dvProject.h"
+#include "shell/dvInfo.h"
+#include "testSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include <future>
+#include <map>
+
+namespace {
+
+// What the fake office programs do, set per test, and what they were asked.
+struct FakeWorld
+{
+    QString version = QStringLiteral("16.0");
+    QString openFails;     // message of a failing Presentations.Open
+    QString exportFails;   // message of a failing SaveAs / ExportAsFixedFormat
+    bool suiteWorks = true; // the office-suite route stores the PDF
+    QString suiteFamily = QStringLiteral("com.sun.star.presentation.PresentationDocument");
+    QString printerFails; // message of a failing PrintOut
+    bool printerWrites = false;
+    QString activePrinterFails; // message of a failing ActivePrinter read
+    bool hasVBProject = false;
+
+    QStringList calls;
+    QString lastExportPath;
+    std::vector<TdvVariant> lastExportArgs;
+    bool lockHeldDuringPrint = false;
+    int suiteLoads = 0;
+    QStringList suiteUrls;
+    QString suiteFilter;
+};
+FakeWorld* gWorld = nullptr;
+
+void writePdf(const QString& path)
+{
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write("%PDF-1.4 fake\n");
+}
+
+// An object whose members are lambdas; every access is recorded as "Object.Member".
+class FakeObject : public TdvAutoObject
+{
+public:
+    using Member = std::function<TdvVariant(const std::vector<TdvVariant>&)>;
+    explicit FakeObject(QString name) : FName(std::move(name)) {}
+
+    FakeObject& on(const QString& member, Member fn)
+    {
+        FMembers[member.toLower()] = std::move(fn);
+        return *this;
+    }
+
+    TdvVariant Get(const QString& name) override { return invoke(name, {}); }
+    void Put(const QString& name, const TdvVariant& value) override
+    {
+        const auto it = FMembers.find(QStringLiteral("put:") + name.toLower());
+        gWorld->calls.append(FName + QLatin1Char('.') + name + QLatin1Char('=') + value.ToText());
+        if (it == FMembers.end())
+            throwUnknownMember(name);
+        it->second({value});
+    }
+    TdvVariant Call(const QString& name, const std::vector<TdvVariant>& args) override { return invoke(name, args); }
+
+private:
+    TdvVariant invoke(const QString& name, const std::vector<TdvVariant>& args)
+    {
+        gWorld->calls.append(FName + QLatin1Char('.') + name);
+        const auto it = FMembers.find(name.toLower());
+        if (it == FMembers.end())
+            throwUnknownMember(name);
+        return it->second(args);
+    }
+
+    QString FName;
+    std::map<QString, Member> FMembers;
+};
+
+std::shared_ptr<FakeObject> fake(const QString& name)
+{
+    return std::make_shared<FakeObject>(name);
+}
+
+TdvVariant nothing(const std::vector<TdvVariant>&)
+{
+    return TdvVariant();
+}
+
+TdvBatch* gBatch = nullptr;
+
+bool lockHeldElsewhere()
+{
+    return !std::async(std::launch::async, [] {
+                const bool got = gBatch->Lock().try_lock();
+                if (got)
+                    gBatch->Lock().unlock();
+                return got;
+            }).get();
+}
+
+std::shared_ptr<TdvAutoObject> makePresentation()
+{
+    auto options = fake(QStringLiteral("PrintOptions"));
+    options->on(QStringLiteral("put:ActivePrinter"), nothing);
+    auto p = fake(QStringLiteral("Pres"));
+    auto exportTo = [](const std::vector<TdvVariant>& args) {
+        gWorld->lastExportPath = args.at(0).ToText();
+        gWorld->lastExportArgs = args;
+        if (!gWorld->exportFails.isEmpty())
+            throw TdvAutomationError(gWorld->exportFails);
+        writePdf(gWorld->lastExportPath);
+        return TdvVariant();
+    };
+    p->on(QStringLiteral("SaveAs"), exportTo)
+        .on(QStringLiteral("ExportAsFixedFormat"), exportTo)
+        .on(QStringLiteral("HasVBProject"), [](auto&) { return TdvVariant(gWorld->hasVBProject); })
+        .on(QStringLiteral("PrintOptions"), [options](auto&) { return TdvVariant(std::static_pointer_cast<TdvAutoObject>(options)); })
+        .on(QStringLiteral("PrintOut"),
+            [](const std::vector<TdvVariant>& args) {
+                EXPECT_EQ(args.size(), 1u);
+                EXPECT_TRUE(args.at(0).IsMissing());
+                gWorld->lockHeldDuringPrint = lockHeldElsewhere();
+                if (!gWorld->printerFails.isEmpty())
+                    throw TdvAutomationError(gWorld->printerFails);
+                if (gWorld->printerWrites)
+                    writePdf(gWorld->lastExportPath);
+                return TdvVariant();
+            })
+        .on(QStringLiteral("Close"), nothing);
+    return p;
+}
+
+std::shared_ptr<TdvAutoObject> makeApplication()
+{
+    auto presentations = fake(QStringLiteral("Presentations"));
+    presentations->on(QStringLiteral("Open"), [](const std::vector<TdvVariant>& args) {
+        EXPECT_EQ(args.size(), 2u);
+        if (!gWorld->openFails.isEmpty())
+            throw TdvAutomationError(gWorld->openFails);
+        return TdvVariant(makePresentation());
+    });
+    auto app = fake(QStringLiteral("App"));
+    app->on(QStringLiteral("Version"), [](auto&) { return TdvVariant(gWorld->version); })
+        .on(QStringLiteral("put:Visible"), nothing)
+        .on(QStringLiteral("put:WindowState"), nothing)
+        .on(QStringLiteral("put:DisplayAlerts"), nothing)
+        .on(QStringLiteral("Path"), [](auto&) { return TdvVariant(QStringLiteral("/opt/office/program")); })
+        .on(QStringLiteral("Presentations"), [presentations](auto&) { return TdvVariant(std::static_pointer_cast<TdvAutoObject>(presentations)); })
+        .on(QStringLiteral("ActivePrinter"),
+            [](auto&) {
+                if (!gWorld->activePrinterFails.isEmpty())
+                    throw TdvAutomationError(gWorld->activePrinterFails);
+                return TdvVariant(QStringLiteral("Office Printer"));
+            })
+        .on(QStringLiteral("Quit"), nothing);
+    return app;
+}
+
+// The office suite's service manager, desktop and document.
+std::shared_ptr<TdvAutoObject> makeSuite()
+{
+    auto document = fake(QStringLiteral("Doc"));
+    document
+        ->on(QStringLiteral("supportsService"),
+             [](const std::vector<TdvVariant>& args) { return TdvVariant(args.at(0).ToText() == gWorld->suiteFamily); })
+        .on(QStringLiteral("storeToURL"),
+            [](const std::vector<TdvVariant>& args) {
+                const auto& props = args.at(1).Deref().Items();
+                gWorld->suiteFilter = props.at(0).Get(QStringLiteral("Value")).ToText();
+                if (!gWorld->suiteWorks)
+                    throw TdvAutomationError(QStringLiteral("store failed"));
+                writePdf(QUrl(args.at(0).ToText()).toLocalFile());
+                return TdvVariant();
+            })
+        .on(QStringLiteral("close"), nothing);
+    auto desktop = fake(QStringLiteral("Desktop"));
+    desktop->on(QStringLiteral("loadComponentFromURL"), [document](const std::vector<TdvVariant>& args) {
+        EXPECT_EQ(args.size(), 4u);
+        EXPECT_EQ(args.at(1).ToText(), QStringLiteral("_blank"));
+        ++gWorld->suiteLoads;
+        gWorld->suiteUrls.append(args.at(0).ToText());
+        // The load is hidden and never runs macros.
+        QStringList names;
+        for (const TdvVariant& p : args.at(3).Deref().Items())
+            names.append(p.Get(QStringLiteral("Name")).ToText() + QLatin1Char('=') + p.Get(QStringLiteral("Value")).ToText());
+        EXPECT_TRUE(names.contains(QStringLiteral("Hidden=True")));
+        EXPECT_TRUE(names.contains(QStringLiteral("MacroExecutionMode=0")));
+        return TdvVariant(std::static_pointer_cast<TdvAutoObject>(document));
+    });
+    auto manager = fake(QStringLiteral("Manager"));
+    manager
+        ->on(QStringLiteral("createInstance"),
+             [desktop](const std::vector<TdvVariant>& args) {
+                 EXPECT_EQ(args.at(0).ToText(), QStringLiteral("com.sun.star.frame.Desktop"));
+                 return TdvVariant(std::static_pointer_cast<TdvAutoObject>(desktop));
+             })
+        .on(QStringLiteral("Bridge_GetStruct"), [](auto&) {
+            auto fields = std::make_shared<std::map<QString, TdvVariant>>();
+            auto s = fake(QStringLiteral("Struct"));
+            s->on(QStringLiteral("put:Name"), [fields](auto& a) { (*fields)[QStringLiteral("Name")] = a.at(0); return TdvVariant(); })
+                .on(QStringLiteral("put:Value"), [fields](auto& a) { (*fields)[QStringLiteral("Value")] = a.at(0); return TdvVariant(); })
+                .on(QStringLiteral("Name"), [fields](auto&) { return (*fields)[QStringLiteral("Name")]; })
+                .on(QStringLiteral("Value"), [fields](auto&) { return (*fields)[QStringLiteral("Value")]; });
+            return TdvVariant(std::static_pointer_cast<TdvAutoObject>(s));
+        });
+    return manager;
+}
+
+const TdvConvertorClassOf<TdvVellum> vellumClass;
+
+class ConversionTest : public ::testing::Test
+{
+protected:
+    TestSingletons singletons{&vellumClass};
+    FakeWorld world;
+    TempTree tree;
+    TdvBatch batch;
+    TdvAutoFactory savedApp, savedSuite;
+
+    void SetUp() override
+    {
+        gWorld = &world;
+        gBatch = &batch;
+        savedApp = RegisterAutomationFactory(ProgIdPowerPoint, {&makeApplication, {}, {}});
+        savedSuite = RegisterAutomationFactory(ProgIdOfficeManager, {&makeSuite, {}, {}});
+        batch.FSourceFolder = tree.mkdir(QStringLiteral("in"));
+        batch.FTargetFolder = tree.mkdir(QStringLiteral("out"));
+    }
+    void TearDown() override
+    {
+        RegisterAutomationFactory(ProgIdPowerPoint, savedApp);
+        RegisterAutomationFactory(ProgIdOfficeManager, savedSuite);
+        gWorld = nullptr;
+        gBatch = nullptr;
+    }
+
+    TdvNode convert(const QString& name = QStringLiteral("deck.pptx"))
+    {
+        TdvNode item;
+        item.Source = tree.write(QStringLiteral("in/") + name, "deck");
+        TdvVellum convertor;
+        convertor.Convert(&batch, &item);
+        convertor.EndSession();
+        return item;
+    }
+    QString target() const { return tree.path(QStringLiteral("out/deck.pdf")); }
+    int count(const QString& call) const { return int(world.calls.count(call)); }
+    QStringList leftovers() const
+    {
+        return QDir(tree.path(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".part"));
+    }
+};
+
+// Each row: what fails, which routes run, and what the item and the batch get.
+struct RouteCase
+{
+    const char* name;
+    const char* openFails;
+    const char* exportFails;
+    bool suiteWorks;
+    bool printerWrites;
+    const char* printerFails;
+    int state;
+    const char* result; // "" for the target path
+    int suiteLoads;
+    bool printerRuns;
+};
+
+TEST_F(ConversionTest, RoutesRunInOrderAndTheItemGetsTheRightMessage)
+{
+    const RouteCase cases[] = {
+        {"export works", "", "", true, false, "", 1, "", 0, false},
+        {"suite after failed export", "", "No PDF output", true, false, "", 1, "", 1, false},
+        {"printer writes the file", "", "No PDF output", false, true, "", 1, "", 1, true},
+        {"printer writes nothing: export's message", "", "No PDF output", false, false, "", 2, "No PDF output", 2, true},
+        {"printer fails: its own message", "", "No PDF output", false, false, "Printer offline", 2, "Printer offline", 2, true},
+        {"open fails: suite once", "Damaged deck", "", false, false, "", 2, "Damaged deck", 1, false},
+        {"open fails, suite saves it", "Damaged deck", "", true, false, "", 1, "", 1, false},
+    };
+    for (const RouteCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        world = FakeWorld();
+        world.openFails = QString::fromUtf8(c.openFails);
+        world.exportFails = QString::fromUtf8(c.exportFails);
+        world.suiteWorks = c.suiteWorks;
+        world.printerWrites = c.printerWrites;
+        world.printerFails = QString::fromUtf8(c.printerFails);
+        QFile::remove(target());
+        const int failuresBefore = batch.Failures();
+        const int successesBefore = batch.Successes();
+
+        const TdvNode item = convert();
+
+        EXPECT_EQ(item.State, c.state);
+        if (c.state == 1) {
+            EXPECT_EQ(item.Result, target());
+            EXPECT_EQ(readAll(target()), QByteArray("%PDF-1.4 fake\n"));
+            EXPECT_EQ(batch.Successes(), successesBefore + 1);
+        } else {
+            EXPECT_EQ(item.Result, QString::fromUtf8(c.result));
+            EXPECT_FALSE(QFileInfo::exists(target()));
+            EXPECT_EQ(batch.Failures(), failuresBefore + 1);
+            EXPECT_TRUE(batch.FailureTexts().contains(item.Result));
+        }
+        EXPECT_EQ(world.suiteLoads, c.suiteLoads);
+        EXPECT_EQ(count(QStringLiteral("Pres.PrintOut")), c.printerRuns ? 1 : 0);
+        if (c.printerRuns) {
+            EXPECT_TRUE(world.lockHeldDuringPrint);
+            // The printer is chosen, then the one read at the start is put back.
+            EXPECT_EQ(world.calls.filter(QStringLiteral("PrintOptions.ActivePrinter=")).last(),
+                      QStringLiteral("PrintOptions.ActivePrinter=Office Printer"));
+            EXPECT_EQ(world.calls.filter(QStringLiteral("PrintOptions.ActivePrinter=")).size(), 2);
+        }
+        EXPECT_FALSE(lockHeldElsewhere());
+        // An opened presentation is closed after the report, success or failure.
+        EXPECT_EQ(count(QStringLiteral("Pres.Close")), c.openFails[0] ? 0 : 1);
+        EXPECT_EQ(count(QStringLiteral("App.Quit")), 1);
+        EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(QLatin1Char(' ')).toStdString();
+    }
+}
+
+TEST_F(ConversionTest, PrinterStepReleasesTheLockWhenThePrinterCannotBeRead)
+{
+    world.exportFails = QStringLiteral("No PDF output");
+    world.suiteWorks = false;
+    world.activePrinterFails = QStringLiteral("No printer service");
+    const TdvNode item = convert();
+    EXPECT_EQ(item.State, 2);
+    EXPECT_EQ(item.Result, QStringLiteral("No printer service"));
+    EXPECT_EQ(count(QStringLiteral("Pres.PrintOut")), 0);
+    // Nothing was read, so nothing is put back.
+    EXPECT_TRUE(world.calls.filter(QStringLiteral("PrintOptions.ActivePrinter=")).isEmpty());
+    EXPECT_FALSE(lockHeldElsewhere());
+}
+
+TEST_F(ConversionTest, NotesExportNotesPagesWithTheFullArgumentList)
+{
+    gProject->SetOption(QStringLiteral("Notes"), QStringLiteral("True"));
+    const TdvNode item = convert();
+    EXPECT_EQ(item.State, 1);
+    EXPECT_EQ(count(QStringLiteral("Pres.SaveAs")), 0);
+    ASSERT_EQ(world.lastExportArgs.size(), 15u);
+    EXPECT_EQ(world.lastExportArgs[1].ToInt(), 2);  // PDF
+    EXPECT_EQ(world.lastExportArgs[5].ToInt(), 5);  // notes pages
+    EXPECT_EQ(world.lastExportArgs[7].GetKind(), TdvVariant::Kind::Ref);
+    EXPECT_TRUE(world.lastExportArgs[7].Deref().IsNull());
+    EXPECT_EQ(world.lastExportArgs[8].ToInt(), 1);  // all slides
+    EXPECT_TRUE(world.lastExportArgs[14].ToBool()); // PDF/A
+}
+
+TEST_F(ConversionTest, AFailedConversionKeepsTheExistingTarget)
+{
+    tree.write(QStringLiteral("out/deck.pdf"), "last good PDF");
+    world.exportFails = QStringLiteral("No PDF output");
+    world.suiteWorks = false;
+    TdvNode item = convert();
+    EXPECT_EQ(item.State, 2);
+    EXPECT_EQ(readAll(target()), QByteArray("last good PDF"));
+    EXPECT_TRUE(leftovers().isEmpty());
+
+    // The route wrote somewhere else than the target until it was done.
+    world = FakeWorld();
+    item = convert();
+    EXPECT_EQ(item.State, 1);
+    EXPECT_NE(world.lastExportPath, target());
+    EXPECT_EQ(QFileInfo(world.lastExportPath).absolutePath(), QFileInfo(target()).absolutePath());
+    EXPECT_EQ(readAll(target()), QByteArray("%PDF-1.4 fake\n"));
+}
+
+TEST_F(ConversionTest, ASkippedItemMakesNoCall)
+{
+    gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("skip"));
+    tree.write(QStringLiteral("out/deck.pdf"), "keep");
+    const TdvNode item = convert();
+    EXPECT_EQ(item.State, 1);
+    EXPECT_TRUE(item.Result.isEmpty());
+    EXPECT_TRUE(world.calls.isEmpty()) << world.calls.join(QLatin1Char(' ')).toStdString();
+}
+
+TEST_F(ConversionTest, SuiteRouteUsesTheDocumentsFamilyAndEncodedAddresses)
+{
+    const std::pair<const char*, const char*> families[] = {
+        {"com.sun.star.presentation.PresentationDocument", "impress_pdf_Export"},
+        {"com.sun.star.drawing.DrawingDocument", "draw_pdf_Export"},
+        {"com.sun.star.text.TextDocument", "writer_pdf_Export"},
+    };
+    const QString source = tree.write(QStringLiteral("in/Ünïcode #1 100%.pptx"), "deck");
+    const QString out = tree.path(QStringLiteral("out/a b.pdf"));
+    for (const auto& [family, filter] : families) {
+        SCOPED_TRACE(family);
+        world = FakeWorld();
+        world.suiteFamily = QString::fromLatin1(family);
+        EXPECT_TRUE(ConvertWithOfficeSuite(source, out));
+        EXPECT_EQ(world.suiteFilter, QString::fromLatin1(filter));
+        ASSERT_EQ(world.suiteUrls.size(), 1);
+        EXPECT_EQ(QUrl(world.suiteUrls[0]).toLocalFile(), source);
+        EXPECT_TRUE(QFileInfo::exists(out));
+        EXPECT_EQ(count(QStringLiteral("Doc.close")), 1);
+    }
+    // A document of no known family is not stored, and is closed all the same.
+    world = FakeWorld();
+    world.suiteFamily = QStringLiteral("com.sun.star.chart2.ChartDocument");
+    EXPECT_FALSE(ConvertWithOfficeSuite(source, out));
+    EXPECT_EQ(count(QStringLiteral("Doc.close")), 1);
+}
+
+TEST(OfficeSuiteUrl, IsAProperlyEncodedFileAddress)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"/home/a/x.pptx", "file:///home/a/x.pptx"},
+        {"/home/a b/x.pptx", "file:///home/a%20b/x.pptx"},
+        {"/d/#1 100%.pptx", "file:///d/%231%20100%25.pptx"},
+        {"/d/Präsentation.pptx", "file:///d/Pr%C3%A4sentation.pptx"},
+        {"http://127.0.0.1/a.pptx", "http://127.0.0.1/a.pptx"},
+    };
+    for (const auto& [path, url] : cases)
+        EXPECT_EQ(officeSuiteUrl(QString::fromUtf8(path)), QString::fromUtf8(url)) << path;
+}
+
+TEST(PowerPointVersion, ReadsTheMajorNumber)
+{
+    const std::pair<TdvVariant, int> cases[] = {
+        {TdvVariant(QStringLiteral("16.0")), 16}, {TdvVariant(QStringLiteral("12")), 12},
+        {TdvVariant(QStringLiteral("7.4")), 7},   {TdvVariant(QStringLiteral("Impress")), 0},
+        {TdvVariant(QString()), 0},              {TdvVariant(15), 15},
+        {TdvVariant(QStringLiteral("160")), 16},  {TdvVariant(QStringLiteral("7.4.7.2")), 0},
+        {TdvVariant(), 0},
+    };
+    for (const auto& [value, expected] : cases)
+        EXPECT_EQ(PowerPointVersion(value), expected) << value.ToText().toStdString();
+}
+
+TEST_F(ConversionTest, SessionStartsOnceAndCountsTheVersion)
+{
+    TdvVellum convertor;
+    // A converter that never handled an item sends nothing at its end.
+    convertor.EndSession();
+    EXPECT_TRUE(world.calls.isEmpty());
+
+    const QString a = tree.write(QStringLiteral("in/a.pptx"));
+    const QString b = tree.write(QStringLiteral("in/b.pptx"));
+    convertor.OpenPresentation(a);
+    convertor.OpenPresentation(b); // keeps the first
+    EXPECT_EQ(count(QStringLiteral("Presentations.Open")), 1);
+    EXPECT_EQ(count(QStringLiteral("App.Version")), 1);
+    EXPECT_EQ(convertor.FVersion, 16);
+    EXPECT_EQ(gInfo->Counter(QStringLiteral("W")), QStringLiteral("16"));
+    EXPECT_EQ(convertor.GetApplicationPath(), QStringLiteral("/opt/office/program/soffice"));
+    convertor.ClosePresentation();
+    convertor.ClosePresentation(); // nothing open: no call
+    EXPECT_EQ(count(QStringLiteral("Pres.Close")), 1);
+    convertor.EndSession();
+    EXPECT_EQ(count(QStringLiteral("App.Quit")), 1);
+}
+
+TEST_F(ConversionTest, ReadOnlyOptionReachesOpen)
+{
+    const std::pair<const char*, bool> cases[] = {{"True", true}, {"1", true}, {"False", false}, {"0", false}, {"", false}};
+    for (const auto& [value, expected] : cases) {
+        gProject->SetOption(QStringLiteral("ReadOnly"), QString::fromLatin1(value));
+        bool seen = !expected;
+        RegisterAutomationFactory(ProgIdPowerPoint, {[&seen] {
+                                                         auto presentations = fake(QStringLiteral("Presentations"));
+                                                         presentations->on(QStringLiteral("Open"), [&seen](auto& args) {
+                                                             seen = args.at(1).ToBool();
+                                                             return TdvVariant(makePresentation());
+                                                         });
+                                                         auto app = fake(QStringLiteral("App"));
+                                                         app->on(QStringLiteral("Presentations"), [presentations](auto&) {
+                                                             return TdvVariant(std::static_pointer_cast<TdvAutoObject>(presentations));
+                                                         });
+                                                         return std::static_pointer_cast<TdvAutoObject>(app);
+                                                     },
+                                                     {},
+                                                     {}});
+        TdvVellum convertor;
+        convertor.OpenPresentation(tree.write(QStringLiteral("in/a.pptx")));
+        EXPECT_EQ(seen, expected) << value;
+    }
+}
+
+TEST_F(ConversionTest, HasMacrosAsksOnlyApplicationsThatKnow)
+{
+    struct Case
+    {
+        const char* version;
+        bool open;
+        bool hasProject;
+        bool expected;
+        int asked;
+    };
+    const Case cases[] = {
+        {"16.0", true, false, false, 1}, {"16.0", true, true, true, 1},
+        {"7.4", true, false, true, 0},   // version below 12: the base's answer without asking
+        {"Impress", true, false, true, 0},
+        {"16.0", false, false, true, 1}, // nothing open: the read fails, the base's answer
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        world = FakeWorld();
+        world.version = QString::fromLatin1(c.version);
+        world.hasVBProject = c.hasProject;
+        TdvVellum convertor;
+        convertor.OpenPresentation(tree.write(QStringLiteral("in/a.pptm")));
+        if (!c.open)
+            convertor.ClosePresentation();
+        EXPECT_EQ(convertor.HasMacros(), c.expected);
+        EXPECT_EQ(count(QStringLiteral("Pres.HasVBProject")), c.open ? c.asked : 0);
+    }
+}
+
+TEST(Automation, FailureMessagesFollowTheAutomationRules)
+{
+    // A ProgID nobody serves.
+    try {
+        CreateAutomationObject(QStringLiteral("No.Such.Application"));
+        ADD_FAILURE() << "created";
+    } catch (const TdvAutomationError& e) {
+        EXPECT_EQ(e.Message, QStringLiteral("Invalid class string, ProgID: \"No.Such.Application\""));
+    }
+    // A server that refuses: its text less trailing blanks and full stops, then the ProgID.
+    const TdvAutoFactory saved = RegisterAutomationFactory(
+        ProgIdPowerPoint, {[]() -> std::shared_ptr<TdvAutoObject> { throw TdvAutomationError(QStringLiteral("Server busy. . ")); }, {}, {}});
+    try {
+        CreateAutomationObject(ProgIdPowerPoint);
+        ADD_FAILURE() << "created";
+    } catch (const TdvAutomationError& e) {
+        EXPECT_EQ(e.Message, QStringLiteral("Server busy, ProgID: \"PowerPoint.Application\""));
+    }
+    RegisterAutomationFactory(ProgIdPowerPoint, saved);
+
+    const std::pair<TdvAutomationError, const char*> calls[] = {
+        {TdvAutomationError(QStringLiteral("Cannot save the file...  ")), "Cannot save the file"},
+        {TdvAutomationError(QString(), TdvAutoCode::UnknownName), "Unknown name"},
+        {TdvAutomationError(QStringLiteral(" . "), TdvAutoCode::TypeMismatch), "Type mismatch"},
+        {TdvAutomationError(QString(), 0x8000FFFFu), "OLE error 8000ffff"},
+    };
+    for (const auto& [error, message] : calls)
+        EXPECT_EQ(error.Message, QString::fromUtf8(message));
+}
+
+TEST(Automation, VariantReadingsAndReferences)
+{
+    EXPECT_EQ(TdvVariant(true).ToInt(), -1);
+    EXPECT_EQ(TdvVariant(QStringLiteral(" 42 ")).ToInt(), 42);
+    EXPECT_TRUE(TdvVariant(QStringLiteral("TRUE")).ToBool());
+    EXPECT_FALSE(TdvVariant(QStringLiteral("0")).ToBool());
+    EXPECT_THROW(TdvVariant(QStringLiteral("many")).ToInt(), TdvAutomationError);
+    EXPECT_THROW(TdvVariant().Call(QStringLiteral("Open")), TdvAutomationError);
+
+    // A callee writes through a by-reference argument.
+    auto cell = std::make_shared<TdvVariant>(TdvVariant::EmptyArray());
+    const TdvVariant ref = TdvVariant::Ref(cell);
+    *ref.Cell() = TdvVariant(7);
+    EXPECT_EQ(ref.ToInt(), 7);
+    EXPECT_EQ(cell->ToInt(), 7);
+}
+
+} // namespace
