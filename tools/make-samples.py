@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Makes the sample decks under samples/ for the demo and the office tests.
+
+Each deck is written as flat ODP text (slides with a title, bullet points and speaker notes), then
+converted once by LibreOffice into PowerPoint formats. The results are committed, so a build needs no
+office to have them:
+
+    python3 tools/make-samples.py [samples-folder]
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+from xml.sax.saxutils import escape
+
+DECKS = [
+    ("quarterly-review", "pptx", [
+        ("Quarterly review", ["Revenue up 12 percent", "Two new regional offices", "Hiring on plan"],
+         "Welcome everyone and thank the finance team for the figures."),
+        ("Customers", ["Churn below 3 percent", "Net promoter score 61"],
+         "Mention the retail pilot before the numbers."),
+        ("Next quarter", ["Launch the partner portal", "Close the audit findings"],
+         "Ask for questions about the portal timeline."),
+    ]),
+    ("field-trip", "ppt", [
+        ("Field trip to the observatory", ["Bus leaves at 8:30", "Bring a packed lunch"],
+         "Remind parents to sign the consent form."),
+        ("Programme", ["Planetarium show", "Telescope tour", "Back by 16:00"],
+         "The telescope tour depends on the weather."),
+    ]),
+    ("release-notes", "pptx", [
+        ("Release 4.2", ["Faster start-up", "Dark theme", "Fixed printing on A5"],
+         "Start with the start-up numbers from the benchmark."),
+        ("Upgrading", ["Back up your settings", "Run the installer"],
+         "Settings from 3.x are migrated automatically."),
+    ]),
+]
+
+NS = (' xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"'
+      ' xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0"'
+      ' xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"'
+      ' xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"'
+      ' xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0"'
+      ' xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"'
+      ' xmlns:presentation="urn:oasis:names:tc:opendocument:xmlns:presentation:1.0"')
+
+
+def frame(cls, x, y, w, h, paragraphs, size):
+    body = "".join(f'<text:p text:style-name="P{size}">{escape(p)}</text:p>' for p in paragraphs)
+    return (f'<draw:frame presentation:class="{cls}" svg:x="{x}cm" svg:y="{y}cm" svg:width="{w}cm"'
+            f' svg:height="{h}cm"><draw:text-box>{body}</draw:text-box></draw:frame>')
+
+
+def fodp(slides):
+    pages = []
+    for i, (title, bullets, notes) in enumerate(slides, 1):
+        pages.append(
+            f'<draw:page draw:name="slide{i}" draw:master-page-name="Default">'
+            + frame("title", 1.5, 1, 25, 3, [title], 40)
+            + frame("outline", 1.5, 5, 25, 9, ["\u2022 " + b for b in bullets], 28)
+            + '<presentation:notes>' + frame("notes", 2, 14, 17, 12, [notes], 14) + '</presentation:notes>'
+            + '</draw:page>')
+    styles = "".join(
+        f'<style:style style:name="P{s}" style:family="paragraph">'
+        f'<style:text-properties fo:font-size="{s}pt" style:font-name="DejaVu Sans"/></style:style>'
+        for s in (40, 28, 14))
+    return (f'<?xml version="1.0" encoding="UTF-8"?>\n<office:document{NS} office:version="1.3"'
+            f' office:mimetype="application/vnd.oasis.opendocument.presentation">'
+            f'<office:automatic-styles>{styles}'
+            '<style:page-layout style:name="PM1"><style:page-layout-properties fo:page-width="28cm"'
+            ' fo:page-height="15.75cm" style:print-orientation="landscape"/></style:page-layout>'
+            '</office:automatic-styles>'
+            '<office:master-styles><style:master-page style:name="Default" style:page-layout-name="PM1"/>'
+            '</office:master-styles>'
+            f'<office:body><office:presentation>{"".join(pages)}</office:presentation></office:body>'
+            '</office:document>\n')
+
+
+def main():
+    out = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
+                          os.path.join(os.path.dirname(__file__), "..", "samples"))
+    os.makedirs(out, exist_ok=True)
+    filters = {"pptx": "pptx:Impress MS PowerPoint 2007 XML", "ppt": "ppt:MS PowerPoint 97"}
+    with tempfile.TemporaryDirectory() as work:
+        profile = os.path.join(work, "profile")
+        for name, kind, slides in DECKS:
+            source = os.path.join(work, name + ".fodp")
+            with open(source, "w", encoding="utf-8") as f:
+                f.write(fodp(slides))
+            # A private profile and a new process group: nothing of a running office is touched.
+            subprocess.run(["soffice", "-env:UserInstallation=file://" + profile, "--headless",
+                            "--norestore", "--convert-to", filters[kind], "--outdir", work, source],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           start_new_session=True, timeout=120)
+            shutil.copy(os.path.join(work, f"{name}.{kind}"), os.path.join(out, f"{name}.{kind}"))
+            print(f"{out}/{name}.{kind}: {len(slides)} slides")
+
+
+if __name__ == "__main__":
+    main()
