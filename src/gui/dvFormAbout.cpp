@@ -56,7 +56,7 @@ TdvFrmAbout::TdvFrmAbout(QWidget* parent)
     lblVersion = aboutLabel(this, "lblVersion", QRect(176, 96, 224, 16), 13, true);
     lblVersion->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     lblCopright = aboutLabel(this, "lblCopright", QRect(184, 208, 264, 16), 13, false);
-    lblCopright->setText(QStringLiteral("Copyright \u00A9 2024 The Vellum Converter team"));
+    lblCopright->setText(QStringLiteral("Copyright \u00A9 2024 Vellum Converter"));
 }
 
 void TdvFrmAbout::setPicture(const QPixmap& picture, const QRect& geometry)

@@ -112,6 +112,7 @@ public:
     TdvConvertor* Chain() const { return FChain.get(); }
     int RunningWorkers() const { return FRunning; }
     bool Stopped() const { return FStopped; }
+    int DoneCount() const { return FDoneCount; }
 
     // The exit code of the program: 1 when an unattended run could not write its log.
     int ExitCode = 0;

@@ -5,6 +5,10 @@
 #include "gui/dvVellumAbout.h"
 #include "project/dvProject.h"
 
+#include <QAction>
+#include <QDir>
+#include <QTimer>
+
 #include <cstdio>
 #include <memory>
 
@@ -23,6 +27,40 @@ bool displayAvailable()
         return wayland;
     return true; // offscreen, vnc, eglfs and the like need no display server
 }
+// Documentation screenshots (VELLUM_SCREENSHOT=<folder>): the window, the about box, the window during a
+// run and after it; then the window closes.
+void takeScreenshots(TdvFrmMain* window, TdvFrmAbout* about, const QString& folder)
+{
+    QDir().mkpath(folder);
+    const auto save = [folder](QWidget* widget, const char* name) {
+        widget->grab().save(folder + QLatin1Char('/') + QLatin1String(name));
+    };
+    QTimer::singleShot(1000, window, [=] {
+        save(window, "main-window.png");
+        QTimer::singleShot(700, about, [=] {
+            save(about, "about-box.png");
+            about->close();
+        });
+        about->ShowAbout();
+        window->aConvert->trigger();
+        auto* poll = new QTimer(window);
+        auto during = std::make_shared<bool>(false);
+        QObject::connect(poll, &QTimer::timeout, window, [=] {
+            if (!*during && window->IsRunning() && window->DoneCount() > 0) {
+                *during = true;
+                save(window, "window-running.png");
+            } else if (!window->IsRunning()) {
+                poll->stop();
+                QTimer::singleShot(500, window, [=] {
+                    save(window, "window-after-run.png");
+                    window->close();
+                });
+            }
+        });
+        poll->start(20);
+    });
+}
+
 } // namespace
 
 int runWindowed(int argc, char** argv)
@@ -45,6 +83,9 @@ int runWindowed(int argc, char** argv)
     dvFrmAbout = about.get();
     about->ShowAbout();
     window->show();
+    const QString screenshots = qEnvironmentVariable("VELLUM_SCREENSHOT");
+    if (!screenshots.isEmpty())
+        takeScreenshots(window.get(), about.get(), screenshots);
     int code = app.exec();
     if (code == 0)
         code = window->ExitCode;
