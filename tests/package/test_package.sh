@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'pkill -KILL -u nobody -f soffice 2>/dev/null || true; rm -rf "$work"' EXIT
 chmod 755 "$work"
 
-cmake --build "$build" --target help >/dev/null
+cmake --build "$build" --target help_pdf >/dev/null
 test -s "$build/vellum.pdf"
 pdftotext "$build/vellum.pdf" - | grep -q "OfficeRestart (200)"
 
