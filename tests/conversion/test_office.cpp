@@ -1,0 +1,359 @@
+// Real conversions through LibreOffice: page counts and text of the PDF files, the failures users meet
+// (password, damaged office, frozen office), and that no office process or profile outlives a run.
+#include "conversion/dvAutomation.h"
+#include "conversion/dvOffice.h"
+#include "conversion/dvVellum.h"
+#include "engine/dvBatch.h"
+#include "engine/dvConvertor.h"
+#include "engine/dvProcesses.h"
+#include "project/dvProject.h"
+#include "testSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <map>
+#include <mutex>
+#include <set>
+
+namespace {
+
+// Profile copies go to a folder of this test program's own, so that leftovers can be seen.
+QString tempRoot()
+{
+    static QTemporaryDir dir;
+    static const bool set = [] { return setenv("TMPDIR", QFile::encodeName(dir.path()).constData(), 1) == 0; }();
+    (void)set;
+    return dir.path();
+}
+const QString gTempRoot = tempRoot();
+
+const TdvConvertorClassOf<TdvVellum> vellumClass;
+const QString kSamples = QStringLiteral(VELLUM_SOURCE_DIR "/samples");
+
+QString run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+int pageCount(const QString& pdf)
+{
+    const QString info = run(QStringLiteral("pdfinfo"), {pdf});
+    for (const QString& line : info.split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("Pages:")))
+            return line.mid(6).trimmed().toInt();
+    return -1;
+}
+
+QString pdfText(const QString& pdf)
+{
+    return run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).simplified();
+}
+
+// Page counts of the corpus decks that LibreOffice converts, from SOURCES.tsv.
+int corpusPages(const QString& relative)
+{
+    const QStringList lines = QString::fromUtf8(readAll(corpusDir() + QStringLiteral("/SOURCES.tsv"))).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QStringList f = line.split(QLatin1Char('\t'));
+        if (f.size() >= 6 && f[0] == relative && f[4] == QLatin1String("ok"))
+            return f[5].toInt();
+    }
+    return -1;
+}
+
+// Office processes of this test program: any process whose command line names its profile folder.
+int officeProcesses()
+{
+    int n = 0;
+    const QByteArray marker = QFile::encodeName(gTempRoot);
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        pid.toInt(&number);
+        if (number && readAll(QStringLiteral("/proc/") + pid + QStringLiteral("/cmdline")).contains(marker))
+            ++n;
+    }
+    return n;
+}
+
+QStringList profileCopies()
+{
+    return QDir(gTempRoot).entryList({QStringLiteral("vellum-office-*")}, QDir::Dirs | QDir::Hidden);
+}
+
+// Stands between the converter and the real application object, to act at the moment an item is opened.
+class Hooked : public TdvAutoObject
+{
+public:
+    using Hook = std::function<void(const QString& source)>;
+    Hooked(TdvVariant inner, Hook hook) : FInner(std::move(inner)), FHook(std::move(hook)) {}
+    TdvVariant Get(const QString& name) override
+    {
+        TdvVariant value = FInner.Get(name);
+        if (name == QLatin1String("Presentations"))
+            return TdvVariant(std::make_shared<Hooked>(value, FHook));
+        return value;
+    }
+    void Put(const QString& name, const TdvVariant& value) override { FInner.Put(name, value); }
+    TdvVariant Call(const QString& name, const std::vector<TdvVariant>& args) override
+    {
+        if (name == QLatin1String("Open"))
+            FHook(args.at(0).ToText());
+        return FInner.Call(name, args);
+    }
+
+private:
+    TdvVariant FInner;
+    Hook FHook;
+};
+
+struct Outcome
+{
+    int State;
+    QString Result;
+};
+
+class OfficeTest : public ::testing::Test
+{
+protected:
+    TestSingletons singletons{&vellumClass};
+    TempTree tree;
+    QString in = tree.mkdir(QStringLiteral("in"));
+    QString out = tree.mkdir(QStringLiteral("out"));
+    TdvAutoFactory saved;
+    bool hooked = false;
+
+    std::mutex lock;
+    std::map<QString, Outcome> outcomes; // by file name
+    QStringList reported;                // file names in the order the items were reported
+    std::map<QString, pid_t> officeOf;   // the office process group that opened each file
+
+    void TearDown() override
+    {
+        if (hooked)
+            RegisterAutomationFactory(ProgIdPowerPoint, saved);
+        // Nothing outlives a run: no office process, no registered group, no profile copy.
+        EXPECT_EQ(liveChildGroups(), 0);
+        EXPECT_EQ(officeProcesses(), 0);
+        EXPECT_TRUE(profileCopies().isEmpty()) << profileCopies().join(QLatin1Char(' ')).toStdString();
+        // Document locking is off: no lock file beside the decks.
+        EXPECT_TRUE(QDir(in).entryList({QStringLiteral(".~lock*")}, QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    QString copy(const QString& from, const QString& name)
+    {
+        const QString to = in + name;
+        QFile::remove(to);
+        EXPECT_TRUE(QFile::copy(from, to)) << from.toStdString();
+        return to;
+    }
+
+    void hook(Hooked::Hook h)
+    {
+        const TdvAutoFactory real = RegisterAutomationFactory(ProgIdPowerPoint, {});
+        saved = real;
+        hooked = true;
+        Hooked::Hook record = [this, h](const QString& source) {
+            {
+                std::lock_guard g(lock);
+                officeOf[QFileInfo(source).fileName()] = threadOffice() ? threadOffice()->ProcessGroup() : 0;
+            }
+            if (h)
+                h(source);
+        };
+        RegisterAutomationFactory(ProgIdPowerPoint,
+                                  {[real, record] { return std::make_shared<Hooked>(TdvVariant(real.Create()), record); },
+                                   real.ThreadInit, real.ThreadDone});
+    }
+
+    static void report(void* context, TdvBatch*, TdvNode* item)
+    {
+        auto* self = static_cast<OfficeTest*>(context);
+        std::lock_guard g(self->lock);
+        const QString name = QFileInfo(item->Source).fileName();
+        self->outcomes[name] = {item->State, item->Result};
+        self->reported.append(name);
+    }
+
+    // Runs a batch over the files in this order, as the console run does, and waits for its end.
+    void convert(const QStringList& files, int threads = 1)
+    {
+        gProject->SetOption(QStringLiteral("ThreadsCount"), QString::number(threads));
+        TdvBatch batch;
+        batch.FSourceFolder = in;
+        batch.FMask = QStringLiteral("*");
+        for (int i = 0; i < files.size(); ++i) {
+            if (i + 1 < files.size())
+                batch.AddFile(files[i]);
+            else
+                batch.AddSingleSource(files[i]);
+        }
+        std::unique_ptr<TdvConvertor> chain(TdvConvertor::CreateChain(&batch, out, &OfficeTest::report, this, &vellumClass));
+        LiveConverters = chain->FCount;
+        chain->StartChain();
+        chain->WaitChain();
+        chain.reset();
+    }
+
+    QString pdf(const QString& name) const { return out + QFileInfo(name).completeBaseName() + QStringLiteral(".pdf"); }
+};
+
+TEST_F(OfficeTest, ConvertsRealDecksOnTwoOffices)
+{
+    const QString password = QStringLiteral("Password_Protected-np-hello.ppt");
+    const QString odd = QStringLiteral("Notes #1 100% Überblick.pptx");
+    const QStringList files = {
+        copy(corpusDir() + QStringLiteral("/pptx/sld-notes.pptx"), QStringLiteral("sld-notes.pptx")),
+        copy(corpusDir() + QStringLiteral("/poi/") + password, password),
+        copy(corpusDir() + QStringLiteral("/poi/bug58516.ppt"), QStringLiteral("bug58516.ppt")),
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), odd),
+    };
+    // Each worker's first item waits for the other's, so both offices must be running at once.
+    std::mutex m;
+    std::condition_variable cv;
+    std::set<pid_t> groups;
+    hook([&](const QString&) {
+        std::unique_lock l(m);
+        groups.insert(threadOffice()->ProcessGroup());
+        cv.notify_all();
+        cv.wait_for(l, std::chrono::seconds(60), [&] { return groups.size() >= 2; });
+    });
+    convert(files, 2);
+
+    EXPECT_EQ(groups.size(), 2u);
+    ASSERT_EQ(reported.size(), 4);
+    EXPECT_EQ(outcomes[QStringLiteral("sld-notes.pptx")].State, 1);
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("sld-notes.pptx"))), corpusPages(QStringLiteral("pptx/sld-notes.pptx")));
+    EXPECT_EQ(outcomes[QStringLiteral("bug58516.ppt")].State, 1);
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("bug58516.ppt"))), corpusPages(QStringLiteral("poi/bug58516.ppt")));
+    // Blanks, "#", "%" and letters beyond ASCII reach the office intact.
+    EXPECT_EQ(outcomes[odd].State, 1) << outcomes[odd].Result.toStdString();
+    EXPECT_EQ(outcomes[odd].Result, pdf(odd));
+    EXPECT_EQ(pageCount(pdf(odd)), 3);
+    EXPECT_TRUE(pdfText(pdf(odd)).contains(QStringLiteral("Revenue up 12 percent")));
+    // A protected deck fails with its message and the batch goes on.
+    EXPECT_EQ(outcomes[password].State, 2);
+    EXPECT_EQ(outcomes[password].Result,
+              QStringLiteral("The presentation could not be opened: it is damaged or protected by a password"));
+    EXPECT_FALSE(QFileInfo::exists(pdf(password)));
+    EXPECT_TRUE(QDir(out).entryList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST_F(OfficeTest, NotesPagesCarryTheSpeakerNotes)
+{
+    gProject->SetOption(QStringLiteral("Notes"), QStringLiteral("True"));
+    const QString ppt = copy(kSamples + QStringLiteral("/field-trip.ppt"), QStringLiteral("field-trip.ppt"));
+    convert({ppt});
+    ASSERT_EQ(outcomes[QStringLiteral("field-trip.ppt")].State, 1) << outcomes[QStringLiteral("field-trip.ppt")].Result.toStdString();
+    EXPECT_EQ(pageCount(pdf(ppt)), 2);
+    const QString text = pdfText(pdf(ppt));
+    EXPECT_TRUE(text.contains(QStringLiteral("Remind parents to sign the consent form."))) << text.toStdString();
+
+    // Without the option the slides themselves are written, without their notes.
+    gProject->SetOption(QStringLiteral("Notes"), QStringLiteral("False"));
+    convert({ppt});
+    const QString slides = pdfText(pdf(ppt));
+    EXPECT_TRUE(slides.contains(QStringLiteral("Bus leaves at 8:30"))) << slides.toStdString();
+    EXPECT_FALSE(slides.contains(QStringLiteral("consent form")));
+}
+
+TEST_F(OfficeTest, AFailedConversionKeepsTheExistingTarget)
+{
+    const QString deck = copy(corpusDir() + QStringLiteral("/poi/Password_Protected-np-hello.ppt"), QStringLiteral("talk.ppt"));
+    tree.write(QStringLiteral("out/talk.pdf"), "last good PDF");
+    convert({deck});
+    EXPECT_EQ(outcomes[QStringLiteral("talk.ppt")].State, 2);
+    EXPECT_EQ(readAll(pdf(deck)), QByteArray("last good PDF"));
+
+    // A good deck under the same name replaces it.
+    copy(kSamples + QStringLiteral("/release-notes.pptx"), QStringLiteral("talk.ppt"));
+    convert({deck});
+    EXPECT_EQ(outcomes[QStringLiteral("talk.ppt")].State, 1);
+    EXPECT_EQ(pageCount(pdf(deck)), 2);
+}
+
+TEST_F(OfficeTest, HasVBProjectSeesRealMacros)
+{
+    const std::pair<const char*, bool> decks[] = {
+        {"/pptx/act-props.pptm", true},  // carries a VBA project
+        {"/poi/testPPT.pptm", false},    // macro-enabled format, no project
+        {"/pptx/sld-notes.pptx", false},
+    };
+    TdvVellum convertor;
+    for (const auto& [deck, expected] : decks) {
+        convertor.OpenPresentation(corpusDir() + QString::fromLatin1(deck));
+        EXPECT_EQ(convertor.FPresentation.Get(QStringLiteral("HasVBProject")).ToBool(), expected) << deck;
+        convertor.ClosePresentation();
+    }
+    // The office answers "major.minor"; below version 12 no application is asked about macros.
+    EXPECT_GE(convertor.FVersion, 7);
+    EXPECT_TRUE(convertor.HasMacros());
+    EXPECT_TRUE(QFileInfo(convertor.GetApplicationPath()).isExecutable());
+    convertor.EndSession();
+}
+
+TEST_F(OfficeTest, AnOfficeKilledMidItemFailsOnlyThatItem)
+{
+    QStringList files;
+    for (const char* name : {"a.pptx", "b.pptx", "c.pptx"})
+        files << copy(kSamples + QStringLiteral("/release-notes.pptx"), QString::fromLatin1(name));
+    hook([](const QString& source) {
+        if (source.endsWith(QLatin1String("b.pptx")))
+            ::kill(-threadOffice()->ProcessGroup(), SIGKILL);
+    });
+    convert(files);
+    EXPECT_EQ(reported, (QStringList{QStringLiteral("a.pptx"), QStringLiteral("b.pptx"), QStringLiteral("c.pptx")}));
+    EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, 1);
+    EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].State, 2);
+    EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].Result, TdvOffice::DeadMessage());
+    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, 1);
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("c.pptx"))), 2);
+    EXPECT_NE(officeOf[QStringLiteral("c.pptx")], officeOf[QStringLiteral("a.pptx")]);
+}
+
+TEST_F(OfficeTest, AFrozenOfficeTimesOutAndIsReplaced)
+{
+    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("2"));
+    QStringList files;
+    for (const char* name : {"a.pptx", "b.pptx", "c.pptx"})
+        files << copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QString::fromLatin1(name));
+    hook([](const QString& source) {
+        if (source.endsWith(QLatin1String("b.pptx")))
+            ::kill(-threadOffice()->ProcessGroup(), SIGSTOP);
+    });
+    convert(files);
+    EXPECT_EQ(reported.size(), 3);
+    EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, 1);
+    EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].State, 2);
+    EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].Result, QStringLiteral("Conversion timed out after 2 s"));
+    EXPECT_FALSE(QFileInfo::exists(pdf(QStringLiteral("b.pptx"))));
+    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, 1);
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("c.pptx"))), 3);
+    EXPECT_NE(officeOf[QStringLiteral("c.pptx")], officeOf[QStringLiteral("b.pptx")]);
+}
+
+TEST_F(OfficeTest, OfficeIsRestartedAfterTheConfiguredItemCount)
+{
+    gProject->SetOption(QStringLiteral("OfficeRestart"), QStringLiteral("2"));
+    QStringList files;
+    for (const char* name : {"a.pptx", "b.pptx", "c.pptx"})
+        files << copy(kSamples + QStringLiteral("/release-notes.pptx"), QString::fromLatin1(name));
+    hook({});
+    convert(files);
+    for (const QString& name : {QStringLiteral("a.pptx"), QStringLiteral("b.pptx"), QStringLiteral("c.pptx")})
+        EXPECT_EQ(outcomes[name].State, 1) << name.toStdString();
+    EXPECT_EQ(officeOf[QStringLiteral("a.pptx")], officeOf[QStringLiteral("b.pptx")]);
+    EXPECT_NE(officeOf[QStringLiteral("b.pptx")], officeOf[QStringLiteral("c.pptx")]);
+}
+
+} // namespace
