@@ -26,7 +26,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/prctl.h>
@@ -86,7 +88,7 @@ QStringList officeArguments(const QString& profile)
 // Starts the office launcher in a session (and so a process group) of its own, registered for the
 // program's exit and signal handlers. Orphaned members of the group come back to this process (subreaper),
 // so that every one of them is reaped here.
-pid_t spawnOffice(const QStringList& arguments)
+pid_t spawnOffice(const QStringList& arguments, const QString& tempDir = QString())
 {
     static std::once_flag subreaper;
     std::call_once(subreaper, [] { prctl(PR_SET_CHILD_SUBREAPER, 1); });
@@ -116,11 +118,23 @@ pid_t spawnOffice(const QStringList& arguments)
     posix_spawnattr_setsigdefault(&attributes, &all);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+    // The office's own temporary files go into its profile folder, so they go with it, also after a kill.
+    std::vector<QByteArray> envStorage;
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e)
+        if (tempDir.isEmpty() || strncmp(*e, "TMPDIR=", 7) != 0)
+            envp.push_back(*e);
+    if (!tempDir.isEmpty()) {
+        envStorage.push_back("TMPDIR=" + QFile::encodeName(tempDir));
+        envp.push_back(envStorage.back().data());
+    }
+    envp.push_back(nullptr);
+
     // The group is registered before any signal can find it unregistered.
     sigset_t old;
     pthread_sigmask(SIG_BLOCK, &all, &old);
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, exe.constData(), &actions, &attributes, argv.data(), environ);
+    const int rc = posix_spawn(&pid, exe.constData(), &actions, &attributes, argv.data(), envp.data());
     if (rc == 0)
         registerChildGroup(pid);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
@@ -219,6 +233,23 @@ QString templateKey()
 }
 
 std::atomic<int> pipeCounter{0};
+
+// Profile copies of programs that were killed (a signal ends the program without its clean-up) are
+// removed by the next run: each copy's name carries the process id of its program.
+void removeStaleProfiles()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const QStringList copies =
+            QDir(officeProfileRoot()).entryList({QStringLiteral("vellum-office-*-*")}, QDir::Dirs | QDir::NoSymLinks);
+        for (const QString& name : copies) {
+            bool number = false;
+            const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toInt(&number));
+            if (number && owner > 0 && owner != getpid() && ::kill(owner, 0) != 0 && errno == ESRCH)
+                QDir(officeProfileRoot() + QLatin1Char('/') + name).removeRecursively();
+        }
+    });
+}
 
 class DisposeListener : public cppu::WeakImplHelper1<lang::XEventListener>
 {
@@ -345,12 +376,13 @@ std::shared_ptr<TdvOffice> TdvOffice::Start()
     const QString templ = officeTemplateProfile();
     std::shared_ptr<TdvOffice> office(new TdvOffice());
 
-    QTemporaryDir profile(officeProfileRoot() + QStringLiteral("/vellum-office-XXXXXX"));
+    removeStaleProfiles();
+    QTemporaryDir profile(officeProfileRoot() + QStringLiteral("/vellum-office-%1-XXXXXX").arg(getpid()));
     if (!profile.isValid())
         throw TdvError(QStringLiteral("No folder for the office profile in %1").arg(officeProfileRoot()));
     profile.setAutoRemove(false);
     office->FProfile = profile.path();
-    if (!copyTree(templ, office->FProfile))
+    if (!copyTree(templ, office->FProfile) || !QDir().mkpath(office->FProfile + QStringLiteral("/tmp")))
         throw TdvError(QStringLiteral("The office profile cannot be copied to %1").arg(office->FProfile));
 
     const QString pipe = QStringLiteral("vellum-%1-%2-%3")
@@ -359,7 +391,7 @@ std::shared_ptr<TdvOffice> TdvOffice::Start()
                              .arg(QDateTime::currentMSecsSinceEpoch() % 1000000);
     QStringList arguments = officeArguments(office->FProfile);
     arguments << QStringLiteral("--accept=pipe,name=%1;urp;").arg(pipe);
-    office->FGroup = spawnOffice(arguments);
+    office->FGroup = spawnOffice(arguments, office->FProfile + QStringLiteral("/tmp"));
 
     try {
         const Reference<uno::XComponentContext> local = localUnoContext();
