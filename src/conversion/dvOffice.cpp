@@ -87,11 +87,16 @@ QStringList officeArguments(const QString& profile)
 
 // Starts the office launcher in a session (and so a process group) of its own, registered for the
 // program's exit and signal handlers. Orphaned members of the group come back to this process (subreaper),
-// so that every one of them is reaped here.
+// so that every one of them is reaped here. The child gets default signal handling back (no SIGPIPE ignored).
 pid_t spawnOffice(const QStringList& arguments, const QString& tempDir = QString())
 {
-    static std::once_flag subreaper;
-    std::call_once(subreaper, [] { prctl(PR_SET_CHILD_SUBREAPER, 1); });
+    static std::once_flag once;
+    std::call_once(once, [] {
+        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        // A write to the pipe of an office that has just died must fail with an error the bridge turns
+        // into an exception, not end this program.
+        signal(SIGPIPE, SIG_IGN);
+    });
 
     const QByteArray exe = QFile::encodeName(sofficePath());
     std::vector<QByteArray> storage;
