@@ -156,6 +156,8 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     if (!done) {
         if (TimedOut())
             failure = TimeoutMessage();
+        // The user knows the target, not the part file that stood in for it.
+        failure.replace(officeSuiteUrl(out), officeSuiteUrl(target)).replace(out, target);
         item->Result = failure;
         item->State = 2;
         batch->AddFailure(failure);

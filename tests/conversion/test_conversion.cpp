@@ -118,7 +118,7 @@ std::shared_ptr<TdvAutoObject> makePresentation()
         gWorld->lastExportPath = args.at(0).ToText();
         gWorld->lastExportArgs = args;
         if (!gWorld->exportFails.isEmpty())
-            throw TdvAutomationError(gWorld->exportFails);
+            throw TdvAutomationError(QString(gWorld->exportFails).replace(QStringLiteral("{path}"), gWorld->lastExportPath));
         writePdf(gWorld->lastExportPath);
         return TdvVariant();
     };
@@ -368,6 +368,13 @@ TEST_F(ConversionTest, AFailedConversionKeepsTheExistingTarget)
     EXPECT_EQ(item.State, 2);
     EXPECT_EQ(readAll(target()), QByteArray("last good PDF"));
     EXPECT_TRUE(leftovers().isEmpty());
+
+    // A message naming the file the office wrote names the target instead.
+    world = FakeWorld();
+    world.exportFails = QStringLiteral("Cannot write {path}");
+    world.suiteWorks = false;
+    item = convert();
+    EXPECT_EQ(item.Result, QStringLiteral("Cannot write ") + target());
 
     // The route wrote somewhere else than the target until it was done.
     world = FakeWorld();
