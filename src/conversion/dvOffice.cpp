@@ -443,7 +443,7 @@ bool TdvOffice::Alive() const
     if (FGroup <= 0)
         return false;
     if (hasExited(FGroup)) {
-        const_cast<std::atomic<bool>&>(FExited) = true;
+        FExited = true;
         return false;
     }
     return true;

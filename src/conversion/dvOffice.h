@@ -59,7 +59,7 @@ private:
     mutable std::mutex FLock;
     pid_t FGroup = 0; // the launcher's pid, which is also the group id; 0 once reaped
     std::atomic<bool> FKilled{false};
-    std::atomic<bool> FExited{false};
+    mutable std::atomic<bool> FExited{false};
     QString FProfile;
 };
 

@@ -302,6 +302,30 @@ TEST_F(OfficeTest, HasVBProjectSeesRealMacros)
     convertor.EndSession();
 }
 
+TEST_F(OfficeTest, OfficeSuiteRouteConvertsThroughLateBinding)
+{
+    const QString deck = copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("Q #3 50% Übersicht.pptx"));
+    const QString locked = copy(corpusDir() + QStringLiteral("/poi/Password_Protected-np-hello.ppt"), QStringLiteral("locked.ppt"));
+    const QString target = out + QStringLiteral("Q #3 50% Übersicht.pdf");
+
+    // No office on this thread: the route starts none of its own and answers false.
+    EXPECT_FALSE(ConvertWithOfficeSuite(deck, target));
+    EXPECT_EQ(liveChildGroups(), 0);
+
+    // On the thread's own office it loads, stores through the presentation filter and closes.
+    TdvVellum convertor;
+    convertor.StartApplication();
+    const pid_t group = threadOffice()->ProcessGroup();
+    EXPECT_TRUE(ConvertWithOfficeSuite(deck, target));
+    EXPECT_EQ(pageCount(target), 3);
+    EXPECT_TRUE(pdfText(target).contains(QStringLiteral("Launch the partner portal")));
+    EXPECT_FALSE(ConvertWithOfficeSuite(locked, out + QStringLiteral("locked.pdf")));
+    EXPECT_FALSE(QFileInfo::exists(out + QStringLiteral("locked.pdf")));
+    EXPECT_EQ(threadOffice()->ProcessGroup(), group);
+    EXPECT_EQ(liveChildGroups(), 1);
+    convertor.EndSession();
+}
+
 TEST_F(OfficeTest, AnOfficeKilledMidItemFailsOnlyThatItem)
 {
     QStringList files;
