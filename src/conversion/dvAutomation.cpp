@@ -287,7 +287,8 @@ TdvVariant CreateAutomationObject(const QString& progID)
         create = r.factories.value(progID.toLower()).Create;
     }
     if (!create)
-        throw TdvAutomationError(TdvAutomationError::MessageFor(QString(), TdvAutoCode::InvalidClass) + suffix,
+        throw TdvAutomationError(TdvAutomationError::MessageFor(QString(), TdvAutoCode::InvalidClass) +
+                                     suffix,
                                  TdvAutoCode::InvalidClass);
     try {
         std::shared_ptr<TdvAutoObject> object = create();
@@ -297,7 +298,8 @@ TdvVariant CreateAutomationObject(const QString& progID)
     } catch (const TdvAutomationError& e) {
         throw TdvAutomationError(e.Message + suffix, e.Code);
     } catch (const std::exception& e) {
-        throw TdvAutomationError(TdvAutomationError::MessageFor(errorMessage(e), TdvAutoCode::Failed) + suffix,
+        throw TdvAutomationError(TdvAutomationError::MessageFor(errorMessage(e), TdvAutoCode::Failed) +
+                                     suffix,
                                  TdvAutoCode::Failed);
     }
 }

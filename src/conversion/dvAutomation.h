@@ -79,8 +79,8 @@ namespace TdvAutoCode {
 constexpr unsigned UnknownName = 0x80020006;   // member not found
 constexpr unsigned BadParamCount = 0x8002000E; // wrong number of arguments
 constexpr unsigned TypeMismatch = 0x80020005;
-constexpr unsigned ServerFault = 0x80020009;   // the server raised an error
-constexpr unsigned InvalidClass = 0x800401F3;  // no factory for the ProgID
+constexpr unsigned ServerFault = 0x80020009;  // the server raised an error
+constexpr unsigned InvalidClass = 0x800401F3; // no factory for the ProgID
 constexpr unsigned Failed = 0x80004005;
 } // namespace TdvAutoCode
 
@@ -107,7 +107,8 @@ struct TdvAutoFactory
     std::function<void()> ThreadDone; // optional
 };
 
-// Puts a factory under a ProgID and returns the one it replaces (empty when none), so a caller can put it back.
+// Puts a factory under a ProgID and returns the one it replaces (empty when none), so a caller can put it
+// back.
 TdvAutoFactory RegisterAutomationFactory(const QString& progID, TdvAutoFactory factory);
 // Enters the automation layer on the calling thread; a repeated call on the same thread does nothing.
 void InitializeAutomation();

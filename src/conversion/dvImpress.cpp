@@ -19,10 +19,10 @@
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/script/XLibraryContainer.hpp>
 #include <com/sun/star/script/vba/XVBACompatibility.hpp>
+#include <com/sun/star/uno/Sequence.hxx>
 #include <com/sun/star/util/CloseVetoException.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/view/XPrintable.hpp>
-#include <com/sun/star/uno/Sequence.hxx>
 
 #include <QFileInfo>
 
@@ -78,7 +78,10 @@ public:
             throwUnknownMember(name);
         Printer = value.Deref().ToText();
     }
-    TdvVariant Call(const QString& name, const std::vector<TdvVariant>&) override { throwUnknownMember(name); }
+    TdvVariant Call(const QString& name, const std::vector<TdvVariant>&) override
+    {
+        throwUnknownMember(name);
+    }
 
     QString Printer;
 };
@@ -190,17 +193,20 @@ private:
                                                prop("Overwrite", Any(true))};
         if (filterData.hasElements())
             args.push_back(prop("FilterData", Any(filterData)));
-        storable->storeToURL(documentUrl(path), Sequence<beans::PropertyValue>(args.data(), sal_Int32(args.size())));
+        storable->storeToURL(documentUrl(path),
+                             Sequence<beans::PropertyValue>(args.data(), sal_Int32(args.size())));
         return TdvVariant();
     }
 
     TdvVariant exportAsFixedFormat(const std::vector<TdvVariant>& args)
     {
         checkArgCount(args, 2, 15);
-        auto arg = [&](std::size_t i, int def) { return args.size() > i && !args[i].Deref().IsMissing() &&
-                                                                args[i].Deref().GetKind() != TdvVariant::Kind::Null
-                                                            ? args[i].Deref().ToInt()
-                                                            : def; };
+        auto arg = [&](std::size_t i, int def) {
+            return args.size() > i && !args[i].Deref().IsMissing() &&
+                           args[i].Deref().GetKind() != TdvVariant::Kind::Null
+                       ? args[i].Deref().ToInt()
+                       : def;
+        };
         const QString path = args[0].Deref().ToText();
         if (arg(1, ppFixedFormatTypePDF) != ppFixedFormatTypePDF)
             throw TdvAutomationError(QStringLiteral("Only PDF output is supported"));
@@ -221,9 +227,8 @@ private:
         }
         if (pdfA)
             data.push_back(prop("SelectPdfVersion", Any(sal_Int32(1))));
-        return guarded([&] {
-            return store(path, Sequence<beans::PropertyValue>(data.data(), sal_Int32(data.size())));
-        });
+        return guarded(
+            [&] { return store(path, Sequence<beans::PropertyValue>(data.data(), sal_Int32(data.size()))); });
     }
 
     // A document carries macros when its Basic libraries hold code; VBA projects land there too because
@@ -295,7 +300,8 @@ private:
 class TdvImpressPresentations : public TdvAutoObject
 {
 public:
-    TdvImpressPresentations(std::shared_ptr<TdvOffice> office, std::function<void(std::shared_ptr<TdvImpressPresentation>)> opened)
+    TdvImpressPresentations(std::shared_ptr<TdvOffice> office,
+                            std::function<void(std::shared_ptr<TdvImpressPresentation>)> opened)
         : FOffice(std::move(office)), FOpened(std::move(opened))
     {
     }
@@ -331,8 +337,8 @@ public:
         if (!document.is()) {
             if (!FOffice->Alive())
                 throw TdvAutomationError(TdvOffice::DeadMessage());
-            throw TdvAutomationError(
-                QStringLiteral("The presentation could not be opened: it is damaged or protected by a password"));
+            throw TdvAutomationError(QStringLiteral(
+                "The presentation could not be opened: it is damaged or protected by a password"));
         }
         ++FOffice->ItemsOpened;
         auto presentation = std::make_shared<TdvImpressPresentation>(document, FOffice);

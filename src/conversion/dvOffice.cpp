@@ -24,9 +24,9 @@
 #include <QUrl>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -121,7 +121,8 @@ pid_t spawnOffice(const QStringList& arguments, const QString& tempDir = QString
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     // The office's own temporary files go into its profile folder, so they go with it, also after a kill.
     std::vector<QByteArray> envStorage;
@@ -209,20 +210,24 @@ bool copyTree(const QString& from, const QString& to)
 
 const char kSettings[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\""
+    "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+    "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\""
     " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
     // No lock files beside the user's documents, also after a crash.
     "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"UseLocking\" oor:op=\"fuse\">"
     "<value>false</value></prop></item>\n"
     // Load VBA code, so that a macro deck shows its libraries; load settings never run macros.
-    "<item oor:path=\"/org.openoffice.Office.Impress/Filter/Import/VBA\"><prop oor:name=\"Load\" oor:op=\"fuse\">"
+    "<item oor:path=\"/org.openoffice.Office.Impress/Filter/Import/VBA\"><prop oor:name=\"Load\" "
+    "oor:op=\"fuse\">"
     "<value>true</value></prop></item>\n"
-    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop oor:name=\"MacroSecurityLevel\""
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
+    "oor:name=\"MacroSecurityLevel\""
     " oor:op=\"fuse\"><value>3</value></prop></item>\n"
     // Nothing to recover in a converter's office: saving recovery data only costs time.
     "<item oor:path=\"/org.openoffice.Office.Recovery/AutoSave\"><prop oor:name=\"Enabled\" oor:op=\"fuse\">"
     "<value>false</value></prop></item>\n"
-    "<item oor:path=\"/org.openoffice.Office.Recovery/RecoveryInfo\"><prop oor:name=\"Enabled\" oor:op=\"fuse\">"
+    "<item oor:path=\"/org.openoffice.Office.Recovery/RecoveryInfo\"><prop oor:name=\"Enabled\" "
+    "oor:op=\"fuse\">"
     "<value>false</value></prop></item>\n"
     "</oor:items>\n";
 
@@ -246,7 +251,8 @@ void removeStaleProfiles()
     static std::once_flag once;
     std::call_once(once, [] {
         const QStringList copies =
-            QDir(officeProfileRoot()).entryList({QStringLiteral("vellum-office-*-*")}, QDir::Dirs | QDir::NoSymLinks);
+            QDir(officeProfileRoot())
+                .entryList({QStringLiteral("vellum-office-*-*")}, QDir::Dirs | QDir::NoSymLinks);
         for (const QString& name : copies) {
             bool number = false;
             const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toInt(&number));
@@ -418,7 +424,8 @@ std::shared_ptr<TdvOffice> TdvOffice::Start()
                                    .arg(kStartLimitMs / 1000));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        const Reference<bridge::XBridge> link = bridges->createBridge(OUString(), OUString("urp"), connection, {});
+        const Reference<bridge::XBridge> link =
+            bridges->createBridge(OUString(), OUString("urp"), connection, {});
         Uno& u = *office->FUno;
         u.bridge.set(link, UNO_QUERY_THROW);
         u.bridge->addEventListener(new DisposeListener(u.disposed));

@@ -83,7 +83,8 @@ void TdvPowerPointOle::OpenPresentation(const QString& path)
     if (!FPresentation.IsNull())
         return;
     const bool readOnly = IsReadOnly();
-    FPresentation = FApplication.Get(QStringLiteral("Presentations")).Call(QStringLiteral("Open"), {path, readOnly});
+    FPresentation =
+        FApplication.Get(QStringLiteral("Presentations")).Call(QStringLiteral("Open"), {path, readOnly});
 }
 
 void TdvPowerPointOle::ClosePresentation()
@@ -220,7 +221,8 @@ namespace {
 
 TdvVariant propertyValue(const TdvVariant& manager, const QString& name, const TdvVariant& value)
 {
-    TdvVariant property = manager.Call(QStringLiteral("Bridge_GetStruct"), {QStringLiteral("com.sun.star.beans.PropertyValue")});
+    TdvVariant property = manager.Call(QStringLiteral("Bridge_GetStruct"),
+                                       {QStringLiteral("com.sun.star.beans.PropertyValue")});
     property.Put(QStringLiteral("Name"), name);
     property.Put(QStringLiteral("Value"), value);
     return property;
@@ -251,17 +253,19 @@ bool ConvertWithOfficeSuite(const QString& source, const QString& target)
     TdvVariant document;
     try {
         const TdvVariant manager = CreateAutomationObject(ProgIdOfficeManager);
-        const TdvVariant desktop = manager.Call(QStringLiteral("createInstance"), {QStringLiteral("com.sun.star.frame.Desktop")});
+        const TdvVariant desktop =
+            manager.Call(QStringLiteral("createInstance"), {QStringLiteral("com.sun.star.frame.Desktop")});
         // The same safe load as the presentation route: hidden, no macros, no linked content.
-        auto loadArguments = std::make_shared<TdvVariant>(std::vector<TdvVariant>{
-            propertyValue(manager, QStringLiteral("Hidden"), true),
-            propertyValue(manager, QStringLiteral("MacroExecutionMode"), 0),
-            propertyValue(manager, QStringLiteral("UpdateDocMode"), 0)});
+        auto loadArguments = std::make_shared<TdvVariant>(
+            std::vector<TdvVariant>{propertyValue(manager, QStringLiteral("Hidden"), true),
+                                    propertyValue(manager, QStringLiteral("MacroExecutionMode"), 0),
+                                    propertyValue(manager, QStringLiteral("UpdateDocMode"), 0)});
         document = desktop.Call(QStringLiteral("loadComponentFromURL"),
                                 {sourceUrl, QStringLiteral("_blank"), 0, TdvVariant::Ref(loadArguments)});
         if (document.IsNull())
             return false;
-        const TdvVariant filter = propertyValue(manager, QStringLiteral("FilterName"), pdfFilterFor(document));
+        const TdvVariant filter =
+            propertyValue(manager, QStringLiteral("FilterName"), pdfFilterFor(document));
         auto storeArguments = std::make_shared<TdvVariant>(std::vector<TdvVariant>{filter});
         document.Call(QStringLiteral("storeToURL"), {targetUrl, TdvVariant::Ref(storeArguments)});
         result = true;

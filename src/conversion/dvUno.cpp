@@ -7,9 +7,9 @@
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XExactName.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
-#include <com/sun/star/lang/XSingleServiceFactory.hpp>
 #include <com/sun/star/lang/WrappedTargetException.hpp>
 #include <com/sun/star/lang/WrappedTargetRuntimeException.hpp>
+#include <com/sun/star/lang/XSingleServiceFactory.hpp>
 #include <com/sun/star/reflection/InvocationTargetException.hpp>
 #include <com/sun/star/reflection/XIdlClass.hpp>
 #include <com/sun/star/reflection/XIdlField2.hpp>
@@ -114,7 +114,8 @@ Reference<lang::XSingleServiceFactory> invocationFactory()
                                                      OUString("com.sun.star.script.Invocation"), local),
                                                  UNO_QUERY);
         if (!f.is())
-            throw TdvError(QStringLiteral("The late-binding service com.sun.star.script.Invocation is missing"));
+            throw TdvError(
+                QStringLiteral("The late-binding service com.sun.star.script.Invocation is missing"));
         return f;
     }();
     return factory;
@@ -131,7 +132,8 @@ public:
 class TdvUnoStruct : public TdvUnoValue
 {
 public:
-    TdvUnoStruct(Any value, std::shared_ptr<TdvOffice> office) : FValue(std::move(value)), FOffice(std::move(office))
+    TdvUnoStruct(Any value, std::shared_ptr<TdvOffice> office)
+        : FValue(std::move(value)), FOffice(std::move(office))
     {
         FClass = reflection::theCoreReflection::get(localUnoContext())->forName(FValue.getValueTypeName());
     }
@@ -168,7 +170,10 @@ public:
         }
     }
 
-    TdvVariant Call(const QString& name, const std::vector<TdvVariant>&) override { throwUnknownMember(name); }
+    TdvVariant Call(const QString& name, const std::vector<TdvVariant>&) override
+    {
+        throwUnknownMember(name);
+    }
 
 private:
     // Automation integers are 32-bit, but the office reads a few load properties only as 16-bit values

@@ -73,9 +73,9 @@ void TdvVellum::exportPresentation(const QString& out)
     if (IsNotes()) {
         auto range = std::make_shared<TdvVariant>(std::shared_ptr<TdvAutoObject>());
         FPresentation.Call(QStringLiteral("ExportAsFixedFormat"),
-                           {out, ppFixedFormatTypePDF, ppFixedFormatIntentPrint, 0, ppPrintHandoutVerticalFirst,
-                            ppPrintOutputNotesPages, 0, TdvVariant::Ref(range), ppPrintAll, QString(), false,
-                            true, true, true, true});
+                           {out, ppFixedFormatTypePDF, ppFixedFormatIntentPrint, 0,
+                            ppPrintHandoutVerticalFirst, ppPrintOutputNotesPages, 0, TdvVariant::Ref(range),
+                            ppPrintAll, QString(), false, true, true, true, true});
     } else {
         FPresentation.Call(QStringLiteral("SaveAs"), {out, ppSaveAsPDF});
     }
@@ -93,7 +93,8 @@ void TdvVellum::printPresentation(TdvBatch* batch, const QString& out, const QSt
         const QString previous = FApplication.Get(QStringLiteral("ActivePrinter")).ToText();
         auto restore = [&] {
             try {
-                FPresentation.Get(QStringLiteral("PrintOptions")).Put(QStringLiteral("ActivePrinter"), previous);
+                FPresentation.Get(QStringLiteral("PrintOptions"))
+                    .Put(QStringLiteral("ActivePrinter"), previous);
             } catch (const std::exception&) {
                 // Setting the printer back is a side operation: it never changes the item's outcome.
             }

@@ -23,8 +23,8 @@ namespace {
 struct FakeWorld
 {
     QString version = QStringLiteral("16.0");
-    QString openFails;     // message of a failing Presentations.Open
-    QString exportFails;   // message of a failing SaveAs / ExportAsFixedFormat
+    QString openFails;      // message of a failing Presentations.Open
+    QString exportFails;    // message of a failing SaveAs / ExportAsFixedFormat
     bool suiteWorks = true; // the office-suite route stores the PDF
     QString suiteFamily = QStringLiteral("com.sun.star.presentation.PresentationDocument");
     QString printerFails; // message of a failing PrintOut
@@ -71,7 +71,10 @@ public:
             throwUnknownMember(name);
         it->second({value});
     }
-    TdvVariant Call(const QString& name, const std::vector<TdvVariant>& args) override { return invoke(name, args); }
+    TdvVariant Call(const QString& name, const std::vector<TdvVariant>& args) override
+    {
+        return invoke(name, args);
+    }
 
 private:
     TdvVariant invoke(const QString& name, const std::vector<TdvVariant>& args)
@@ -118,14 +121,16 @@ std::shared_ptr<TdvAutoObject> makePresentation()
         gWorld->lastExportPath = args.at(0).ToText();
         gWorld->lastExportArgs = args;
         if (!gWorld->exportFails.isEmpty())
-            throw TdvAutomationError(QString(gWorld->exportFails).replace(QStringLiteral("{path}"), gWorld->lastExportPath));
+            throw TdvAutomationError(
+                QString(gWorld->exportFails).replace(QStringLiteral("{path}"), gWorld->lastExportPath));
         writePdf(gWorld->lastExportPath);
         return TdvVariant();
     };
     p->on(QStringLiteral("SaveAs"), exportTo)
         .on(QStringLiteral("ExportAsFixedFormat"), exportTo)
         .on(QStringLiteral("HasVBProject"), [](auto&) { return TdvVariant(gWorld->hasVBProject); })
-        .on(QStringLiteral("PrintOptions"), [options](auto&) { return TdvVariant(std::static_pointer_cast<TdvAutoObject>(options)); })
+        .on(QStringLiteral("PrintOptions"),
+            [options](auto&) { return TdvVariant(std::static_pointer_cast<TdvAutoObject>(options)); })
         .on(QStringLiteral("PrintOut"),
             [](const std::vector<TdvVariant>& args) {
                 EXPECT_EQ(args.size(), 1u);
@@ -156,7 +161,10 @@ std::shared_ptr<TdvAutoObject> makeApplication()
         .on(QStringLiteral("put:WindowState"), nothing)
         .on(QStringLiteral("put:DisplayAlerts"), nothing)
         .on(QStringLiteral("Path"), [](auto&) { return TdvVariant(QStringLiteral("/opt/office/program")); })
-        .on(QStringLiteral("Presentations"), [presentations](auto&) { return TdvVariant(std::static_pointer_cast<TdvAutoObject>(presentations)); })
+        .on(QStringLiteral("Presentations"),
+            [presentations](auto&) {
+                return TdvVariant(std::static_pointer_cast<TdvAutoObject>(presentations));
+            })
         .on(QStringLiteral("ActivePrinter"),
             [](auto&) {
                 if (!gWorld->activePrinterFails.isEmpty())
@@ -173,7 +181,9 @@ std::shared_ptr<TdvAutoObject> makeSuite()
     auto document = fake(QStringLiteral("Doc"));
     document
         ->on(QStringLiteral("supportsService"),
-             [](const std::vector<TdvVariant>& args) { return TdvVariant(args.at(0).ToText() == gWorld->suiteFamily); })
+             [](const std::vector<TdvVariant>& args) {
+                 return TdvVariant(args.at(0).ToText() == gWorld->suiteFamily);
+             })
         .on(QStringLiteral("storeToURL"),
             [](const std::vector<TdvVariant>& args) {
                 const auto& props = args.at(1).Deref().Items();
@@ -193,7 +203,8 @@ std::shared_ptr<TdvAutoObject> makeSuite()
         // The load is hidden and never runs macros.
         QStringList names;
         for (const TdvVariant& p : args.at(3).Deref().Items())
-            names.append(p.Get(QStringLiteral("Name")).ToText() + QLatin1Char('=') + p.Get(QStringLiteral("Value")).ToText());
+            names.append(p.Get(QStringLiteral("Name")).ToText() + QLatin1Char('=') +
+                         p.Get(QStringLiteral("Value")).ToText());
         EXPECT_TRUE(names.contains(QStringLiteral("Hidden=True")));
         EXPECT_TRUE(names.contains(QStringLiteral("MacroExecutionMode=0")));
         return TdvVariant(std::static_pointer_cast<TdvAutoObject>(document));
@@ -208,8 +219,16 @@ std::shared_ptr<TdvAutoObject> makeSuite()
         .on(QStringLiteral("Bridge_GetStruct"), [](auto&) {
             auto fields = std::make_shared<std::map<QString, TdvVariant>>();
             auto s = fake(QStringLiteral("Struct"));
-            s->on(QStringLiteral("put:Name"), [fields](auto& a) { (*fields)[QStringLiteral("Name")] = a.at(0); return TdvVariant(); })
-                .on(QStringLiteral("put:Value"), [fields](auto& a) { (*fields)[QStringLiteral("Value")] = a.at(0); return TdvVariant(); })
+            s->on(QStringLiteral("put:Name"),
+                  [fields](auto& a) {
+                      (*fields)[QStringLiteral("Name")] = a.at(0);
+                      return TdvVariant();
+                  })
+                .on(QStringLiteral("put:Value"),
+                    [fields](auto& a) {
+                        (*fields)[QStringLiteral("Value")] = a.at(0);
+                        return TdvVariant();
+                    })
                 .on(QStringLiteral("Name"), [fields](auto&) { return (*fields)[QStringLiteral("Name")]; })
                 .on(QStringLiteral("Value"), [fields](auto&) { return (*fields)[QStringLiteral("Value")]; });
             return TdvVariant(std::static_pointer_cast<TdvAutoObject>(s));
@@ -258,7 +277,9 @@ protected:
     int count(const QString& call) const { return int(world.calls.count(call)); }
     QStringList leftovers() const
     {
-        return QDir(tree.path(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".part"));
+        return QDir(tree.path(QStringLiteral("out")))
+            .entryList(QDir::Files | QDir::Hidden)
+            .filter(QStringLiteral(".part"));
     }
 };
 
@@ -283,8 +304,10 @@ TEST_F(ConversionTest, RoutesRunInOrderAndTheItemGetsTheRightMessage)
         {"export works", "", "", true, false, "", 1, "", 0, false},
         {"suite after failed export", "", "No PDF output", true, false, "", 1, "", 1, false},
         {"printer writes the file", "", "No PDF output", false, true, "", 1, "", 1, true},
-        {"printer writes nothing: export's message", "", "No PDF output", false, false, "", 2, "No PDF output", 2, true},
-        {"printer fails: its own message", "", "No PDF output", false, false, "Printer offline", 2, "Printer offline", 2, true},
+        {"printer writes nothing: export's message", "", "No PDF output", false, false, "", 2,
+         "No PDF output", 2, true},
+        {"printer fails: its own message", "", "No PDF output", false, false, "Printer offline", 2,
+         "Printer offline", 2, true},
         {"open fails: suite once", "Damaged deck", "", false, false, "", 2, "Damaged deck", 1, false},
         {"open fails, suite saves it", "Damaged deck", "", true, false, "", 1, "", 1, false},
     };
@@ -351,8 +374,8 @@ TEST_F(ConversionTest, NotesExportNotesPagesWithTheFullArgumentList)
     EXPECT_EQ(item.State, 1);
     EXPECT_EQ(count(QStringLiteral("Pres.SaveAs")), 0);
     ASSERT_EQ(world.lastExportArgs.size(), 15u);
-    EXPECT_EQ(world.lastExportArgs[1].ToInt(), 2);  // PDF
-    EXPECT_EQ(world.lastExportArgs[5].ToInt(), 5);  // notes pages
+    EXPECT_EQ(world.lastExportArgs[1].ToInt(), 2); // PDF
+    EXPECT_EQ(world.lastExportArgs[5].ToInt(), 5); // notes pages
     EXPECT_EQ(world.lastExportArgs[7].GetKind(), TdvVariant::Kind::Ref);
     EXPECT_TRUE(world.lastExportArgs[7].Deref().IsNull());
     EXPECT_EQ(world.lastExportArgs[8].ToInt(), 1);  // all slides
@@ -438,10 +461,14 @@ TEST(OfficeSuiteUrl, IsAProperlyEncodedFileAddress)
 TEST(PowerPointVersion, ReadsTheMajorNumber)
 {
     const std::pair<TdvVariant, int> cases[] = {
-        {TdvVariant(QStringLiteral("16.0")), 16}, {TdvVariant(QStringLiteral("12")), 12},
-        {TdvVariant(QStringLiteral("7.4")), 7},   {TdvVariant(QStringLiteral("Impress")), 0},
-        {TdvVariant(QString()), 0},              {TdvVariant(15), 15},
-        {TdvVariant(QStringLiteral("160")), 16},  {TdvVariant(QStringLiteral("7.4.7.2")), 0},
+        {TdvVariant(QStringLiteral("16.0")), 16},
+        {TdvVariant(QStringLiteral("12")), 12},
+        {TdvVariant(QStringLiteral("7.4")), 7},
+        {TdvVariant(QStringLiteral("Impress")), 0},
+        {TdvVariant(QString()), 0},
+        {TdvVariant(15), 15},
+        {TdvVariant(QStringLiteral("160")), 16},
+        {TdvVariant(QStringLiteral("7.4.7.2")), 0},
         {TdvVariant(), 0},
     };
     for (const auto& [value, expected] : cases)
@@ -473,24 +500,27 @@ TEST_F(ConversionTest, SessionStartsOnceAndCountsTheVersion)
 
 TEST_F(ConversionTest, ReadOnlyOptionReachesOpen)
 {
-    const std::pair<const char*, bool> cases[] = {{"True", true}, {"1", true}, {"False", false}, {"0", false}, {"", false}};
+    const std::pair<const char*, bool> cases[] = {
+        {"True", true}, {"1", true}, {"False", false}, {"0", false}, {"", false}};
     for (const auto& [value, expected] : cases) {
         gProject->SetOption(QStringLiteral("ReadOnly"), QString::fromLatin1(value));
         bool seen = !expected;
-        RegisterAutomationFactory(ProgIdPowerPoint, {[&seen] {
-                                                         auto presentations = fake(QStringLiteral("Presentations"));
-                                                         presentations->on(QStringLiteral("Open"), [&seen](auto& args) {
-                                                             seen = args.at(1).ToBool();
-                                                             return TdvVariant(makePresentation());
-                                                         });
-                                                         auto app = fake(QStringLiteral("App"));
-                                                         app->on(QStringLiteral("Presentations"), [presentations](auto&) {
-                                                             return TdvVariant(std::static_pointer_cast<TdvAutoObject>(presentations));
-                                                         });
-                                                         return std::static_pointer_cast<TdvAutoObject>(app);
-                                                     },
-                                                     {},
-                                                     {}});
+        RegisterAutomationFactory(ProgIdPowerPoint,
+                                  {[&seen] {
+                                       auto presentations = fake(QStringLiteral("Presentations"));
+                                       presentations->on(QStringLiteral("Open"), [&seen](auto& args) {
+                                           seen = args.at(1).ToBool();
+                                           return TdvVariant(makePresentation());
+                                       });
+                                       auto app = fake(QStringLiteral("App"));
+                                       app->on(QStringLiteral("Presentations"), [presentations](auto&) {
+                                           return TdvVariant(
+                                               std::static_pointer_cast<TdvAutoObject>(presentations));
+                                       });
+                                       return std::static_pointer_cast<TdvAutoObject>(app);
+                                   },
+                                   {},
+                                   {}});
         TdvVellum convertor;
         convertor.OpenPresentation(tree.write(QStringLiteral("in/a.pptx")));
         EXPECT_EQ(seen, expected) << value;
@@ -508,8 +538,9 @@ TEST_F(ConversionTest, HasMacrosAsksOnlyApplicationsThatKnow)
         int asked;
     };
     const Case cases[] = {
-        {"16.0", true, false, false, 1}, {"16.0", true, true, true, 1},
-        {"7.4", true, false, true, 0},   // version below 12: the base's answer without asking
+        {"16.0", true, false, false, 1},
+        {"16.0", true, true, true, 1},
+        {"7.4", true, false, true, 0}, // version below 12: the base's answer without asking
         {"Impress", true, false, true, 0},
         {"16.0", false, false, true, 1}, // nothing open: the read fails, the base's answer
     };
@@ -538,7 +569,11 @@ TEST(Automation, FailureMessagesFollowTheAutomationRules)
     }
     // A server that refuses: its text less trailing blanks and full stops, then the ProgID.
     const TdvAutoFactory saved = RegisterAutomationFactory(
-        ProgIdPowerPoint, {[]() -> std::shared_ptr<TdvAutoObject> { throw TdvAutomationError(QStringLiteral("Server busy. . ")); }, {}, {}});
+        ProgIdPowerPoint, {[]() -> std::shared_ptr<TdvAutoObject> {
+                               throw TdvAutomationError(QStringLiteral("Server busy. . "));
+                           },
+                           {},
+                           {}});
     try {
         CreateAutomationObject(ProgIdPowerPoint);
         ADD_FAILURE() << "created";

@@ -29,7 +29,9 @@ namespace {
 QString tempRoot()
 {
     static QTemporaryDir dir;
-    static const bool set = [] { return setenv("TMPDIR", QFile::encodeName(dir.path()).constData(), 1) == 0; }();
+    static const bool set = [] {
+        return setenv("TMPDIR", QFile::encodeName(dir.path()).constData(), 1) == 0;
+    }();
     (void)set;
     return dir.path();
 }
@@ -63,7 +65,8 @@ QString pdfText(const QString& pdf)
 // Page counts of the corpus decks that LibreOffice converts, from SOURCES.tsv.
 int corpusPages(const QString& relative)
 {
-    const QStringList lines = QString::fromUtf8(readAll(corpusDir() + QStringLiteral("/SOURCES.tsv"))).split(QLatin1Char('\n'));
+    const QStringList lines =
+        QString::fromUtf8(readAll(corpusDir() + QStringLiteral("/SOURCES.tsv"))).split(QLatin1Char('\n'));
     for (const QString& line : lines) {
         const QStringList f = line.split(QLatin1Char('\t'));
         if (f.size() >= 6 && f[0] == relative && f[4] == QLatin1String("ok"))
@@ -171,9 +174,10 @@ protected:
             if (h)
                 h(source);
         };
-        RegisterAutomationFactory(ProgIdPowerPoint,
-                                  {[real, record] { return std::make_shared<Hooked>(TdvVariant(real.Create()), record); },
-                                   real.ThreadInit, real.ThreadDone});
+        RegisterAutomationFactory(
+            ProgIdPowerPoint,
+            {[real, record] { return std::make_shared<Hooked>(TdvVariant(real.Create()), record); },
+             real.ThreadInit, real.ThreadDone});
     }
 
     static void report(void* context, TdvBatch*, TdvNode* item)
@@ -198,14 +202,18 @@ protected:
             else
                 batch.AddSingleSource(files[i]);
         }
-        std::unique_ptr<TdvConvertor> chain(TdvConvertor::CreateChain(&batch, out, &OfficeTest::report, this, &vellumClass));
+        std::unique_ptr<TdvConvertor> chain(
+            TdvConvertor::CreateChain(&batch, out, &OfficeTest::report, this, &vellumClass));
         LiveConverters = chain->FCount;
         chain->StartChain();
         chain->WaitChain();
         chain.reset();
     }
 
-    QString pdf(const QString& name) const { return out + QFileInfo(name).completeBaseName() + QStringLiteral(".pdf"); }
+    QString pdf(const QString& name) const
+    {
+        return out + QFileInfo(name).completeBaseName() + QStringLiteral(".pdf");
+    }
 };
 
 TEST_F(OfficeTest, ConvertsRealDecksOnTwoOffices)
@@ -233,9 +241,11 @@ TEST_F(OfficeTest, ConvertsRealDecksOnTwoOffices)
     EXPECT_EQ(groups.size(), 2u);
     ASSERT_EQ(reported.size(), 4);
     EXPECT_EQ(outcomes[QStringLiteral("sld-notes.pptx")].State, 1);
-    EXPECT_EQ(pageCount(pdf(QStringLiteral("sld-notes.pptx"))), corpusPages(QStringLiteral("pptx/sld-notes.pptx")));
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("sld-notes.pptx"))),
+              corpusPages(QStringLiteral("pptx/sld-notes.pptx")));
     EXPECT_EQ(outcomes[QStringLiteral("bug58516.ppt")].State, 1);
-    EXPECT_EQ(pageCount(pdf(QStringLiteral("bug58516.ppt"))), corpusPages(QStringLiteral("poi/bug58516.ppt")));
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("bug58516.ppt"))),
+              corpusPages(QStringLiteral("poi/bug58516.ppt")));
     // Blanks, "#", "%" and letters beyond ASCII reach the office intact.
     EXPECT_EQ(outcomes[odd].State, 1) << outcomes[odd].Result.toStdString();
     EXPECT_EQ(outcomes[odd].Result, pdf(odd));
@@ -243,8 +253,9 @@ TEST_F(OfficeTest, ConvertsRealDecksOnTwoOffices)
     EXPECT_TRUE(pdfText(pdf(odd)).contains(QStringLiteral("Revenue up 12 percent")));
     // A protected deck fails with its message and the batch goes on.
     EXPECT_EQ(outcomes[password].State, 2);
-    EXPECT_EQ(outcomes[password].Result,
-              QStringLiteral("The presentation could not be opened: it is damaged or protected by a password"));
+    EXPECT_EQ(
+        outcomes[password].Result,
+        QStringLiteral("The presentation could not be opened: it is damaged or protected by a password"));
     EXPECT_FALSE(QFileInfo::exists(pdf(password)));
     EXPECT_TRUE(QDir(out).entryList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden).isEmpty());
 }
@@ -254,10 +265,12 @@ TEST_F(OfficeTest, NotesPagesCarryTheSpeakerNotes)
     gProject->SetOption(QStringLiteral("Notes"), QStringLiteral("True"));
     const QString ppt = copy(kSamples + QStringLiteral("/field-trip.ppt"), QStringLiteral("field-trip.ppt"));
     convert({ppt});
-    ASSERT_EQ(outcomes[QStringLiteral("field-trip.ppt")].State, 1) << outcomes[QStringLiteral("field-trip.ppt")].Result.toStdString();
+    ASSERT_EQ(outcomes[QStringLiteral("field-trip.ppt")].State, 1)
+        << outcomes[QStringLiteral("field-trip.ppt")].Result.toStdString();
     EXPECT_EQ(pageCount(pdf(ppt)), 2);
     const QString text = pdfText(pdf(ppt));
-    EXPECT_TRUE(text.contains(QStringLiteral("Remind parents to sign the consent form."))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Remind parents to sign the consent form.")))
+        << text.toStdString();
 
     // Without the option the slides themselves are written, without their notes.
     gProject->SetOption(QStringLiteral("Notes"), QStringLiteral("False"));
@@ -269,7 +282,8 @@ TEST_F(OfficeTest, NotesPagesCarryTheSpeakerNotes)
 
 TEST_F(OfficeTest, AFailedConversionKeepsTheExistingTarget)
 {
-    const QString deck = copy(corpusDir() + QStringLiteral("/poi/Password_Protected-np-hello.ppt"), QStringLiteral("talk.ppt"));
+    const QString deck = copy(corpusDir() + QStringLiteral("/poi/Password_Protected-np-hello.ppt"),
+                              QStringLiteral("talk.ppt"));
     tree.write(QStringLiteral("out/talk.pdf"), "last good PDF");
     convert({deck});
     EXPECT_EQ(outcomes[QStringLiteral("talk.ppt")].State, 2);
@@ -285,8 +299,8 @@ TEST_F(OfficeTest, AFailedConversionKeepsTheExistingTarget)
 TEST_F(OfficeTest, HasVBProjectSeesRealMacros)
 {
     const std::pair<const char*, bool> decks[] = {
-        {"/pptx/act-props.pptm", true},  // carries a VBA project
-        {"/poi/testPPT.pptm", false},    // macro-enabled format, no project
+        {"/pptx/act-props.pptm", true}, // carries a VBA project
+        {"/poi/testPPT.pptm", false},   // macro-enabled format, no project
         {"/pptx/sld-notes.pptx", false},
     };
     TdvVellum convertor;
@@ -304,8 +318,10 @@ TEST_F(OfficeTest, HasVBProjectSeesRealMacros)
 
 TEST_F(OfficeTest, OfficeSuiteRouteConvertsThroughLateBinding)
 {
-    const QString deck = copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("Q #3 50% Übersicht.pptx"));
-    const QString locked = copy(corpusDir() + QStringLiteral("/poi/Password_Protected-np-hello.ppt"), QStringLiteral("locked.ppt"));
+    const QString deck =
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("Q #3 50% Übersicht.pptx"));
+    const QString locked = copy(corpusDir() + QStringLiteral("/poi/Password_Protected-np-hello.ppt"),
+                                QStringLiteral("locked.ppt"));
     const QString target = out + QStringLiteral("Q #3 50% Übersicht.pdf");
 
     // No office on this thread: the route starts none of its own and answers false.
@@ -336,7 +352,8 @@ TEST_F(OfficeTest, AnOfficeKilledMidItemFailsOnlyThatItem)
             ::kill(-threadOffice()->ProcessGroup(), SIGKILL);
     });
     convert(files);
-    EXPECT_EQ(reported, (QStringList{QStringLiteral("a.pptx"), QStringLiteral("b.pptx"), QStringLiteral("c.pptx")}));
+    EXPECT_EQ(reported,
+              (QStringList{QStringLiteral("a.pptx"), QStringLiteral("b.pptx"), QStringLiteral("c.pptx")}));
     EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, 1);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].State, 2);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].Result, TdvOffice::DeadMessage());
