@@ -256,8 +256,21 @@ void removeStaleProfiles()
         for (const QString& name : copies) {
             bool number = false;
             const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toInt(&number));
+            if (number && owner > 0 && owner != getpid() && ::kill(owner, 0) != 0 && errno == ESRCH) {
+                const QString dir = officeProfileRoot() + QLatin1Char('/') + name;
+                QFile::remove(officeInstancePipe(dir));
+                QDir(dir).removeRecursively();
+            }
+        }
+        const QString pipePrefix = QFileInfo(officePipeFile(QStringLiteral("vellum-"))).fileName();
+        const QStringList pipes =
+            QDir(QStringLiteral("/tmp")).entryList({pipePrefix + QLatin1Char('*')}, QDir::System);
+        for (const QString& name : pipes) {
+            bool number = false;
+            const pid_t owner =
+                pid_t(name.mid(pipePrefix.size()).section(QLatin1Char('-'), 0, 0).toInt(&number));
             if (number && owner > 0 && owner != getpid() && ::kill(owner, 0) != 0 && errno == ESRCH)
-                QDir(officeProfileRoot() + QLatin1Char('/') + name).removeRecursively();
+                QFile::remove(QStringLiteral("/tmp/") + name);
         }
     });
 }
@@ -400,6 +413,7 @@ std::shared_ptr<TdvOffice> TdvOffice::Start()
                              .arg(getpid())
                              .arg(++pipeCounter)
                              .arg(QDateTime::currentMSecsSinceEpoch() % 1000000);
+    office->FPipe = pipe;
     QStringList arguments = officeArguments(office->FProfile);
     arguments << QStringLiteral("--accept=pipe,name=%1;urp;").arg(pipe);
     office->FGroup = spawnOffice(arguments, office->FProfile + QStringLiteral("/tmp"));
@@ -512,8 +526,38 @@ void TdvOffice::Terminate()
     removeProfile();
 }
 
+QString officePipeFile(const QString& pipeName)
+{
+    // Where the office's pipe acceptor puts its socket, whatever the temporary folder.
+    return QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(getuid()).arg(pipeName);
+}
+
+// The office's single-instance pipe, named after its profile's address: MD5 over the UTF-16 text,
+// each byte in hexadecimal without leading zeros. An office that is killed leaves it behind.
+QString officeInstancePipe(const QString& profile)
+{
+    const QString url = profileUrl(profile);
+    QByteArray utf16;
+    for (const QChar c : url) {
+        utf16.append(char(c.unicode() & 0xff));
+        utf16.append(char(c.unicode() >> 8));
+    }
+    QString name = QStringLiteral("SingleOfficeIPC_");
+    for (const char byte : QCryptographicHash::hash(utf16, QCryptographicHash::Md5))
+        name += QString::number(quint8(byte), 16);
+    return officePipeFile(name);
+}
+
 void TdvOffice::removeProfile()
 {
+    if (FGroup != 0)
+        return;
+    if (!FPipe.isEmpty()) {
+        QFile::remove(officePipeFile(FPipe));
+        FPipe.clear();
+    }
+    if (!FProfile.isEmpty())
+        QFile::remove(officeInstancePipe(FProfile));
     if (!FProfile.isEmpty()) {
         QDir(FProfile).removeRecursively();
         FProfile.clear();

@@ -61,6 +61,7 @@ private:
     std::atomic<bool> FKilled{false};
     mutable std::atomic<bool> FExited{false};
     QString FProfile;
+    QString FPipe;
 };
 
 // Kills an office when an item's time limit passes. One per worker; its thread runs only while armed
@@ -105,6 +106,10 @@ QString officeProgramFolder();
 // The template profile, made once per user under the user's cache folder (document locking off, VBA
 // loading on). Returns its folder, making it first when needed; fails with a message.
 QString officeTemplateProfile();
+// The socket file of an office's pipe: the office leaves it behind, so its owner removes it.
+QString officePipeFile(const QString& pipeName);
+// The socket file of the single-instance pipe that an office makes for its profile folder.
+QString officeInstancePipe(const QString& profileDir);
 // Folder that holds the per-worker profile copies ("vellum-office-*"): the system's temporary folder.
 QString officeProfileRoot();
 

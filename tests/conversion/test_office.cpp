@@ -22,6 +22,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <unistd.h>
 
 namespace {
 
@@ -140,6 +141,7 @@ protected:
     std::map<QString, Outcome> outcomes; // by file name
     QStringList reported;                // file names in the order the items were reported
     std::map<QString, pid_t> officeOf;   // the office process group that opened each file
+    QStringList instancePipes;           // of the offices that opened files
 
     void TearDown() override
     {
@@ -149,6 +151,13 @@ protected:
         EXPECT_EQ(liveChildGroups(), 0);
         EXPECT_EQ(officeProcesses(), 0);
         EXPECT_TRUE(profileCopies().isEmpty()) << profileCopies().join(QLatin1Char(' ')).toStdString();
+        // The offices' pipe sockets go with them.
+        const QString pipes =
+            QFileInfo(officePipeFile(QStringLiteral("vellum-%1-").arg(getpid()))).fileName();
+        EXPECT_TRUE(
+            QDir(QStringLiteral("/tmp")).entryList({pipes + QLatin1Char('*')}, QDir::System).isEmpty());
+        for (const QString& pipe : instancePipes)
+            EXPECT_FALSE(QFileInfo::exists(pipe)) << pipe.toStdString();
         // Document locking is off: no lock file beside the decks.
         EXPECT_TRUE(QDir(in).entryList({QStringLiteral(".~lock*")}, QDir::Files | QDir::Hidden).isEmpty());
     }
@@ -169,7 +178,14 @@ protected:
         Hooked::Hook record = [this, h](const QString& source) {
             {
                 std::lock_guard g(lock);
-                officeOf[QFileInfo(source).fileName()] = threadOffice() ? threadOffice()->ProcessGroup() : 0;
+                officeOf[QFileInfo(source).fileName()] = threadOffice()->ProcessGroup();
+                const QString profile = threadOffice()->ProfileDir();
+                if (!instancePipes.contains(officeInstancePipe(profile))) {
+                    // A running office has its single-instance pipe where it is looked for.
+                    EXPECT_TRUE(QFileInfo::exists(officeInstancePipe(profile)))
+                        << officeInstancePipe(profile).toStdString();
+                    instancePipes.append(officeInstancePipe(profile));
+                }
             }
             if (h)
                 h(source);
