@@ -12,14 +12,17 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -188,7 +191,9 @@ TEST_F(EngineTest, TargetPathRules)
     batch.FSourceFolder = tree.path(QStringLiteral("in/"));
     batch.FTargetFolder = tree.path(QStringLiteral("out/"));
     TdvNode item;
+    // Each target is asked for in a run of its own here; claims within one run have their own test.
     auto target = [&](const QString& source) {
+        batch.Clear();
         item = TdvNode();
         item.Source = source;
         return convertor.BuildTargetPath(&batch, &item);
@@ -203,10 +208,12 @@ TEST_F(EngineTest, TargetPathRules)
 
     gProject->SetOption(QStringLiteral("KeepTargetSubdirs"), QStringLiteral("False"));
     EXPECT_EQ(target(tree.path(QStringLiteral("in/sub/talk.pptx"))), tree.path(QStringLiteral("out/talk.pdf")));
+    EXPECT_FALSE(item.MayReplace);
 
     // An existing target: overwrite, rename with the short name, or skip.
     tree.write(QStringLiteral("out/talk.pdf"), "old");
     EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))), tree.path(QStringLiteral("out/talk.pdf")));
+    EXPECT_TRUE(item.MayReplace);
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("False"));
     EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))), tree.path(QStringLiteral("out/-vellum-talk.pdf")));
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("SKIP"));
@@ -215,11 +222,193 @@ TEST_F(EngineTest, TargetPathRules)
     EXPECT_EQ(item.Result, QString());
     EXPECT_EQ(batch.Successes() + batch.Failures(), 0);
 
-    // A folder that cannot be created is reported, and the path is still given.
+    // A folder that cannot be created is the item's problem, said with its cause; the path is still given.
     tree.write(QStringLiteral("blocker"), "file, not folder");
     batch.FTargetFolder = tree.path(QStringLiteral("blocker/"));
     EXPECT_EQ(target(tree.path(QStringLiteral("in/a.pptx"))), tree.path(QStringLiteral("blocker/a.pdf")));
-    EXPECT_EQ(batch.FailureTexts(), QStringList({QStringLiteral("CreateDir Failed: ") + tree.path(QStringLiteral("blocker/"))}));
+    EXPECT_EQ(convertor.TargetProblem(&item),
+              QStringLiteral("CreateDir Failed: %1 (Not a directory)").arg(tree.path(QStringLiteral("blocker/"))));
+}
+
+TEST_F(EngineTest, ItemsOfOneRunNeverShareATarget)
+{
+    struct Case
+    {
+        const char* rule;
+        bool oldFile; // a.pdf from an earlier run
+        QStringList expected; // targets of a.ppt, a.pptx, a.pps in listing order ("" skipped)
+    };
+    const Case cases[] = {
+        {"True", false, {"a.pdf", "-vellum-a.pdf", "-vellum--vellum-a.pdf"}},
+        {"True", true, {"a.pdf", "-vellum-a.pdf", "-vellum--vellum-a.pdf"}},
+        {"False", false, {"a.pdf", "-vellum-a.pdf", "-vellum--vellum-a.pdf"}},
+        {"False", true, {"-vellum-a.pdf", "-vellum--vellum-a.pdf", "-vellum--vellum--vellum-a.pdf"}},
+        {"Skip", false, {"a.pdf", "", ""}},
+        {"Skip", true, {"", "", ""}},
+    };
+    TdvConvertor convertor;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.rule) + (c.oldFile ? " over an old file" : ""));
+        gProject->SetOption(QStringLiteral("IsOverwrite"), QString::fromLatin1(c.rule));
+        QDir(tree.path(QStringLiteral("out"))).removeRecursively();
+        if (c.oldFile)
+            tree.write(QStringLiteral("out/a.pdf"), "old");
+        TdvBatch batch;
+        batch.FSourceFolder = tree.path(QStringLiteral("in/"));
+        batch.FTargetFolder = tree.path(QStringLiteral("out/"));
+        QStringList got;
+        for (const char* name : {"a.ppt", "a.pptx", "a.pps"}) {
+            TdvNode item;
+            item.Source = tree.path(QStringLiteral("in/") + QLatin1String(name));
+            const QString target = convertor.BuildTargetPath(&batch, &item);
+            got << (target.isEmpty() ? QString() : extractFileName(target));
+            // Asked again, the item keeps its claim.
+            EXPECT_EQ(convertor.BuildTargetPath(&batch, &item), target);
+        }
+        EXPECT_EQ(got, c.expected);
+    }
+}
+
+// Chooses its target, pauses, then writes it: the first item pauses longest, so that a worker choosing at
+// conversion time would let the second item take the first one's name.
+class PausingConvertor : public TdvConvertor
+{
+public:
+    void Convert(TdvBatch* batch, TdvNode* item) override
+    {
+        QThread::msleep(item->Index == 0 ? 150 : 10);
+        const QString target = BuildTargetPath(batch, item);
+        if (target.isEmpty())
+            return;
+        const QString work = WorkFile(QStringLiteral("out.pdf"));
+        QFile file(work);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(item->Source.toUtf8());
+        file.close();
+        QString failure;
+        if (!CommitTarget(item, work, failure)) {
+            item->State = 2;
+            item->Result = failure;
+            batch->AddFailure(failure);
+            return;
+        }
+        AfterConvert(batch, item, target);
+        item->Result = target;
+        item->State = 1;
+        batch->AddSuccess();
+    }
+};
+const TdvConvertorClassOf<PausingConvertor> pausingClass;
+
+TEST_F(EngineTest, TwoWorkersGiveTheSameFilesAsOne)
+{
+    gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("False"));
+    gProject->SetOption(QStringLiteral("DeleteSource"), QStringLiteral("True"));
+    for (const int threads : {1, 2}) {
+        SCOPED_TRACE(threads);
+        QDir(tree.path(QStringLiteral("out"))).removeRecursively();
+        const QString ppt = tree.write(QStringLiteral("in/a.ppt"), "old format");
+        const QString pptx = tree.write(QStringLiteral("in/a.pptx"), "new format");
+        gProject->SetOption(QStringLiteral("ThreadsCount"), QString::number(threads));
+        TdvBatch batch;
+        batch.FSourceFolder = tree.path(QStringLiteral("in/"));
+        std::unique_ptr<TdvConvertor> chain(
+            TdvConvertor::CreateChain(&batch, tree.path(QStringLiteral("out")), countDone, &record, &pausingClass));
+        chain->StartChain();
+        batch.AddFile(ppt);
+        batch.AddSingleSource(pptx);
+        chain->WaitChain();
+        // Each deck has its own PDF with its own content, and each source went only after its own PDF.
+        EXPECT_EQ(batch.Successes(), 2);
+        EXPECT_EQ(readAll(tree.path(QStringLiteral("out/a.pdf"))), ppt.toUtf8());
+        EXPECT_EQ(readAll(tree.path(QStringLiteral("out/-vellum-a.pdf"))), pptx.toUtf8());
+        EXPECT_FALSE(QFileInfo::exists(ppt));
+        EXPECT_FALSE(QFileInfo::exists(pptx));
+        // Nothing of the work is left in the target folder.
+        EXPECT_EQ(QDir(tree.path(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+}
+
+TEST_F(EngineTest, CommitReplacesOnlyTheFileTheClaimFound)
+{
+    TdvConvertor convertor;
+    TdvBatch batch;
+    batch.FSourceFolder = tree.path(QStringLiteral("in/"));
+    batch.FTargetFolder = tree.path(QStringLiteral("out/"));
+    const QString target = tree.path(QStringLiteral("out/talk.pdf"));
+    struct Case
+    {
+        const char* name;
+        const char* before;                     // the target when claimed, or null
+        std::function<void()> meanwhile;        // what happens between claim and commit
+        const char* failure;                    // the message's end, or null for success
+    };
+    const Case cases[] = {
+        {"new file", nullptr, [] {}, nullptr},
+        {"replaces the old PDF", "old", [] {}, nullptr},
+        {"another program made the target", nullptr,
+         [&] { tree.write(QStringLiteral("out/talk.pdf"), "theirs"); },
+         "was made by another program during the conversion; it was kept"},
+        {"another program saved over the target", "old",
+         [&] {
+             const QString fresh = tree.write(QStringLiteral("out/fresh"), "theirs, newer");
+             ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(target).constData());
+         },
+         "was changed by another program during the conversion; it was kept"},
+        {"read-only target", "old", [&] { ::chmod(QFile::encodeName(target).constData(), 0444); },
+         "cannot be replaced: Permission denied"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        batch.Clear();
+        QFile::remove(target);
+        if (c.before)
+            tree.write(QStringLiteral("out/talk.pdf"), c.before);
+        TdvNode item;
+        item.Source = tree.write(QStringLiteral("in/talk.pptx"), "deck");
+        ASSERT_EQ(convertor.BuildTargetPath(&batch, &item), target);
+        c.meanwhile();
+        const QByteArray kept = QFileInfo::exists(target) ? readAll(target) : QByteArray();
+        const QString work = convertor.WorkFile(QStringLiteral("w.pdf"));
+        QFile file(work);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("%PDF new");
+        file.close();
+        QString failure;
+        const bool committed = convertor.CommitTarget(&item, work, failure);
+        if (!c.failure) {
+            EXPECT_TRUE(committed) << failure.toStdString();
+            EXPECT_EQ(readAll(target), QByteArray("%PDF new"));
+        } else {
+            EXPECT_FALSE(committed);
+            EXPECT_EQ(failure, target + QLatin1Char(' ') + QLatin1String(c.failure));
+            EXPECT_EQ(readAll(target), kept);
+        }
+        ::chmod(QFile::encodeName(target).constData(), 0644);
+        EXPECT_EQ(QDir(tree.path(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("talk.pdf")});
+    }
+
+    // From another file system the finished file goes through a hidden part file beside the target, which
+    // does not stay.
+    const QString shm = QStringLiteral("/dev/shm");
+    if (QFileInfo(shm).isDir() && TdvFileId::Of(shm).Device != TdvFileId::Of(tree.path()).Device) {
+        batch.Clear();
+        QFile::remove(target);
+        TdvNode item;
+        item.Source = tree.write(QStringLiteral("in/talk.pptx"), "deck");
+        convertor.BuildTargetPath(&batch, &item);
+        QTemporaryDir elsewhere(shm + QStringLiteral("/vellum-test-XXXXXX"));
+        QFile file(elsewhere.filePath(QStringLiteral("w.pdf")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("%PDF from afar");
+        file.close();
+        QString failure;
+        EXPECT_TRUE(convertor.CommitTarget(&item, file.fileName(), failure)) << failure.toStdString();
+        EXPECT_EQ(readAll(target), QByteArray("%PDF from afar"));
+        EXPECT_EQ(QDir(tree.path(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("talk.pdf")});
+    }
 }
 
 TEST_F(EngineTest, SourceRulesAfterConversion)
@@ -262,6 +451,30 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
     gProject->SetOptionLines({QStringLiteral("DeleteSource=1")});
     convertor.AfterConvert(&batch, &item, tree.path(QStringLiteral("out/e2.pptx.pdf")));
     EXPECT_TRUE(QFile::exists(item.Source));
+
+    // A newer version saved over the source while it was converted is the user's work: it stays, and the
+    // item says why. The same for the rename.
+    for (const char* option : {"DeleteSource=True", "RenameSource=.done"}) {
+        SCOPED_TRACE(option);
+        gProject->SetOptionLines({QString::fromLatin1(option)});
+        item = TdvNode();
+        item.Source = tree.write(QStringLiteral("in/g.pptx"), "version 1");
+        item.SourceFound = TdvFileId::Of(item.Source);
+        const QString newer = tree.write(QStringLiteral("in/g.new"), "version 2, saved during the conversion");
+        ::rename(QFile::encodeName(newer).constData(), QFile::encodeName(item.Source).constData());
+        convertor.AfterConvert(&batch, &item, tree.write(QStringLiteral("out/g.pdf"), "pdf"));
+        EXPECT_EQ(readAll(item.Source), QByteArray("version 2, saved during the conversion"));
+        EXPECT_FALSE(QFileInfo::exists(item.Source + QStringLiteral(".done")));
+        EXPECT_EQ(item.Note, QStringLiteral("The source was kept: it changed during the conversion"));
+    }
+    // The same file, untouched, goes.
+    gProject->SetOptionLines({QStringLiteral("DeleteSource=True")});
+    item = TdvNode();
+    item.Source = tree.write(QStringLiteral("in/h.pptx"), "deck");
+    item.SourceFound = TdvFileId::Of(item.Source);
+    convertor.AfterConvert(&batch, &item, tree.write(QStringLiteral("out/h.pdf"), "pdf"));
+    EXPECT_FALSE(QFileInfo::exists(item.Source));
+    EXPECT_TRUE(item.Note.isEmpty());
 
     // File times follow the source.
     const QString old = tree.write(QStringLiteral("in/f.pptx"), "deck");

@@ -2,6 +2,7 @@
 // in the calling worker's own office.
 #include "conversion/dvImpress.h"
 
+#include "conversion/dvPowerPointOle.h"
 #include "conversion/dvUno.h"
 
 #include "project/dvProject.h"
@@ -337,8 +338,7 @@ public:
         if (!document.is()) {
             if (!FOffice->Alive())
                 throw TdvAutomationError(TdvOffice::DeadMessage());
-            throw TdvAutomationError(QStringLiteral(
-                "The presentation could not be opened: it is damaged or protected by a password"));
+            throw TdvAutomationError(damagedPresentationMessage());
         }
         ++FOffice->ItemsOpened;
         auto presentation = std::make_shared<TdvImpressPresentation>(document, FOffice);

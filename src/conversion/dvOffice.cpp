@@ -1,6 +1,7 @@
 #include "conversion/dvOffice.h"
 
 #include "conversion/dvUno.h"
+#include "discovery/dvPlaces.h"
 #include "engine/dvProcesses.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
@@ -32,6 +33,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -88,11 +90,11 @@ QStringList officeArguments(const QString& profile)
 // Starts the office launcher in a session (and so a process group) of its own, registered for the
 // program's exit and signal handlers. Orphaned members of the group come back to this process (subreaper),
 // so that every one of them is reaped here. The child gets default signal handling back (no SIGPIPE ignored).
-pid_t spawnOffice(const QStringList& arguments, const QString& tempDir = QString())
+pid_t spawnOffice(const QStringList& arguments, const QString& tempDir, const QString& logFile)
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        adoptOrphans();
         // A write to the pipe of an office that has just died must fail with an error the bridge turns
         // into an exception, not end this program.
         signal(SIGPIPE, SIG_IGN);
@@ -111,8 +113,13 @@ pid_t spawnOffice(const QStringList& arguments, const QString& tempDir = QString
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    // What the office says goes into its profile folder, where a failed start can quote it.
+    const QByteArray log = QFile::encodeName(logFile);
+    posix_spawn_file_actions_addopen(&actions, 1, logFile.isEmpty() ? "/dev/null" : log.constData(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    // The caller's current folder may be one the office cannot enter (its start script then gives up).
+    posix_spawn_file_actions_addchdir_np(&actions, "/");
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none;
@@ -164,11 +171,13 @@ bool hasExited(pid_t pid, int* code = nullptr)
     return true;
 }
 
-// Waits up to boundMs for the launcher to end, then kills the group, then reaps every member.
-void endGroup(pid_t group, int boundMs)
+// Waits up to boundMs for the launcher to end, then kills the group, then reaps every member. Answers the
+// launcher's exit code (128 + signal when a signal ended it), or -1 when it had to be killed.
+int endGroup(pid_t group, int boundMs)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-    while (!hasExited(group) && std::chrono::steady_clock::now() < until)
+    int code = -1;
+    while (!hasExited(group, &code) && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     // The launcher is not reaped yet, so the group id cannot have been given to anyone else.
     ::kill(-group, SIGKILL);
@@ -185,6 +194,39 @@ void endGroup(pid_t group, int boundMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     unregisterChildGroup(group);
+    return code;
+}
+
+// The last lines an office printed, for the message of a failed start.
+QString officeSaid(const QString& logFile)
+{
+    QFile file(logFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    file.seek(std::max<qint64>(0, file.size() - 2000));
+    QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    while (lines.size() > 3)
+        lines.removeFirst();
+    return lines.join(QLatin1Char(' ')).simplified();
+}
+
+// How an office's end reads to a person: its exit code, or the signal that ended it.
+QString exitMeaning(int code)
+{
+    if (code > 128 && code < 128 + 65)
+        return QStringLiteral("ended by signal %1, %2").arg(code - 128).arg(QString::fromLocal8Bit(strsignal(code - 128)));
+    if (code < 0)
+        return QStringLiteral("it did not end within %1 s").arg(kStartLimitMs / 1000);
+    return QStringLiteral("exit code %1").arg(code);
+}
+
+QString startFailure(const QString& what, int code, const QString& logFile)
+{
+    QString message = QStringLiteral("%1 (%2)").arg(what, exitMeaning(code));
+    const QString said = officeSaid(logFile);
+    if (!said.isEmpty())
+        message += QStringLiteral(": ") + said;
+    return message;
 }
 
 bool copyTree(const QString& from, const QString& to)
@@ -246,17 +288,50 @@ std::atomic<int> pipeCounter{0};
 
 // Profile copies of programs that were killed (a signal ends the program without its clean-up) are
 // removed by the next run: each copy's name carries the process id of its program.
+// Offices of this user's programs that died without ending them (a kill, a crash): recognised by a profile
+// copy of ours in their command line whose owner is gone. Another program's office, or another user's, is
+// never touched.
+void killOrphanedOffices()
+{
+    const QByteArray prefix = "-env:UserInstallation=" +
+                              profileUrl(officeProfileRoot() + QStringLiteral("/vellum-office-")).toUtf8();
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        struct stat st;
+        const QByteArray dir = "/proc/" + entry.toLatin1();
+        if (!number || pid == getpid() || ::stat(dir.constData(), &st) != 0 || st.st_uid != getuid())
+            continue;
+        QFile cmdline(QString::fromLatin1(dir) + QStringLiteral("/cmdline"));
+        if (!cmdline.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& argument : cmdline.readAll().split('\0')) {
+            if (!argument.startsWith(prefix))
+                continue;
+            const pid_t owner = pid_t(argument.mid(prefix.size()).split('-').value(0).toInt(&number));
+            if (number && owner > 0 && owner != getpid() && !processAlive(owner)) {
+                const pid_t group = ::getpgid(pid);
+                if (group > 1 && group != ::getpgrp())
+                    ::kill(-group, SIGKILL);
+                ::kill(pid, SIGKILL);
+            }
+            break;
+        }
+    }
+}
+
 void removeStaleProfiles()
 {
     static std::once_flag once;
     std::call_once(once, [] {
+        killOrphanedOffices();
         const QStringList copies =
             QDir(officeProfileRoot())
                 .entryList({QStringLiteral("vellum-office-*-*")}, QDir::Dirs | QDir::NoSymLinks);
         for (const QString& name : copies) {
             bool number = false;
             const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toInt(&number));
-            if (number && owner > 0 && owner != getpid() && ::kill(owner, 0) != 0 && errno == ESRCH) {
+            if (number && owner > 0 && owner != getpid() && !processAlive(owner)) {
                 const QString dir = officeProfileRoot() + QLatin1Char('/') + name;
                 QFile::remove(officeInstancePipe(dir));
                 QDir(dir).removeRecursively();
@@ -269,7 +344,7 @@ void removeStaleProfiles()
             bool number = false;
             const pid_t owner =
                 pid_t(name.mid(pipePrefix.size()).section(QLatin1Char('-'), 0, 0).toInt(&number));
-            if (number && owner > 0 && owner != getpid() && ::kill(owner, 0) != 0 && errno == ESRCH)
+            if (number && owner > 0 && owner != getpid() && !processAlive(owner))
                 QFile::remove(QStringLiteral("/tmp/") + name);
         }
     });
@@ -311,27 +386,28 @@ QString officeTemplateProfile()
     static std::mutex lock;
     std::lock_guard guard(lock);
 
-    QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    if (cache.isEmpty())
-        cache = QDir::tempPath() + QStringLiteral("/vellum-cache");
+    const QString cache = userFolder(QStandardPaths::CacheLocation);
     const QString name = QStringLiteral("office-profile-") + templateKey();
     const QString dir = cache + QLatin1Char('/') + name;
     const QString ready = dir + QStringLiteral("/.vellum-ready");
     if (QFileInfo::exists(ready))
         return dir;
 
-    QDir().mkpath(cache);
     // Other copies of the program may make the same template at the same time.
     QLockFile fileLock(dir + QStringLiteral(".lock"));
     fileLock.setStaleLockTime(2 * kStartLimitMs);
-    if (!fileLock.tryLock(kStartLimitMs + 10000))
-        throw TdvError(QStringLiteral("The office profile %1 is locked by another process").arg(dir));
+    if (!fileLock.tryLock(kStartLimitMs + 10000)) {
+        if (fileLock.error() == QLockFile::LockFailedError)
+            throw TdvError(QStringLiteral("The office profile %1 is locked by another process").arg(dir));
+        throw TdvError(QStringLiteral("The office profile cannot be made in %1: %2")
+                           .arg(cache, systemMessage(fileLock.error() == QLockFile::PermissionError ? EACCES : EIO)));
+    }
     if (QFileInfo::exists(ready))
         return dir;
 
     QTemporaryDir staging(dir + QStringLiteral("-XXXXXX"));
     if (!staging.isValid() || !QDir().mkpath(staging.path() + QStringLiteral("/user")))
-        throw TdvError(QStringLiteral("The office profile cannot be made in %1").arg(cache));
+        throw TdvError(QStringLiteral("The office profile cannot be made in %1: %2").arg(cache, staging.errorString()));
     QFile settings(staging.path() + QStringLiteral("/user/registrymodifications.xcu"));
     if (!settings.open(QIODevice::WriteOnly) || settings.write(kSettings) < 0)
         throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
@@ -340,13 +416,18 @@ QString officeTemplateProfile()
     // The first start of a new profile fills it in; the copies then start at once.
     QStringList arguments = officeArguments(staging.path());
     arguments << QStringLiteral("--terminate_after_init");
-    const pid_t pid = spawnOffice(arguments);
-    endGroup(pid, kStartLimitMs);
+    const QString log = staging.path() + QStringLiteral("/office.log");
+    const pid_t pid = spawnOffice(arguments, QString(), log);
+    const int code = endGroup(pid, kStartLimitMs);
+    if (code != 0)
+        throw TdvError(startFailure(QStringLiteral("The office could not make its profile in %1").arg(staging.path()),
+                                    code, log));
+    QFile::remove(log);
 
     QFile marker(staging.path() + QStringLiteral("/.vellum-ready"));
-    if (!QFileInfo::exists(staging.path() + QStringLiteral("/user/registrymodifications.xcu")) ||
-        !marker.open(QIODevice::WriteOnly))
-        throw TdvError(QStringLiteral("The office could not make its profile in %1").arg(staging.path()));
+    if (!marker.open(QIODevice::WriteOnly))
+        throw TdvError(QStringLiteral("The office profile cannot be written in %1: %2")
+                           .arg(staging.path(), marker.errorString()));
     marker.close();
     QDir(dir).removeRecursively();
     if (!QDir().rename(staging.path(), dir))
@@ -416,7 +497,8 @@ std::shared_ptr<TdvOffice> TdvOffice::Start()
     office->FPipe = pipe;
     QStringList arguments = officeArguments(office->FProfile);
     arguments << QStringLiteral("--accept=pipe,name=%1;urp;").arg(pipe);
-    office->FGroup = spawnOffice(arguments, office->FProfile + QStringLiteral("/tmp"));
+    const QString log = office->FProfile + QStringLiteral("/office.log");
+    office->FGroup = spawnOffice(arguments, office->FProfile + QStringLiteral("/tmp"), log);
 
     try {
         const Reference<uno::XComponentContext> local = localUnoContext();
@@ -427,7 +509,7 @@ std::shared_ptr<TdvOffice> TdvOffice::Start()
         for (;;) {
             int code = 0;
             if (hasExited(office->FGroup, &code))
-                throw TdvError(QStringLiteral("The office ended during its start (exit code %1)").arg(code));
+                throw TdvError(startFailure(QStringLiteral("The office ended during its start"), code, log));
             try {
                 connection = connector->connect(toOUString(QStringLiteral("pipe,name=") + pipe));
                 break;

@@ -210,6 +210,11 @@ int PowerPointVersion(const TdvVariant& value)
     return result;
 }
 
+QString damagedPresentationMessage()
+{
+    return QStringLiteral("The presentation could not be opened: it is damaged or protected by a password");
+}
+
 QString officeSuiteUrl(const QString& path)
 {
     if (isWebAddress(path))

@@ -58,5 +58,8 @@ int PowerPointVersion(const TdvVariant& value);
 // True when the suite stored the PDF; every failure answers false.
 bool ConvertWithOfficeSuite(const QString& source, const QString& target);
 
+// The failure of a deck that no route can open.
+QString damagedPresentationMessage();
+
 // The address the office suite gets for a path: a file URL with every special character encoded.
 QString officeSuiteUrl(const QString& path);

@@ -12,7 +12,12 @@
 #include <unistd.h>
 
 namespace {
-std::atomic<int> partCounter{0};
+
+bool written(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.size() > 0;
+}
 
 // PowerPoint's constants for the notes-page export.
 constexpr int ppSaveAsPDF = 32;
@@ -22,40 +27,6 @@ constexpr int ppPrintHandoutVerticalFirst = 1;
 constexpr int ppPrintOutputNotesPages = 5;
 constexpr int ppPrintAll = 1;
 } // namespace
-
-TdvPartFile::TdvPartFile(const QString& target) : FTarget(target)
-{
-    FPath = extractFilePath(target) + QStringLiteral(".vellum-%1-%2.part").arg(getpid()).arg(++partCounter);
-    QFile::remove(FPath);
-}
-
-TdvPartFile::~TdvPartFile()
-{
-    if (!FCommitted)
-        QFile::remove(FPath);
-}
-
-bool TdvPartFile::Written() const
-{
-    const QFileInfo info(FPath);
-    return info.isFile() && info.size() > 0;
-}
-
-bool TdvPartFile::Commit(QString& failure)
-{
-    if (!Written()) {
-        failure = QStringLiteral("No PDF file was written");
-        return false;
-    }
-    // rename() replaces an existing target in one step: readers see the old PDF or the new one.
-    if (::rename(QFile::encodeName(FPath).constData(), QFile::encodeName(FTarget).constData()) != 0) {
-        failure = QStringLiteral("The PDF file cannot be written to %1: %2")
-                      .arg(FTarget, QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    FCommitted = true;
-    return true;
-}
 
 bool TdvVellum::IsNotes() const
 {
@@ -121,58 +92,68 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     const QString target = BuildTargetPath(batch, item);
     if (target.isEmpty())
         return;
-    // An existing target stays until a route has written its successor completely.
-    TdvPartFile part(target);
-    const QString& out = part.Path();
     const QString& source = item->Source;
-
-    BeginItem();
-    bool done = false;
-    QString failure;
-    try {
-        OpenPresentation(source);
+    // The office writes into this worker's own folder; the finished file is moved into place, so a failed,
+    // stopped or killed item leaves nothing beside the target and an existing target stays until then.
+    QString failure = TargetProblem(item);
+    // Every route opens an empty file as a new, blank presentation: that would be no conversion of it.
+    if (failure.isEmpty() && !isWebAddress(source) && QFileInfo(source).isFile() && QFileInfo(source).size() == 0)
+        failure = damagedPresentationMessage();
+    QString out;
+    if (failure.isEmpty()) {
         try {
-            exportPresentation(out);
-            done = true;
-        } catch (const std::exception& exportFailure) {
-            const QString exportMessage = errorMessage(exportFailure);
-            throwIfTimedOut();
-            if (ConvertWithOfficeSuite(source, out) && part.Written()) {
-                done = true;
-            } else {
-                throwIfTimedOut();
-                printPresentation(batch, out, exportMessage);
-                done = true;
-            }
+            out = WorkFile(QStringLiteral("item-%1.pdf").arg(item->Index));
+            QFile::remove(out);
+        } catch (const std::exception& e) {
+            failure = errorMessage(e);
         }
-    } catch (const std::exception& mainFailure) {
-        failure = errorMessage(mainFailure);
-        // A timed-out item is not loaded again by another route.
-        if (!TimedOut() && ConvertWithOfficeSuite(source, out) && part.Written())
-            done = true;
     }
-    if (done && !part.Commit(failure))
-        done = false;
+
+    bool done = false;
+    if (failure.isEmpty()) {
+        BeginItem();
+        try {
+            OpenPresentation(source);
+            try {
+                exportPresentation(out);
+                done = true;
+            } catch (const std::exception& exportFailure) {
+                const QString exportMessage = errorMessage(exportFailure);
+                throwIfTimedOut();
+                if (ConvertWithOfficeSuite(source, out) && written(out)) {
+                    done = true;
+                } else {
+                    throwIfTimedOut();
+                    printPresentation(batch, out, exportMessage);
+                    done = true;
+                }
+            }
+        } catch (const std::exception& mainFailure) {
+            failure = errorMessage(mainFailure);
+            // A timed-out item is not loaded again by another route.
+            if (!TimedOut() && ConvertWithOfficeSuite(source, out) && written(out))
+                done = true;
+        }
+        if (!done && TimedOut())
+            failure = TimeoutMessage();
+        ClosePresentation();
+        EndItem();
+        if (done && !CommitTarget(item, out, failure))
+            done = false;
+        QFile::remove(out);
+    }
 
     if (!done) {
-        if (TimedOut())
-            failure = TimeoutMessage();
-        // The user knows the target, not the part file that stood in for it.
-        failure.replace(officeSuiteUrl(out), officeSuiteUrl(target)).replace(out, target);
+        // The user knows the target, not the work file that stood in for it.
+        if (!out.isEmpty())
+            failure.replace(officeSuiteUrl(out), officeSuiteUrl(target)).replace(out, target);
         item->Result = failure;
         item->State = 2;
         batch->AddFailure(failure);
-        ClosePresentation();
-        EndItem();
         return;
     }
-    try {
-        ClosePresentation();
-        EndItem();
-        AfterConvert(batch, item, target);
-        item->Result = target;
-        item->State = 1;
-        batch->AddSuccess();
-    } catch (const std::exception&) {
-    }
+    AfterConvert(batch, item, target);
+    item->Result = target;
+    item->State = 1;
+    batch->AddSuccess();
 }

@@ -76,12 +76,16 @@ void TdvBatch::AddSingleSource(const QString& path)
     setListed();
 }
 
-TdvNode* TdvBatch::NextItem()
+TdvNode* TdvBatch::NextItem(const std::function<void(TdvNode*)>& taken)
 {
     std::unique_lock lock(FLock);
     for (;;) {
-        if (FNextIndex < FItems.size())
-            return FItems.at(FNextIndex++);
+        if (FNextIndex < FItems.size()) {
+            TdvNode* item = FItems.at(FNextIndex++);
+            if (taken)
+                taken(item);
+            return item;
+        }
         if (FListed) {
             FExhausted = true;
             return nullptr;
@@ -120,6 +124,18 @@ void TdvBatch::AddSuccess()
 {
     std::lock_guard lock(FLock);
     ++FSuccesses;
+}
+
+bool TdvBatch::IsClaimed(const QString& path) const
+{
+    std::lock_guard lock(FLock);
+    return FClaimed.contains(path);
+}
+
+void TdvBatch::Claim(const QString& path)
+{
+    std::lock_guard lock(FLock);
+    FClaimed.insert(path);
 }
 
 int TdvBatch::Successes() const
@@ -175,6 +191,7 @@ void TdvBatch::Clear()
     std::lock_guard lock(FLock);
     qDeleteAll(FItems);
     FItems.clear();
+    FClaimed.clear();
     FNextIndex = 0;
     FFailures = 0;
     FSuccesses = 0;

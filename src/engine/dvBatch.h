@@ -1,10 +1,14 @@
 #pragma once
 
+#include "discovery/dvPlaces.h"
+
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -17,6 +21,15 @@ struct TdvNode
     int Index = 0;
     QString Source;
     QString Result;
+
+    // The target this item claimed in its batch (empty when it was skipped), and what the claim found there.
+    QString Target;
+    bool Claimed = false;
+    bool MayReplace = false;   // the overwrite rule lets this item replace the file found at Target
+    TdvFileId TargetFound;     // that file, so that only it is replaced
+    TdvFileId SourceFound;     // the source when the item was handed out, so that only it is deleted or renamed
+    QString Problem;           // why the claimed target cannot be written (its folder could not be made)
+    QString Note;              // what the person should know beyond the result ("the source was kept: ...")
 };
 
 using TdvItemProc = void (*)(void* context, TdvBatch* batch, TdvNode* item);
@@ -34,7 +47,10 @@ public:
     void AddFile(const QString& path);
     void AddSingleSource(const QString& path);
     bool Matches(const QString& path) const;
-    TdvNode* NextItem();
+    // The next item in listing order, waiting while listing goes on; none once every item is handed out.
+    // `taken` runs under the batch's lock as the item is handed out, so that what a worker claims for its
+    // item is claimed in listing order, whatever the number of workers.
+    TdvNode* NextItem(const std::function<void(TdvNode*)>& taken = {});
     int ItemCount() const;
     bool IsExhausted() const { return FExhausted; }
     bool IsListed() const { return FListed; }
@@ -42,6 +58,9 @@ public:
     void UnlockItems();
     void AddFailure(const QString& text);
     void AddSuccess();
+    // Target paths claimed by the items of this run; a claim lasts as long as the batch's items.
+    bool IsClaimed(const QString& path) const;
+    void Claim(const QString& path);
     static QString NormalizePath(const QString& text);
     void Terminate();
     bool Terminated() const { return FTerminated; }
@@ -76,6 +95,7 @@ private:
     int FSuccesses = 0;
     QList<TdvNode*> FItems;
     QStringList FFailureTexts;
+    QSet<QString> FClaimed;
 
     std::atomic<bool> FTerminated{false};
     std::thread FThread;

@@ -1,6 +1,8 @@
 #include "engine/dvConvertor.h"
 
 #include "project/dvError.h"
+#include "discovery/dvFileUtils.h"
+#include "discovery/dvPlaces.h"
 #include "engine/dvRegistry.h"
 #include "project/dvProject.h"
 
@@ -11,9 +13,12 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 std::atomic<int> LiveConverters{0};
 
@@ -69,7 +74,7 @@ void TdvWorkBase::run()
 void TdvWorkBase::Execute()
 {
     while (!FTerminated) {
-        FItem = FBatch->NextItem();
+        FItem = FBatch->NextItem([this](TdvNode* item) { ItemTaken(item); });
         if (!FItem) {
             FTerminated = true;
             break;
@@ -92,6 +97,7 @@ TdvConvertor::~TdvConvertor()
     // The chain is freed from its head: wait for every worker before its links go away.
     WaitFor();
     FNext.reset();
+    removeWorkFolder();
 }
 
 TdvConvertor* TdvConvertor::CreateChain(TdvBatch* batch, const QString& target, TdvItemProc callback,
@@ -105,6 +111,7 @@ TdvConvertor* TdvConvertor::CreateChain(TdvBatch* batch, const QString& target, 
         cls = gProject ? gProject->ConvertorClass : nullptr;
     if (!cls)
         throw TdvError(QStringLiteral("No converter class is set"));
+    removeLeftoversOfDeadRuns();
     // Every worker is a thread with an office process of its own: more than four per core only thrash.
     const int count = std::min(gProject ? gProject->ThreadsCount() : 1, maxThreadsCount());
     TdvConvertor* head = cls->NewInstance();
@@ -174,6 +181,7 @@ void TdvConvertor::ThreadEnded()
     } catch (...) {
         // Ending a session is a side operation; the worker ends regardless.
     }
+    removeWorkFolder();
     if (FOnFinish)
         runOnGuiThread(FOnFinish);
     TdvBatchLock lock(FBatch);
@@ -182,8 +190,31 @@ void TdvConvertor::ThreadEnded()
 
 // ---- target paths and source rules -----------------------------------------------------------------------
 
+void TdvConvertor::ItemTaken(TdvNode* item)
+{
+    try {
+        BuildTargetPath(FBatch, item);
+    } catch (...) {
+        // Claimed again when the item's conversion asks for its target; a failure shows there.
+    }
+}
+
+namespace {
+
+QString renamedTarget(const QString& folder, const QString& path)
+{
+    return folder + QLatin1Char('-') + gProject->ShortName + QLatin1Char('-') + extractFileName(path);
+}
+
+} // namespace
+
 QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
 {
+    // Choosing and claiming are one step under the batch's lock, so that two workers never pick one file.
+    TdvBatchLock lock(batch);
+    if (item->Claimed)
+        return item->Target;
+
     const bool web = isWebAddress(item->Source);
     QString name;
     if (web) {
@@ -208,25 +239,199 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
     }
     path = AdjustTargetName(path);
 
+    item->Claimed = true;
+    if (!web)
+        item->SourceFound = TdvFileId::Of(item->Source);
     const QString folder = extractFilePath(path);
-    if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
-        QDir().mkpath(folder);
-        if (!QFileInfo(folder).isDir())
-            batch->AddFailure(QStringLiteral("CreateDir Failed: ") + folder);
-    }
-    if (QFileInfo::exists(path)) {
-        switch (gProject->IsOverwrite()) {
+    QString reason;
+    if (!folder.isEmpty() && !makeFolder(folder, &reason))
+        item->Problem = QStringLiteral("CreateDir Failed: %1 (%2)").arg(folder, reason);
+
+    // A file of an earlier run follows the overwrite rule; one that an item of this run claimed is never
+    // replaced: the later item takes the renamed form, or is skipped.
+    TdvFileId found = TdvFileId::Of(path);
+    const bool claimed = batch->IsClaimed(path);
+    bool mayReplace = false;
+    if (found.Exists || claimed) {
+        TdvOverwrite rule = gProject->IsOverwrite();
+        if (rule == TdvOverwrite::Overwrite && claimed)
+            rule = TdvOverwrite::Rename;
+        switch (rule) {
         case TdvOverwrite::Skip:
             item->State = 1;
+            item->Target.clear();
             return QString();
         case TdvOverwrite::Overwrite:
+            mayReplace = true;
             break;
         case TdvOverwrite::Rename:
-            path = folder + QLatin1Char('-') + gProject->ShortName + QLatin1Char('-') + extractFileName(path);
+            path = renamedTarget(folder, path);
+            while (batch->IsClaimed(path))
+                path = renamedTarget(folder, path);
+            // The renamed form is not tested against older files: one of an earlier run is replaced.
+            found = TdvFileId::Of(path);
+            mayReplace = found.Exists;
             break;
         }
     }
+    batch->Claim(path);
+    item->Target = path;
+    item->TargetFound = found;
+    item->MayReplace = mayReplace;
     return path;
+}
+
+QString TdvConvertor::TargetProblem(const TdvNode* item) const
+{
+    if (!item->Problem.isEmpty())
+        return item->Problem;
+    QString reason;
+    if (item->MayReplace && !userMayWrite(item->Target, &reason))
+        return QStringLiteral("%1 cannot be replaced: %2").arg(item->Target, reason);
+    return QString();
+}
+
+namespace {
+
+// Renames without ever replacing a file that is there, also on file systems without RENAME_NOREPLACE.
+int renameNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::link(from.constData(), to.constData()) != 0)
+        return errno;
+    ::unlink(from.constData());
+    return 0;
+}
+
+int moveFile(const QByteArray& from, const QByteArray& to, bool replace)
+{
+    if (!replace)
+        return renameNoReplace(from, to);
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
+
+// Part files being moved into place, listed in a file of this process, so that a run killed in the middle of
+// a copy has its part file removed by the next run.
+class TdvPartJournal
+{
+public:
+    ~TdvPartJournal()
+    {
+        if (!FFile.isEmpty())
+            QFile::remove(FFile);
+    }
+    void Add(const QString& part)
+    {
+        std::lock_guard guard(FLock);
+        try {
+            if (FFile.isEmpty())
+                FFile = userFolder(QStandardPaths::AppDataLocation) + QStringLiteral("/parts-%1").arg(getpid());
+        } catch (const std::exception&) {
+            return;
+        }
+        QFile file(FFile);
+        if (file.open(QIODevice::Append))
+            file.write(QFile::encodeName(part) + '\n');
+    }
+
+private:
+    std::mutex FLock;
+    QString FFile;
+};
+TdvPartJournal partJournal;
+std::atomic<int> partCounter{0};
+
+// Copies `from` into a new hidden file beside `target`; answers 0 or the errno of the failing step.
+int copyToPart(const QString& from, const QString& part)
+{
+    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return errno;
+    partJournal.Add(part);
+    const int out = ::open(QFile::encodeName(part).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error;
+    }
+    int error = 0;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            error = got < 0 ? errno : 0;
+            break;
+        }
+        for (ssize_t done = 0; done < got && error == 0;) {
+            const ssize_t put = ::write(out, buffer + done, size_t(got - done));
+            if (put < 0 && errno != EINTR)
+                error = errno;
+            else if (put > 0)
+                done += put;
+        }
+        if (error != 0)
+            break;
+    }
+    if (::close(out) != 0 && error == 0)
+        error = errno;
+    ::close(in);
+    if (error != 0)
+        ::unlink(QFile::encodeName(part).constData());
+    return error;
+}
+
+} // namespace
+
+bool TdvConvertor::CommitTarget(const TdvNode* item, const QString& written, QString& failure)
+{
+    const QString& target = item->Target;
+    const QFileInfo info(written);
+    if (!info.isFile() || info.size() == 0) {
+        failure = QStringLiteral("No PDF file was written");
+        return false;
+    }
+    const QString problem = TargetProblem(item);
+    if (!problem.isEmpty()) {
+        failure = problem;
+        return false;
+    }
+    // Only the file the claim found may be replaced; one that appeared or changed since is somebody's.
+    const TdvFileId now = TdvFileId::Of(target);
+    if (now.Exists && (!item->MayReplace || now != item->TargetFound)) {
+        failure = item->TargetFound.Exists
+                      ? QStringLiteral("%1 was changed by another program during the conversion; it was kept")
+                      : QStringLiteral("%1 was made by another program during the conversion; it was kept");
+        failure = failure.arg(target);
+        return false;
+    }
+    const bool replace = now.Exists;
+    const QByteArray to = QFile::encodeName(target);
+    int error = moveFile(QFile::encodeName(written), to, replace);
+    if (error == EXDEV) {
+        // Another file system: a hidden part file beside the target first, so that the target appears whole.
+        const QString part = extractFilePath(target) +
+                             QStringLiteral(".vellum-%1-%2.part").arg(getpid()).arg(++partCounter);
+        error = copyToPart(written, part);
+        if (error == 0) {
+            error = moveFile(QFile::encodeName(part), to, replace);
+            if (error != 0)
+                ::unlink(QFile::encodeName(part).constData());
+        }
+    }
+    if (error == EEXIST) {
+        failure = QStringLiteral("%1 was made by another program during the conversion; it was kept").arg(target);
+        return false;
+    }
+    if (error != 0) {
+        failure = QStringLiteral("The PDF file cannot be written to %1: %2").arg(target, systemMessage(error));
+        return false;
+    }
+    return true;
 }
 
 static bool isReadOnly(const QByteArray& path)
@@ -247,24 +452,97 @@ void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& t
             utimensat(AT_FDCWD, targetName.constData(), times, 0);
         }
     }
-    // The source is touched only once its target is really there.
+    const bool deleteSource = gProject->DeleteSource();
+    const QString suffix = gProject->RenameSource();
+    if (!deleteSource && suffix.isEmpty())
+        return;
+    // The source is touched only once its target is really there, and only when it is still the file that
+    // was converted: a newer version saved over it meanwhile is the user's work.
     const QFileInfo written(target);
     if (!written.isFile() || written.size() == 0)
         return;
-    if (gProject->DeleteSource()) {
-        if (!isReadOnly(source))
-            ::unlink(source.constData());
+    if (item->SourceFound.Exists && TdvFileId::Of(item->Source) != item->SourceFound) {
+        item->Note = QStringLiteral("The source was kept: it changed during the conversion");
+        return;
     }
-    const QString suffix = gProject->RenameSource();
+    QStringList notes;
+    if (deleteSource) {
+        if (isReadOnly(source))
+            notes << QStringLiteral("The source was not deleted: it is read-only");
+        else if (::unlink(source.constData()) != 0)
+            notes << QStringLiteral("The source was not deleted: %1").arg(systemMessage(errno));
+        else
+            return; // gone: there is nothing left to rename
+    }
     if (!suffix.isEmpty()) {
         const QByteArray renamed = QFile::encodeName(item->Source + suffix);
-        ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, renamed.constData(), RENAME_NOREPLACE);
+        const int error = renameNoReplace(source, renamed);
+        if (error == EEXIST)
+            notes << QStringLiteral("The source was not renamed: %1 exists").arg(item->Source + suffix);
+        else if (error != 0)
+            notes << QStringLiteral("The source was not renamed: %1").arg(systemMessage(error));
     }
+    item->Note = notes.join(QStringLiteral("; "));
 }
 
-void TdvConvertor::DeleteTarget(const QString& path)
+QString TdvConvertor::WorkFile(const QString& name)
 {
-    QFile::remove(path);
+    if (FWorkFolder.isEmpty()) {
+        QByteArray pattern =
+            QFile::encodeName(QDir::tempPath() + QStringLiteral("/vellum-work-%1-XXXXXX").arg(getpid()));
+        if (!::mkdtemp(pattern.data()))
+            throw TdvError(QStringLiteral("No work folder can be made in %1: %2")
+                               .arg(QDir::tempPath(), systemMessage(errno)));
+        FWorkFolder = QFile::decodeName(pattern);
+    }
+    return FWorkFolder + QLatin1Char('/') + name;
+}
+
+void TdvConvertor::removeWorkFolder()
+{
+    if (!FWorkFolder.isEmpty())
+        QDir(FWorkFolder).removeRecursively();
+    FWorkFolder.clear();
+}
+
+void removeLeftoversOfDeadRuns()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const auto ownerOf = [](const QString& name, int section) {
+            bool number = false;
+            const pid_t pid = pid_t(name.section(QLatin1Char('-'), section, section).toInt(&number));
+            return number ? pid : pid_t(0);
+        };
+        const QDir temp(QDir::tempPath());
+        for (const QString& name : temp.entryList({QStringLiteral("vellum-work-*-*")}, QDir::Dirs | QDir::NoSymLinks)) {
+            const pid_t owner = ownerOf(name, 2);
+            if (owner > 0 && owner != getpid() && !processAlive(owner))
+                QDir(temp.filePath(name)).removeRecursively();
+        }
+        QString data;
+        try {
+            data = userFolder(QStandardPaths::AppDataLocation);
+        } catch (const std::exception&) {
+            return;
+        }
+        for (const QString& name : QDir(data).entryList({QStringLiteral("parts-*")}, QDir::Files)) {
+            const pid_t owner = ownerOf(name, 1);
+            if (owner <= 0 || owner == getpid() || processAlive(owner))
+                continue;
+            QStringList parts;
+            if (readTextLines(data + QLatin1Char('/') + name, parts)) {
+                // Only the dead run's own part files: their names carry its process id.
+                const QString prefix = QStringLiteral(".vellum-%1-").arg(owner);
+                for (const QString& part : std::as_const(parts)) {
+                    const QString file = extractFileName(part);
+                    if (file.startsWith(prefix) && file.endsWith(QLatin1String(".part")))
+                        QFile::remove(part);
+                }
+            }
+            QFile::remove(data + QLatin1Char('/') + name);
+        }
+    });
 }
 
 // ---- printer route ---------------------------------------------------------------------------------------

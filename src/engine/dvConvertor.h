@@ -46,6 +46,8 @@ protected:
     void Execute();
     // The last steps of the thread body, after the loop (session end, finish event, live count).
     virtual void ThreadEnded() {}
+    // Runs under the batch's lock as an item is handed to this worker.
+    virtual void ItemTaken(TdvNode* item) { (void)item; }
 
 private:
     void run();
@@ -81,9 +83,19 @@ public:
     // Ends the converter's office session on its own thread; the product overrides it.
     virtual void EndSession() {}
 
+    // The item's target, claimed in the batch the first time it is asked for (as the item is handed out):
+    // no two items of a run write one file, and a file written earlier in the run is never replaced.
     QString BuildTargetPath(TdvBatch* batch, TdvNode* item);
+    // Why the item's claimed target cannot be written (a folder that could not be made, a read-only file in
+    // its place), or empty text.
+    QString TargetProblem(const TdvNode* item) const;
+    // Moves a finished file into the item's claimed target: replacing only the file the claim found, never
+    // one that appeared or changed meanwhile. On failure `failure` says why and the written file stays.
+    bool CommitTarget(const TdvNode* item, const QString& written, QString& failure);
     void AfterConvert(TdvBatch* batch, TdvNode* item, const QString& target);
-    static void DeleteTarget(const QString& path);
+    // A file of this worker's own below the temporary folder, for a conversion to write before it is
+    // complete; the folder goes when the worker ends.
+    QString WorkFile(const QString& name);
 
     // The printer route's store operations.
     void SetPdfPrinterTarget(const QString& target);
@@ -97,10 +109,18 @@ public:
 
 protected:
     void ThreadEnded() override;
+    void ItemTaken(TdvNode* item) override;
 
 private:
+    void removeWorkFolder();
+
     TdvEvent FOnFinish;
+    QString FWorkFolder;
 };
+
+// Removes what killed runs of this user left behind: work folders and the part files they were moving into
+// place. Done once per process, at the first chain.
+void removeLeftoversOfDeadRuns();
 
 // Converters of console runs that have not yet ended; changed under the batch lock.
 extern std::atomic<int> LiveConverters;

@@ -1,6 +1,7 @@
 #include "engine/dvRegistry.h"
 
 #include "discovery/dvFileUtils.h"
+#include "discovery/dvPlaces.h"
 #include "project/dvError.h"
 
 #include <QDir>
@@ -15,7 +16,7 @@ QString TdvRegistry::HiveFile(Hive hive)
     if (!moved.isEmpty())
         return QFile::decodeName(moved) + QLatin1Char('/') + name;
     if (hive == CurrentUser)
-        return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QLatin1Char('/') + name;
+        return userFile(QStandardPaths::AppConfigLocation, name);
     return QStringLiteral("/etc/vellum/") + name;
 }
 

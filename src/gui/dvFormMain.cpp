@@ -988,7 +988,10 @@ void TdvFrmMain::OnItemDone(void* context, TdvBatch* batch, TdvNode* item)
     (void)batch;
     auto* self = static_cast<TdvFrmMain*>(context);
     // Runs on the worker that handled the item, so its fields are stable here.
-    self->postRow(item->Index, item->State, item->Source, item->Result, true);
+    // What the run adds (a source it kept, and why) stands beside the result, where the person looks.
+    const QString result =
+        item->Note.isEmpty() ? item->Result : QStringLiteral("%1 (%2)").arg(item->Result, item->Note);
+    self->postRow(item->Index, item->State, item->Source, result, true);
 }
 
 void TdvFrmMain::OnFinish()
@@ -1001,7 +1004,7 @@ void TdvFrmMain::OnFinish()
 
 void TdvFrmMain::endRun()
 {
-    if (!FChain)
+    if (!FChain || FWaitingChain)
         return;
     // Every worker has served its finish event; what is left of them takes no lock the GUI holds.
     FChain.reset();
@@ -1026,23 +1029,27 @@ void TdvFrmMain::endRun()
 
 void TdvFrmMain::stopAndWaitChain()
 {
-    if (!FChain)
+    if (!FChain || FWaitingChain)
         return;
     if (FBatch)
         FBatch->Terminate();
     FChain->StopChain();
     // Workers hand their finish events to this thread and wait for it, so this thread keeps serving events
-    // instead of joining them; each worker ends after its current item.
-    if (!FChain->ChainEnded()) {
+    // instead of joining them; each worker ends after its current item. An end of run queued meanwhile
+    // leaves the chain to this wait (see endRun), so the chain polled here stays alive.
+    TdvConvertor* chain = FChain.get();
+    FWaitingChain = true;
+    if (!chain->ChainEnded()) {
         QEventLoop loop;
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (FChain->ChainEnded())
+            if (chain->ChainEnded())
                 loop.quit();
         });
         tick.start(10);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
+    FWaitingChain = false;
     FChain.reset();
     FRunning = 0;
     setRunning(false);

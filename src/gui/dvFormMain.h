@@ -234,6 +234,7 @@ private:
     int FRunning = 0;     // workers of the current run that have not finished
     bool FStopped = false;
     bool FClosing = false; // the window closes during a run: no end handling
+    bool FWaitingChain = false; // stopAndWaitChain polls the chain: an end of run queued meanwhile leaves it be
     class QTimer* FDaemonTimer = nullptr;
 };
 

@@ -1,6 +1,7 @@
 #include "project/dvProject.h"
 
 #include "discovery/dvFileUtils.h"
+#include "discovery/dvPlaces.h"
 #include "project/dvError.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
@@ -339,17 +340,13 @@ QString TdvProject::DefaultProject() const
     const QString beside = changeFileExt(program, ProjectExt);
     if (QFileInfo::exists(beside))
         return beside;
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    if (config.isEmpty())
-        return beside;
-    return config + QLatin1Char('/') + QFileInfo(beside).fileName();
+    return userFile(QStandardPaths::AppConfigLocation, QFileInfo(beside).fileName());
 }
 
 QString TdvProject::RecentFileName() const
 {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
-    return data + QLatin1Char('/') + QFileInfo(program).fileName() + QLatin1String(".log");
+    return userFile(QStandardPaths::AppDataLocation, QFileInfo(program).fileName() + QLatin1String(".log"));
 }
 
 void TdvProject::ReadRecent()

@@ -1,6 +1,7 @@
 #include "shell/dvInfo.h"
 
 #include "discovery/dvFileUtils.h"
+#include "discovery/dvPlaces.h"
 #include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
@@ -77,12 +78,12 @@ TdvInfo::~TdvInfo()
 QString TdvInfo::RecordFileName() const
 {
     const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QLatin1Char('/') +
-           QFileInfo(changeFileExt(program, QStringLiteral(".ext"))).fileName();
+    return userFile(QStandardPaths::AppDataLocation, QFileInfo(changeFileExt(program, QStringLiteral(".ext"))).fileName());
 }
 
 void TdvInfo::ReadRecord()
 {
+    std::lock_guard guard(FLock);
     Record.clear();
     QFile file(RecordFileName());
     if (!file.open(QIODevice::ReadOnly))
@@ -98,6 +99,7 @@ void TdvInfo::ReadRecord()
 
 void TdvInfo::WriteRecord() const
 {
+    std::lock_guard guard(FLock);
     const QString name = RecordFileName();
     QDir().mkpath(QFileInfo(name).absolutePath());
     QFile::setPermissions(name, QFile::permissions(name) | QFile::WriteOwner);
@@ -109,6 +111,7 @@ void TdvInfo::WriteRecord() const
 
 QString TdvInfo::Counter(const QString& name) const
 {
+    std::lock_guard guard(FLock);
     for (const QString& entry : Record)
         if (entry.section(QLatin1Char('='), 0, 0) == name)
             return entry.section(QLatin1Char('='), 1);
@@ -117,6 +120,7 @@ QString TdvInfo::Counter(const QString& name) const
 
 void TdvInfo::setEntry(const QString& name, const QString& value)
 {
+    std::lock_guard guard(FLock);
     for (QString& entry : Record) {
         if (entry.section(QLatin1Char('='), 0, 0) == name) {
             entry = name + QLatin1Char('=') + value;
@@ -128,6 +132,7 @@ void TdvInfo::setEntry(const QString& name, const QString& value)
 
 void TdvInfo::IncCounter(const QString& name, int value, int step)
 {
+    std::lock_guard guard(FLock);
     const QString stored = Counter(name);
     const int newValue = value <= 0 ? TdvProject::ReadInt(stored, 0) + step : value;
     const QString text = QString::number(newValue);
@@ -143,6 +148,7 @@ void TdvInfo::IncCounter(const QString& name, int value, int step)
 
 QString TdvInfo::CounterString() const
 {
+    std::lock_guard guard(FLock);
     QString result;
     for (const QString& entry : Record) {
         const QString name = entry.section(QLatin1Char('='), 0, 0);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <mutex>
 
 // Product information: usage record, help, web and mail links, unhandled errors.
 class TdvInfo
@@ -35,6 +36,9 @@ public:
 
 private:
     void setEntry(const QString& name, const QString& value);
+
+    // Workers count office versions while the window or the console counts runs.
+    mutable std::recursive_mutex FLock;
 };
 
 // Join texts in comma-text form: an entry with a blank, control character, comma or double quote is quoted,

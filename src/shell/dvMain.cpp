@@ -68,12 +68,14 @@ void TdvMain::LogItem(void* context, TdvBatch* batch, TdvNode* item)
     self->Log.append(QStringLiteral("%1 => %2 => %3").arg(word, item->Source, item->Result));
     ++self->FDone;
     if (self->ShowProgress) {
+        QString result = item->Result.isEmpty() && item->State == 1 ? QStringLiteral("(skipped, target exists)")
+                                                                      : item->Result;
+        if (!item->Note.isEmpty())
+            result += QStringLiteral(" (%1)").arg(item->Note);
         const QString line = QStringLiteral("[%1/%2] %3 %4 => %5\n")
                                  .arg(self->FDone)
                                  .arg(batch->ItemCount())
-                                 .arg(word, item->Source, item->Result.isEmpty() && item->State == 1
-                                                              ? QStringLiteral("(skipped, target exists)")
-                                                              : item->Result);
+                                 .arg(word, item->Source, result);
         fputs(line.toLocal8Bit().constData(), stdout);
         fflush(stdout);
     }

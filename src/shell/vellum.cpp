@@ -33,10 +33,11 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // A closed terminal, a logout or a service manager's stop end the offices with the program, in every mode.
+    installTerminationHandlers();
     int code = 0;
     if (TdvStartup::IsConsoleMode()) {
         QCoreApplication app(argc, argv);
-        installTerminationHandlers();
         code = runConsole();
     } else {
 #ifdef VELLUM_HAS_GUI

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -100,12 +101,15 @@ class Hooked : public TdvAutoObject
 {
 public:
     using Hook = std::function<void(const QString& source)>;
-    Hooked(TdvVariant inner, Hook hook) : FInner(std::move(inner)), FHook(std::move(hook)) {}
+    Hooked(TdvVariant inner, Hook hook, Hook after = {})
+        : FInner(std::move(inner)), FHook(std::move(hook)), FAfter(std::move(after))
+    {
+    }
     TdvVariant Get(const QString& name) override
     {
         TdvVariant value = FInner.Get(name);
         if (name == QLatin1String("Presentations"))
-            return TdvVariant(std::make_shared<Hooked>(value, FHook));
+            return TdvVariant(std::make_shared<Hooked>(value, FHook, FAfter));
         return value;
     }
     void Put(const QString& name, const TdvVariant& value) override { FInner.Put(name, value); }
@@ -113,18 +117,23 @@ public:
     {
         if (name == QLatin1String("Open"))
             FHook(args.at(0).ToText());
-        return FInner.Call(name, args);
+        TdvVariant result = FInner.Call(name, args);
+        if (name == QLatin1String("Open") && FAfter)
+            FAfter(args.at(0).ToText());
+        return result;
     }
 
 private:
     TdvVariant FInner;
     Hook FHook;
+    Hook FAfter;
 };
 
 struct Outcome
 {
     int State;
     QString Result;
+    QString Note;
 };
 
 class OfficeTest : public ::testing::Test
@@ -170,7 +179,7 @@ protected:
         return to;
     }
 
-    void hook(Hooked::Hook h)
+    void hook(Hooked::Hook h, Hooked::Hook afterOpen = {})
     {
         const TdvAutoFactory real = RegisterAutomationFactory(ProgIdPowerPoint, {});
         saved = real;
@@ -179,6 +188,10 @@ protected:
             {
                 std::lock_guard g(lock);
                 officeOf[QFileInfo(source).fileName()] = threadOffice()->ProcessGroup();
+                // Offices never run in the caller's folder, which they may not be allowed to enter.
+                EXPECT_EQ(QFile::symLinkTarget(
+                              QStringLiteral("/proc/%1/cwd").arg(threadOffice()->ProcessGroup())),
+                          QStringLiteral("/"));
                 const QString profile = threadOffice()->ProfileDir();
                 if (!instancePipes.contains(officeInstancePipe(profile))) {
                     // A running office has its single-instance pipe where it is looked for.
@@ -192,7 +205,9 @@ protected:
         };
         RegisterAutomationFactory(
             ProgIdPowerPoint,
-            {[real, record] { return std::make_shared<Hooked>(TdvVariant(real.Create()), record); },
+            {[real, record, afterOpen] {
+                 return std::make_shared<Hooked>(TdvVariant(real.Create()), record, afterOpen);
+             },
              real.ThreadInit, real.ThreadDone});
     }
 
@@ -201,7 +216,7 @@ protected:
         auto* self = static_cast<OfficeTest*>(context);
         std::lock_guard g(self->lock);
         const QString name = QFileInfo(item->Source).fileName();
-        self->outcomes[name] = {item->State, item->Result};
+        self->outcomes[name] = {item->State, item->Result, item->Note};
         self->reported.append(name);
     }
 
@@ -394,6 +409,9 @@ TEST_F(OfficeTest, AFrozenOfficeTimesOutAndIsReplaced)
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].State, 2);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].Result, QStringLiteral("Conversion timed out after 2 s"));
     EXPECT_FALSE(QFileInfo::exists(pdf(QStringLiteral("b.pptx"))));
+    // The killed office's store left nothing in the target folder.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("a.pdf"), QStringLiteral("c.pdf")}));
     EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, 1);
     EXPECT_EQ(pageCount(pdf(QStringLiteral("c.pptx"))), 3);
     EXPECT_NE(officeOf[QStringLiteral("c.pptx")], officeOf[QStringLiteral("b.pptx")]);
@@ -411,6 +429,116 @@ TEST_F(OfficeTest, OfficeIsRestartedAfterTheConfiguredItemCount)
         EXPECT_EQ(outcomes[name].State, 1) << name.toStdString();
     EXPECT_EQ(officeOf[QStringLiteral("a.pptx")], officeOf[QStringLiteral("b.pptx")]);
     EXPECT_NE(officeOf[QStringLiteral("b.pptx")], officeOf[QStringLiteral("c.pptx")]);
+}
+
+
+TEST_F(OfficeTest, TwoWorkersOnDecksOfOneNameKeepBoth)
+{
+    // A deck kept in both formats: one target name, two presentations.
+    gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("False"));
+    gProject->SetOption(QStringLiteral("DeleteSource"), QStringLiteral("True"));
+    const QStringList files = {copy(kSamples + QStringLiteral("/field-trip.ppt"), QStringLiteral("x.ppt")),
+                               copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("x.pptx"))};
+    // Both are converted at the same time: each worker's item waits until the other's has opened.
+    std::mutex m;
+    std::condition_variable cv;
+    int opened = 0;
+    hook([&](const QString&) {
+        std::unique_lock l(m);
+        ++opened;
+        cv.notify_all();
+        cv.wait_for(l, std::chrono::seconds(60), [&] { return opened >= 2; });
+    });
+    convert(files, 2);
+
+    ASSERT_EQ(outcomes[QStringLiteral("x.ppt")].State, 1) << outcomes[QStringLiteral("x.ppt")].Result.toStdString();
+    ASSERT_EQ(outcomes[QStringLiteral("x.pptx")].State, 1) << outcomes[QStringLiteral("x.pptx")].Result.toStdString();
+    const QString first = out + QStringLiteral("x.pdf");
+    const QString second = out + QStringLiteral("-vellum-x.pdf");
+    EXPECT_EQ(outcomes[QStringLiteral("x.ppt")].Result, first);
+    EXPECT_EQ(outcomes[QStringLiteral("x.pptx")].Result, second);
+    EXPECT_EQ(pageCount(first), 2);
+    EXPECT_TRUE(pdfText(first).contains(QStringLiteral("Bus leaves at 8:30")));
+    EXPECT_EQ(pageCount(second), 3);
+    EXPECT_TRUE(pdfText(second).contains(QStringLiteral("Revenue up 12 percent")));
+    // Each source went once its own PDF was complete, and nothing else is in the target folder.
+    EXPECT_TRUE(QDir(in).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(OfficeTest, ASourceSavedOverDuringItsConversionIsKept)
+{
+    gProject->SetOption(QStringLiteral("DeleteSource"), QStringLiteral("True"));
+    const QString deck = copy(kSamples + QStringLiteral("/release-notes.pptx"), QStringLiteral("talk.pptx"));
+    const QString newer = kSamples + QStringLiteral("/quarterly-review.pptx");
+    hook({}, [&](const QString&) {
+        // The author saves a new version while the old one is being converted.
+        QFile::copy(newer, deck + QStringLiteral(".saving"));
+        ::rename(QFile::encodeName(deck + QStringLiteral(".saving")).constData(), QFile::encodeName(deck).constData());
+    });
+    convert({deck});
+    ASSERT_EQ(outcomes[QStringLiteral("talk.pptx")].State, 1);
+    EXPECT_EQ(pageCount(pdf(deck)), 2); // the version that was opened
+    EXPECT_EQ(readAll(deck), readAll(newer));
+    EXPECT_EQ(outcomes[QStringLiteral("talk.pptx")].Note,
+              QStringLiteral("The source was kept: it changed during the conversion"));
+}
+
+TEST_F(OfficeTest, AnEmptyFileIsADamagedDeck)
+{
+    const QString empty = in + QStringLiteral("empty.pptx");
+    QFile(empty).open(QIODevice::WriteOnly);
+    const QString good = copy(kSamples + QStringLiteral("/release-notes.pptx"), QStringLiteral("good.pptx"));
+    convert({empty, good});
+    EXPECT_EQ(outcomes[QStringLiteral("empty.pptx")].State, 2);
+    EXPECT_EQ(outcomes[QStringLiteral("empty.pptx")].Result,
+              QStringLiteral("The presentation could not be opened: it is damaged or protected by a password"));
+    EXPECT_FALSE(QFileInfo::exists(pdf(empty)));
+    EXPECT_EQ(outcomes[QStringLiteral("good.pptx")].State, 1);
+}
+
+TEST_F(OfficeTest, AnOfficeThatCannotStartSaysWhy)
+{
+    // An office whose start script gives up, as one does in a folder it cannot enter.
+    const QString fake = tree.mkdir(QStringLiteral("fake-office"));
+    const QString script = fake + QStringLiteral("soffice");
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\necho \"soffice: cannot open the user installation\" >&2\nexit 2\n");
+    file.close();
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray real = qgetenv("VELLUM_OFFICE_PROGRAM");
+    qputenv("VELLUM_OFFICE_PROGRAM", QFile::encodeName(fake.chopped(1)));
+    QString message;
+    try {
+        TdvOffice::Start();
+    } catch (const std::exception& e) {
+        message = errorMessage(e);
+    }
+    if (real.isEmpty())
+        qunsetenv("VELLUM_OFFICE_PROGRAM");
+    else
+        qputenv("VELLUM_OFFICE_PROGRAM", real);
+    EXPECT_TRUE(message.endsWith(QStringLiteral("(exit code 2): soffice: cannot open the user installation")))
+        << message.toStdString();
+    EXPECT_EQ(liveChildGroups(), 0);
+}
+
+TEST_F(OfficeTest, ChildrenThatAreNotOfficesAreReaped)
+{
+    adoptOrphans();
+    // A detached program (the desktop's opener) comes back to this process when its launcher ends.
+    qint64 pid = 0;
+    ASSERT_TRUE(QProcess::startDetached(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.2")},
+                                        QString(), &pid));
+    const auto zombie = [pid] {
+        const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
+        return !stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) == "Z";
+    };
+    const auto gone = [pid] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); };
+    for (int i = 0; i < 50 && !gone(); ++i)
+        QThread::msleep(100);
+    EXPECT_TRUE(gone()) << (zombie() ? "left as a zombie" : "still running");
 }
 
 } // namespace

@@ -1,0 +1,170 @@
+#include "discovery/dvPlaces.h"
+
+#include "project/dvError.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TdvFileId TdvFileId::Of(const QString& path)
+{
+    TdvFileId id;
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return id;
+    id.Exists = true;
+    id.Device = st.st_dev;
+    id.Inode = st.st_ino;
+    id.Size = st.st_size;
+    id.ModifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
+}
+
+QString systemMessage(int error)
+{
+    return QString::fromLocal8Bit(strerror(error));
+}
+
+bool userMayWrite(const QString& path, QString* reason)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (::stat(name.constData(), &st) != 0)
+        return true;
+    // The superuser may write anything; a file that nobody may write is still one to leave alone.
+    int error = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 ? 0 : EACCES;
+    if (error == 0 && geteuid() != 0 && ::access(name.constData(), W_OK) != 0)
+        error = errno;
+    if (error != 0 && reason)
+        *reason = systemMessage(error);
+    return error == 0;
+}
+
+bool makeFolder(const QString& path, QString* reason)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat st;
+    const QByteArray name = QFile::encodeName(path);
+    if (::stat(name.constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        if (reason)
+            *reason = systemMessage(ENOTDIR);
+        return false;
+    }
+    QString parent = path;
+    while (parent.endsWith(QLatin1Char('/')) && parent.size() > 1)
+        parent.chop(1);
+    parent.truncate(parent.lastIndexOf(QLatin1Char('/')));
+    if (!parent.isEmpty() && !makeFolder(parent, reason))
+        return false;
+    if (::mkdir(name.constData(), 0777) != 0 && errno != EEXIST) {
+        if (reason)
+            *reason = systemMessage(errno);
+        return false;
+    }
+    // Something else may stand under that name (a file where a folder should be).
+    if (::stat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (reason)
+            *reason = systemMessage(errno == 0 || errno == EEXIST ? ENOTDIR : errno);
+        return false;
+    }
+    return true;
+}
+
+bool processAlive(pid_t pid)
+{
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+}
+
+namespace {
+
+QString kindName(QStandardPaths::StandardLocation kind)
+{
+    switch (kind) {
+    case QStandardPaths::AppConfigLocation:
+    case QStandardPaths::ConfigLocation:
+        return QStringLiteral("config");
+    case QStandardPaths::CacheLocation:
+    case QStandardPaths::GenericCacheLocation:
+        return QStringLiteral("cache");
+    default:
+        return QStringLiteral("data");
+    }
+}
+
+const char* xdgVariable(QStandardPaths::StandardLocation kind)
+{
+    switch (kind) {
+    case QStandardPaths::AppConfigLocation:
+    case QStandardPaths::ConfigLocation:
+        return "XDG_CONFIG_HOME";
+    case QStandardPaths::CacheLocation:
+    case QStandardPaths::GenericCacheLocation:
+        return "XDG_CACHE_HOME";
+    default:
+        return "XDG_DATA_HOME";
+    }
+}
+
+bool usableFolder(const QString& dir)
+{
+    if (dir.isEmpty() || !QDir::isAbsolutePath(dir) || !QDir().mkpath(dir))
+        return false;
+    return ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0;
+}
+
+// This user's own folder below the temporary folder. Another user could have made it first to read or
+// plant files: it is used only when it is a real folder of ours that nobody else may enter.
+QString privateTempFolder()
+{
+    const QString base = QDir::tempPath() + QStringLiteral("/vellum-%1").arg(getuid());
+    const QByteArray name = QFile::encodeName(base);
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        throw TdvError(QStringLiteral("No folder of this user can be made in %1: %2")
+                           .arg(QDir::tempPath(), systemMessage(errno)));
+    struct stat st;
+    if (::lstat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+        throw TdvError(QStringLiteral("%1 belongs to another user or is not a folder; it is not used").arg(base));
+    if ((st.st_mode & 077) != 0 && ::chmod(name.constData(), 0700) != 0)
+        throw TdvError(QStringLiteral("%1 cannot be made private: %2").arg(base, systemMessage(errno)));
+    return base;
+}
+
+} // namespace
+
+QString userFolder(QStandardPaths::StandardLocation kind)
+{
+    // Without HOME, Qt falls back on "/", which is no place for one user's files.
+    const bool hasHome = !qEnvironmentVariableIsEmpty("HOME") && QDir(qEnvironmentVariable("HOME")).exists();
+    if (hasHome || !qEnvironmentVariableIsEmpty(xdgVariable(kind))) {
+        const QString dir = QStandardPaths::writableLocation(kind);
+        if (usableFolder(dir))
+            return dir;
+    }
+    QString app = QCoreApplication::applicationName();
+    if (app.isEmpty())
+        app = QStringLiteral("vellum");
+    const QString dir = privateTempFolder() + QLatin1Char('/') + kindName(kind) + QLatin1Char('/') + app;
+    if (!QDir().mkpath(dir))
+        throw TdvError(QStringLiteral("The folder %1 cannot be made").arg(dir));
+    return dir;
+}
+
+QString userFile(QStandardPaths::StandardLocation kind, const QString& name)
+{
+    QString folder;
+    try {
+        folder = userFolder(kind);
+    } catch (const std::exception&) {
+        folder = QStandardPaths::writableLocation(kind);
+    }
+    return folder + QLatin1Char('/') + name;
+}
