@@ -1,5 +1,6 @@
 #include "conversion/dvVellum.h"
 
+#include "discovery/dvFileUtils.h"
 #include "project/dvProject.h"
 
 #include <QFile>
@@ -26,19 +27,18 @@ constexpr int ppPrintAll = 1;
 TdvPartFile::TdvPartFile(const QString& target) : FTarget(target)
 {
     FPath = extractFilePath(target) + QStringLiteral(".vellum-%1-%2.part").arg(getpid()).arg(++partCounter);
-    QFile::remove(FPath);
+    removeFile(FPath);
 }
 
 TdvPartFile::~TdvPartFile()
 {
     if (!FCommitted)
-        QFile::remove(FPath);
+        removeFile(FPath);
 }
 
 bool TdvPartFile::Written() const
 {
-    const QFileInfo info(FPath);
-    return info.isFile() && info.size() > 0;
+    return isRegularFile(FPath) && fileSize(FPath) > 0;
 }
 
 bool TdvPartFile::Commit(QString& failure)
@@ -48,7 +48,7 @@ bool TdvPartFile::Commit(QString& failure)
         return false;
     }
     // rename() replaces an existing target in one step: readers see the old PDF or the new one.
-    if (::rename(QFile::encodeName(FPath).constData(), QFile::encodeName(FTarget).constData()) != 0) {
+    if (::rename(encodeFileName(FPath).constData(), encodeFileName(FTarget).constData()) != 0) {
         failure = QStringLiteral("The PDF file cannot be written to %1: %2")
                       .arg(FTarget, QString::fromLocal8Bit(strerror(errno)));
         return false;
@@ -80,7 +80,7 @@ void TdvVellum::exportPresentation(const QString& out)
         FPresentation.Call(QStringLiteral("SaveAs"), {out, ppSaveAsPDF});
     }
     // A store that reports success but leaves no file is a failure, not a success.
-    if (!QFileInfo(out).isFile() || QFileInfo(out).size() == 0)
+    if (!isRegularFile(out) || fileSize(out) <= 0)
         throw TdvError(QStringLiteral("The office wrote no PDF file"));
 }
 
@@ -105,7 +105,7 @@ void TdvVellum::printPresentation(TdvBatch* batch, const QString& out, const QSt
             FPresentation.Get(QStringLiteral("PrintOptions")).Put(QStringLiteral("ActivePrinter"), printer);
             FPresentation.Call(QStringLiteral("PrintOut"), {TdvVariant::Missing()});
             // No waiting for the printer: the file is there now or the route failed.
-            written = QFileInfo::exists(out);
+            written = fileExists(out);
         } catch (...) {
             restore();
             throw;

@@ -1,5 +1,6 @@
 #include "engine/dvConvertor.h"
 
+#include "discovery/dvFileUtils.h"
 #include "project/dvError.h"
 #include "engine/dvRegistry.h"
 #include "project/dvProject.h"
@@ -209,12 +210,12 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
     path = AdjustTargetName(path);
 
     const QString folder = extractFilePath(path);
-    if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
-        QDir().mkpath(folder);
-        if (!QFileInfo(folder).isDir())
+    if (!folder.isEmpty() && !isDirectory(folder)) {
+        makePath(folder);
+        if (!isDirectory(folder))
             batch->AddFailure(QStringLiteral("CreateDir Failed: ") + folder);
     }
-    if (QFileInfo::exists(path)) {
+    if (fileExists(path)) {
         switch (gProject->IsOverwrite()) {
         case TdvOverwrite::Skip:
             item->State = 1;
@@ -238,8 +239,8 @@ static bool isReadOnly(const QByteArray& path)
 void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& target)
 {
     (void)batch;
-    const QByteArray source = QFile::encodeName(item->Source);
-    const QByteArray targetName = QFile::encodeName(target);
+    const QByteArray source = encodeFileName(item->Source);
+    const QByteArray targetName = encodeFileName(target);
     if (gProject->KeepFileTime()) {
         struct stat st;
         if (stat(source.constData(), &st) == 0) {
@@ -248,8 +249,7 @@ void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& t
         }
     }
     // The source is touched only once its target is really there.
-    const QFileInfo written(target);
-    if (!written.isFile() || written.size() == 0)
+    if (!isRegularFile(target) || fileSize(target) <= 0)
         return;
     if (gProject->DeleteSource()) {
         if (!isReadOnly(source))
@@ -257,14 +257,14 @@ void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& t
     }
     const QString suffix = gProject->RenameSource();
     if (!suffix.isEmpty()) {
-        const QByteArray renamed = QFile::encodeName(item->Source + suffix);
+        const QByteArray renamed = encodeFileName(item->Source + suffix);
         ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, renamed.constData(), RENAME_NOREPLACE);
     }
 }
 
 void TdvConvertor::DeleteTarget(const QString& path)
 {
-    QFile::remove(path);
+    removeFile(path);
 }
 
 // ---- printer route ---------------------------------------------------------------------------------------
