@@ -4,9 +4,11 @@
 #include "testSupport.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,10 +84,49 @@ TEST(Masks, Wildcards)
     } cases[] = {{"*.ppt?", "a.ppt", true},   {"*.ppt?", "a.PPTX", true},  {"*.ppt?", "a.pptxx", false},
                  {"*.ppt?", ".ppt", true},    {"a?c", "ac", false},        {"a?c", "abc", true},
                  {"*", "anything", true},     {"a*b*c", "axxbyyc", true},  {"a*b*c", "axxbyy", false},
-                 {"talk.pptx", "TALK.pptx", true}};
+                 {"talk.pptx", "TALK.pptx", true}, {"*a*b", "aab", true},     {"*a?", "xa", true},
+                 {"a*?*?", "ab", true},              {"a*?*?", "a", true},      {"*x*", "abc", false},
+                 {"?*.ppt", "a.pptx", false},        {"**.ppt?", "a.pptm", true}};
     for (const Case& c : cases)
         EXPECT_EQ(wildcardMatch(QString::fromUtf8(c.pattern), QString::fromUtf8(c.name)), c.matches)
             << c.pattern << " " << c.name;
+
+    // Many stars against a long name that almost matches: trying every split of the name would take hours.
+    const QString name = QString(64, QLatin1Char('a')) + QStringLiteral(".pdf");
+    EXPECT_FALSE(wildcardMatch(QStringLiteral("*a*a*a*a*a*a*a*a*a*a*a*a*.ppt?"), name));
+    EXPECT_TRUE(wildcardMatch(QStringLiteral("*a*a*a*a*a*a*a*a*a*a*a*a*.pdf"), name));
+}
+
+TEST(FileNames, BytesSurviveDecodingAndEncoding)
+{
+    // Names from Windows archives (Latin-1, code page 850), broken and overlong sequences, and real UTF-8.
+    const QByteArray names[] = {"caf\xE9.pptx", "\x82\xA0 r\x94sum\x82.ppt", "\xFF\xFE", "\xC0\xAF.ppt",
+                                "\xED\xA0\x80x", "cut\xE2\x82", "caf\xC3\xA9 \xF0\x9F\x98\x80.pptx", "\xC3"};
+    for (const QByteArray& bytes : names)
+        EXPECT_EQ(encodeFileName(decodeFileName(bytes)), bytes) << bytes.toHex().constData();
+    EXPECT_EQ(decodeFileName("caf\xC3\xA9"), QString::fromUtf8("caf\xC3\xA9"));
+    EXPECT_TRUE(isValidUtf8("caf\xC3\xA9 \xF0\x9F\x98\x80"));
+    EXPECT_FALSE(isValidUtf8("caf\xE9"));
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));
+    // The office gets the bytes themselves, escaped.
+    EXPECT_EQ(fileUrl(decodeFileName("/in/caf\xE9 #1.pptx")), QStringLiteral("file:///in/caf%E9%20%231.pptx"));
+    EXPECT_EQ(fileUrl(QString::fromUtf8("/in/caf\xC3\xA9.pptx")), QStringLiteral("file:///in/caf%C3%A9.pptx"));
+    EXPECT_FALSE(isFileNameEncodable(QString(QChar(0xD800)) + QStringLiteral("x")));
+    EXPECT_TRUE(isFileNameEncodable(decodeFileName("caf\xE9")));
+}
+
+TEST(FileNames, Windows1252RoundTrip)
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all.append(char(b));
+    const QString text = fromWindows1252(all);
+    EXPECT_EQ(text.at(0x80), QChar(0x20AC));
+    EXPECT_EQ(text.at(0xE9), QChar(0xE9));
+    QByteArray back;
+    ASSERT_TRUE(toWindows1252(text, back));
+    EXPECT_EQ(back, all);
+    EXPECT_FALSE(toWindows1252(QStringLiteral("\u03A9"), back));
 }
 
 class WalkTest : public ::testing::Test
@@ -142,6 +183,31 @@ TEST_F(WalkTest, PatternWithoutWildcardsAndStop)
         tree.write(QStringLiteral("many/%1.ppt").arg(i));
     EXPECT_EQ(walk(QStringLiteral("*.ppt"), true, faAnyFile, 5).size(), 5);
     EXPECT_TRUE(walk(QStringLiteral("*.ppt"), true, faAnyFile, 0).isEmpty());
+}
+
+TEST_F(WalkTest, NamesThatAreNotUtf8AreListedWithTheirBytes)
+{
+    const QByteArray folder = QFile::encodeName(QDir::cleanPath(tree.mkdir(QStringLiteral("in"))));
+    for (const QByteArray name : {QByteArray("caf\xE9.pptx"), QByteArray("\x82t\x82.ppt")}) {
+        const QByteArray path = folder + '/' + name;
+        const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    QStringList found;
+    SearchFolder(tree.path(QStringLiteral("in/")), QStringLiteral("*.ppt?"), false, faAnyFile,
+                 [&](const QString& p) { found.append(p); }, [] { return false; });
+    ASSERT_EQ(found.size(), 2);
+    QList<QByteArray> listed;
+    for (const QString& path : found) {
+        EXPECT_TRUE(isRegularFile(path)) << encodeFileName(path).toHex().constData();
+        listed.append(encodeFileName(path));
+    }
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, QList<QByteArray>({folder + "/caf\xE9.pptx", folder + "/\x82t\x82.ppt"}));
+    // Qt's own removal cannot name these files, so the test removes them before its folder goes.
+    for (const QByteArray& path : listed)
+        ::unlink(path.constData());
 }
 
 TEST_F(WalkTest, MissingFolderListsNothing)

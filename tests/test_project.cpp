@@ -173,6 +173,16 @@ TEST_F(BindingTest, ApplyAndCollect)
                                             QStringLiteral("Target=/out/")}));
 }
 
+TEST_F(BindingTest, TypedRelativePathsAreCollectedAbsolute)
+{
+    eSource.setText(QStringLiteral("in/*.ppt?"));
+    eTarget.setText(QStringLiteral(" ../pdf "));
+    p.CollectOptions();
+    const QString here = QDir::currentPath();
+    EXPECT_EQ(p.Source(), here + QStringLiteral("/in/*.ppt?"));
+    EXPECT_EQ(p.GetOption(QStringLiteral("Target")), QDir::cleanPath(here + QStringLiteral("/../pdf")));
+}
+
 TEST_F(BindingTest, OlderControlLinesAreReadOnceAndDropped)
 {
     setLines({"eTarget.Text=/old/out"});
@@ -211,9 +221,105 @@ TEST_F(CommandLineTest, OptionSwitch)
 
 TEST_F(CommandLineTest, OptionSwitchSplitsAtCommaAndSemicolon)
 {
-    parse(QStringLiteral("-pSource=a,b;c=d"));
-    EXPECT_EQ(p.OptionLines(), QStringList({QStringLiteral("Source=a"), QStringLiteral("b"),
-                                            QStringLiteral("c=d")}));
+    parse(QStringLiteral("-pSource=/a,b;c=d"));
+    EXPECT_EQ(p.OptionLines(), QStringList({QStringLiteral("Source=/a"), QStringLiteral("b"), QStringLiteral("c=d"),
+                                            QStringLiteral("Target=/")}));
+}
+
+// Runs in a folder of its own, as a person does who types relative paths.
+class RelativePathTest : public CommandLineTest
+{
+protected:
+    TempTree tree;
+    QString previous = QDir::currentPath();
+    void SetUp() override { QDir::setCurrent(tree.path()); }
+    void TearDown() override { QDir::setCurrent(previous); }
+};
+
+TEST_F(RelativePathTest, PathsAreMadeAbsoluteWhenRead)
+{
+    const QString here = QDir::cleanPath(tree.path()) + QLatin1Char('/');
+    parse(QStringLiteral("-P:Source=in/*.ppt?;LogFile=logs/../run.log;PureConsole=True"));
+    EXPECT_EQ(p.Source(), here + QStringLiteral("in/*.ppt?"));
+    EXPECT_EQ(p.GetOption(QStringLiteral("Target")), here + QStringLiteral("in/"));
+    EXPECT_EQ(p.LogFile(), here + QStringLiteral("run.log"));
+
+    p.SetOptionLines({});
+    p.CmdOptions.clear();
+    tree.write(QStringLiteral("in/talk.pptx"));
+    parse(QStringLiteral("in/talk.pptx"));
+    EXPECT_EQ(p.Source(), here + QStringLiteral("in/talk.pptx"));
+    EXPECT_EQ(p.GetOption(QStringLiteral("Target")), here + QStringLiteral("in/"));
+
+    // A folder stands for the presentations in it.
+    parse(QStringLiteral("in"));
+    EXPECT_EQ(p.Source(), here + QStringLiteral("in/*.ppt?"));
+
+    // A project file's relative paths are taken from the current folder; the recent list holds its full path.
+    tree.write(QStringLiteral("q3.batch-vellum"), "Source=decks/*.ppt?\r\nTarget=./pdf/\r\nLogFile=run.log\r\n");
+    parse(QStringLiteral("q3.batch-vellum"));
+    EXPECT_EQ(p.ProjectFile, here + QStringLiteral("q3.batch-vellum"));
+    EXPECT_EQ(p.RecentProjects.first(), here + QStringLiteral("q3.batch-vellum"));
+    EXPECT_EQ(p.Source(), here + QStringLiteral("decks/*.ppt?"));
+    EXPECT_EQ(p.GetOption(QStringLiteral("Target")), here + QStringLiteral("pdf/"));
+    EXPECT_EQ(p.LogFile(), here + QStringLiteral("run.log"));
+
+    // Web and file addresses are not paths of this folder.
+    p.SetOptionsText(QStringLiteral("Source=http://host/a.pptx\nTarget=file:///srv/out"));
+    EXPECT_EQ(p.Source(), QStringLiteral("http://host/a.pptx"));
+    EXPECT_EQ(p.GetOption(QStringLiteral("Target")), QStringLiteral("file:///srv/out"));
+}
+
+TEST_F(RelativePathTest, FileAddressTargetCreatesNothingOutsideIt)
+{
+    p.SetOption(QStringLiteral("Target"), QStringLiteral("file://") + tree.path(QStringLiteral("out%20pdf")));
+    EXPECT_EQ(p.Target(), tree.path(QStringLiteral("out pdf/")));
+    EXPECT_TRUE(QFileInfo(tree.path(QStringLiteral("out pdf"))).isDir());
+    p.SetOption(QStringLiteral("Target"), QStringLiteral("file://server/share/out"));
+    p.Target();
+    EXPECT_EQ(QDir(tree.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList({QStringLiteral("out pdf")}));
+}
+
+TEST_F(RelativePathTest, OnlySwitchFormsAreSwitches)
+{
+    tree.write(QStringLiteral("u"));
+    struct Case
+    {
+        const char* arg;
+        const char* outcome; // "options", "exit", "path" or the start of the error message
+    } cases[] = {
+        {"/P:Subdir=True", "options"},
+        {"/PSubdir=True", "options"},
+        {"-pSubdir=1", "options"},
+        {"/u", "exit"},
+        {"-Ihello", "exit"},
+        {"u", "path"}, // a file of that name in the current folder
+        {"/u01/talks/q3.pptx", "\"/u01/talks/q3.pptx\" is no switch"},
+        {"/data/talks/q3.pptx", "\"/data/talks/q3.pptx\" is no switch"},
+        {"/install.pptx/x", "\"/install.pptx/x\" is no switch"},
+        {"-X", "\"-X\" is no switch"},
+        {"/projects/q3.batch-vellum", "The project file \"/projects/q3.batch-vellum\" cannot be read"},
+    };
+    for (const Case& c : cases) {
+        p.SetOptionLines({});
+        p.ProjectFile.clear();
+        p.CmdOptions.clear();
+        const QString outcome = QString::fromUtf8(c.outcome);
+        try {
+            parse(QString::fromUtf8(c.arg));
+            if (outcome == QLatin1String("options"))
+                EXPECT_FALSE(p.CmdOptions.isEmpty()) << c.arg;
+            else if (outcome == QLatin1String("path"))
+                EXPECT_EQ(p.Source(), tree.path(QString::fromUtf8(c.arg))) << c.arg;
+            else
+                ADD_FAILURE() << c.arg << " was taken for " << p.OptionsText().toStdString();
+        } catch (const TdvExit& e) {
+            EXPECT_EQ(outcome, QStringLiteral("exit")) << c.arg;
+        } catch (const TdvError& e) {
+            EXPECT_TRUE(e.Message.startsWith(outcome)) << c.arg << ": " << e.Message.toStdString();
+        }
+    }
 }
 
 TEST_F(CommandLineTest, WebSourceNeverGivesTheTarget)
@@ -225,7 +331,7 @@ TEST_F(CommandLineTest, WebSourceNeverGivesTheTarget)
 TEST_F(CommandLineTest, EmptyOrUnknownSwitchUsesTheDefaultProject)
 {
     TempTree tree;
-    for (const char* arg : {"-P", "-X", "", "a"}) {
+    for (const char* arg : {"-P", ""}) {
         p.SetOptionLines({});
         p.ProjectFile.clear();
         parse(QString::fromUtf8(arg));
@@ -248,6 +354,7 @@ TEST_F(CommandLineTest, DefaultProjectIsReadWhenItExists)
 TEST_F(CommandLineTest, SourcePathAndProjectFileNames)
 {
     TempTree tree;
+    tree.write(QStringLiteral("decks/q3.pptx"));
     parse(tree.path(QStringLiteral("decks/q3.pptx")));
     EXPECT_EQ(p.Source(), tree.path(QStringLiteral("decks/q3.pptx")));
     EXPECT_EQ(p.GetOption(QStringLiteral("Target")), tree.path(QStringLiteral("decks/")));
@@ -255,6 +362,7 @@ TEST_F(CommandLineTest, SourcePathAndProjectFileNames)
 
     // Letter case matters for the project extension.
     p.SetOptionLines({});
+    tree.write(QStringLiteral("A.BATCH-VELLUM"));
     parse(tree.path(QStringLiteral("A.BATCH-VELLUM")));
     EXPECT_EQ(p.Source(), tree.path(QStringLiteral("A.BATCH-VELLUM")));
 
@@ -310,6 +418,51 @@ TEST_F(CommandLineTest, ProjectFilesKeepEveryLineAndAreWrittenWithoutMark)
     p.ProjectFile = tree.path(QStringLiteral("missing.batch-vellum"));
     p.OpenProject(false);
     EXPECT_EQ(p.OptionLines(), before);
+}
+
+TEST_F(CommandLineTest, WindowsProjectFilesKeepTheirCharacters)
+{
+    TempTree tree;
+    // Windows-1252 without a mark: "é" and the euro sign are single bytes.
+    const QByteArray ansi("Source=/in/caf\xE9/*.ppt?\r\nRenameSource=.\x80\r\n");
+    p.ProjectFile = tree.write(QStringLiteral("old.batch-vellum"), ansi);
+    p.OpenProject(false);
+    EXPECT_EQ(p.Source(), QString::fromUtf8("/in/caf\xC3\xA9/*.ppt?"));
+    EXPECT_EQ(p.RenameSource(), QString::fromUtf8(".\xE2\x82\xAC"));
+    p.Save();
+    EXPECT_EQ(readAll(p.ProjectFile), ansi);
+
+    // A character Windows-1252 lacks turns the file into UTF-8 with a mark rather than being lost.
+    p.SetOption(QStringLiteral("RenameSource"), QString::fromUtf8(".\xCE\xA9"));
+    p.Save();
+    EXPECT_EQ(readAll(p.ProjectFile),
+              QByteArray("\xEF\xBB\xBFSource=/in/caf\xC3\xA9/*.ppt?\r\nRenameSource=.\xCE\xA9\r\n"));
+    p.OpenProject(false);
+    EXPECT_EQ(p.Source(), QString::fromUtf8("/in/caf\xC3\xA9/*.ppt?"));
+    EXPECT_EQ(p.RenameSource(), QString::fromUtf8(".\xCE\xA9"));
+
+    // A new file is written in UTF-8 without a mark.
+    auto* dialogs = new TdvScriptedDialogs;
+    gApp->Dialogs.reset(dialogs);
+    dialogs->setNextFileName(tree.path(QStringLiteral("new.batch-vellum")));
+    p.SaveAs();
+    EXPECT_EQ(readAll(p.ProjectFile), QByteArray("Source=/in/caf\xC3\xA9/*.ppt?\r\nRenameSource=.\xCE\xA9\r\n"));
+}
+
+TEST_F(CommandLineTest, FailedSaveAsKeepsTheProjectFile)
+{
+    TempTree tree;
+    auto* dialogs = new TdvScriptedDialogs;
+    gApp->Dialogs.reset(dialogs);
+    const QString good = tree.write(QStringLiteral("good.batch-vellum"), "Subdir=True\r\n");
+    p.ProjectFile = good;
+    p.OpenProject(false);
+    // A file stands where the folder would have to be.
+    tree.write(QStringLiteral("blocked"));
+    dialogs->setNextFileName(tree.path(QStringLiteral("blocked/new.batch-vellum")));
+    EXPECT_THROW(p.SaveAs(), TdvError);
+    EXPECT_EQ(p.ProjectFile, good);
+    EXPECT_EQ(p.RecentProjects, QStringList({good}));
 }
 
 TEST_F(CommandLineTest, SaveAsAndOpenDialogsAndRecentFile)

@@ -81,6 +81,22 @@ TEST_F(InfoTest, LinksAndCounterString)
     EXPECT_TRUE(singletons.OpenedLinks.last().startsWith(QStringLiteral("http://site.test/net/?a=err&e=boom&")));
 }
 
+TEST_F(InfoTest, ErrorsAreShownWhenNoReportPageReceivesThem)
+{
+    QStringList shown;
+    gInfo->ShowError = [&](const QString& message) { shown.append(message); };
+    gInfo->AppException(QStringLiteral("sender"), QStringLiteral("Cannot create file \"/x\""));
+    EXPECT_EQ(shown, QStringList({QStringLiteral("Cannot create file \"/x\"")}));
+    EXPECT_TRUE(singletons.OpenedLinks.isEmpty());
+
+    // With a site the report page takes it instead.
+    gInfo->SiteRoot = QStringLiteral("http://site.test");
+    gInfo->AppException(QStringLiteral("sender"), QStringLiteral("boom"));
+    EXPECT_EQ(shown.size(), 1);
+    EXPECT_EQ(singletons.OpenedLinks.size(), 1);
+    EXPECT_EQ(gInfo->Counter(QStringLiteral("E")), QStringLiteral("2"));
+}
+
 TEST_F(InfoTest, HelpFileAndCountingWritesOnlyOnChange)
 {
     TempTree tree;
@@ -184,9 +200,11 @@ class ProgramTest : public ::testing::Test
 {
 protected:
     TempTree tree;
-    int run(const QStringList& args, QString* err = nullptr, QString* out = nullptr)
+    int run(const QStringList& args, QString* err = nullptr, QString* out = nullptr, const QString& folder = {})
     {
         QProcess process;
+        if (!folder.isEmpty())
+            process.setWorkingDirectory(folder);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), tree.path(QStringLiteral("home")));
         env.insert(QStringLiteral("XDG_DATA_HOME"), tree.path(QStringLiteral("home/data")));
@@ -208,10 +226,8 @@ TEST_F(ProgramTest, EmptyTargetEndsWithMessageAndCodeOne)
     if (qgetenv("VELLUM_BINARY").isEmpty())
         GTEST_SKIP() << "VELLUM_BINARY not set";
     QString err;
-    // A source without a folder gives no target to follow, and an empty target is refused.
-    EXPECT_EQ(run({QStringLiteral("-P:Source=*.ppt?;PureConsole=True")},
-                  &err),
-              1);
+    // No source gives no target to follow, and an empty target is refused.
+    EXPECT_EQ(run({QStringLiteral("-P:PureConsole=True")}, &err), 1);
     EXPECT_TRUE(err.contains(QStringLiteral("Unable to create directory"))) << err.toStdString();
 }
 
@@ -246,6 +262,67 @@ TEST_F(ProgramTest, LongOptionsAnswerAndNeverRunTheDefaultProject)
     // Without an argument that default project does run, and fails for want of a target.
     EXPECT_EQ(run({}, &err, &out), 1);
     EXPECT_TRUE(err.contains(QStringLiteral("Unable to create directory")));
+}
+
+// Relative paths are taken from the folder the program runs in; a skipped item needs no office.
+TEST_F(ProgramTest, RelativePathsAreTakenFromTheCurrentFolder)
+{
+    if (qgetenv("VELLUM_BINARY").isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    tree.write(QStringLiteral("work/in/talk.pptx"));
+    tree.write(QStringLiteral("work/out/talk.pdf"), "%PDF");
+    QString err, out;
+    EXPECT_EQ(run({QStringLiteral("-P:Source=in/*.ppt?;Target=out;IsOverwrite=Skip;LogFile=run.log;PureConsole=True")},
+                  &err, &out, tree.path(QStringLiteral("work"))),
+              0)
+        << err.toStdString();
+    QStringList lines;
+    ASSERT_TRUE(readTextLines(tree.path(QStringLiteral("work/run.log")), lines)) << out.toStdString();
+    EXPECT_EQ(lines, QStringList({QStringLiteral("Success => ") + tree.path(QStringLiteral("work/in/talk.pptx")) +
+                                  QStringLiteral(" => ")}));
+    EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("work/file:"))));
+}
+
+TEST_F(ProgramTest, ArgumentsThatAreNoSwitchAreCheckedPaths)
+{
+    if (qgetenv("VELLUM_BINARY").isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    // A default project that must never run in place of the path the person named.
+    tree.mkdir(QStringLiteral("home/config/vellum"));
+    tree.write(QStringLiteral("home/config/vellum/vellum.batch-vellum"), "Source=/nowhere/*.ppt?\r\nPureConsole=True\r\n");
+    struct Case
+    {
+        const char* arg;
+        const char* message;
+    } cases[] = {
+        {"/u01/talks/q3.pptx", "\"/u01/talks/q3.pptx\" is no switch (-P:options, -I, -U) and no existing file"},
+        {"/data/talks/q3.pptx", "\"/data/talks/q3.pptx\" is no switch"},
+        {"/projects/q3.batch-vellum", "The project file \"/projects/q3.batch-vellum\" cannot be read: "},
+    };
+    for (const Case& c : cases) {
+        QString err;
+        EXPECT_EQ(run({QString::fromUtf8(c.arg)}, &err), 1) << c.arg;
+        EXPECT_TRUE(err.startsWith(QString::fromUtf8(c.message))) << c.arg << ": " << err.toStdString();
+    }
+}
+
+TEST_F(ProgramTest, WindowsProjectFileFindsItsFolder)
+{
+    if (qgetenv("VELLUM_BINARY").isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    // The folder was made on Linux (UTF-8); the project file comes from the Windows program (Windows-1252).
+    tree.write(QString::fromUtf8("caf\xC3\xA9/talk.pptx"));
+    tree.write(QStringLiteral("out/talk.pdf"), "%PDF");
+    QByteArray project = "Source=" + QFile::encodeName(tree.path()) + "/caf\xE9/*.ppt?\r\nTarget=" +
+                         QFile::encodeName(tree.path(QStringLiteral("out"))) + "\r\nIsOverwrite=Skip\r\nLogFile=" +
+                         QFile::encodeName(tree.path(QStringLiteral("run.log"))) + "\r\nPureConsole=True\r\n";
+    const QString file = tree.write(QStringLiteral("old.batch-vellum"), project);
+    QString err;
+    EXPECT_EQ(run({file}, &err), 0) << err.toStdString();
+    QStringList lines;
+    ASSERT_TRUE(readTextLines(tree.path(QStringLiteral("run.log")), lines));
+    EXPECT_EQ(lines, QStringList({QStringLiteral("Success => ") + tree.path(QString::fromUtf8("caf\xC3\xA9/talk.pptx")) +
+                                  QStringLiteral(" => ")}));
 }
 
 } // namespace

@@ -317,7 +317,10 @@ public:
         checkArgCount(args, 1, 4);
         const QString path = args[0].Deref().ToText();
         const bool readOnly = args.size() > 1 && !args[1].Deref().IsMissing() && args[1].Deref().ToBool();
-        if (!isWebAddress(path) && !QFileInfo(path).isFile())
+        if (!isWebAddress(path) && !isFileNameEncodable(path))
+            throw TdvAutomationError(
+                QStringLiteral("The name of the presentation %1 is not valid UTF-8 and cannot be opened").arg(path));
+        if (!isWebAddress(path) && !isRegularFile(path))
             throw TdvAutomationError(QStringLiteral("The presentation %1 does not exist").arg(path));
         Reference<lang::XComponent> document;
         try {

@@ -219,7 +219,8 @@ QString officeSuiteUrl(const QString& path)
 {
     if (isWebAddress(path))
         return path;
-    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+    // The name's own bytes, escaped: Qt's encoding would replace those that are not UTF-8.
+    return fileUrl(absolutePath(path));
 }
 
 namespace {

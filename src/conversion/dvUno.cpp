@@ -60,7 +60,8 @@ OUString documentUrl(const QString& path)
 {
     if (isWebAddress(path))
         return toOUString(path);
-    return toOUString(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+    // The name's own bytes, escaped: Qt's encoding would replace those that are not UTF-8.
+    return toOUString(fileUrl(absolutePath(path)));
 }
 
 namespace {

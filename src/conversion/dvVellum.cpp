@@ -1,5 +1,6 @@
 #include "conversion/dvVellum.h"
 
+#include "discovery/dvFileUtils.h"
 #include "project/dvProject.h"
 
 #include <QFile>
@@ -15,8 +16,7 @@ namespace {
 
 bool written(const QString& path)
 {
-    const QFileInfo info(path);
-    return info.isFile() && info.size() > 0;
+    return isRegularFile(path) && fileSize(path) > 0;
 }
 
 // PowerPoint's constants for the notes-page export.
@@ -51,7 +51,7 @@ void TdvVellum::exportPresentation(const QString& out)
         FPresentation.Call(QStringLiteral("SaveAs"), {out, ppSaveAsPDF});
     }
     // A store that reports success but leaves no file is a failure, not a success.
-    if (!QFileInfo(out).isFile() || QFileInfo(out).size() == 0)
+    if (!isRegularFile(out) || fileSize(out) <= 0)
         throw TdvError(QStringLiteral("The office wrote no PDF file"));
 }
 
@@ -76,7 +76,7 @@ void TdvVellum::printPresentation(TdvBatch* batch, const QString& out, const QSt
             FPresentation.Get(QStringLiteral("PrintOptions")).Put(QStringLiteral("ActivePrinter"), printer);
             FPresentation.Call(QStringLiteral("PrintOut"), {TdvVariant::Missing()});
             // No waiting for the printer: the file is there now or the route failed.
-            written = QFileInfo::exists(out);
+            written = fileExists(out);
         } catch (...) {
             restore();
             throw;
@@ -97,7 +97,7 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     // stopped or killed item leaves nothing beside the target and an existing target stays until then.
     QString failure = TargetProblem(item);
     // Every route opens an empty file as a new, blank presentation: that would be no conversion of it.
-    if (failure.isEmpty() && !isWebAddress(source) && QFileInfo(source).isFile() && QFileInfo(source).size() == 0)
+    if (failure.isEmpty() && !isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0)
         failure = damagedPresentationMessage();
     QString out;
     if (failure.isEmpty()) {

@@ -9,6 +9,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,38 +21,34 @@ std::atomic<bool> SkipLockFiles{false};
 
 // ---- wildcards -------------------------------------------------------------------------------------------
 
-static bool wildcardAt(const QChar* p, const QChar* pEnd, const QChar* n, const QChar* nEnd)
-{
-    while (p < pEnd) {
-        if (*p == QLatin1Char('*')) {
-            while (p < pEnd && *p == QLatin1Char('*'))
-                ++p;
-            if (p == pEnd)
-                return true;
-            for (const QChar* k = n; k <= nEnd; ++k)
-                if (wildcardAt(p, pEnd, k, nEnd))
-                    return true;
-            return false;
-        }
-        if (*p == QLatin1Char('?')) {
-            // One character, or none once the name has ended.
-            if (n < nEnd)
-                ++n;
-            ++p;
-            continue;
-        }
-        if (n == nEnd || p->toCaseFolded() != n->toCaseFolded())
-            return false;
-        ++p;
-        ++n;
-    }
-    return n == nEnd;
-}
-
 bool wildcardMatch(const QString& pattern, const QString& name)
 {
-    return wildcardAt(pattern.constData(), pattern.constData() + pattern.size(), name.constData(),
-                      name.constData() + name.size());
+    // Greedy with one backtrack point, the last "*": a later "*" can absorb whatever an earlier one would
+    // have taken, so time stays linear in the name's length times the pattern's, whatever the stars.
+    const QChar* p = pattern.constData();
+    const QChar* const pEnd = p + pattern.size();
+    const QChar* n = name.constData();
+    const QChar* const nEnd = n + name.size();
+    const QChar* star = nullptr;
+    const QChar* resume = nullptr;
+    while (n < nEnd) {
+        if (p < pEnd && *p == QLatin1Char('*')) {
+            star = ++p;
+            resume = n;
+        } else if (p < pEnd && (*p == QLatin1Char('?') || p->toCaseFolded() == n->toCaseFolded())) {
+            ++p;
+            ++n;
+        } else if (star) {
+            p = star;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    // Once the name has ended, "*" takes nothing and "?" stands for no character.
+    while (p < pEnd && (*p == QLatin1Char('*') || *p == QLatin1Char('?')))
+        ++p;
+    return p == pEnd;
 }
 
 static bool hasWildcards(const QString& pattern)
@@ -106,7 +104,7 @@ void SearchFolder(const QString& folder, const QString& pattern, bool subdirs, q
                   const std::function<void(const QString&)>& addFile, const std::function<bool()>& stopped)
 {
     const QString base = folder.isEmpty() ? QStringLiteral("./") : folder;
-    const QByteArray native = QFile::encodeName(base);
+    const QByteArray native = encodeFileName(base);
     const bool lockFiles = SkipLockFiles;
     {
         DirCloser listing{opendir(native.constData())};
@@ -115,7 +113,7 @@ void SearchFolder(const QString& folder, const QString& pattern, bool subdirs, q
         const int fd = dirfd(listing.dir);
         const bool wild = hasWildcards(pattern);
         while (dirent* entry = readdir(listing.dir)) {
-            const QString name = QFile::decodeName(entry->d_name);
+            const QString name = decodeFileName(QByteArray(entry->d_name));
             if (name != QLatin1String(".") && name != QLatin1String("..") &&
                 (wild ? wildcardMatch(pattern, name) : name.compare(pattern, Qt::CaseInsensitive) == 0)) {
                 const bool hidden = name.startsWith(QLatin1Char('.'));
@@ -135,7 +133,7 @@ void SearchFolder(const QString& folder, const QString& pattern, bool subdirs, q
         return;
     const int fd = dirfd(listing.dir);
     while (dirent* entry = readdir(listing.dir)) {
-        const QString name = QFile::decodeName(entry->d_name);
+        const QString name = decodeFileName(QByteArray(entry->d_name));
         // Hidden sub-folders are never entered, whatever SkipHidden says.
         if (!name.startsWith(QLatin1Char('.')) && entryKind(fd, entry) == EntryKind::Folder)
             SearchFolder(folder + name + QLatin1Char('/'), pattern, subdirs, attributeMask, addFile, stopped);
@@ -175,7 +173,7 @@ qint32 TdvFileUtils::FileDosTime(const QString& path, bool creationTime, bool ut
             return -1;
     }
     struct statx st;
-    const QByteArray native = QFile::encodeName(found);
+    const QByteArray native = encodeFileName(found);
     if (statx(AT_FDCWD, native.constData(), 0, STATX_BTIME | STATX_MTIME | STATX_CTIME, &st) != 0)
         return -1;
     qint64 secs = st.stx_mtime.tv_sec;
@@ -232,40 +230,267 @@ QStringList splitLines(const QString& text)
     return lines;
 }
 
-bool readTextLines(const QString& path, QStringList& lines)
+static QString decodeUtf8Escaped(const QByteArray& bytes, bool* valid);
+
+bool isValidUtf8(const QByteArray& bytes)
+{
+    bool valid = true;
+    decodeUtf8Escaped(bytes, &valid);
+    return valid;
+}
+
+// The bytes 0x80 to 0x9F of Windows-1252; the five it leaves undefined map to the C1 controls, as Windows
+// itself reads them, so they survive a round trip.
+static const char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString fromWindows1252(const QByteArray& bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (const char b : bytes) {
+        const uchar u = uchar(b);
+        *out++ = QChar(u >= 0x80 && u < 0xA0 ? kCp1252High[u - 0x80] : char16_t(u));
+    }
+    return text;
+}
+
+bool toWindows1252(const QString& text, QByteArray& bytes)
+{
+    bytes.clear();
+    bytes.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            bytes.append(char(u));
+            continue;
+        }
+        const char16_t* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High), u);
+        if (hit == std::end(kCp1252High))
+            return false;
+        bytes.append(char(0x80 + (hit - std::begin(kCp1252High))));
+    }
+    return true;
+}
+
+bool readTextLines(const QString& path, QStringList& lines, TdvTextEncoding* encoding, QString* error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
         return false;
+    }
     const QByteArray bytes = file.readAll();
-    if (file.error() != QFile::NoError)
+    if (file.error() != QFile::NoError) {
+        if (error)
+            *error = file.errorString();
         return false;
+    }
     QString text;
+    TdvTextEncoding found = TdvTextEncoding::Utf8;
     if (bytes.startsWith("\xFF\xFE")) {
         text = QStringDecoder(QStringDecoder::Utf16LE)(bytes.mid(2));
     } else if (bytes.startsWith("\xFE\xFF")) {
         text = QStringDecoder(QStringDecoder::Utf16BE)(bytes.mid(2));
     } else if (bytes.startsWith("\xEF\xBB\xBF")) {
         text = QString::fromUtf8(bytes.mid(3));
+    } else if (isValidUtf8(bytes)) {
+        text = QString::fromUtf8(bytes);
     } else {
-        text = QStringDecoder(QStringDecoder::System)(bytes);
+        // Decoding it as UTF-8 would turn every accented letter into U+FFFD, and a Save would lose it.
+        text = fromWindows1252(bytes);
+        found = TdvTextEncoding::Windows1252;
     }
     lines = splitLines(text);
+    if (encoding)
+        *encoding = found;
     return true;
 }
 
-void writeTextLines(const QString& path, const QStringList& lines)
+void writeTextLines(const QString& path, const QStringList& lines, TdvTextEncoding encoding)
 {
     QString text;
     for (const QString& line : lines)
         text += line + QLatin1String("\r\n");
+    QByteArray bytes;
+    if (encoding != TdvTextEncoding::Windows1252 || !toWindows1252(text, bytes)) {
+        // UTF-8, except that a file name's bytes that were not UTF-8 are written as they were.
+        bytes = encodeFileName(text);
+        // A file first read as Windows-1252 gets the mark, or it would be read in that code page again.
+        if (encoding == TdvTextEncoding::Windows1252)
+            bytes.prepend("\xEF\xBB\xBF");
+    }
     const QFileInfo info(path);
     if (!info.absoluteDir().exists())
         QDir().mkpath(info.absolutePath());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw TdvError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
-    const QByteArray bytes = QStringEncoder(QStringEncoder::System)(text);
     if (file.write(bytes) != bytes.size())
         throw TdvError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+}
+
+// ---- file names as bytes ---------------------------------------------------------------------------------
+
+QString decodeFileName(const QByteArray& bytes)
+{
+    return decodeUtf8Escaped(bytes, nullptr);
+}
+
+static QString decodeUtf8Escaped(const QByteArray& bytes, bool* allValid)
+{
+    QString name;
+    name.reserve(bytes.size());
+    const auto* s = reinterpret_cast<const uchar*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const uchar b = s[i];
+        if (b < 0x80) {
+            name += QChar(b);
+            ++i;
+            continue;
+        }
+        int length = 0;
+        char32_t code = 0;
+        char32_t least = 0;
+        if (b >= 0xC2 && b <= 0xDF) {
+            length = 2, code = b & 0x1F, least = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3, code = b & 0x0F, least = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4, code = b & 0x07, least = 0x10000;
+        }
+        bool valid = length > 0 && i + length <= n;
+        for (int k = 1; valid && k < length; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80)
+                valid = false;
+            else
+                code = code << 6 | (s[i + k] & 0x3F);
+        }
+        // Overlong forms, encoded surrogates and values past U+10FFFF are not UTF-8 either.
+        if (valid && (code < least || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF))
+            valid = false;
+        if (!valid) {
+            if (allValid)
+                *allValid = false;
+            name += QChar(char16_t(0xDC00 + b));
+            ++i;
+            continue;
+        }
+        if (code >= 0x10000) {
+            name += QChar::highSurrogate(code);
+            name += QChar::lowSurrogate(code);
+        } else {
+            name += QChar(char16_t(code));
+        }
+        i += length;
+    }
+    return name;
+}
+
+QByteArray encodeFileName(const QString& name)
+{
+    QByteArray bytes;
+    bytes.reserve(name.size() * 3);
+    const qsizetype n = name.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = name.at(i).unicode();
+        char32_t code = u;
+        if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(name.at(i + 1).unicode())) {
+            code = QChar::surrogateToUcs4(u, name.at(++i).unicode());
+        } else if (u >= 0xDC80 && u <= 0xDCFF) {
+            bytes.append(char(u - 0xDC00)); // a byte that was not UTF-8 on disk
+            continue;
+        } else if (QChar::isSurrogate(u)) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            bytes.append(char(code));
+        } else if (code < 0x800) {
+            bytes.append(char(0xC0 | code >> 6));
+            bytes.append(char(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            bytes.append(char(0xE0 | code >> 12));
+            bytes.append(char(0x80 | (code >> 6 & 0x3F)));
+            bytes.append(char(0x80 | (code & 0x3F)));
+        } else {
+            bytes.append(char(0xF0 | code >> 18));
+            bytes.append(char(0x80 | (code >> 12 & 0x3F)));
+            bytes.append(char(0x80 | (code >> 6 & 0x3F)));
+            bytes.append(char(0x80 | (code & 0x3F)));
+        }
+    }
+    return bytes;
+}
+
+bool isFileNameEncodable(const QString& name)
+{
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t u = name.at(i).unicode();
+        if (QChar::isHighSurrogate(u) && i + 1 < name.size() && QChar::isLowSurrogate(name.at(i + 1).unicode()))
+            ++i;
+        else if (QChar::isSurrogate(u) && !(u >= 0xDC80 && u <= 0xDCFF))
+            return false;
+    }
+    return true;
+}
+
+static bool statPath(const QString& path, struct stat& st)
+{
+    return !path.isEmpty() && ::stat(encodeFileName(path).constData(), &st) == 0;
+}
+
+bool fileExists(const QString& path)
+{
+    struct stat st;
+    return statPath(path, st);
+}
+
+bool isRegularFile(const QString& path)
+{
+    struct stat st;
+    return statPath(path, st) && S_ISREG(st.st_mode);
+}
+
+bool isDirectory(const QString& path)
+{
+    struct stat st;
+    return statPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+qint64 fileSize(const QString& path)
+{
+    struct stat st;
+    return statPath(path, st) ? qint64(st.st_size) : -1;
+}
+
+bool makePath(const QString& folder)
+{
+    if (folder.isEmpty())
+        return false;
+    if (isDirectory(folder))
+        return true;
+    const QByteArray bytes = encodeFileName(folder);
+    for (qsizetype slash = bytes.indexOf('/', 1); ; slash = bytes.indexOf('/', slash + 1)) {
+        const QByteArray part = slash < 0 ? bytes : bytes.left(slash);
+        if (!part.isEmpty() && ::mkdir(part.constData(), 0777) != 0 && errno != EEXIST)
+            return false;
+        if (slash < 0)
+            break;
+    }
+    return isDirectory(folder);
+}
+
+bool removeFile(const QString& path)
+{
+    return ::unlink(encodeFileName(path).constData()) == 0;
+}
+
+QString fileUrl(const QString& path)
+{
+    // "/" stays; every other byte outside the unreserved set is escaped, a non-UTF-8 byte as itself.
+    return QStringLiteral("file://") + QString::fromLatin1(encodeFileName(path).toPercentEncoding("/"));
 }

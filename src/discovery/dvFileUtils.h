@@ -14,12 +14,42 @@ public:
     static void WriteFileText(const QString& path, const QString& text, int charSize, bool append);
 };
 
-// Text files of the system: read honouring UTF-16 LE/BE and UTF-8 marks (else the locale's encoding), lines
-// ended by CR LF, CR or LF; written in the locale's encoding without a mark, every line ended by CR LF.
-// readTextLines answers false when the file cannot be read; writeTextLines throws TdvError.
-bool readTextLines(const QString& path, QStringList& lines);
-void writeTextLines(const QString& path, const QStringList& lines);
+// The encodings text files are read in. Files of the Windows program carry no mark and are in its ANSI code
+// page (Windows-1252 for the Western languages it was sold in); anything else we read is UTF-8 or UTF-16.
+enum class TdvTextEncoding { Utf8, Windows1252 };
+
+// Text files of the system: read honouring UTF-16 LE/BE and UTF-8 marks; without a mark, valid UTF-8 is
+// UTF-8 and anything else Windows-1252. Lines end with CR LF, CR or LF. Written without a mark, every line
+// ended by CR LF: in UTF-8, or in Windows-1252 when asked and every character has a byte there; a text that
+// Windows-1252 cannot hold is written in UTF-8 with a mark instead, which both programs read back unchanged.
+// readTextLines answers false when the file cannot be read (error, when given, says why); writeTextLines
+// throws TdvError.
+bool readTextLines(const QString& path, QStringList& lines, TdvTextEncoding* encoding = nullptr,
+                   QString* error = nullptr);
+void writeTextLines(const QString& path, const QStringList& lines,
+                    TdvTextEncoding encoding = TdvTextEncoding::Utf8);
 QStringList splitLines(const QString& text);
+bool isValidUtf8(const QByteArray& bytes);
+QString fromWindows1252(const QByteArray& bytes);
+// False when a character has no byte in Windows-1252.
+bool toWindows1252(const QString& text, QByteArray& bytes);
+
+// File names are bytes on Linux, and archives from Windows bring names that are not UTF-8. Valid UTF-8
+// decodes as usual; every other byte becomes the lone surrogate U+DC80 + byte, which encodeFileName turns
+// back into that byte, so a name read from a folder reaches the office and the target unchanged. Every
+// file-system call on a source or target path goes through these (Qt's own encoding would replace them).
+QString decodeFileName(const QByteArray& bytes);
+QByteArray encodeFileName(const QString& name);
+// False when the text holds a character no file name can carry (a lone surrogate of another kind).
+bool isFileNameEncodable(const QString& name);
+bool fileExists(const QString& path);
+bool isRegularFile(const QString& path);
+bool isDirectory(const QString& path);
+qint64 fileSize(const QString& path); // -1 when missing
+bool makePath(const QString& folder);  // with all missing parents
+bool removeFile(const QString& path);
+// "file://" and the path's bytes, percent-encoded: the form the office takes any local name in.
+QString fileUrl(const QString& path);
 
 // A DOS date-time from seconds since the epoch (UTC), or -1 outside 1980..2107.
 qint32 dosDateTime(qint64 secsSinceEpoch, bool utc);

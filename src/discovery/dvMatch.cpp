@@ -58,10 +58,25 @@ QString MaskToRegex(const QString& mask)
     return result + QLatin1Char('$');
 }
 
+// The engine refuses text that is not valid UTF-16, and a file name that is not UTF-8 holds lone surrogates
+// (decodeFileName): those stand for one unknown character each.
+static QString validUtf16(const QString& text)
+{
+    QString valid = text;
+    for (qsizetype i = 0; i < valid.size(); ++i) {
+        const QChar c = valid.at(i);
+        if (c.isHighSurrogate() && i + 1 < valid.size() && valid.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            valid[i] = QChar::ReplacementCharacter;
+    }
+    return valid;
+}
+
 bool TdvMatch::IsMatch(const QString& path, const QString& pattern)
 {
     try {
-        return Regex::IsMatch(pattern, Regex::IgnoreCase, path);
+        return Regex::IsMatch(pattern, Regex::IgnoreCase, validUtf16(path));
     } catch (...) {
         return true;
     }

@@ -1,5 +1,6 @@
 #include "discovery/dvPlaces.h"
 
+#include "discovery/dvFileUtils.h"
 #include "project/dvError.h"
 
 #include <QCoreApplication>
@@ -16,7 +17,7 @@ TdvFileId TdvFileId::Of(const QString& path)
 {
     TdvFileId id;
     struct stat st;
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (path.isEmpty() || ::stat(encodeFileName(path).constData(), &st) != 0)
         return id;
     id.Exists = true;
     id.Device = st.st_dev;
@@ -33,7 +34,7 @@ QString systemMessage(int error)
 
 bool userMayWrite(const QString& path, QString* reason)
 {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = encodeFileName(path);
     struct stat st;
     if (::stat(name.constData(), &st) != 0)
         return true;
@@ -51,7 +52,7 @@ bool makeFolder(const QString& path, QString* reason)
     if (path.isEmpty())
         return false;
     struct stat st;
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = encodeFileName(path);
     if (::stat(name.constData(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return true;
@@ -118,7 +119,7 @@ bool usableFolder(const QString& dir)
 {
     if (dir.isEmpty() || !QDir::isAbsolutePath(dir) || !QDir().mkpath(dir))
         return false;
-    return ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0;
+    return ::access(encodeFileName(dir).constData(), W_OK | X_OK) == 0;
 }
 
 // This user's own folder below the temporary folder. Another user could have made it first to read or
@@ -126,7 +127,7 @@ bool usableFolder(const QString& dir)
 QString privateTempFolder()
 {
     const QString base = QDir::tempPath() + QStringLiteral("/vellum-%1").arg(getuid());
-    const QByteArray name = QFile::encodeName(base);
+    const QByteArray name = encodeFileName(base);
     if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
         throw TdvError(QStringLiteral("No folder of this user can be made in %1: %2")
                            .arg(QDir::tempPath(), systemMessage(errno)));

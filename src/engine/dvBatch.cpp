@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QUrl>
 
 TdvBatch::TdvBatch() = default;
 
@@ -24,8 +23,8 @@ void TdvBatch::StartSearch(const QString& source, const QString& target, bool su
     FTargetFolder = NormalizePath(target);
     if (FTargetFolder.isEmpty())
         throw TdvError(QStringLiteral("Unable to create directory"));
-    if (!isWebAddress(FTargetFolder) && !QFileInfo(FTargetFolder).isDir())
-        QDir().mkpath(FTargetFolder);
+    if (!isWebAddress(FTargetFolder) && !isDirectory(FTargetFolder))
+        makePath(FTargetFolder);
     FMask = extractFileName(normalSource);
     FSourceFolder = extractFilePath(normalSource);
     FSubdirs = subdirs;
@@ -158,21 +157,9 @@ QStringList TdvBatch::FailureTexts() const
 
 QString TdvBatch::NormalizePath(const QString& text)
 {
-    if (!text.startsWith(QLatin1String("file:")))
-        return text;
-    // Parsed by hand rather than by QUrl: a source pattern's "?" is a wildcard here, not a query.
-    QString rest = text.mid(5);
-    if (rest.startsWith(QLatin1String("//"))) {
-        const int slash = rest.indexOf(QLatin1Char('/'), 2);
-        const QString host = rest.mid(2, slash < 0 ? -1 : slash - 2);
-        if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
-            throw TdvError(QStringLiteral("The address %1 names another computer; only local file addresses "
-                                          "can be converted")
-                               .arg(text));
-        rest = slash < 0 ? QStringLiteral("/") : rest.mid(slash);
-    }
-    const QString path = QUrl::fromPercentEncoding(rest.toUtf8());
-    return path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path;
+    // Relative paths are taken from the current folder here too, so no caller hands the office a
+    // "file:" address it cannot resolve.
+    return absolutePath(normalizeFileAddress(text));
 }
 
 void TdvBatch::Terminate()

@@ -1,7 +1,7 @@
 #include "engine/dvConvertor.h"
 
-#include "project/dvError.h"
 #include "discovery/dvFileUtils.h"
+#include "project/dvError.h"
 #include "discovery/dvPlaces.h"
 #include "engine/dvRegistry.h"
 #include "project/dvProject.h"
@@ -334,7 +334,7 @@ public:
         }
         QFile file(FFile);
         if (file.open(QIODevice::Append))
-            file.write(QFile::encodeName(part) + '\n');
+            file.write(encodeFileName(part) + '\n');
     }
 
 private:
@@ -347,11 +347,11 @@ std::atomic<int> partCounter{0};
 // Copies `from` into a new hidden file beside `target`; answers 0 or the errno of the failing step.
 int copyToPart(const QString& from, const QString& part)
 {
-    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
+    const int in = ::open(encodeFileName(from).constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return errno;
     partJournal.Add(part);
-    const int out = ::open(QFile::encodeName(part).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int out = ::open(encodeFileName(part).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (out < 0) {
         const int error = errno;
         ::close(in);
@@ -381,7 +381,7 @@ int copyToPart(const QString& from, const QString& part)
         error = errno;
     ::close(in);
     if (error != 0)
-        ::unlink(QFile::encodeName(part).constData());
+        ::unlink(encodeFileName(part).constData());
     return error;
 }
 
@@ -390,8 +390,7 @@ int copyToPart(const QString& from, const QString& part)
 bool TdvConvertor::CommitTarget(const TdvNode* item, const QString& written, QString& failure)
 {
     const QString& target = item->Target;
-    const QFileInfo info(written);
-    if (!info.isFile() || info.size() == 0) {
+    if (!isRegularFile(written) || fileSize(written) <= 0) {
         failure = QStringLiteral("No PDF file was written");
         return false;
     }
@@ -410,17 +409,17 @@ bool TdvConvertor::CommitTarget(const TdvNode* item, const QString& written, QSt
         return false;
     }
     const bool replace = now.Exists;
-    const QByteArray to = QFile::encodeName(target);
-    int error = moveFile(QFile::encodeName(written), to, replace);
+    const QByteArray to = encodeFileName(target);
+    int error = moveFile(encodeFileName(written), to, replace);
     if (error == EXDEV) {
         // Another file system: a hidden part file beside the target first, so that the target appears whole.
         const QString part = extractFilePath(target) +
                              QStringLiteral(".vellum-%1-%2.part").arg(getpid()).arg(++partCounter);
         error = copyToPart(written, part);
         if (error == 0) {
-            error = moveFile(QFile::encodeName(part), to, replace);
+            error = moveFile(encodeFileName(part), to, replace);
             if (error != 0)
-                ::unlink(QFile::encodeName(part).constData());
+                ::unlink(encodeFileName(part).constData());
         }
     }
     if (error == EEXIST) {
@@ -443,8 +442,8 @@ static bool isReadOnly(const QByteArray& path)
 void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& target)
 {
     (void)batch;
-    const QByteArray source = QFile::encodeName(item->Source);
-    const QByteArray targetName = QFile::encodeName(target);
+    const QByteArray source = encodeFileName(item->Source);
+    const QByteArray targetName = encodeFileName(target);
     if (gProject->KeepFileTime()) {
         struct stat st;
         if (stat(source.constData(), &st) == 0) {
@@ -458,8 +457,7 @@ void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& t
         return;
     // The source is touched only once its target is really there, and only when it is still the file that
     // was converted: a newer version saved over it meanwhile is the user's work.
-    const QFileInfo written(target);
-    if (!written.isFile() || written.size() == 0)
+    if (!isRegularFile(target) || fileSize(target) <= 0)
         return;
     if (item->SourceFound.Exists && TdvFileId::Of(item->Source) != item->SourceFound) {
         item->Note = QStringLiteral("The source was kept: it changed during the conversion");
@@ -475,7 +473,7 @@ void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& t
             return; // gone: there is nothing left to rename
     }
     if (!suffix.isEmpty()) {
-        const QByteArray renamed = QFile::encodeName(item->Source + suffix);
+        const QByteArray renamed = encodeFileName(item->Source + suffix);
         const int error = renameNoReplace(source, renamed);
         if (error == EEXIST)
             notes << QStringLiteral("The source was not renamed: %1 exists").arg(item->Source + suffix);
@@ -489,11 +487,11 @@ QString TdvConvertor::WorkFile(const QString& name)
 {
     if (FWorkFolder.isEmpty()) {
         QByteArray pattern =
-            QFile::encodeName(QDir::tempPath() + QStringLiteral("/vellum-work-%1-XXXXXX").arg(getpid()));
+            encodeFileName(QDir::tempPath() + QStringLiteral("/vellum-work-%1-XXXXXX").arg(getpid()));
         if (!::mkdtemp(pattern.data()))
             throw TdvError(QStringLiteral("No work folder can be made in %1: %2")
                                .arg(QDir::tempPath(), systemMessage(errno)));
-        FWorkFolder = QFile::decodeName(pattern);
+        FWorkFolder = decodeFileName(pattern);
     }
     return FWorkFolder + QLatin1Char('/') + name;
 }
@@ -530,14 +528,15 @@ void removeLeftoversOfDeadRuns()
             const pid_t owner = ownerOf(name, 1);
             if (owner <= 0 || owner == getpid() || processAlive(owner))
                 continue;
-            QStringList parts;
-            if (readTextLines(data + QLatin1Char('/') + name, parts)) {
+            QFile journal(data + QLatin1Char('/') + name);
+            if (journal.open(QIODevice::ReadOnly)) {
                 // Only the dead run's own part files: their names carry its process id.
                 const QString prefix = QStringLiteral(".vellum-%1-").arg(owner);
-                for (const QString& part : std::as_const(parts)) {
+                for (const QByteArray& line : journal.readAll().split('\n')) {
+                    const QString part = decodeFileName(line);
                     const QString file = extractFileName(part);
                     if (file.startsWith(prefix) && file.endsWith(QLatin1String(".part")))
-                        QFile::remove(part);
+                        removeFile(part);
                 }
             }
             QFile::remove(data + QLatin1Char('/') + name);

@@ -120,6 +120,11 @@ TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
     FDaemonTimer->setSingleShot(true);
     connect(FDaemonTimer, &QTimer::timeout, this, [this] { guarded(this, [this] { AutoConvert(); }); });
     ShowError = [this](const QString& message) { QMessageBox::warning(this, gProject->Title, message); };
+    // Unexpected errors that no report page receives are shown through the same replaceable hook.
+    gInfo->ShowError = [this](const QString& message) {
+        if (ShowError)
+            ShowError(message);
+    };
 
     setAcceptDrops(true);
     guarded(this, [this] { FormCreate(); });
@@ -128,6 +133,8 @@ TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
 TdvFrmMain::~TdvFrmMain()
 {
     FormDestroy();
+    if (gInfo)
+        gInfo->ShowError = printError;
     if (dvFrmMain == this)
         dvFrmMain = nullptr;
 }
@@ -873,13 +880,26 @@ void TdvFrmMain::aSearchExecute()
         CheckRunAndClose();
         return;
     }
-    NewBatch();
-    const QString source = eSource->text();
+    const QString source = absolutePath(eSource->text().trimmed());
     if (isWebAddress(source)) {
+        NewBatch();
         AddSource(source);
         return;
     }
-    FBatch->StartSearch(source, eTarget->text(), cSubdir->isChecked());
+    // As Convert does: the search needs a folder to place its targets in.
+    if (eTarget->text().trimmed().isEmpty()) {
+        eTarget->setFocus();
+        CheckRunAndClose();
+        return;
+    }
+    // The edits show the absolute paths the run uses, not the current folder they depended on.
+    const QString target = absolutePath(eTarget->text().trimmed());
+    if (source != eSource->text())
+        eSource->setText(source);
+    if (target != eTarget->text())
+        eTarget->setText(target);
+    NewBatch();
+    FBatch->StartSearch(source, target, cSubdir->isChecked());
     FBatchFed = true;
 }
 

@@ -29,6 +29,42 @@ bool isWebAddress(const QString& text)
     return text.startsWith(QLatin1String("http"), Qt::CaseInsensitive);
 }
 
+QString absolutePath(const QString& text)
+{
+    if (text.isEmpty() || isWebAddress(text) || text.startsWith(QLatin1String("file:")))
+        return text;
+    QString path = text;
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        path = QDir::homePath() + path.mid(1);
+    const bool folder = path.endsWith(QLatin1Char('/')) || path.endsWith(QLatin1String("/.")) ||
+                        path.endsWith(QLatin1String("/..")) || path == QLatin1String(".") ||
+                        path == QLatin1String("..");
+    path = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    if (folder && !path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+QString normalizeFileAddress(const QString& text)
+{
+    if (!text.startsWith(QLatin1String("file:")))
+        return text;
+    // Parsed by hand rather than by QUrl: a source pattern's "?" is a wildcard here, not a query.
+    QString rest = text.mid(5);
+    if (rest.startsWith(QLatin1String("//"))) {
+        const int slash = rest.indexOf(QLatin1Char('/'), 2);
+        const QString host = rest.mid(2, slash < 0 ? -1 : slash - 2);
+        if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+            throw TdvError(QStringLiteral("The address %1 names another computer; only local file addresses "
+                                          "can be converted")
+                               .arg(text));
+        rest = slash < 0 ? QStringLiteral("/") : rest.mid(slash);
+    }
+    // The escapes are the name's bytes, which need not be UTF-8.
+    const QString path = decodeFileName(QByteArray::fromPercentEncoding(encodeFileName(rest)));
+    return path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path;
+}
+
 TdvProject::TdvProject()
 {
     ReadRecent();
@@ -90,6 +126,23 @@ QString TdvProject::OptionsText() const
 void TdvProject::SetOptionsText(const QString& text)
 {
     SetOptionLines(splitLines(text));
+    MakePathsAbsolute();
+}
+
+void TdvProject::MakePathsAbsolute()
+{
+    static const char* const names[] = {"Source", "Target", "LogFile", "eSource.Text", "eTarget.Text"};
+    std::lock_guard lock(FLock);
+    for (const char* name : names) {
+        const int i = findLine(QLatin1String(name));
+        if (i < 0)
+            continue;
+        const int eq = FOptions.at(i).indexOf(QLatin1Char('='));
+        const QString value = FOptions.at(i).mid(eq + 1);
+        const QString path = absolutePath(value);
+        if (path != value)
+            FOptions[i] = FOptions.at(i).left(eq + 1) + path;
+    }
 }
 
 QStringList TdvProject::OptionLines() const
@@ -193,9 +246,17 @@ QString TdvProject::Target() const
     QString target = GetOption(QStringLiteral("Target"));
     if (target.isEmpty())
         return target;
+    try {
+        // A "file:" address names its folder only once it is read as a path; raw, it would become a folder
+        // tree named "file:" in the current folder.
+        target = normalizeFileAddress(target);
+    } catch (const TdvError&) {
+        // Another computer's address: nothing is created, and the run says why when it starts.
+        return target.endsWith(PathDelim) ? target : target + PathDelim;
+    }
     // Web addresses are never folders here; anything else is created with its parents.
-    if (!isWebAddress(target) && !QFileInfo(target).isDir())
-        QDir().mkpath(target);
+    if (!isWebAddress(target) && !isDirectory(target))
+        makePath(target);
     if (!target.endsWith(PathDelim))
         target += PathDelim;
     return target;
@@ -258,7 +319,12 @@ void TdvProject::CollectOptions()
         TdvPropList* list = propList(control);
         QString value;
         list->GetText(bindProperty(control), value);
-        SetOption(bindKey(control), value);
+        const QString key = bindKey(control);
+        // Edits hold what a person typed; the project keeps where it leads.
+        if (key.compare(QLatin1String("Source"), Qt::CaseInsensitive) == 0 ||
+            key.compare(QLatin1String("Target"), Qt::CaseInsensitive) == 0)
+            value = absolutePath(value.trimmed());
+        SetOption(key, value);
     }
 }
 
@@ -328,9 +394,10 @@ bool TdvProject::IsProjectFile(const QString& name) const
 
 void TdvProject::AddRecent(const QString& name)
 {
-    if (name.isEmpty() || RecentProjects.contains(name, Qt::CaseInsensitive))
+    const QString path = absolutePath(name);
+    if (path.isEmpty() || RecentProjects.contains(path, Qt::CaseInsensitive))
         return;
-    RecentProjects.prepend(name);
+    RecentProjects.prepend(path);
 }
 
 QString TdvProject::DefaultProject() const
@@ -367,43 +434,80 @@ void TdvProject::WriteRecent() const
     }
 }
 
-// "-" always starts a switch. "/" does too, unless the argument is an absolute path: one that exists, or
-// whose first folder exists ("/home/a/new.pptx"), as "/P:..." and "/u" never do.
-static bool isSwitch(const QString& arg)
+// "/" also starts every absolute path here, so an argument is a switch only in a switch's own form: "-" or
+// "/" and P (option text, after ":" or as name=value lines), I (notice text) or U alone. For "-" the letter
+// is enough, as no path a person types begins with it. An existing file or folder is always a path.
+static QChar switchLetter(const QString& arg)
 {
+    if (arg.size() < 2 || !(arg.startsWith(QLatin1Char('-')) || arg.startsWith(QLatin1Char('/'))))
+        return QChar();
+    const QChar letter = arg.at(1).toUpper();
     if (arg.startsWith(QLatin1Char('-')))
+        return QStringLiteral("PIU").contains(letter) ? letter : QChar();
+    if (fileExists(arg))
+        return QChar();
+    const QString rest = arg.mid(2);
+    if (letter == QLatin1Char('U'))
+        return rest.isEmpty() ? letter : QChar();
+    if (letter == QLatin1Char('I'))
+        return rest.contains(QLatin1Char('/')) ? QChar() : letter;
+    if (letter == QLatin1Char('P')) {
+        if (rest.isEmpty() || rest.startsWith(QLatin1Char(':')))
+            return letter;
+        // "/PSubdir=True" carries an option; "/projects/q3.batch-vellum" is a path.
+        const int eq = rest.indexOf(QLatin1Char('='));
+        return eq > 0 && !rest.left(eq).contains(QLatin1Char('/')) ? letter : QChar();
+    }
+    return QChar();
+}
+
+// A source named on the command line must be there: a file or folder, or a pattern in a folder that is.
+static bool sourceExists(const QString& path)
+{
+    if (fileExists(path))
         return true;
-    if (!arg.startsWith(QLatin1Char('/')) || QFileInfo::exists(arg))
-        return false;
-    const int next = arg.indexOf(QLatin1Char('/'), 1);
-    return next < 0 || !QFileInfo::exists(arg.left(next));
+    const QString name = extractFileName(path);
+    const bool pattern = name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'));
+    return pattern && isDirectory(extractFilePath(path).isEmpty() ? QStringLiteral(".") : extractFilePath(path));
 }
 
 void TdvProject::ParseCommandLine()
 {
     const QString arg = gApp ? gApp->FirstParam : QString();
-    if (arg.size() >= 2) {
-        if (isSwitch(arg)) {
-            const QChar letter = arg.at(1).toUpper();
-            if (letter == QLatin1Char('I')) {
-                if (gInfo)
-                    gInfo->OpenLink(QString(), QStringLiteral("ins"), arg.mid(2));
-                throw TdvExit(0);
-            } else if (letter == QLatin1Char('U')) {
-                if (gInfo)
-                    gInfo->OpenLink(QString(), QStringLiteral("uni"), QString());
-                throw TdvExit(0);
-            } else if (letter == QLatin1Char('P')) {
-                QString text = arg.mid(2);
-                if (text.startsWith(QLatin1Char(':')))
-                    text.remove(0, 1);
-                text.replace(QLatin1Char(','), QLatin1Char(';'));
-                text.replace(QLatin1Char(';'), QLatin1String("\r\n"));
-                CmdOptions = text;
-            }
-        } else {
-            ProjectFile = arg;
+    const QChar letter = switchLetter(arg);
+    if (letter == QLatin1Char('I')) {
+        if (gInfo)
+            gInfo->OpenLink(QString(), QStringLiteral("ins"), arg.mid(2));
+        throw TdvExit(0);
+    } else if (letter == QLatin1Char('U')) {
+        if (gInfo)
+            gInfo->OpenLink(QString(), QStringLiteral("uni"), QString());
+        throw TdvExit(0);
+    } else if (letter == QLatin1Char('P')) {
+        QString text = arg.mid(2);
+        if (text.startsWith(QLatin1Char(':')))
+            text.remove(0, 1);
+        text.replace(QLatin1Char(','), QLatin1Char(';'));
+        text.replace(QLatin1Char(';'), QLatin1String("\r\n"));
+        CmdOptions = text;
+    } else if (!arg.isEmpty()) {
+        // Anything else is a path, and one that leads nowhere must say so rather than run another project.
+        QString path = absolutePath(arg);
+        if (IsProjectFile(path)) {
+            QStringList lines;
+            QString error;
+            if (!readTextLines(path, lines, nullptr, &error))
+                throw TdvError(QStringLiteral("The project file \"%1\" cannot be read: %2").arg(path, error));
+        } else if (!isWebAddress(path) && !path.startsWith(QLatin1String("file:")) && !sourceExists(path)) {
+            throw TdvError(QStringLiteral("\"%1\" is no switch (-P:options, -I, -U) and no existing file or folder")
+                               .arg(arg));
+        } else if (isDirectory(path)) {
+            // A folder stands for the presentations in it.
+            if (!path.endsWith(QLatin1Char('/')))
+                path += QLatin1Char('/');
+            path += SourcePattern;
         }
+        ProjectFile = path;
     }
     OpenStartupProject();
 }
@@ -423,11 +527,19 @@ void TdvProject::OpenProject(bool showDialog)
             return;
         ProjectFile = name;
     }
+    // Recent entries, drops and dialog answers may come from another folder than the one we run in.
+    ProjectFile = absolutePath(ProjectFile);
     const QString name = ProjectFile;
     if (IsProjectFile(name)) {
         QStringList lines;
-        if (readTextLines(name, lines)) {
+        TdvTextEncoding encoding = TdvTextEncoding::Utf8;
+        if (readTextLines(name, lines, &encoding)) {
             SetOptionLines(lines);
+            // Relative paths in a project file are taken from the current folder, as they always were: a
+            // default project saying Source=*.ppt? converts the folder the program is started in.
+            MakePathsAbsolute();
+            FEncodingFile = name;
+            FEncoding = encoding;
             AddRecent(name);
         }
     } else if (!CmdOptions.isEmpty()) {
@@ -455,10 +567,17 @@ void TdvProject::NewProject()
 void TdvProject::StoreOptions(bool writeFile)
 {
     CollectOptions();
-    if (writeFile) {
-        writeTextLines(ProjectFile, OptionLines());
-        AddRecent(ProjectFile);
-    }
+    if (writeFile)
+        writeProject(ProjectFile);
+}
+
+void TdvProject::writeProject(const QString& name)
+{
+    // The file keeps the encoding it was read in; writeTextLines turns to UTF-8 with a mark rather than
+    // drop a character that Windows-1252 lacks.
+    const TdvTextEncoding encoding = name == FEncodingFile ? FEncoding : TdvTextEncoding::Utf8;
+    writeTextLines(name, OptionLines(), encoding);
+    AddRecent(name);
 }
 
 void TdvProject::Save()
@@ -474,6 +593,9 @@ void TdvProject::SaveAs()
     QString name = ProjectFile;
     if (!gApp || !gApp->SaveFileDialog(ProjectFilter, ProjectExt, name))
         return;
+    // The project becomes that file only once it is written there: a failed write keeps the old one.
+    name = absolutePath(name);
+    CollectOptions();
+    writeProject(name);
     ProjectFile = name;
-    StoreOptions(true);
 }

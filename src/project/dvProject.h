@@ -1,5 +1,7 @@
 #pragma once
 
+#include "discovery/dvFileUtils.h"
+
 #include <QChar>
 #include <QHash>
 #include <QObject>
@@ -84,6 +86,8 @@ public:
     QString RecentFileName() const;
     void ReadRecent();
     void WriteRecent() const;
+    // The options that hold paths, made absolute wherever a person's text comes in.
+    void MakePathsAbsolute();
 
     // Identity and bookkeeping.
     const TdvConvertorClass* ConvertorClass = nullptr;
@@ -110,8 +114,13 @@ private:
     static QString bindKey(QObject* control);
     static QString bindProperty(QObject* control);
 
+    void writeProject(const QString& name);
+
     mutable std::recursive_mutex FLock;
     QStringList FOptions;
+    // The encoding the project file was read in, so a Save writes it back the same way where it can.
+    QString FEncodingFile;
+    TdvTextEncoding FEncoding = TdvTextEncoding::Utf8;
     QHash<QObject*, TdvPropList*> FPropLists;
 };
 
@@ -131,5 +140,12 @@ QString extractFilePath(const QString& path);
 QString extractFileName(const QString& path);
 // Does the text name a web address rather than a local path?
 bool isWebAddress(const QString& text);
+// A path as a person typed it, made absolute against the current folder when it is read: "." and ".."
+// resolved, a leading "~/" taken as the home folder, a trailing "/" kept. Web addresses and "file:"
+// addresses are left as they are (normalizeFileAddress reads the latter).
+QString absolutePath(const QString& text);
+// A "file:" address as a local path: its host must be empty or "localhost", its escapes are the name's
+// bytes. Any other text is returned unchanged. Throws TdvError for a file on another computer.
+QString normalizeFileAddress(const QString& text);
 
 extern TdvProject* gProject;

@@ -1,5 +1,7 @@
 #include "shell/dvApp.h"
 
+#include "discovery/dvFileUtils.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -30,9 +32,10 @@ QString changeFileExt(const QString& path, const QString& ext)
 TdvApp::TdvApp(int argc, char** argv)
 {
     ProgramPath = currentProgramPath();
-    // The shell has already split the arguments and removed their quotes.
+    // The shell has already split the arguments and removed their quotes. A path's bytes must survive even
+    // when they are not UTF-8.
     if (argc > 1 && argv)
-        FirstParam = QString::fromLocal8Bit(argv[1]);
+        FirstParam = decodeFileName(QByteArray(argv[1]));
 }
 
 bool TdvApp::OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect)

@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <cstdio>
+
 TdvInfo* gInfo = nullptr;
 
 namespace {
@@ -56,7 +58,8 @@ QString commaText(const QStringList& list)
 }
 
 TdvInfo::TdvInfo()
-    : SiteRoot(QStringLiteral(VELLUM_SITE)), SupportMail(QStringLiteral(VELLUM_SUPPORT_MAIL)), Opener(openDetached)
+    : SiteRoot(QStringLiteral(VELLUM_SITE)), SupportMail(QStringLiteral(VELLUM_SUPPORT_MAIL)), Opener(openDetached),
+      ShowError(printError)
 {
     const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
     QString folder = QFileInfo(program).absolutePath();
@@ -231,5 +234,17 @@ void TdvInfo::AppException(const QString& sender, const QString& message)
         IncCounter(QStringLiteral("E"), 0, 1);
     } catch (...) {
     }
+    // Without a site the report would go nowhere, and the person would never learn what failed.
+    if (SiteRoot.isEmpty()) {
+        if (ShowError)
+            ShowError(message);
+        return;
+    }
     OpenLink(QString(), QStringLiteral("err&e=") + message, QString());
+}
+
+void printError(const QString& message)
+{
+    fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    fflush(stderr);
 }

@@ -33,6 +33,9 @@ public:
     // Opens a link with the desktop's default program. Console mode starts a detached xdg-open; the window
     // installs Qt's opener; tests install a recorder so nothing is ever launched.
     std::function<void(const QString&)> Opener;
+    // Shows an unexpected error that no report page receives, because no site is configured: standard
+    // error by default; the window puts its message box here.
+    std::function<void(const QString&)> ShowError;
 
 private:
     void setEntry(const QString& name, const QString& value);
@@ -44,5 +47,7 @@ private:
 // Join texts in comma-text form: an entry with a blank, control character, comma or double quote is quoted,
 // inner quotes doubled.
 QString commaText(const QStringList& list);
+// An error text on standard error, one line.
+void printError(const QString& message);
 
 extern TdvInfo* gInfo;

@@ -541,4 +541,40 @@ TEST_F(OfficeTest, ChildrenThatAreNotOfficesAreReaped)
     EXPECT_TRUE(gone()) << (zombie() ? "left as a zombie" : "still running");
 }
 
+// The real program, run in the folder of a deck whose name came from a Windows archive (Latin-1, not UTF-8):
+// the relative source and target are found, and the name's bytes reach the office and the PDF's name.
+TEST(ProgramOffice, LatinOneFileNameConvertsFromRelativePaths)
+{
+    const QByteArray binary = qgetenv("VELLUM_BINARY");
+    if (binary.isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    TempTree tree;
+    const QByteArray folder = QFile::encodeName(QDir::cleanPath(tree.mkdir(QStringLiteral("work/in"))));
+    const QByteArray deck = folder + "/r\xE9sum\xE9.pptx";
+    ASSERT_TRUE(QFile::copy(kSamples + QStringLiteral("/quarterly-review.pptx"), tree.path(QStringLiteral("copy"))));
+    ASSERT_EQ(::rename(QFile::encodeName(tree.path(QStringLiteral("copy"))).constData(), deck.constData()), 0);
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), tree.path(QStringLiteral("home")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), tree.path(QStringLiteral("home/data")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.path(QStringLiteral("home/config")));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(tree.path(QStringLiteral("work")));
+    process.start(QString::fromLocal8Bit(binary), {QStringLiteral("-P:Source=in/*.ppt?;Target=out;PureConsole=True")});
+    ASSERT_TRUE(process.waitForFinished(240000));
+    const QString output = QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 0) << output.toStdString();
+
+    // pdfinfo takes the name as text, so the checks read it under a plain name.
+    const QByteArray target = QFile::encodeName(QDir::cleanPath(tree.path(QStringLiteral("work/out")))) +
+                              "/r\xE9sum\xE9.pdf";
+    const QString plain = tree.path(QStringLiteral("plain.pdf"));
+    ASSERT_EQ(::rename(target.constData(), QFile::encodeName(plain).constData()), 0) << output.toStdString();
+    EXPECT_EQ(pageCount(plain), 3);
+    EXPECT_TRUE(pdfText(plain).contains(QStringLiteral("Revenue up 12 percent")));
+    // Qt's own removal cannot name the deck, so the test removes it before its folder goes.
+    ::unlink(deck.constData());
+}
+
 } // namespace
