@@ -82,7 +82,8 @@ TdvNode* TdvBatch::NextItem(const std::function<void(TdvNode*)>& taken)
         if (FNextIndex < FItems.size()) {
             TdvNode* item = FItems.at(FNextIndex++);
             if (taken)
-                taken(item);
+                for (; FTakenUpTo <= item->Index; ++FTakenUpTo)
+                    taken(FItems.at(FTakenUpTo));
             return item;
         }
         if (FListed) {
@@ -180,6 +181,7 @@ void TdvBatch::Clear()
     FItems.clear();
     FClaimed.clear();
     FNextIndex = 0;
+    FTakenUpTo = 0;
     FFailures = 0;
     FSuccesses = 0;
     FListed = false;

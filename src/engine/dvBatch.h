@@ -47,9 +47,10 @@ public:
     void AddFile(const QString& path);
     void AddSingleSource(const QString& path);
     bool Matches(const QString& path) const;
-    // The next item in listing order, waiting while listing goes on; none once every item is handed out.
-    // `taken` runs under the batch's lock as the item is handed out, so that what a worker claims for its
-    // item is claimed in listing order, whatever the number of workers.
+    // The next item, waiting while listing goes on; none once every item is handed out. `taken` runs under
+    // the batch's lock, in listing order, for every item up to the one handed out that it has not yet seen,
+    // so that what workers claim for their items is claimed in listing order whatever the hand-out order
+    // and the number of workers.
     TdvNode* NextItem(const std::function<void(TdvNode*)>& taken = {});
     int ItemCount() const;
     bool IsExhausted() const { return FExhausted; }
@@ -89,6 +90,7 @@ private:
     void setListed();
 
     int FNextIndex = 0;
+    int FTakenUpTo = 0; // items before this index have been seen by `taken`
     std::atomic<bool> FExhausted{false};
     int FFailures = 0;
     std::atomic<bool> FListed{false};
