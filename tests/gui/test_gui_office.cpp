@@ -7,13 +7,21 @@
 #include "gui/dvFormMain.h"
 #include "project/dvProject.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <functional>
 
 namespace {
 
@@ -169,6 +177,124 @@ TEST_F(Program, PureConsoleWithAWebSourceRunsWithoutADisplay)
     ASSERT_TRUE(readTextLines(log, lines));
     EXPECT_EQ(lines, QStringList({QStringLiteral("[Success] => %1 => %2").arg(address, pdf)}));
     EXPECT_EQ(pdfPages(pdf), 2);
+}
+
+
+// Processes whose command line names `marker`: the program and, through their profile folders, its offices.
+QList<qint64> processesNaming(const QString& marker)
+{
+    QList<qint64> found;
+    const QByteArray bytes = QFile::encodeName(marker);
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number && pid != QCoreApplication::applicationPid() &&
+            readAll(QStringLiteral("/proc/%1/cmdline").arg(entry)).contains(bytes))
+            found << pid;
+    }
+    return found;
+}
+
+// The program's own children: the guardian that ends its offices if the program dies.
+QList<qint64> childrenOf(qint64 pid)
+{
+    QList<qint64> children;
+    for (const QString& task : QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        for (const QByteArray& word : readAll(QStringLiteral("/proc/%1/task/%2/children").arg(pid).arg(task)).split(' '))
+            if (word.trimmed().toLongLong() > 0)
+                children << word.trimmed().toLongLong();
+    return children;
+}
+
+bool waitUntil(const std::function<bool()>& pred, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred() && clock.elapsed() < ms)
+        QThread::msleep(50);
+    return pred();
+}
+
+TEST_F(Program, NoOfficeOutlivesTheProgramHoweverItEnds)
+{
+    // Enough decks that two workers are busy when the program is ended.
+    const QString in = tree.mkdir(QStringLiteral("in"));
+    for (int i = 0; i < 16; ++i)
+        QFile::copy(QStringLiteral(VELLUM_SOURCE_DIR "/samples/quarterly-review.pptx"), in + QStringLiteral("deck%1.pptx").arg(i));
+    // The run's temporary folder names every office's profile, so its processes can be found.
+    const QString temp = tree.mkdir(QStringLiteral("tmp"));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("TMPDIR"), temp);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+    struct Ending
+    {
+        const char* mode;
+        int signal;
+        bool guardianToo; // the guardian dies with it: the next run must end the orphaned offices
+    };
+    const Ending endings[] = {
+        {"PureConsole", SIGKILL, false}, {"RunAndClose", SIGKILL, false}, {"RunAndClose", SIGHUP, false},
+        {"PureConsole", SIGQUIT, false}, {"RunAndClose", SIGTERM, false}, {"PureConsole", SIGKILL, true},
+    };
+    QStringList killedPids;
+    for (const Ending& e : endings) {
+        SCOPED_TRACE(std::string(e.mode) + " " + strsignal(e.signal) + (e.guardianToo ? " with its guardian" : ""));
+        const QString out = tree.path(QStringLiteral("out-%1").arg(killedPids.size()));
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(qEnvironmentVariable("VELLUM_BINARY"),
+                {QStringLiteral("-P:Source=%1*.pptx;Target=%2;ThreadsCount=2;%3=True")
+                     .arg(in, out, QLatin1String(e.mode))});
+        ASSERT_TRUE(p.waitForStarted());
+        const qint64 pid = p.processId();
+        killedPids << QString::number(pid);
+        // In the middle of the run: a first PDF is there and the offices are converting the next decks.
+        ASSERT_TRUE(waitUntil([&] { return !QDir(out).entryList({QStringLiteral("*.pdf")}).isEmpty(); }, 120000));
+        ASSERT_GE(processesNaming(temp).size(), 2);
+        if (e.guardianToo)
+            for (const qint64 child : childrenOf(pid))
+                if (readAll(QStringLiteral("/proc/%1/comm").arg(child)).startsWith("vellum-guard"))
+                    ::kill(pid_t(child), SIGKILL);
+        ::kill(pid_t(pid), e.signal);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        if (e.signal == SIGKILL)
+            EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+        else
+            EXPECT_EQ(p.exitCode(), 128 + e.signal);
+        if (e.guardianToo) {
+            // Nothing was left to end them: the offices run on until the next run finds them.
+            EXPECT_FALSE(processesNaming(temp).isEmpty());
+            continue;
+        }
+        // Neither an office nor anything of the program (its guardian) is left.
+        EXPECT_TRUE(waitUntil([&] { return processesNaming(temp).isEmpty() && processesNaming(in).isEmpty(); }, 10000))
+            << processesNaming(temp).size() + processesNaming(in).size() << " processes left";
+    }
+
+    // The next run ends the offices of dead runs and removes their files; it converts as usual.
+    const QString out = tree.path(QStringLiteral("out-next"));
+    QString errors;
+    ASSERT_EQ(run(QStringLiteral("-P:Source=%1deck0.pptx;Target=%2;PureConsole=True").arg(in, out), env, &errors), 0)
+        << errors.toStdString();
+    EXPECT_EQ(pdfPages(out + QStringLiteral("/deck0.pdf")), 3);
+    EXPECT_TRUE(waitUntil([&] { return processesNaming(temp).isEmpty(); }, 10000));
+    EXPECT_TRUE(QDir(temp).entryList({QStringLiteral("vellum-*")}, QDir::AllEntries | QDir::Hidden).filter(QRegularExpression(
+        QStringLiteral("-(%1)-").arg(killedPids.join(QLatin1Char('|'))))).isEmpty())
+        << QDir(temp).entryList(QDir::AllEntries | QDir::Hidden).join(QLatin1Char(' ')).toStdString();
+    const QString data = tree.path(QStringLiteral("home/.local/share"));
+    QDirIterator journals(data, {QStringLiteral("parts-*")}, QDir::Files, QDirIterator::Subdirectories);
+    while (journals.hasNext()) {
+        const QString journal = journals.next();
+        EXPECT_FALSE(killedPids.contains(journal.section(QLatin1Char('-'), -1))) << journal.toStdString();
+    }
+    // The target folders hold finished PDF files only: no part file, no office store file.
+    for (const QString& folder : QDir(tree.path()).entryList({QStringLiteral("out-*")}, QDir::Dirs)) {
+        const QStringList names = QDir(tree.path(folder)).entryList(QDir::Files | QDir::Hidden);
+        EXPECT_EQ(names.filter(QRegularExpression(QStringLiteral("\\.pdf$"))), names) << folder.toStdString();
+        for (const QString& name : names)
+            EXPECT_GE(pdfPages(tree.path(folder + QLatin1Char('/') + name)), 3) << name.toStdString();
+    }
 }
 
 } // namespace
