@@ -29,8 +29,11 @@ home="$work/home"
 mkdir -p "$home" "$work/in" "$work/out"
 cp "$(ls "$source"/samples/*.ppt* | head -n 1)" "$work/in/"
 chown -R nobody "$home" "$work/in" "$work/out"
-runuser -u nobody -- env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 \
-  "$work/root/usr/bin/vellum" "-P:Source=$work/in/*.ppt?;Target=$work/out;PureConsole=True;LogFile=$work/out/run.log"
+# Started from a folder the user may not enter, as a service or a sudo -u from root's home would be.
+locked="$work/locked"
+mkdir -m 700 "$locked"
+(cd "$locked" && runuser -u nobody -- env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 \
+  "$work/root/usr/bin/vellum" "-P:Source=$work/in/*.ppt?;Target=$work/out;PureConsole=True;LogFile=$work/out/run.log")
 pdf=$(ls "$work"/out/*.pdf)
 pages=$(pdfinfo "$pdf" | awk '/^Pages:/ {print $2}')
 test "$pages" -ge 1
@@ -38,5 +41,18 @@ grep -q "^Success => " "$work/out/run.log"
 test -d "$home/.local/share/vellum"
 # Nothing was written beside the installed program.
 test -z "$(find "$work/root" -newer "$deb" -type f)"
+# An account without a usable home (cron, services) converts too: its per-user files go to a private
+# folder of its own below the temporary folder.
+mkdir -m 1777 "$work/tmp" "$work/out2"
+chown nobody "$work/out2"
+for nohome in /nonexistent ""; do
+  rm -f "$work"/out2/*.pdf
+  (cd "$locked" && runuser -u nobody -- env -i ${nohome:+HOME=$nohome} TMPDIR="$work/tmp" PATH=/usr/bin:/bin \
+    LANG=C.UTF-8 "$work/root/usr/bin/vellum" "-P:Source=$work/in/*.ppt?;Target=$work/out2;PureConsole=True")
+  pdf2=$(ls "$work"/out2/*.pdf)
+  test "$(pdfinfo "$pdf2" | awk '/^Pages:/ {print $2}')" = "$pages"
+  private="$work/tmp/vellum-$(id -u nobody)"
+  test "$(stat -c '%U %a' "$private")" = "nobody 700" || { echo "private folder: $(stat -c '%U %a' "$private")"; exit 1; }
+done
 if pgrep -u nobody -f soffice >/dev/null; then echo "office process left behind"; exit 1; fi
 echo "package installed and converted $pdf ($pages pages)"
