@@ -1,5 +1,6 @@
 // Product information, start-up and the console runner.
 #include "discovery/dvFileUtils.h"
+#include "discovery/dvPlaces.h"
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
 #include "project/dvError.h"
@@ -12,7 +13,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QDir>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -128,6 +135,71 @@ TEST_F(InfoTest, HelpFileAndCountingWritesOnlyOnChange)
     damaged.close();
     TdvInfo fresh;
     EXPECT_EQ(fresh.Counter(QStringLiteral("R")), QStringLiteral("1"));
+}
+
+TEST_F(InfoTest, WorkersCountingAtOnceLoseNoCount)
+{
+    // Each worker's session start counts the office version while the owner counts the run.
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 300; ++i) {
+                gInfo->IncCounter(QStringLiteral("N"), 0, 1);
+                gInfo->IncCounter(QStringLiteral("W"), 7 + (i + t) % 2, 1);
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(gInfo->Counter(QStringLiteral("N")), QStringLiteral("1200"));
+    TdvInfo reread;
+    EXPECT_EQ(reread.Counter(QStringLiteral("N")), QStringLiteral("1200"));
+}
+
+TEST(UserFolders, WithoutAUsableHomeAPrivateFolderIsUsed)
+{
+    TempTree tree;
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    qunsetenv("XDG_CACHE_HOME");
+    qputenv("TMPDIR", QFile::encodeName(tree.path(QStringLiteral("tmp"))));
+    QDir().mkpath(tree.path(QStringLiteral("tmp")));
+    const QString priv = tree.path(QStringLiteral("tmp/vellum-%1").arg(getuid()));
+    // No home, a home that is not there, a home that is a file: never "/" or the missing folder.
+    for (const QByteArray& home : {QByteArray(), QByteArray("/nonexistent"), QFile::encodeName(tree.write(QStringLiteral("file")))}) {
+        SCOPED_TRACE(home.toStdString());
+        if (home.isEmpty())
+            qunsetenv("HOME");
+        else
+            qputenv("HOME", home);
+        const QString folder = userFolder(QStandardPaths::CacheLocation);
+        EXPECT_TRUE(folder.startsWith(priv + QLatin1Char('/'))) << folder.toStdString();
+        EXPECT_TRUE(QFileInfo(folder).isDir());
+        struct stat st;
+        ASSERT_EQ(::stat(QFile::encodeName(priv).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
+    // A folder of that name made by someone else first, open to all, is made private before use; a file
+    // in its place is refused with a message that names it.
+    QDir(priv).removeRecursively();
+    ::mkdir(QFile::encodeName(priv).constData(), 0777);
+    ::chmod(QFile::encodeName(priv).constData(), 0777);
+    userFolder(QStandardPaths::CacheLocation);
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(priv).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    QDir(priv).removeRecursively();
+    tree.write(QStringLiteral("tmp/vellum-%1").arg(getuid()), "planted");
+    try {
+        userFolder(QStandardPaths::CacheLocation);
+        ADD_FAILURE() << "a file was taken for the private folder";
+    } catch (const TdvError& e) {
+        EXPECT_TRUE(e.Message.contains(priv)) << e.Message.toStdString();
+    }
+    qputenv("HOME", savedHome);
+    qputenv("TMPDIR", savedTemp);
+    if (!savedCache.isEmpty())
+        qputenv("XDG_CACHE_HOME", savedCache);
 }
 
 TEST(CommaText, QuotesWhereNeeded)
