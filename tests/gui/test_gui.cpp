@@ -841,6 +841,31 @@ TEST_F(Run, ClosingTheWindowDuringARunWaitsForTheWorkers)
     w->show();
 }
 
+TEST_F(Run, AnEndOfRunQueuedWhileClosingLeavesTheChainToTheClose)
+{
+    decks({QStringLiteral("1.pptx")});
+    gate.reset(0);
+    w->aConvert->trigger();
+    ASSERT_TRUE(w->IsRunning());
+    TdvBatch* batch = w->Batch();
+    const TdvEvent finish = w->Chain()->OnFinish();
+    // The close is queued ahead of the end of run that the last worker's finish queues, and the worker is
+    // kept from ending (this thread holds the batch's lock) until that end of run has been served inside
+    // the close's wait: the end of run must not free the chain the wait is polling.
+    w->Chain()->SetOnFinish([this, batch, finish] {
+        QMetaObject::invokeMethod(w, [this] { w->close(); }, Qt::QueuedConnection);
+        finish();
+        batch->LockItems();
+        QMetaObject::invokeMethod(w, [batch] { batch->UnlockItems(); }, Qt::QueuedConnection);
+    });
+    gate.allow(1 << 30);
+    ASSERT_TRUE(waitFor([this] { return !w->isVisible(); }));
+    EXPECT_FALSE(w->IsRunning());
+    EXPECT_EQ(w->Chain(), nullptr);
+    EXPECT_TRUE(QFileInfo::exists(out(QStringLiteral("1.pdf"))));
+    w->show();
+}
+
 TEST_F(Run, RunAndCloseWritesTheLogAndCloses)
 {
     decks({QStringLiteral("1.pptx"), QStringLiteral("2-bad.pptx")});
