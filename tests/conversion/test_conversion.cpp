@@ -14,6 +14,8 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <future>
 #include <map>
 
@@ -409,6 +411,30 @@ TEST_F(ConversionTest, AFailedConversionKeepsTheExistingTarget)
     EXPECT_FALSE(world.lastExportPath.startsWith(tree.path())) << world.lastExportPath.toStdString();
     EXPECT_FALSE(QFileInfo::exists(world.lastExportPath));
     EXPECT_EQ(readAll(target()), QByteArray("%PDF-1.4 fake\n"));
+}
+
+TEST_F(ConversionTest, ATargetThatCannotBeWrittenFailsBeforeTheOfficeIsAsked)
+{
+    // A read-only PDF of an earlier run stays as it is.
+    tree.write(QStringLiteral("out/deck.pdf"), "signed copy");
+    ::chmod(QFile::encodeName(target()).constData(), 0444);
+    TdvNode item = convert();
+    EXPECT_EQ(item.State, 2);
+    EXPECT_EQ(item.Result, target() + QStringLiteral(" cannot be replaced: Permission denied"));
+    EXPECT_EQ(readAll(target()), QByteArray("signed copy"));
+    EXPECT_EQ(batch.Failures(), 1);
+    EXPECT_EQ(world.suiteLoads, 0);
+    EXPECT_EQ(count(QStringLiteral("Pres.SaveAs")), 0);
+
+    // A target folder that cannot be made fails the item once, with the cause.
+    world = FakeWorld();
+    tree.write(QStringLiteral("blocked"), "a file where the folder should be");
+    batch.FTargetFolder = tree.path(QStringLiteral("blocked/"));
+    item = convert();
+    EXPECT_EQ(item.State, 2);
+    EXPECT_EQ(item.Result, QStringLiteral("CreateDir Failed: %1 (Not a directory)").arg(tree.path(QStringLiteral("blocked/"))));
+    EXPECT_EQ(batch.Failures(), 1);
+    EXPECT_EQ(count(QStringLiteral("Pres.SaveAs")), 0);
 }
 
 TEST_F(ConversionTest, ASkippedItemMakesNoCall)
