@@ -25,7 +25,7 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
     p->Title = QStringLiteral("Vellum Converter");
     QCoreApplication::setApplicationName(p->ShortName);
     SkipLockFiles = true;
-    p->Version = QStringLiteral("2024.16.323.3707");
+    p->Version = QStringLiteral(VELLUM_VERSION);
 }
 
 const char* const usageText =
