@@ -136,11 +136,14 @@ bool TdvFileDialogs::SaveFileDialog(const QString& filter, const QString& defaul
     return true;
 }
 
-QString TdvFileDialogs::BrowseForFolder(const QString& folder)
+bool TdvFileDialogs::BrowseForFolder(QString& folder)
 {
     const QString chosen = QFileDialog::getExistingDirectory(dialogParent(), QString(), folder,
                                                              QFileDialog::ShowDirsOnly);
-    return chosen.isEmpty() ? folder : chosen;
+    if (chosen.isEmpty())
+        return false;
+    folder = chosen;
+    return true;
 }
 
 // ---- application -----------------------------------------------------------------------------------------

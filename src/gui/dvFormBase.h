@@ -35,7 +35,7 @@ class TdvFileDialogs : public TdvDialogs
 public:
     bool OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect) override;
     bool SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName) override;
-    QString BrowseForFolder(const QString& folder) override;
+    bool BrowseForFolder(QString& folder) override;
 };
 
 // "Desc|*.a;*.b|Desc2|*.c" as Qt name filters: "Desc (*.a *.b)", "Desc2 (*.c)".

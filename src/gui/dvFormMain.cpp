@@ -476,7 +476,14 @@ void TdvFrmMain::FillTarget(const QString& folder)
 
 void TdvFrmMain::bSourceClick()
 {
-    QString folder = gApp->BrowseForFolder(extractFilePath(eSource->text()));
+    // A cancelled dialog changes nothing: an empty form must not end up searching the whole file system.
+    QString folder = extractFilePath(eSource->text());
+    if (gApp->BrowseForFolder(folder))
+        SetSourceFolder(folder);
+}
+
+void TdvFrmMain::SetSourceFolder(QString folder)
+{
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     eSource->setText(folder + gProject->SourcePattern);
@@ -504,7 +511,9 @@ void TdvFrmMain::bSourceFileClick()
 
 void TdvFrmMain::bTargetClick()
 {
-    QString folder = gApp->BrowseForFolder(eTarget->text());
+    QString folder = eTarget->text();
+    if (!gApp->BrowseForFolder(folder))
+        return;
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     eTarget->setText(folder);
@@ -706,8 +715,13 @@ bool TdvFrmMain::WMDropFiles(const QPoint& pos, const QStringList& paths)
             return true;
         }
         if (edit) {
-            edit->setText(path);
-            FillTarget(extractFilePath(path));
+            // A folder on the source is a folder to search, as the Folder button makes it.
+            if (edit == eSource && QFileInfo(path).isDir()) {
+                SetSourceFolder(path);
+            } else {
+                edit->setText(path);
+                FillTarget(extractFilePath(path));
+            }
             return true;
         }
         if (i == 0)

@@ -54,6 +54,8 @@ public:
 
     // Source and target.
     void bSourceClick();
+    // The source becomes folder with the product's pattern; an empty target follows it.
+    void SetSourceFolder(QString folder);
     void bSourceFileClick();
     void bTargetClick();
     void aViewExecute();

@@ -285,10 +285,12 @@ TEST_F(Gui, SourceFolderSetsPatternAndFillsAnEmptyTarget)
         QString expectedSource, expectedTarget, expectedStart;
     };
     const QList<Case> cases = {
-        // Cancelled with nothing to start from: the bare delimiter and the pattern.
-        {QString(), QString(), QString(), QStringLiteral("/*.ppt?"), QStringLiteral("/"), QString()},
-        {QStringLiteral("/in/old/*.ppt?"), QString(), QStringLiteral("/in/new"), QStringLiteral("/in/new/*.ppt?"),
-         QStringLiteral("/in/new/"), QStringLiteral("/in/old/")},
+        // Cancelled: nothing changes, so an empty form never turns into a search of the whole file system.
+        {QString(), QString(), QString(), QString(), QString(), QString()},
+        {QStringLiteral("/in/a.pptx"), QString(), QString(), QStringLiteral("/in/a.pptx"), QString(),
+         QStringLiteral("/in/")},
+        {QStringLiteral("/in/old/*.ppt?"), QString(), QStringLiteral("/in/new"),
+         QStringLiteral("/in/new/*.ppt?"), QStringLiteral("/in/new/"), QStringLiteral("/in/old/")},
         {QStringLiteral("/in/a.pptx"), QStringLiteral("/keep/"), QStringLiteral("/in/b/"),
          QStringLiteral("/in/b/*.ppt?"), QStringLiteral("/keep/"), QStringLiteral("/in/")},
     };
@@ -340,8 +342,9 @@ TEST_F(Gui, TargetFolderGetsItsDelimiter)
     QTest::mouseClick(w->bTarget, Qt::LeftButton);
     EXPECT_EQ(dialogs()->LastFolder, QStringLiteral("/out/a"));
     EXPECT_EQ(w->eTarget->text(), QStringLiteral("/out/b/"));
-    QTest::mouseDClick(w->eTarget, Qt::LeftButton); // cancelled: the starting text with its delimiter
-    EXPECT_EQ(w->eTarget->text(), QStringLiteral("/out/b/"));
+    w->eTarget->setText(QStringLiteral("/out/c"));
+    QTest::mouseDClick(w->eTarget, Qt::LeftButton); // cancelled: the text stays as typed
+    EXPECT_EQ(w->eTarget->text(), QStringLiteral("/out/c"));
 }
 
 TEST_F(Gui, FillTargetFillsOnlyAnEmptyTarget)
@@ -416,6 +419,9 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
     const QList<Case> cases = {
         {"two files on the source", w->eSource, {a, b}, true, a, tree.path(QStringLiteral("in/")), {}, QString()},
         {"folder on the target", w->eTarget, {bare}, true, QString(), bare, {}, QString()},
+        // A folder on the source is searched with the product's pattern, as the Folder button sets it.
+        {"folder on the source", w->eSource, {bare}, true, folder + QStringLiteral("*.ppt?"), folder, {},
+         QString()},
         {"files on the list", w->lViewer->viewport(), {b, a}, true, QString(), tree.path(QStringLiteral("in/")), {b, a},
          QString()},
         {"file on a button", w->bSearch, {a}, false, QString(), QString(), {}, QString()},
