@@ -951,9 +951,8 @@ void TdvFrmMain::aConvertExecute()
     }
     gProject->StoreOptions(false);
 
-    if (!FBatch || !FBatchFed)
-        aSearchExecute();
-    if (FBatch && FBatch->IsExhausted())
+    // A list that is spent or found nothing is listed afresh, so an edited source is picked up at once.
+    if (!FBatch || !FBatchFed || FBatch->IsExhausted() || (FBatch->IsListed() && FBatch->ItemCount() == 0))
         aSearchExecute();
     // No source: Search has focused it and run the unattended step. An exhausted batch is not run again:
     // its workers would find nothing and its tallies would be counted twice.

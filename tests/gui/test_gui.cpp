@@ -700,6 +700,29 @@ TEST_F(Run, StopThenConvertListsAfresh)
     EXPECT_TRUE(reported(4));
 }
 
+TEST_F(Run, ConvertAfterAnEditedSourceListsAfresh)
+{
+    // A search that found nothing, then a source with decks: the first Convert converts them.
+    tree.mkdir(QStringLiteral("empty"));
+    w->eSource->setText(tree.path(QStringLiteral("empty/*.ppt?")));
+    w->eTarget->setText(tree.path(QStringLiteral("out/")));
+    w->aSearch->trigger();
+    ASSERT_TRUE(waitFor([this] { return w->Batch() && w->Batch()->IsListed(); }));
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx")});
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(rows().size(), 2);
+    EXPECT_TRUE(reported(2));
+
+    // An exhausted list after an edited source: the new folder's decks, not the old list again.
+    tree.write(QStringLiteral("other/3.pptx"));
+    w->eSource->setText(tree.path(QStringLiteral("other/*.ppt?")));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(rows(), QStringList({QStringLiteral("1|%1|%2").arg(tree.path(QStringLiteral("other/3.pptx")),
+                                                                 out(QStringLiteral("3.pdf")))}));
+}
+
 TEST_F(Run, ConvertAfterAFinishedRunPicksUpNewFiles)
 {
     decks({QStringLiteral("1.pptx")});
