@@ -46,7 +46,7 @@ void TdvFrmBase::ShowModal()
 
 void TdvFrmBase::showEvent(QShowEvent* event)
 {
-    if (!FCentred && isWindow()) {
+    if ((!FCentred || FCentreEachShow) && isWindow()) {
         FCentred = true;
         if (QScreen* s = screen()) {
             QRect frame = geometry();
@@ -148,7 +148,12 @@ bool TdvFileDialogs::BrowseForFolder(QString& folder)
 
 // ---- application -----------------------------------------------------------------------------------------
 
-TdvApplication::TdvApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TdvApplication::TdvApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    // No display name: Qt would append it to every window title on X11 and Wayland, and the titles are
+    // the forms' own. The desktop entry ties the windows to the program's name and icon instead.
+    setDesktopFileName(QStringLiteral("vellum"));
+}
 
 bool TdvApplication::notify(QObject* receiver, QEvent* event)
 {

@@ -24,6 +24,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
+    // Forms that come and go (the about box) are centred on every showing, not only the first.
+    bool FCentreEachShow = false;
+
 private:
     QEventLoop* FModalLoop = nullptr;
     bool FCentred = false;

@@ -21,10 +21,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -111,6 +113,17 @@ QString projectText(const QString& path)
     return lines.join(QLatin1Char('\n'));
 }
 
+// The title as the window system shows it. Qt's X11 and Wayland windows append the application's display
+// name, once one is set, to every title that does not already end with it.
+QString shownTitle(QWidget* form)
+{
+    const QString title = form->windowHandle() ? form->windowHandle()->title() : QString();
+    const QString name = QGuiApplication::applicationDisplayName();
+    if (name == QCoreApplication::applicationName() || title.endsWith(name))
+        return title;
+    return title + QStringLiteral(" \u2014 ") + name;
+}
+
 // ---- layout -------------------------------------------------------------------------------------------
 
 TEST_F(Gui, BoundControlsKeepTheirPropertyOutOfTheHints)
@@ -182,6 +195,18 @@ TEST_F(Gui, TitleAfterNewAndAfterSaveAs)
     // A cancelled Save As keeps the file and the title.
     w->aSaveAs->trigger();
     EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + file);
+}
+
+TEST_F(Gui, TitlesAreShownAsTheFormsSetThem)
+{
+    EXPECT_EQ(shownTitle(w), QStringLiteral("Vellum Converter - None"));
+    QString config;
+    whenModal([&] {
+        config = shownTitle(w->CfgForm());
+        w->CfgForm()->close();
+    });
+    w->aConfig->trigger();
+    EXPECT_EQ(config, QStringLiteral("Config"));
 }
 
 TEST_F(Gui, OpenThroughTheDialogAppliesTheProject)
@@ -501,6 +526,24 @@ TEST_F(Gui, ConfigDialogEditsTheOptions)
     }
 }
 
+TEST_F(Gui, EscCancelsTheConfigDialog)
+{
+    w->eSource->setText(QStringLiteral("/in/*.ppt?"));
+    bool closed = false;
+    whenModal([&] {
+        TdvFrmCfg* cfg = w->CfgForm();
+        cfg->txtCfg->setPlainText(QStringLiteral("Source=/elsewhere/"));
+        cfg->txtCfg->setFocus();
+        QTest::keyClick(cfg->txtCfg, Qt::Key_Escape);
+        closed = !cfg->isVisible();
+        cfg->close(); // never leave the test waiting in the dialog
+    });
+    w->aConfig->trigger();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(w->eSource->text(), QStringLiteral("/in/*.ppt?"));
+    EXPECT_EQ(gProject->Source(), QStringLiteral("/in/*.ppt?"));
+}
+
 TEST_F(Gui, ConfigHelpOpensHelpWithoutCountingAndStaysOpen)
 {
     const int helps = gInfo->Counter(QStringLiteral("H")).toInt();
@@ -548,6 +591,23 @@ TEST_F(Gui, AboutBoxShowsTitleAndVersionAndClosesOnClickOrKey)
     ASSERT_NE(dvFrmAbout->img->pixmap().isNull(), true);
     EXPECT_EQ(dvFrmAbout->img->pixmap().size(), QSize(128, 128));
     EXPECT_EQ(w->windowOpacity(), 1.0); // no PureConsole: the window stays opaque
+}
+
+TEST_F(Gui, AboutBoxIsCentredOnEveryShowing)
+{
+    QList<QPoint> offsets;
+    for (int showing = 0; showing < 2; ++showing) {
+        whenModal([&] {
+            const QRect screen = dvFrmAbout->screen()->availableGeometry();
+            offsets.append(dvFrmAbout->frameGeometry().center() - screen.center());
+            dvFrmAbout->close();
+        });
+        w->aAbout->trigger();
+        dvFrmAbout->move(0, 0); // where a desktop may leave a box it hid
+    }
+    ASSERT_EQ(offsets.size(), 2);
+    for (const QPoint& offset : offsets)
+        EXPECT_LE(offset.manhattanLength(), 1) << offset.x() << "," << offset.y();
 }
 
 // ---- running a batch ----------------------------------------------------------------------------------
