@@ -441,6 +441,7 @@ void TdvFrmMain::closeEvent(QCloseEvent* event)
     if (FChain) {
         FClosing = true;
         FStopped = true;
+        showEnding(QStringLiteral("Stopping"));
         stopAndWaitChain();
     }
     event->accept();
@@ -850,7 +851,13 @@ QTreeWidgetItem* TdvFrmMain::ShowItem(const QString& path, TdvBatch* batch, TdvN
 void TdvFrmMain::updateStatus()
 {
     const int total = lViewer->topLevelItemCount();
-    lblCount->setText(QStringLiteral("%1 of %2, %3 failed").arg(FDoneCount).arg(total).arg(FFailedCount));
+    if (FChain && !FEnding.isEmpty())
+        lblCount->setText(QStringLiteral("%1: finishing %2 %3")
+                              .arg(FEnding)
+                              .arg(FRunning)
+                              .arg(FRunning == 1 ? QStringLiteral("file") : QStringLiteral("files")));
+    else
+        lblCount->setText(QStringLiteral("%1 of %2, %3 failed").arg(FDoneCount).arg(total).arg(FFailedCount));
     pbRun->setRange(0, std::max(total, 1));
     pbRun->setValue(std::min(FDoneCount, std::max(total, 1)));
 }
@@ -977,6 +984,7 @@ void TdvFrmMain::aConvertExecute()
 
 void TdvFrmMain::setRunning(bool running)
 {
+    FEnding.clear();
     aConvert->setEnabled(!running);
     aSearchConvert->setEnabled(!running);
     aSearch->setEnabled(!running);
@@ -991,14 +999,23 @@ void TdvFrmMain::setRunning(bool running)
         bCreate->setAction(aConvert);
         bSearchConvert->setAction(aSearchConvert);
     }
+    updateStatus();
+}
+
+void TdvFrmMain::showEnding(const QString& word)
+{
+    // Workers end only after their current files, which may take a while: say so, and take no more orders.
+    FEnding = word;
+    aPause->setEnabled(false);
+    aStop->setEnabled(false);
+    updateStatus();
 }
 
 void TdvFrmMain::aPauseExecute()
 {
     if (!FChain)
         return;
-    aPause->setEnabled(false);
-    aStop->setEnabled(false);
+    showEnding(QStringLiteral("Pausing"));
     FChain->StopChain();
     aStop->setData(0);
 }
@@ -1008,8 +1025,7 @@ void TdvFrmMain::aStopExecute()
     if (!FChain)
         return;
     FStopped = true;
-    aPause->setEnabled(false);
-    aStop->setEnabled(false);
+    showEnding(QStringLiteral("Stopping"));
     if (FBatch)
         FBatch->Terminate();
     FChain->StopChain();
@@ -1029,7 +1045,9 @@ void TdvFrmMain::OnItemDone(void* context, TdvBatch* batch, TdvNode* item)
 
 void TdvFrmMain::OnFinish()
 {
-    if (--FRunning > 0 || FClosing)
+    --FRunning;
+    updateStatus();
+    if (FRunning > 0 || FClosing)
         return;
     // The last worker is still inside this call: the chain is freed once it has returned.
     QMetaObject::invokeMethod(this, [this] { guarded(this, [this] { endRun(); }); }, Qt::QueuedConnection);

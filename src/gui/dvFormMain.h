@@ -220,6 +220,8 @@ private:
     void updateStatus();
     void releaseBatch();
     void setRunning(bool running);
+    // The run is ending after the workers' current files: "Stopping" or "Pausing" on the status line.
+    void showEnding(const QString& word);
     void endRun();
     // Stops the chain and serves the workers' finish events until every worker has ended, then frees it.
     void stopAndWaitChain();
@@ -237,6 +239,7 @@ private:
     bool FStopped = false;
     bool FClosing = false; // the window closes during a run: no end handling
     bool FWaitingChain = false; // stopAndWaitChain polls the chain: an end of run queued meanwhile leaves it be
+    QString FEnding;            // how the run is ending, while its workers finish
     class QTimer* FDaemonTimer = nullptr;
 };
 

@@ -746,6 +746,9 @@ TEST_F(Run, StopThenConvertListsAfresh)
     ASSERT_TRUE(waitFor([] { return gate.Calls == 1; }));
     QTest::mouseClick(w->bSearchConvert, Qt::LeftButton); // Stop
     EXPECT_TRUE(w->Stopped());
+    EXPECT_EQ(w->lblCount->text(), QStringLiteral("Stopping: finishing 1 file"));
+    EXPECT_FALSE(w->bSearchConvert->isEnabled());
+    EXPECT_FALSE(w->bCreate->isEnabled());
     gate.allow(2);
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     EXPECT_EQ(w->Batch(), nullptr); // released; its rows stay
@@ -781,6 +784,67 @@ TEST_F(Run, ConvertAfterAnEditedSourceListsAfresh)
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     EXPECT_EQ(rows(), QStringList({QStringLiteral("1|%1|%2").arg(tree.path(QStringLiteral("other/3.pptx")),
                                                                  out(QStringLiteral("3.pdf")))}));
+}
+
+TEST_F(Run, ClosingDuringARunSaysItIsStoppingAndRepaints)
+{
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"),
+           QStringLiteral("4.pptx")});
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
+    gate.reset(0);
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
+
+    // Looked at from inside the close, while both workers still hold their files.
+    struct Seen
+    {
+        QString status;
+        bool stop = true, pause = true, painted = false;
+        QString afterOne;
+    } seen;
+    class PaintWatch : public QObject
+    {
+    public:
+        bool Painted = false;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            Painted = Painted || event->type() == QEvent::Paint;
+            return false;
+        }
+    } watch;
+    // Steps taken by the close's own event loop; each waits for its condition a bounded number of ticks.
+    int step = 0, ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        ++ticks;
+        if (step == 0) {
+            seen.status = w->lblCount->text();
+            seen.stop = w->bSearchConvert->isEnabled();
+            seen.pause = w->bCreate->isEnabled();
+            w->lblCount->installEventFilter(&watch);
+            w->lblCount->update();
+            step = 1;
+        } else if (step == 1 && (watch.Painted || ticks > 1000)) {
+            seen.painted = watch.Painted;
+            gate.allow(1); // one worker ends after its file, the other still holds one
+            step = 2;
+        } else if (step == 2 && (w->RunningWorkers() == 1 || ticks > 2000)) {
+            seen.afterOne = w->lblCount->text();
+            gate.allow(1 << 30);
+            tick.stop();
+        }
+    });
+    tick.start(5);
+    w->close();
+    tick.stop();
+    w->lblCount->removeEventFilter(&watch);
+    EXPECT_EQ(seen.status, QStringLiteral("Stopping: finishing 2 files"));
+    EXPECT_FALSE(seen.stop);
+    EXPECT_FALSE(seen.pause);
+    EXPECT_TRUE(seen.painted);
+    EXPECT_EQ(seen.afterOne, QStringLiteral("Stopping: finishing 1 file"));
+    EXPECT_FALSE(w->IsRunning());
+    w->show();
 }
 
 TEST_F(Run, ConvertAfterAFinishedRunPicksUpNewFiles)
