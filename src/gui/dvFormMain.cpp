@@ -185,6 +185,26 @@ void TdvFrmMain::createActions()
     aSearchConvert->setVisible(false);
     aPause = newAction("aPause", QStringLiteral("Pause"), QString(), -1, &TdvFrmMain::aPauseExecute);
     aStop->setData(0);
+
+    // The keys a desktop user tries first; the captions' Alt accelerators come on top.
+    aOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    aNew->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    aConfig->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    aSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    aSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    aHelp->setShortcut(QKeySequence(Qt::Key_F1));
+    aAbout->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
+    for (QAction* action : std::as_const(actList)) {
+        QStringList keys;
+        if (!action->shortcut().isEmpty())
+            keys.append(action->shortcut().toString(QKeySequence::NativeText));
+        const QKeySequence mnemonic = QKeySequence::mnemonic(action->text());
+        if (!mnemonic.isEmpty())
+            keys.append(mnemonic.toString(QKeySequence::NativeText));
+        if (!keys.isEmpty())
+            action->setToolTip(action->toolTip() + QLatin1String(" (") + keys.join(QLatin1String(", ")) +
+                               QLatin1Char(')'));
+    }
 }
 
 void TdvFrmMain::createToolBar()
@@ -196,6 +216,9 @@ void TdvFrmMain::createToolBar()
     ToolBar->setIconSize(QSize(16, 16));
     ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     const auto button = [this](QAction* action, const char* name) {
+        // A tool button shows the icon text, which drops the accelerator unless it is given explicitly.
+        if (action->text().contains(QLatin1Char('&')))
+            action->setIconText(action->text());
         ToolBar->addAction(action);
         auto* b = qobject_cast<QToolButton*>(ToolBar->widgetForAction(action));
         b->setObjectName(QString::fromLatin1(name));

@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QLayout>
 #include <QMap>
 #include <QLineEdit>
 #include <QMenu>
@@ -22,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -124,6 +126,42 @@ QString shownTitle(QWidget* form)
     return title + QStringLiteral(" \u2014 ") + name;
 }
 
+// Closes the about box and the configuration dialog whenever one of them is up, for as long as it lives.
+class ModalCloser
+{
+public:
+    ModalCloser()
+    {
+        QObject::connect(&FTimer, &QTimer::timeout, [] {
+            if (dvFrmAbout && dvFrmAbout->isVisible())
+                dvFrmAbout->close();
+            if (window()->CfgForm() && window()->CfgForm()->isVisible())
+                window()->CfgForm()->close();
+        });
+        FTimer.start(5);
+    }
+
+private:
+    QTimer FTimer;
+};
+
+// Sizes the window and lets its layouts follow.
+void resizeWindow(const QSize& size)
+{
+    window()->resize(size);
+    waitFor([&] { return window()->size() == size; }, 2000);
+    window()->layout()->activate();
+    QCoreApplication::processEvents();
+}
+
+bool activateWindow()
+{
+    window()->activateWindow();
+    // Keys go where the window system's focus is, which follows a closed dialog a little later.
+    return QTest::qWaitForWindowActive(window()) &&
+           waitFor([] { return QGuiApplication::focusWindow() == window()->windowHandle(); }, 2000);
+}
+
 // ---- layout -------------------------------------------------------------------------------------------
 
 TEST_F(Gui, BoundControlsKeepTheirPropertyOutOfTheHints)
@@ -169,6 +207,53 @@ TEST_F(Gui, IdleButtonsShowTheirActions)
     EXPECT_EQ(w->bView->text(), QStringLiteral("View"));
     EXPECT_EQ(w->lViewer->columnCount(), 3);
     EXPECT_EQ(w->lViewer->columnWidth(0), 30);
+}
+
+TEST_F(Gui, KeysReachEveryCommand)
+{
+    struct Case
+    {
+        QAction* action;
+        QKeySequence keys;
+    };
+    const QList<Case> cases = {
+        {w->aOpen, QKeySequence(QStringLiteral("Ctrl+O"))},
+        {w->aNew, QKeySequence(QStringLiteral("Ctrl+N"))},
+        {w->aSave, QKeySequence(QStringLiteral("Ctrl+S"))},
+        {w->aSaveAs, QKeySequence(QStringLiteral("Ctrl+Shift+S"))},
+        {w->aConfig, QKeySequence(QStringLiteral("Ctrl+,"))},
+        {w->aHelp, QKeySequence(QStringLiteral("F1"))},
+        {w->aAbout, QKeySequence(QStringLiteral("Shift+F1"))},
+        // The captions' accelerators, on the tool bar and on the buttons.
+        {w->aOpen, QKeySequence(QStringLiteral("Alt+O"))},
+        {w->aNew, QKeySequence(QStringLiteral("Alt+N"))},
+        {w->aSave, QKeySequence(QStringLiteral("Alt+V"))},
+        {w->aSaveAs, QKeySequence(QStringLiteral("Alt+A"))},
+        {w->aUpdate, QKeySequence(QStringLiteral("Alt+U"))},
+        {w->aHelp, QKeySequence(QStringLiteral("Alt+H"))},
+        {w->aConvert, QKeySequence(QStringLiteral("Alt+C"))},
+    };
+    ModalCloser closer;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys.toString().toStdString());
+        ASSERT_TRUE(activateWindow());
+        QSignalSpy triggered(c.action, &QAction::triggered);
+        QTest::keySequence(w, c.keys);
+        // An accelerator clicks its button after a short animation.
+        EXPECT_TRUE(waitFor([&] { return triggered.count() == 1; }, 2000));
+        // The tool tip names the keys.
+        EXPECT_TRUE(c.action->toolTip().contains(c.keys.toString(QKeySequence::NativeText)))
+            << c.action->toolTip().toStdString();
+    }
+    // The tool bar shows the accelerators it answers to.
+    EXPECT_EQ(w->tbSaveAs->text(), QStringLiteral("Save &As"));
+    EXPECT_EQ(w->tbConfig->text(), QStringLiteral("Config"));
+    // Alt+S and Alt+T move to the edits through their labels.
+    ASSERT_TRUE(activateWindow());
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+T")));
+    EXPECT_EQ(QApplication::focusWidget(), w->eTarget);
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+S")));
+    EXPECT_EQ(QApplication::focusWidget(), w->eSource);
 }
 
 // ---- title and project commands -----------------------------------------------------------------------
