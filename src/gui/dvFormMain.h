@@ -62,6 +62,10 @@ public:
     void ViewSource1Click();
     void OpenSource1Click();
     void OpenSelected(bool folderOnly);
+    // A double-click on a row: a converted row opens its PDF, a failed one shows its message.
+    void OpenRow(QTreeWidgetItem* row);
+    // The whole text of a list cell when the cell shows only part of it; empty otherwise.
+    QString CellHint(const QTreeWidgetItem* row, int column) const;
 
     // Project commands.
     void aOpenExecute();
@@ -209,6 +213,7 @@ private:
     void createPanels();
     void createList();
     void createMenus();
+    void fitToolBar();
     QAction* newAction(const char* name, const QString& caption, const QString& hint, int image,
                        void (TdvFrmMain::*handler)());
 

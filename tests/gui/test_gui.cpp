@@ -14,10 +14,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
-#include <QMap>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -26,7 +27,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -207,6 +210,54 @@ TEST_F(Gui, IdleButtonsShowTheirActions)
     EXPECT_EQ(w->bView->text(), QStringLiteral("View"));
     EXPECT_EQ(w->lViewer->columnCount(), 3);
     EXPECT_EQ(w->lViewer->columnWidth(0), 30);
+}
+
+TEST_F(Gui, MinimumSizeCutsNothingAndTheEditsAndResultGrow)
+{
+    const QSize normal = w->size();
+    resizeWindow(QSize(300, 200)); // held at the minimum
+    const QSize minimum = w->size();
+    EXPECT_EQ(minimum, w->minimumSize());
+    const QRect inside = w->rect();
+    // Every control of the two lines and every tool bar command lies wholly inside the window, and every
+    // caption fits its control.
+    QList<QWidget*> controls = {w->lblSource, w->eSource, w->bSource, w->bSourceFile, w->cSubdir, w->bSearch,
+                                w->lblTarget, w->eTarget, w->bTarget, w->bView,       w->bCreate};
+    for (QAction* action : w->ToolBar->actions())
+        if (action->isVisible() && !action->isSeparator())
+            controls.append(w->ToolBar->widgetForAction(action));
+    for (QWidget* control : controls) {
+        SCOPED_TRACE(control->objectName().toStdString());
+        ASSERT_TRUE(control->isVisible());
+        const QRect box(control->mapTo(w, QPoint(0, 0)), control->size());
+        EXPECT_TRUE(inside.contains(box))
+            << box.x() << "," << box.y() << " " << box.width() << "x" << box.height();
+        if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+            const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+            EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(caption));
+        }
+    }
+    EXPECT_GE(w->eSource->width(), 100);
+    EXPECT_GE(w->lViewer->height(), 80);
+    // The columns of the two lines stay aligned, in the described order.
+    EXPECT_EQ(w->eSource->x(), w->eTarget->x());
+    EXPECT_EQ(w->bSource->x(), w->bTarget->x());
+    EXPECT_EQ(w->bSourceFile->x(), w->bView->x());
+    EXPECT_EQ(w->bSearch->x(), w->bCreate->x());
+    EXPECT_LT(w->bSourceFile->geometry().right(), w->cSubdir->x());
+    EXPECT_LT(w->cSubdir->geometry().right(), w->bSearch->x());
+
+    // Wider, the edits take the extra width and the list's Result column reaches the list's right edge.
+    resizeWindow(QSize(1200, 600));
+    const int edit = w->eSource->width();
+    EXPECT_EQ(w->lViewer->header()->length(), w->lViewer->viewport()->width());
+    const int result = w->lViewer->columnWidth(2);
+    resizeWindow(QSize(1600, 600));
+    EXPECT_EQ(w->eSource->width(), edit + 400);
+    EXPECT_EQ(w->eTarget->width(), edit + 400);
+    EXPECT_EQ(w->lViewer->columnWidth(2), result + 400);
+    EXPECT_EQ(w->lViewer->columnWidth(1), 370);
+    resizeWindow(normal);
 }
 
 TEST_F(Gui, KeysReachEveryCommand)
@@ -930,6 +981,51 @@ TEST_F(Run, ClosingDuringARunSaysItIsStoppingAndRepaints)
     EXPECT_EQ(seen.afterOne, QStringLiteral("Stopping: finishing 1 file"));
     EXPECT_FALSE(w->IsRunning());
     w->show();
+}
+
+TEST_F(Run, RowsOpenTheirPdfOrShowTheirMessageAndHintCutTexts)
+{
+    decks({QStringLiteral("a.pptx"), QStringLiteral("b-bad.pptx")});
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    openedLinks().clear();
+    QTreeWidgetItem* good = nullptr;
+    QTreeWidgetItem* bad = nullptr;
+    for (int i = 0; i < w->lViewer->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = w->lViewer->topLevelItem(i);
+        (row->text(1).contains(QStringLiteral("bad")) ? bad : good) = row;
+    }
+    ASSERT_TRUE(good && bad);
+    const auto doubleClick = [this](QTreeWidgetItem* row) {
+        const QPoint at = w->lViewer->visualItemRect(row).center();
+        QTest::mouseClick(w->lViewer->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseDClick(w->lViewer->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    };
+    doubleClick(good);
+    EXPECT_EQ(openedLinks(), QStringList({out(QStringLiteral("a.pdf"))}));
+    EXPECT_TRUE(errors.isEmpty());
+    doubleClick(bad);
+    EXPECT_EQ(errors, QStringList({QStringLiteral("Broken deck?\nsecond line")}));
+    // Enter on a row does the same.
+    w->lViewer->setCurrentItem(good);
+    QTest::keyClick(w->lViewer, Qt::Key_Return);
+    EXPECT_EQ(openedLinks().size(), 2);
+
+    // A cell that shows all of its text needs no hint; a cut name and a result with more lines show it all.
+    w->lViewer->setColumnWidth(1, 370);
+    EXPECT_EQ(w->CellHint(good, 1), QString());
+    EXPECT_EQ(w->CellHint(good, 2), QString());
+    EXPECT_EQ(w->CellHint(bad, 2), QStringLiteral("Broken deck?\nsecond line"));
+    w->lViewer->setColumnWidth(1, 60);
+    EXPECT_EQ(w->CellHint(good, 1), in(QStringLiteral("a.pptx")));
+    // Hovering the cut cell shows the hint; hovering the list elsewhere shows the list's own.
+    const QRect cell = w->lViewer->visualItemRect(good);
+    const QPoint at(w->lViewer->header()->sectionViewportPosition(1) + 10, cell.center().y());
+    QHelpEvent help(QEvent::ToolTip, at, w->lViewer->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(w->lViewer->viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), in(QStringLiteral("a.pptx")));
+    QToolTip::hideText();
+    w->lViewer->setColumnWidth(1, 370);
 }
 
 TEST_F(Run, ConvertAfterAFinishedRunPicksUpNewFiles)
