@@ -518,6 +518,7 @@ void TdvFrmMain::RegisterControls()
 void TdvFrmMain::FormCreate()
 {
     RegisterControls();
+    UpdateLinkCommands();
     gProject->OpenStartupProject();
     UpdateTitle();
     updateStatus();
@@ -744,6 +745,18 @@ void TdvFrmMain::aSaveAsExecute()
 {
     gProject->SaveAs();
     UpdateTitle();
+}
+
+void TdvFrmMain::UpdateLinkCommands()
+{
+    // A build without a site or a support address has nowhere to send these: hide them rather than leave
+    // commands that do nothing.
+    const bool site = !gInfo->SiteRoot.isEmpty();
+    aUpdate->setVisible(site);
+    tb1->setVisible(site);
+    aHomePage->setVisible(site);
+    aSupports->setVisible(!gInfo->SupportMail.isEmpty());
+    fitToolBar();
 }
 
 void TdvFrmMain::aUpdateExecute()

@@ -81,6 +81,8 @@ public:
     void aHomePageExecute();
     void aSupportsExecute();
     void aAboutExecute();
+    // Shows the web and mail commands only when this build has somewhere to send them.
+    void UpdateLinkCommands();
 
     void pm1Popup();
     void pm2Popup();

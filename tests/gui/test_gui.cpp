@@ -307,6 +307,39 @@ TEST_F(Gui, KeysReachEveryCommand)
     EXPECT_EQ(QApplication::focusWidget(), w->eSource);
 }
 
+TEST_F(Gui, LinkCommandsWithNowhereToGoAreHidden)
+{
+    struct Case
+    {
+        QString site, mail;
+        bool update, home, support;
+    };
+    const QList<Case> cases = {
+        {QString(), QString(), false, false, false},
+        {QString(), QStringLiteral("help@vellum.example"), false, false, true},
+        {QStringLiteral("https://vellum.example"), QString(), true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.site + QLatin1Char('|') + c.mail).toStdString());
+        gInfo->SiteRoot = c.site;
+        gInfo->SupportMail = c.mail;
+        w->UpdateLinkCommands();
+        QCoreApplication::processEvents(); // the tool bar lays its buttons out again
+        EXPECT_EQ(w->tbUpdate->isVisible(), c.update);
+        EXPECT_EQ(w->tb1->isVisible(), c.update); // no two separators side by side
+        EXPECT_EQ(w->tbHomePage->isVisible(), c.home);
+        EXPECT_EQ(w->tbSupports->isVisible(), c.support);
+        EXPECT_TRUE(w->tbHelp->isVisible());
+        EXPECT_TRUE(w->tbAbout->isVisible());
+        // A hidden command's accelerator does nothing either.
+        ASSERT_TRUE(activateWindow());
+        QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+U")));
+        QTest::qWait(200);
+        EXPECT_EQ(openedLinks().isEmpty(), !c.update);
+        openedLinks().clear();
+    }
+}
+
 // ---- title and project commands -----------------------------------------------------------------------
 
 TEST_F(Gui, TitleAfterNewAndAfterSaveAs)
