@@ -33,6 +33,8 @@ TdvFrmAbout::TdvFrmAbout(QWidget* parent)
     : TdvFrmBase(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("dvFrmAbout"));
+    // Not every desktop keeps its place between showings (X11 put it in the corner): centre it each time.
+    FCentreEachShow = true;
     setWindowOpacity(200.0 / 255.0);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(0, 85, 255));

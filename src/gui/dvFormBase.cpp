@@ -46,7 +46,7 @@ void TdvFrmBase::ShowModal()
 
 void TdvFrmBase::showEvent(QShowEvent* event)
 {
-    if (!FCentred && isWindow()) {
+    if ((!FCentred || FCentreEachShow) && isWindow()) {
         FCentred = true;
         if (QScreen* s = screen()) {
             QRect frame = geometry();
@@ -136,16 +136,24 @@ bool TdvFileDialogs::SaveFileDialog(const QString& filter, const QString& defaul
     return true;
 }
 
-QString TdvFileDialogs::BrowseForFolder(const QString& folder)
+bool TdvFileDialogs::BrowseForFolder(QString& folder)
 {
     const QString chosen = QFileDialog::getExistingDirectory(dialogParent(), QString(), folder,
                                                              QFileDialog::ShowDirsOnly);
-    return chosen.isEmpty() ? folder : chosen;
+    if (chosen.isEmpty())
+        return false;
+    folder = chosen;
+    return true;
 }
 
 // ---- application -----------------------------------------------------------------------------------------
 
-TdvApplication::TdvApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TdvApplication::TdvApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    // No display name: Qt would append it to every window title on X11 and Wayland, and the titles are
+    // the forms' own. The desktop entry ties the windows to the program's name and icon instead.
+    setDesktopFileName(QStringLiteral("vellum"));
+}
 
 bool TdvApplication::notify(QObject* receiver, QEvent* event)
 {

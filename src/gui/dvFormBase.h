@@ -24,6 +24,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
+    // Forms that come and go (the about box) are centred on every showing, not only the first.
+    bool FCentreEachShow = false;
+
 private:
     QEventLoop* FModalLoop = nullptr;
     bool FCentred = false;
@@ -35,7 +38,7 @@ class TdvFileDialogs : public TdvDialogs
 public:
     bool OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect) override;
     bool SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName) override;
-    QString BrowseForFolder(const QString& folder) override;
+    bool BrowseForFolder(QString& folder) override;
 };
 
 // "Desc|*.a;*.b|Desc2|*.c" as Qt name filters: "Desc (*.a *.b)", "Desc2 (*.c)".

@@ -4,6 +4,7 @@
 #include "project/dvProject.h"
 #include "shell/dvInfo.h"
 
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -50,6 +51,16 @@ void TdvFrmCfg::showEvent(QShowEvent* event)
 {
     TdvFrmBase::showEvent(event);
     guarded(this, [this] { FormShow(); });
+}
+
+void TdvFrmCfg::keyPressEvent(QKeyEvent* event)
+{
+    // Esc is Cancel, as in every dialog of the desktop; the text box passes it on.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        btnCancel->click();
+        return;
+    }
+    TdvFrmBase::keyPressEvent(event);
 }
 
 void TdvFrmCfg::FormShow()

@@ -18,19 +18,23 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QEventLoop>
-#include <QMessageBox>
-#include <QTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QStyledItemDelegate>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -43,6 +47,9 @@ namespace {
 
 constexpr int kStateRole = Qt::UserRole;        // the row's state (its icon index)
 constexpr int kReportedRole = Qt::UserRole + 1; // a worker has reported the row
+constexpr int kFullTextRole = Qt::UserRole + 2; // the whole result text, of which the cell shows a line
+constexpr int kLineHeight = 21;                 // edits and buttons of the source and target lines
+constexpr int kMinEditWidth = 120;
 
 QStringList localPaths(const QMimeData* mime)
 {
@@ -60,6 +67,27 @@ QString firstLine(const QString& text)
     const QStringList lines = splitLines(text);
     return lines.isEmpty() ? QString() : lines.first();
 }
+
+// Shows the whole text of a list cell that shows only part of it; other cells leave the list's own hint.
+class TdvCellHints : public QStyledItemDelegate
+{
+public:
+    explicit TdvCellHints(TdvFrmMain* form) : QStyledItemDelegate(form), FForm(form) {}
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event->type() != QEvent::ToolTip || !index.isValid())
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        const QString hint = FForm->CellHint(FForm->lViewer->topLevelItem(index.row()), index.column());
+        if (hint.isEmpty())
+            return false;
+        QToolTip::showText(event->globalPos(), hint, view->viewport(), option.rect);
+        return true;
+    }
+
+private:
+    TdvFrmMain* FForm;
+};
 
 } // namespace
 
@@ -106,6 +134,7 @@ TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
     createPanels();
     createList();
     createMenus();
+    fitToolBar(); // after the menus: Open's drop-down arrow widens the bar
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -185,6 +214,26 @@ void TdvFrmMain::createActions()
     aSearchConvert->setVisible(false);
     aPause = newAction("aPause", QStringLiteral("Pause"), QString(), -1, &TdvFrmMain::aPauseExecute);
     aStop->setData(0);
+
+    // The keys a desktop user tries first; the captions' Alt accelerators come on top.
+    aOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    aNew->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    aConfig->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    aSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    aSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    aHelp->setShortcut(QKeySequence(Qt::Key_F1));
+    aAbout->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
+    for (QAction* action : std::as_const(actList)) {
+        QStringList keys;
+        if (!action->shortcut().isEmpty())
+            keys.append(action->shortcut().toString(QKeySequence::NativeText));
+        const QKeySequence mnemonic = QKeySequence::mnemonic(action->text());
+        if (!mnemonic.isEmpty())
+            keys.append(mnemonic.toString(QKeySequence::NativeText));
+        if (!keys.isEmpty())
+            action->setToolTip(action->toolTip() + QLatin1String(" (") + keys.join(QLatin1String(", ")) +
+                               QLatin1Char(')'));
+    }
 }
 
 void TdvFrmMain::createToolBar()
@@ -196,6 +245,9 @@ void TdvFrmMain::createToolBar()
     ToolBar->setIconSize(QSize(16, 16));
     ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     const auto button = [this](QAction* action, const char* name) {
+        // A tool button shows the icon text, which drops the accelerator unless it is given explicitly.
+        if (action->text().contains(QLatin1Char('&')))
+            action->setIconText(action->text());
         ToolBar->addAction(action);
         auto* b = qobject_cast<QToolButton*>(ToolBar->widgetForAction(action));
         b->setObjectName(QString::fromLatin1(name));
@@ -218,6 +270,13 @@ void TdvFrmMain::createToolBar()
     tbAbout = button(aAbout, "tbAbout");
 }
 
+void TdvFrmMain::fitToolBar()
+{
+    // Every command stays on the bar: the window is never narrower than the bar's buttons.
+    ToolBar->setMinimumWidth(0);
+    ToolBar->setMinimumWidth(ToolBar->sizeHint().width());
+}
+
 void TdvFrmMain::createPanels()
 {
     const auto panel = [](QWidget* parent, const char* name, int height, const QString& hint) {
@@ -228,19 +287,17 @@ void TdvFrmMain::createPanels()
         p->setToolTip(hint);
         return p;
     };
-    const auto pushButton = [](QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
+    const auto pushButton = [](QWidget* parent, const char* name, const QString& caption,
                                const QString& hint) {
         auto* b = new QPushButton(caption, parent);
         b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(geometry);
         b->setToolTip(hint);
         b->setAutoDefault(false);
         return b;
     };
-    const auto actionButton = [](QWidget* parent, const char* name, QAction* action, const QRect& geometry) {
+    const auto actionButton = [](QWidget* parent, const char* name, QAction* action) {
         auto* b = new TdvActionButton(parent);
         b->setObjectName(QString::fromLatin1(name));
-        b->setGeometry(geometry);
         b->setAction(action);
         return b;
     };
@@ -248,12 +305,13 @@ void TdvFrmMain::createPanels()
                                  QLabel*& label) {
         auto* edit = new QLineEdit(parent);
         edit->setObjectName(QString::fromLatin1(name));
-        edit->setGeometry(50, 5, 500, 21);
+        edit->setFixedHeight(kLineHeight);
+        edit->setMinimumWidth(kMinEditWidth);
         label = new QLabel(caption, parent);
         label->setObjectName(QString::fromLatin1(labelName));
         label->setBuddy(edit);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        label->setGeometry(0, 5, 46, 21);
+        label->setFixedSize(std::max(46, label->sizeHint().width()), kLineHeight);
         // Drops are the window's: it decides by the control under the mouse.
         edit->setAcceptDrops(false);
         return edit;
@@ -267,24 +325,60 @@ void TdvFrmMain::createPanels()
 
     pSource = panel(pAction, "pSource", 32, QStringLiteral("Choose or drag & drop source folder or file(s)"));
     eSource = labelledEdit(pSource, "eSource", "lblSource", QStringLiteral("&Source"), lblSource);
-    bSource = pushButton(pSource, "bSource", QStringLiteral("Folder"), QRect(550, 5, 38, 21),
+    bSource = pushButton(pSource, "bSource", QStringLiteral("Folder"),
                          QStringLiteral("Choose a folder and click \"Search\" to list files"));
-    bSourceFile = pushButton(pSource, "bSourceFile", QStringLiteral("Files"), QRect(588, 5, 38, 21),
+    bSourceFile = pushButton(pSource, "bSourceFile", QStringLiteral("Files"),
                              QStringLiteral("Choose file(s) and click \"Convert\" to convert them"));
     cSubdir = new QCheckBox(QStringLiteral("Su&b folders"), pSource);
     cSubdir->setObjectName(QStringLiteral("cSubdir"));
-    // A little wider than its place on the grid: this caption needs it in the fonts found on Linux.
-    cSubdir->setGeometry(628, 5, 80, 21);
     cSubdir->setLayoutDirection(Qt::RightToLeft); // caption left of the box
-    bSearch = actionButton(pSource, "bSearch", aSearch, QRect(710, 5, 76, 21));
+    bSearch = actionButton(pSource, "bSearch", aSearch);
 
     pTarget = panel(pAction, "pTarget", 30, QStringLiteral("Choose or drag & drop target folder"));
     eTarget = labelledEdit(pTarget, "eTarget", "lblTarget", QStringLiteral("&Target"), lblTarget);
-    bTarget = pushButton(pTarget, "bTarget", QStringLiteral("Folder"), QRect(550, 5, 38, 21),
+    bTarget = pushButton(pTarget, "bTarget", QStringLiteral("Folder"),
                          QStringLiteral("Choose a target folder to save the converted file(s)"));
-    bView = actionButton(pTarget, "bView", aView, QRect(588, 5, 38, 21));
-    bSearchConvert = actionButton(pTarget, "bSearchConvert", aSearchConvert, QRect(630, 5, 76, 21));
-    bCreate = actionButton(pTarget, "bCreate", aConvert, QRect(710, 5, 76, 21));
+    bView = actionButton(pTarget, "bView", aView);
+    bSearchConvert = actionButton(pTarget, "bSearchConvert", aSearchConvert);
+    // Start is hidden until it turns into Stop; Convert below Search keeps its place meanwhile.
+    QSizePolicy keepPlace = bSearchConvert->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    bSearchConvert->setSizePolicy(keepPlace);
+    bCreate = actionButton(pTarget, "bCreate", aConvert);
+
+    // The two lines share their columns: the edits take what the window gives, the controls keep the grid's
+    // widths, or what their captions need in the fonts found here.
+    const auto fit = [](QWidget* control, int width, const QStringList& captions) {
+        for (const QString& caption : captions)
+            width = std::max(
+                width,
+                control->fontMetrics().horizontalAdvance(QString(caption).remove(QLatin1Char('&'))) + 10);
+        return width;
+    };
+    const int column1 = std::max(fit(bSource, 38, {bSource->text()}), fit(bTarget, 38, {bTarget->text()}));
+    const int column2 =
+        std::max(fit(bSourceFile, 38, {bSourceFile->text()}), fit(bView, 38, {aView->text()}));
+    const int column3 = std::max(
+        {76, cSubdir->sizeHint().width(), fit(bSearchConvert, 76, {aSearchConvert->text(), aStop->text()})});
+    const int column4 =
+        std::max(fit(bSearch, 76, {aSearch->text()}), fit(bCreate, 76, {aConvert->text(), aPause->text()}));
+    const auto line = [&](QWidget* p, QLabel* label, QLineEdit* edit, const QList<QWidget*>& controls) {
+        const int widths[] = {column1, column2, column3, column4};
+        const int gaps[] = {0, 0, 4, 4};
+        auto* row = new QHBoxLayout(p);
+        row->setContentsMargins(0, 5, 6, 0);
+        row->setSpacing(0);
+        row->addWidget(label);
+        row->addSpacing(4);
+        row->addWidget(edit, 1);
+        for (int i = 0; i < controls.size(); ++i) {
+            row->addSpacing(gaps[i]);
+            controls[i]->setFixedSize(widths[i], kLineHeight);
+            row->addWidget(controls[i]);
+        }
+    };
+    line(pSource, lblSource, eSource, {bSource, bSourceFile, cSubdir, bSearch});
+    line(pTarget, lblTarget, eTarget, {bTarget, bView, bSearchConvert, bCreate});
 
     pOthers = panel(pAction, "pOthers", 0, QString());
     auto* actionLayout = new QVBoxLayout(pAction);
@@ -318,6 +412,8 @@ void TdvFrmMain::createPanels()
     statusLayout->setContentsMargins(4, 2, 4, 2);
     lblCount = new QLabel(pStatus);
     lblCount->setObjectName(QStringLiteral("lblCount"));
+    // Its changing text must not change the window's minimum width.
+    lblCount->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     pbRun = new QProgressBar(pStatus);
     pbRun->setObjectName(QStringLiteral("pbRun"));
     pbRun->setRange(0, 1);
@@ -348,8 +444,11 @@ void TdvFrmMain::createList()
     lViewer->setIconSize(QSize(16, 16));
     lViewer->setAcceptDrops(false);
     lViewer->viewport()->setAcceptDrops(false);
+    lViewer->setMinimumHeight(100);
+    lViewer->setItemDelegate(new TdvCellHints(this));
     QHeaderView* header = lViewer->header();
-    header->setStretchLastSection(false);
+    // Result takes whatever width the window gives beyond the first two columns.
+    header->setStretchLastSection(true);
     header->setMinimumSectionSize(30);
     header->setSectionResizeMode(0, QHeaderView::Fixed);
     header->resizeSection(0, 30);
@@ -358,6 +457,10 @@ void TdvFrmMain::createList()
     auto* layout = new QVBoxLayout(pViewer);
     layout->setContentsMargins(1, 1, 1, 1);
     layout->addWidget(lViewer);
+
+    connect(lViewer, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* row) { guarded(this, [this, row] { OpenRow(row); }); });
+    lViewer->installEventFilter(this);
 }
 
 void TdvFrmMain::createMenus()
@@ -415,6 +518,7 @@ void TdvFrmMain::RegisterControls()
 void TdvFrmMain::FormCreate()
 {
     RegisterControls();
+    UpdateLinkCommands();
     gProject->OpenStartupProject();
     UpdateTitle();
     updateStatus();
@@ -441,6 +545,7 @@ void TdvFrmMain::closeEvent(QCloseEvent* event)
     if (FChain) {
         FClosing = true;
         FStopped = true;
+        showEnding(QStringLiteral("Stopping"));
         stopAndWaitChain();
     }
     event->accept();
@@ -476,7 +581,14 @@ void TdvFrmMain::FillTarget(const QString& folder)
 
 void TdvFrmMain::bSourceClick()
 {
-    QString folder = gApp->BrowseForFolder(extractFilePath(eSource->text()));
+    // A cancelled dialog changes nothing: an empty form must not end up searching the whole file system.
+    QString folder = extractFilePath(eSource->text());
+    if (gApp->BrowseForFolder(folder))
+        SetSourceFolder(folder);
+}
+
+void TdvFrmMain::SetSourceFolder(QString folder)
+{
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     eSource->setText(folder + gProject->SourcePattern);
@@ -504,7 +616,9 @@ void TdvFrmMain::bSourceFileClick()
 
 void TdvFrmMain::bTargetClick()
 {
-    QString folder = gApp->BrowseForFolder(eTarget->text());
+    QString folder = eTarget->text();
+    if (!gApp->BrowseForFolder(folder))
+        return;
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     eTarget->setText(folder);
@@ -534,6 +648,32 @@ void TdvFrmMain::OpenSelected(bool folderOnly)
         path = extractFilePath(path);
     if (gInfo->Opener && !path.isEmpty())
         gInfo->Opener(path);
+}
+
+void TdvFrmMain::OpenRow(QTreeWidgetItem* row)
+{
+    if (!row || !row->data(0, kReportedRole).toBool())
+        return;
+    const QString result = row->data(2, kFullTextRole).toString();
+    const int state = row->data(0, kStateRole).toInt();
+    if (state == 1 && !result.isEmpty() && gInfo->Opener)
+        gInfo->Opener(result);
+    else if (state == 2 && ShowError)
+        ShowError(result);
+}
+
+QString TdvFrmMain::CellHint(const QTreeWidgetItem* row, int column) const
+{
+    if (!row || column < 1)
+        return QString();
+    const QString shown = row->text(column);
+    const QString full =
+        column == 2 && row->data(0, kReportedRole).toBool() ? row->data(2, kFullTextRole).toString() : shown;
+    // The view keeps a margin on either side of a cell's text.
+    const int margin =
+        2 * (lViewer->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lViewer) + 1);
+    const bool cut = lViewer->fontMetrics().horizontalAdvance(shown) > lViewer->columnWidth(column) - margin;
+    return cut || full != shown ? full : QString();
 }
 
 void TdvFrmMain::ViewSource1Click()
@@ -607,6 +747,18 @@ void TdvFrmMain::aSaveAsExecute()
     UpdateTitle();
 }
 
+void TdvFrmMain::UpdateLinkCommands()
+{
+    // A build without a site or a support address has nowhere to send these: hide them rather than leave
+    // commands that do nothing.
+    const bool site = !gInfo->SiteRoot.isEmpty();
+    aUpdate->setVisible(site);
+    tb1->setVisible(site);
+    aHomePage->setVisible(site);
+    aSupports->setVisible(!gInfo->SupportMail.isEmpty());
+    fitToolBar();
+}
+
 void TdvFrmMain::aUpdateExecute()
 {
     gInfo->OpenLink(QStringLiteral("download"), QString(), QString());
@@ -638,6 +790,14 @@ void TdvFrmMain::aAboutExecute()
 
 bool TdvFrmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == lViewer && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        // Enter on a row does what a double-click does.
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && lViewer->currentItem()) {
+            guarded(this, [this] { OpenRow(lViewer->currentItem()); });
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonDblClick) {
         if (watched == eSource) {
             guarded(this, [this] { bSourceFileClick(); });
@@ -706,8 +866,13 @@ bool TdvFrmMain::WMDropFiles(const QPoint& pos, const QStringList& paths)
             return true;
         }
         if (edit) {
-            edit->setText(path);
-            FillTarget(extractFilePath(path));
+            // A folder on the source is a folder to search, as the Folder button makes it.
+            if (edit == eSource && QFileInfo(path).isDir()) {
+                SetSourceFolder(path);
+            } else {
+                edit->setText(path);
+                FillTarget(extractFilePath(path));
+            }
             return true;
         }
         if (i == 0)
@@ -807,6 +972,7 @@ void TdvFrmMain::applyRow(quint64 serial, int index, int state, const QString& s
     } else {
         row->setText(1, source);
         row->setText(2, firstLine(result));
+        row->setData(2, kFullTextRole, result);
         const int icon = state >= 0 && state <= 2 ? state : 0;
         row->setIcon(0, imgList.at(icon));
         row->setData(0, kStateRole, state);
@@ -836,7 +1002,13 @@ QTreeWidgetItem* TdvFrmMain::ShowItem(const QString& path, TdvBatch* batch, TdvN
 void TdvFrmMain::updateStatus()
 {
     const int total = lViewer->topLevelItemCount();
-    lblCount->setText(QStringLiteral("%1 of %2, %3 failed").arg(FDoneCount).arg(total).arg(FFailedCount));
+    if (FChain && !FEnding.isEmpty())
+        lblCount->setText(QStringLiteral("%1: finishing %2 %3")
+                              .arg(FEnding)
+                              .arg(FRunning)
+                              .arg(FRunning == 1 ? QStringLiteral("file") : QStringLiteral("files")));
+    else
+        lblCount->setText(QStringLiteral("%1 of %2, %3 failed").arg(FDoneCount).arg(total).arg(FFailedCount));
     pbRun->setRange(0, std::max(total, 1));
     pbRun->setValue(std::min(FDoneCount, std::max(total, 1)));
 }
@@ -937,9 +1109,8 @@ void TdvFrmMain::aConvertExecute()
     }
     gProject->StoreOptions(false);
 
-    if (!FBatch || !FBatchFed)
-        aSearchExecute();
-    if (FBatch && FBatch->IsExhausted())
+    // A list that is spent or found nothing is listed afresh, so an edited source is picked up at once.
+    if (!FBatch || !FBatchFed || FBatch->IsExhausted() || (FBatch->IsListed() && FBatch->ItemCount() == 0))
         aSearchExecute();
     // No source: Search has focused it and run the unattended step. An exhausted batch is not run again:
     // its workers would find nothing and its tallies would be counted twice.
@@ -964,6 +1135,7 @@ void TdvFrmMain::aConvertExecute()
 
 void TdvFrmMain::setRunning(bool running)
 {
+    FEnding.clear();
     aConvert->setEnabled(!running);
     aSearchConvert->setEnabled(!running);
     aSearch->setEnabled(!running);
@@ -978,14 +1150,23 @@ void TdvFrmMain::setRunning(bool running)
         bCreate->setAction(aConvert);
         bSearchConvert->setAction(aSearchConvert);
     }
+    updateStatus();
+}
+
+void TdvFrmMain::showEnding(const QString& word)
+{
+    // Workers end only after their current files, which may take a while: say so, and take no more orders.
+    FEnding = word;
+    aPause->setEnabled(false);
+    aStop->setEnabled(false);
+    updateStatus();
 }
 
 void TdvFrmMain::aPauseExecute()
 {
     if (!FChain)
         return;
-    aPause->setEnabled(false);
-    aStop->setEnabled(false);
+    showEnding(QStringLiteral("Pausing"));
     FChain->StopChain();
     aStop->setData(0);
 }
@@ -995,8 +1176,7 @@ void TdvFrmMain::aStopExecute()
     if (!FChain)
         return;
     FStopped = true;
-    aPause->setEnabled(false);
-    aStop->setEnabled(false);
+    showEnding(QStringLiteral("Stopping"));
     if (FBatch)
         FBatch->Terminate();
     FChain->StopChain();
@@ -1016,7 +1196,9 @@ void TdvFrmMain::OnItemDone(void* context, TdvBatch* batch, TdvNode* item)
 
 void TdvFrmMain::OnFinish()
 {
-    if (--FRunning > 0 || FClosing)
+    --FRunning;
+    updateStatus();
+    if (FRunning > 0 || FClosing)
         return;
     // The last worker is still inside this call: the chain is freed once it has returned.
     QMetaObject::invokeMethod(this, [this] { guarded(this, [this] { endRun(); }); }, Qt::QueuedConnection);

@@ -54,12 +54,18 @@ public:
 
     // Source and target.
     void bSourceClick();
+    // The source becomes folder with the product's pattern; an empty target follows it.
+    void SetSourceFolder(QString folder);
     void bSourceFileClick();
     void bTargetClick();
     void aViewExecute();
     void ViewSource1Click();
     void OpenSource1Click();
     void OpenSelected(bool folderOnly);
+    // A double-click on a row: a converted row opens its PDF, a failed one shows its message.
+    void OpenRow(QTreeWidgetItem* row);
+    // The whole text of a list cell when the cell shows only part of it; empty otherwise.
+    QString CellHint(const QTreeWidgetItem* row, int column) const;
 
     // Project commands.
     void aOpenExecute();
@@ -75,6 +81,8 @@ public:
     void aHomePageExecute();
     void aSupportsExecute();
     void aAboutExecute();
+    // Shows the web and mail commands only when this build has somewhere to send them.
+    void UpdateLinkCommands();
 
     void pm1Popup();
     void pm2Popup();
@@ -207,6 +215,7 @@ private:
     void createPanels();
     void createList();
     void createMenus();
+    void fitToolBar();
     QAction* newAction(const char* name, const QString& caption, const QString& hint, int image,
                        void (TdvFrmMain::*handler)());
 
@@ -218,6 +227,8 @@ private:
     void updateStatus();
     void releaseBatch();
     void setRunning(bool running);
+    // The run is ending after the workers' current files: "Stopping" or "Pausing" on the status line.
+    void showEnding(const QString& word);
     void endRun();
     // Stops the chain and serves the workers' finish events until every worker has ended, then frees it.
     void stopAndWaitChain();
@@ -235,6 +246,7 @@ private:
     bool FStopped = false;
     bool FClosing = false; // the window closes during a run: no end handling
     bool FWaitingChain = false; // stopAndWaitChain polls the chain: an end of run queued meanwhile leaves it be
+    QString FEnding;            // how the run is ending, while its workers finish
     class QTimer* FDaemonTimer = nullptr;
 };
 

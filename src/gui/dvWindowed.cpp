@@ -75,7 +75,6 @@ int runWindowed(int argc, char** argv)
         return 1;
     }
     TdvApplication app(argc, argv);
-    app.setApplicationDisplayName(gProject->Title);
     installWindowServices();
 
     auto window = std::make_unique<TdvFrmMain>();

@@ -48,9 +48,9 @@ bool TdvApp::SaveFileDialog(const QString& filter, const QString& defaultExt, QS
     return Dialogs && Dialogs->SaveFileDialog(filter, defaultExt, fileName);
 }
 
-QString TdvApp::BrowseForFolder(const QString& folder)
+bool TdvApp::BrowseForFolder(QString& folder)
 {
-    return Dialogs ? Dialogs->BrowseForFolder(folder) : folder;
+    return Dialogs && Dialogs->BrowseForFolder(folder);
 }
 
 bool TdvScriptedDialogs::OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect)
@@ -83,12 +83,15 @@ bool TdvScriptedDialogs::SaveFileDialog(const QString& filter, const QString& de
     return true;
 }
 
-QString TdvScriptedDialogs::BrowseForFolder(const QString& folder)
+bool TdvScriptedDialogs::BrowseForFolder(QString& folder)
 {
     ++Calls;
     LastFolder = folder;
     if (FolderAnswers.isEmpty())
-        return folder;
+        return false;
     const QString answer = FolderAnswers.takeFirst();
-    return answer.isEmpty() ? folder : answer;
+    if (answer.isEmpty())
+        return false;
+    folder = answer;
+    return true;
 }

@@ -13,7 +13,8 @@ public:
     virtual ~TdvDialogs() = default;
     virtual bool OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect) = 0;
     virtual bool SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName) = 0;
-    virtual QString BrowseForFolder(const QString& folder) = 0;
+    // folder holds the starting folder and, when the user chooses one, the choice; false on cancel.
+    virtual bool BrowseForFolder(QString& folder) = 0;
 };
 
 // A dialog provider whose answers are set in advance: each call takes the next answer of its kind, and a
@@ -23,7 +24,7 @@ class TdvScriptedDialogs : public TdvDialogs
 public:
     bool OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect) override;
     bool SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName) override;
-    QString BrowseForFolder(const QString& folder) override;
+    bool BrowseForFolder(QString& folder) override;
 
     void setNextFileName(const QString& answer) { FileAnswers.append(answer); }
     void setNextFolder(const QString& answer) { FolderAnswers.append(answer); }
@@ -45,7 +46,7 @@ public:
 
     bool OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect);
     bool SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName);
-    QString BrowseForFolder(const QString& folder);
+    bool BrowseForFolder(QString& folder);
 
     std::unique_ptr<TdvDialogs> Dialogs;
 };

@@ -44,6 +44,7 @@ void resetWindow()
     gInfo->Opener = [](const QString& link) { gLinks.append(link); };
     gInfo->SiteRoot = QStringLiteral("https://vellum.example");
     gInfo->SupportMail = QStringLiteral("help@vellum.example");
+    gWindow->UpdateLinkCommands();
     gProject->NewProject();
     gProject->RecentProjects.clear();
     gWindow->NewBatch();

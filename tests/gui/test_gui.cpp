@@ -14,17 +14,24 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
-#include <QMap>
+#include <QLayout>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -111,6 +118,53 @@ QString projectText(const QString& path)
     return lines.join(QLatin1Char('\n'));
 }
 
+// The title as the window system shows it. Qt's X11 and Wayland windows append the application's display
+// name, once one is set, to every title that does not already end with it.
+QString shownTitle(QWidget* form)
+{
+    const QString title = form->windowHandle() ? form->windowHandle()->title() : QString();
+    const QString name = QGuiApplication::applicationDisplayName();
+    if (name == QCoreApplication::applicationName() || title.endsWith(name))
+        return title;
+    return title + QStringLiteral(" \u2014 ") + name;
+}
+
+// Closes the about box and the configuration dialog whenever one of them is up, for as long as it lives.
+class ModalCloser
+{
+public:
+    ModalCloser()
+    {
+        QObject::connect(&FTimer, &QTimer::timeout, [] {
+            if (dvFrmAbout && dvFrmAbout->isVisible())
+                dvFrmAbout->close();
+            if (window()->CfgForm() && window()->CfgForm()->isVisible())
+                window()->CfgForm()->close();
+        });
+        FTimer.start(5);
+    }
+
+private:
+    QTimer FTimer;
+};
+
+// Sizes the window and lets its layouts follow.
+void resizeWindow(const QSize& size)
+{
+    window()->resize(size);
+    waitFor([&] { return window()->size() == size; }, 2000);
+    window()->layout()->activate();
+    QCoreApplication::processEvents();
+}
+
+bool activateWindow()
+{
+    window()->activateWindow();
+    // Keys go where the window system's focus is, which follows a closed dialog a little later.
+    return QTest::qWaitForWindowActive(window()) &&
+           waitFor([] { return QGuiApplication::focusWindow() == window()->windowHandle(); }, 2000);
+}
+
 // ---- layout -------------------------------------------------------------------------------------------
 
 TEST_F(Gui, BoundControlsKeepTheirPropertyOutOfTheHints)
@@ -158,6 +212,138 @@ TEST_F(Gui, IdleButtonsShowTheirActions)
     EXPECT_EQ(w->lViewer->columnWidth(0), 30);
 }
 
+TEST_F(Gui, MinimumSizeCutsNothingAndTheEditsAndResultGrow)
+{
+    const QSize normal = w->size();
+    resizeWindow(QSize(300, 200)); // held at the minimum
+    const QSize minimum = w->size();
+    EXPECT_EQ(minimum, w->minimumSize());
+    const QRect inside = w->rect();
+    // Every control of the two lines and every tool bar command lies wholly inside the window, and every
+    // caption fits its control.
+    QList<QWidget*> controls = {w->lblSource, w->eSource, w->bSource, w->bSourceFile, w->cSubdir, w->bSearch,
+                                w->lblTarget, w->eTarget, w->bTarget, w->bView,       w->bCreate};
+    for (QAction* action : w->ToolBar->actions())
+        if (action->isVisible() && !action->isSeparator())
+            controls.append(w->ToolBar->widgetForAction(action));
+    for (QWidget* control : controls) {
+        SCOPED_TRACE(control->objectName().toStdString());
+        ASSERT_TRUE(control->isVisible());
+        const QRect box(control->mapTo(w, QPoint(0, 0)), control->size());
+        EXPECT_TRUE(inside.contains(box))
+            << box.x() << "," << box.y() << " " << box.width() << "x" << box.height();
+        if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+            const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+            EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(caption));
+        }
+    }
+    EXPECT_GE(w->eSource->width(), 100);
+    EXPECT_GE(w->lViewer->height(), 80);
+    // The columns of the two lines stay aligned, in the described order.
+    EXPECT_EQ(w->eSource->x(), w->eTarget->x());
+    EXPECT_EQ(w->bSource->x(), w->bTarget->x());
+    EXPECT_EQ(w->bSourceFile->x(), w->bView->x());
+    EXPECT_EQ(w->bSearch->x(), w->bCreate->x());
+    EXPECT_LT(w->bSourceFile->geometry().right(), w->cSubdir->x());
+    EXPECT_LT(w->cSubdir->geometry().right(), w->bSearch->x());
+
+    // Wider, the edits take the extra width and the list's Result column reaches the list's right edge.
+    resizeWindow(QSize(1200, 600));
+    const int edit = w->eSource->width();
+    EXPECT_EQ(w->lViewer->header()->length(), w->lViewer->viewport()->width());
+    const int result = w->lViewer->columnWidth(2);
+    resizeWindow(QSize(1600, 600));
+    EXPECT_EQ(w->eSource->width(), edit + 400);
+    EXPECT_EQ(w->eTarget->width(), edit + 400);
+    EXPECT_EQ(w->lViewer->columnWidth(2), result + 400);
+    EXPECT_EQ(w->lViewer->columnWidth(1), 370);
+    resizeWindow(normal);
+}
+
+TEST_F(Gui, KeysReachEveryCommand)
+{
+    struct Case
+    {
+        QAction* action;
+        QKeySequence keys;
+    };
+    const QList<Case> cases = {
+        {w->aOpen, QKeySequence(QStringLiteral("Ctrl+O"))},
+        {w->aNew, QKeySequence(QStringLiteral("Ctrl+N"))},
+        {w->aSave, QKeySequence(QStringLiteral("Ctrl+S"))},
+        {w->aSaveAs, QKeySequence(QStringLiteral("Ctrl+Shift+S"))},
+        {w->aConfig, QKeySequence(QStringLiteral("Ctrl+,"))},
+        {w->aHelp, QKeySequence(QStringLiteral("F1"))},
+        {w->aAbout, QKeySequence(QStringLiteral("Shift+F1"))},
+        // The captions' accelerators, on the tool bar and on the buttons.
+        {w->aOpen, QKeySequence(QStringLiteral("Alt+O"))},
+        {w->aNew, QKeySequence(QStringLiteral("Alt+N"))},
+        {w->aSave, QKeySequence(QStringLiteral("Alt+V"))},
+        {w->aSaveAs, QKeySequence(QStringLiteral("Alt+A"))},
+        {w->aUpdate, QKeySequence(QStringLiteral("Alt+U"))},
+        {w->aHelp, QKeySequence(QStringLiteral("Alt+H"))},
+        {w->aConvert, QKeySequence(QStringLiteral("Alt+C"))},
+    };
+    ModalCloser closer;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys.toString().toStdString());
+        ASSERT_TRUE(activateWindow());
+        QSignalSpy triggered(c.action, &QAction::triggered);
+        QTest::keySequence(w, c.keys);
+        // An accelerator clicks its button after a short animation.
+        EXPECT_TRUE(waitFor([&] { return triggered.count() == 1; }, 2000));
+        // The tool tip names the keys.
+        EXPECT_TRUE(c.action->toolTip().contains(c.keys.toString(QKeySequence::NativeText)))
+            << c.action->toolTip().toStdString();
+    }
+    // The tool bar shows the accelerators it answers to.
+    EXPECT_EQ(w->tbSaveAs->text(), QStringLiteral("Save &As"));
+    EXPECT_EQ(w->tbConfig->text(), QStringLiteral("Config"));
+    // Alt+S and Alt+T move to the edits through their labels.
+    ASSERT_TRUE(activateWindow());
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+T")));
+    EXPECT_EQ(QApplication::focusWidget(), w->eTarget);
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+S")));
+    EXPECT_EQ(QApplication::focusWidget(), w->eSource);
+}
+
+TEST_F(Gui, LinkCommandsWithNowhereToGoAreHidden)
+{
+    struct Case
+    {
+        QString site, mail;
+        bool update, home, support;
+    };
+    const QList<Case> cases = {
+        {QString(), QString(), false, false, false},
+        {QString(), QStringLiteral("help@vellum.example"), false, false, true},
+        {QStringLiteral("https://vellum.example"), QString(), true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.site + QLatin1Char('|') + c.mail).toStdString());
+        gInfo->SiteRoot = c.site;
+        gInfo->SupportMail = c.mail;
+        w->UpdateLinkCommands();
+        QCoreApplication::processEvents(); // the tool bar lays its buttons out again
+        EXPECT_EQ(w->tbUpdate->isVisible(), c.update);
+        EXPECT_EQ(w->tb1->isVisible(), c.update); // no two separators side by side
+        EXPECT_EQ(w->tbHomePage->isVisible(), c.home);
+        EXPECT_EQ(w->tbSupports->isVisible(), c.support);
+        EXPECT_TRUE(w->tbHelp->isVisible());
+        EXPECT_TRUE(w->tbAbout->isVisible());
+        // A hidden command's accelerator does nothing either.
+        ASSERT_TRUE(activateWindow());
+        QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+U")));
+        if (c.update) {
+            EXPECT_TRUE(waitFor([] { return !openedLinks().isEmpty(); }, 2000));
+        } else {
+            QTest::qWait(200); // longer than a button's click animation
+            EXPECT_TRUE(openedLinks().isEmpty());
+        }
+        openedLinks().clear();
+    }
+}
+
 // ---- title and project commands -----------------------------------------------------------------------
 
 TEST_F(Gui, TitleAfterNewAndAfterSaveAs)
@@ -182,6 +368,18 @@ TEST_F(Gui, TitleAfterNewAndAfterSaveAs)
     // A cancelled Save As keeps the file and the title.
     w->aSaveAs->trigger();
     EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + file);
+}
+
+TEST_F(Gui, TitlesAreShownAsTheFormsSetThem)
+{
+    EXPECT_EQ(shownTitle(w), QStringLiteral("Vellum Converter - None"));
+    QString config;
+    whenModal([&] {
+        config = shownTitle(w->CfgForm());
+        w->CfgForm()->close();
+    });
+    w->aConfig->trigger();
+    EXPECT_EQ(config, QStringLiteral("Config"));
 }
 
 TEST_F(Gui, OpenThroughTheDialogAppliesTheProject)
@@ -285,10 +483,12 @@ TEST_F(Gui, SourceFolderSetsPatternAndFillsAnEmptyTarget)
         QString expectedSource, expectedTarget, expectedStart;
     };
     const QList<Case> cases = {
-        // Cancelled with nothing to start from: the bare delimiter and the pattern.
-        {QString(), QString(), QString(), QStringLiteral("/*.ppt?"), QStringLiteral("/"), QString()},
-        {QStringLiteral("/in/old/*.ppt?"), QString(), QStringLiteral("/in/new"), QStringLiteral("/in/new/*.ppt?"),
-         QStringLiteral("/in/new/"), QStringLiteral("/in/old/")},
+        // Cancelled: nothing changes, so an empty form never turns into a search of the whole file system.
+        {QString(), QString(), QString(), QString(), QString(), QString()},
+        {QStringLiteral("/in/a.pptx"), QString(), QString(), QStringLiteral("/in/a.pptx"), QString(),
+         QStringLiteral("/in/")},
+        {QStringLiteral("/in/old/*.ppt?"), QString(), QStringLiteral("/in/new"),
+         QStringLiteral("/in/new/*.ppt?"), QStringLiteral("/in/new/"), QStringLiteral("/in/old/")},
         {QStringLiteral("/in/a.pptx"), QStringLiteral("/keep/"), QStringLiteral("/in/b/"),
          QStringLiteral("/in/b/*.ppt?"), QStringLiteral("/keep/"), QStringLiteral("/in/")},
     };
@@ -340,8 +540,9 @@ TEST_F(Gui, TargetFolderGetsItsDelimiter)
     QTest::mouseClick(w->bTarget, Qt::LeftButton);
     EXPECT_EQ(dialogs()->LastFolder, QStringLiteral("/out/a"));
     EXPECT_EQ(w->eTarget->text(), QStringLiteral("/out/b/"));
-    QTest::mouseDClick(w->eTarget, Qt::LeftButton); // cancelled: the starting text with its delimiter
-    EXPECT_EQ(w->eTarget->text(), QStringLiteral("/out/b/"));
+    w->eTarget->setText(QStringLiteral("/out/c"));
+    QTest::mouseDClick(w->eTarget, Qt::LeftButton); // cancelled: the text stays as typed
+    EXPECT_EQ(w->eTarget->text(), QStringLiteral("/out/c"));
 }
 
 TEST_F(Gui, FillTargetFillsOnlyAnEmptyTarget)
@@ -416,6 +617,9 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
     const QList<Case> cases = {
         {"two files on the source", w->eSource, {a, b}, true, a, tree.path(QStringLiteral("in/")), {}, QString()},
         {"folder on the target", w->eTarget, {bare}, true, QString(), bare, {}, QString()},
+        // A folder on the source is searched with the product's pattern, as the Folder button sets it.
+        {"folder on the source", w->eSource, {bare}, true, folder + QStringLiteral("*.ppt?"), folder, {},
+         QString()},
         {"files on the list", w->lViewer->viewport(), {b, a}, true, QString(), tree.path(QStringLiteral("in/")), {b, a},
          QString()},
         {"file on a button", w->bSearch, {a}, false, QString(), QString(), {}, QString()},
@@ -495,6 +699,24 @@ TEST_F(Gui, ConfigDialogEditsTheOptions)
     }
 }
 
+TEST_F(Gui, EscCancelsTheConfigDialog)
+{
+    w->eSource->setText(QStringLiteral("/in/*.ppt?"));
+    bool closed = false;
+    whenModal([&] {
+        TdvFrmCfg* cfg = w->CfgForm();
+        cfg->txtCfg->setPlainText(QStringLiteral("Source=/elsewhere/"));
+        cfg->txtCfg->setFocus();
+        QTest::keyClick(cfg->txtCfg, Qt::Key_Escape);
+        closed = !cfg->isVisible();
+        cfg->close(); // never leave the test waiting in the dialog
+    });
+    w->aConfig->trigger();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(w->eSource->text(), QStringLiteral("/in/*.ppt?"));
+    EXPECT_EQ(gProject->Source(), QStringLiteral("/in/*.ppt?"));
+}
+
 TEST_F(Gui, ConfigHelpOpensHelpWithoutCountingAndStaysOpen)
 {
     const int helps = gInfo->Counter(QStringLiteral("H")).toInt();
@@ -542,6 +764,23 @@ TEST_F(Gui, AboutBoxShowsTitleAndVersionAndClosesOnClickOrKey)
     ASSERT_NE(dvFrmAbout->img->pixmap().isNull(), true);
     EXPECT_EQ(dvFrmAbout->img->pixmap().size(), QSize(128, 128));
     EXPECT_EQ(w->windowOpacity(), 1.0); // no PureConsole: the window stays opaque
+}
+
+TEST_F(Gui, AboutBoxIsCentredOnEveryShowing)
+{
+    QList<QPoint> offsets;
+    for (int showing = 0; showing < 2; ++showing) {
+        whenModal([&] {
+            const QRect screen = dvFrmAbout->screen()->availableGeometry();
+            offsets.append(dvFrmAbout->frameGeometry().center() - screen.center());
+            dvFrmAbout->close();
+        });
+        w->aAbout->trigger();
+        dvFrmAbout->move(0, 0); // where a desktop may leave a box it hid
+    }
+    ASSERT_EQ(offsets.size(), 2);
+    for (const QPoint& offset : offsets)
+        EXPECT_LE(offset.manhattanLength(), 1) << offset.x() << "," << offset.y();
 }
 
 // ---- running a batch ----------------------------------------------------------------------------------
@@ -680,6 +919,9 @@ TEST_F(Run, StopThenConvertListsAfresh)
     ASSERT_TRUE(waitFor([] { return gate.Calls == 1; }));
     QTest::mouseClick(w->bSearchConvert, Qt::LeftButton); // Stop
     EXPECT_TRUE(w->Stopped());
+    EXPECT_EQ(w->lblCount->text(), QStringLiteral("Stopping: finishing 1 file"));
+    EXPECT_FALSE(w->bSearchConvert->isEnabled());
+    EXPECT_FALSE(w->bCreate->isEnabled());
     gate.allow(2);
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     EXPECT_EQ(w->Batch(), nullptr); // released; its rows stay
@@ -692,6 +934,135 @@ TEST_F(Run, StopThenConvertListsAfresh)
     EXPECT_EQ(gate.Calls, 4);
     EXPECT_EQ(rows().size(), 4);
     EXPECT_TRUE(reported(4));
+}
+
+TEST_F(Run, ConvertAfterAnEditedSourceListsAfresh)
+{
+    // A search that found nothing, then a source with decks: the first Convert converts them.
+    tree.mkdir(QStringLiteral("empty"));
+    w->eSource->setText(tree.path(QStringLiteral("empty/*.ppt?")));
+    w->eTarget->setText(tree.path(QStringLiteral("out/")));
+    w->aSearch->trigger();
+    ASSERT_TRUE(waitFor([this] { return w->Batch() && w->Batch()->IsListed(); }));
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx")});
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(rows().size(), 2);
+    EXPECT_TRUE(reported(2));
+
+    // An exhausted list after an edited source: the new folder's decks, not the old list again.
+    tree.write(QStringLiteral("other/3.pptx"));
+    w->eSource->setText(tree.path(QStringLiteral("other/*.ppt?")));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(rows(), QStringList({QStringLiteral("1|%1|%2").arg(tree.path(QStringLiteral("other/3.pptx")),
+                                                                 out(QStringLiteral("3.pdf")))}));
+}
+
+TEST_F(Run, ClosingDuringARunSaysItIsStoppingAndRepaints)
+{
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"),
+           QStringLiteral("4.pptx")});
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
+    gate.reset(0);
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
+
+    // Looked at from inside the close, while both workers still hold their files.
+    struct Seen
+    {
+        QString status;
+        bool stop = true, pause = true, painted = false;
+        QString afterOne;
+    } seen;
+    class PaintWatch : public QObject
+    {
+    public:
+        bool Painted = false;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            Painted = Painted || event->type() == QEvent::Paint;
+            return false;
+        }
+    } watch;
+    // Steps taken by the close's own event loop; each waits for its condition a bounded number of ticks.
+    int step = 0, ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        ++ticks;
+        if (step == 0) {
+            seen.status = w->lblCount->text();
+            seen.stop = w->bSearchConvert->isEnabled();
+            seen.pause = w->bCreate->isEnabled();
+            w->lblCount->installEventFilter(&watch);
+            w->lblCount->update();
+            step = 1;
+        } else if (step == 1 && (watch.Painted || ticks > 1000)) {
+            seen.painted = watch.Painted;
+            gate.allow(1); // one worker ends after its file, the other still holds one
+            step = 2;
+        } else if (step == 2 && (w->RunningWorkers() == 1 || ticks > 2000)) {
+            seen.afterOne = w->lblCount->text();
+            gate.allow(1 << 30);
+            tick.stop();
+        }
+    });
+    tick.start(5);
+    w->close();
+    tick.stop();
+    w->lblCount->removeEventFilter(&watch);
+    EXPECT_EQ(seen.status, QStringLiteral("Stopping: finishing 2 files"));
+    EXPECT_FALSE(seen.stop);
+    EXPECT_FALSE(seen.pause);
+    EXPECT_TRUE(seen.painted);
+    EXPECT_EQ(seen.afterOne, QStringLiteral("Stopping: finishing 1 file"));
+    EXPECT_FALSE(w->IsRunning());
+    w->show();
+}
+
+TEST_F(Run, RowsOpenTheirPdfOrShowTheirMessageAndHintCutTexts)
+{
+    decks({QStringLiteral("a.pptx"), QStringLiteral("b-bad.pptx")});
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    openedLinks().clear();
+    QTreeWidgetItem* good = nullptr;
+    QTreeWidgetItem* bad = nullptr;
+    for (int i = 0; i < w->lViewer->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = w->lViewer->topLevelItem(i);
+        (row->text(1).contains(QStringLiteral("bad")) ? bad : good) = row;
+    }
+    ASSERT_TRUE(good && bad);
+    const auto doubleClick = [this](QTreeWidgetItem* row) {
+        const QPoint at = w->lViewer->visualItemRect(row).center();
+        QTest::mouseClick(w->lViewer->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseDClick(w->lViewer->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    };
+    doubleClick(good);
+    EXPECT_EQ(openedLinks(), QStringList({out(QStringLiteral("a.pdf"))}));
+    EXPECT_TRUE(errors.isEmpty());
+    doubleClick(bad);
+    EXPECT_EQ(errors, QStringList({QStringLiteral("Broken deck?\nsecond line")}));
+    // Enter on a row does the same.
+    w->lViewer->setCurrentItem(good);
+    QTest::keyClick(w->lViewer, Qt::Key_Return);
+    EXPECT_EQ(openedLinks().size(), 2);
+
+    // A cell that shows all of its text needs no hint; a cut name and a result with more lines show it all.
+    w->lViewer->setColumnWidth(1, 370);
+    EXPECT_EQ(w->CellHint(good, 1), QString());
+    EXPECT_EQ(w->CellHint(good, 2), QString());
+    EXPECT_EQ(w->CellHint(bad, 2), QStringLiteral("Broken deck?\nsecond line"));
+    w->lViewer->setColumnWidth(1, 60);
+    EXPECT_EQ(w->CellHint(good, 1), in(QStringLiteral("a.pptx")));
+    // Hovering the cut cell shows the hint; hovering the list elsewhere shows the list's own.
+    const QRect cell = w->lViewer->visualItemRect(good);
+    const QPoint at(w->lViewer->header()->sectionViewportPosition(1) + 10, cell.center().y());
+    QHelpEvent help(QEvent::ToolTip, at, w->lViewer->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(w->lViewer->viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), in(QStringLiteral("a.pptx")));
+    QToolTip::hideText();
+    w->lViewer->setColumnWidth(1, 370);
 }
 
 TEST_F(Run, ConvertAfterAFinishedRunPicksUpNewFiles)
