@@ -259,6 +259,7 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
         switch (rule) {
         case TdvOverwrite::Skip:
             item->State = 1;
+            item->Skipped = true;
             item->Target.clear();
             return QString();
         case TdvOverwrite::Overwrite:
