@@ -120,7 +120,8 @@ int officeIoErrno(quint32 code)
 QString officeDetail(const QString& raw)
 {
     static const QRegularExpression address(QStringLiteral("\\s*<[a-z][a-z0-9+.-]*:[^>]*>"));
-    static const QRegularExpression location(QStringLiteral("\\s+at\\s+\\S+:\\d+\\s*$"));
+    // The office adds its source location at every rethrow ("... at ./sfx2/source/doc/x.cxx:3207").
+    static const QRegularExpression location(QStringLiteral("\\s+at\\s+\\S+\\.[ch]xx:\\d+"));
     QString detail = raw;
     detail.remove(address).remove(location);
     return detail.trimmed();

@@ -477,7 +477,7 @@ TEST(OfficeErrors, IoCodesBecomeTheSystemsWords)
     tree.mkdir(QStringLiteral("work"));
     const QString raw =
         QStringLiteral("SfxBaseModel::impl_store <file://%1> failed: 0x909(Error Area:Io Class:Space "
-                       "Code:9) at ./sfx2/source/doc/sfxbasemodel.cxx:3207")
+                       "Code:9) at ./sfx2/source/doc/sfxbasemodel.cxx:3207 at ./sfx2/source/doc/sfxbasemodel.cxx:1783")
             .arg(file);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
