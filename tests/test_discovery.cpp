@@ -1,6 +1,7 @@
 // Masks, the matcher and the folder walk over real temporary trees.
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvMatch.h"
+#include "discovery/dvPlaces.h"
 #include "testSupport.h"
 
 #include <QDateTime>
@@ -240,6 +241,54 @@ TEST(FileUtils, DosTimeAndText)
     EXPECT_EQ(readAll(wide), QByteArray("h\0\xE9\0!\0", 6));
     EXPECT_EQ(TdvFileUtils::ReadFileText(wide, 2), QStringLiteral("h\u00e9!"));
     EXPECT_THROW(TdvFileUtils::ReadFileText(tree.path(QStringLiteral("none")), 1), TdvError);
+}
+
+// The causes a person is told when a source cannot be read or a folder takes no file. Rights are enforced
+// for everybody but the superuser, so a test run by root checks them as the user nobody.
+TEST(FileUtils, ReadAndWriteProblemsInTheSystemsWords)
+{
+    TempTree tree;
+    ::chmod(encodeFileName(tree.path()).constData(), 0755);
+    const QString readable = tree.write(QStringLiteral("readable.pptx"));
+    const QString locked = tree.write(QStringLiteral("locked.pptx"));
+    const QString folder = tree.mkdir(QStringLiteral("deck.pptx"));
+    const QString open = tree.mkdir(QStringLiteral("open"));
+    const QString closed = tree.mkdir(QStringLiteral("closed"));
+    ::chmod(encodeFileName(readable).constData(), 0644);
+    ::chmod(encodeFileName(locked).constData(), 0000);
+    ::chmod(encodeFileName(open).constData(), 0777);
+    ::chmod(encodeFileName(closed).constData(), 0555);
+
+    struct Case
+    {
+        QString path;
+        bool write;
+        QString reason;
+    };
+    const QList<Case> cases = {
+        {readable, false, QString()},
+        {tree.path(QStringLiteral("missing.pptx")), false, QStringLiteral("No such file or directory")},
+        {folder, false, QStringLiteral("Is a directory")},
+        {locked, false, QStringLiteral("Permission denied")},
+        {open, true, QString()},
+        {closed, true, QStringLiteral("Permission denied")},
+        {tree.path(QStringLiteral("missing/")), true, QStringLiteral("No such file or directory")},
+        {readable + QLatin1Char('/'), true, QStringLiteral("Not a directory")},
+    };
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::setegid(65534), 0);
+        ASSERT_EQ(::seteuid(65534), 0);
+    }
+    QStringList got;
+    for (const Case& c : cases)
+        got.append(c.write ? writeProblem(c.path) : readProblem(c.path));
+    if (root) {
+        ASSERT_EQ(::seteuid(0), 0);
+        ASSERT_EQ(::setegid(0), 0);
+    }
+    for (qsizetype i = 0; i < cases.size(); ++i)
+        EXPECT_EQ(got[i], cases[i].reason) << cases[i].path.toStdString();
 }
 
 } // namespace

@@ -10,10 +10,12 @@
 #include "shell/dvMain.h"
 #include "testSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QDir>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -272,6 +274,7 @@ class ProgramTest : public ::testing::Test
 {
 protected:
     TempTree tree;
+    QStringList prefix; // a command the program runs under (another user, a namespace of its own)
     int run(const QStringList& args, QString* err = nullptr, QString* out = nullptr, const QString& folder = {})
     {
         QProcess process;
@@ -282,8 +285,14 @@ protected:
         env.insert(QStringLiteral("XDG_DATA_HOME"), tree.path(QStringLiteral("home/data")));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.path(QStringLiteral("home/config")));
         env.insert(QStringLiteral("PATH"), tree.mkdir(QStringLiteral("bin")) + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+        // The system's texts are compared in English.
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
         process.setProcessEnvironment(env);
-        process.start(QString::fromLocal8Bit(qgetenv("VELLUM_BINARY")), args);
+        const QString binary = QString::fromLocal8Bit(qgetenv("VELLUM_BINARY"));
+        if (prefix.isEmpty())
+            process.start(binary, args);
+        else
+            process.start(prefix.first(), prefix.mid(1) + QStringList{binary} + args);
         process.waitForFinished(60000);
         if (err)
             *err = QString::fromLocal8Bit(process.readAllStandardError());
@@ -395,6 +404,136 @@ TEST_F(ProgramTest, WindowsProjectFileFindsItsFolder)
     ASSERT_TRUE(readTextLines(tree.path(QStringLiteral("run.log")), lines));
     EXPECT_EQ(lines, QStringList({QStringLiteral("Success => ") + tree.path(QString::fromUtf8("caf\xC3\xA9/talk.pptx")) +
                                   QStringLiteral(" => ")}));
+}
+
+// The summary adds up to what was listed, and no progress line names a total before the listing has one.
+TEST_F(ProgramTest, SkippedItemsAreCountedAndProgressShowsNoEarlyTotal)
+{
+    if (qgetenv("VELLUM_BINARY").isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    const int decks = 40;
+    for (int i = 0; i < decks; ++i) {
+        tree.write(QStringLiteral("in/d%1.pptx").arg(i));
+        tree.write(QStringLiteral("out/d%1.pdf").arg(i), "%PDF");
+    }
+    QString err, out;
+    EXPECT_EQ(run({QStringLiteral("-P:Source=%1;Target=%2;IsOverwrite=Skip;ThreadsCount=2;PureConsole=True")
+                       .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")))},
+                  &err, &out),
+              0)
+        << err.toStdString();
+    QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), decks + 1) << out.toStdString();
+    EXPECT_EQ(lines.takeLast(), QStringLiteral("%1 listed, 0 converted, %1 skipped, 0 failed").arg(decks));
+    static const QRegularExpression progress(
+        QStringLiteral("^\\[(\\d+)(/(\\d+))?\\] Success .* => \\(skipped, target exists\\)$"));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QRegularExpressionMatch m = progress.match(lines[i]);
+        ASSERT_TRUE(m.hasMatch()) << lines[i].toStdString();
+        EXPECT_EQ(m.captured(1).toInt(), i + 1);
+        if (m.hasCaptured(3)) {
+            EXPECT_EQ(m.captured(3).toInt(), decks) << lines[i].toStdString();
+        }
+    }
+}
+
+// A sub-folder of the target that cannot be made fails its item once, before any office is started.
+TEST_F(ProgramTest, ASubFolderThatCannotBeMadeFailsItsItemOnce)
+{
+    if (qgetenv("VELLUM_BINARY").isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    const QString source = tree.write(QStringLiteral("in/sub/talk.pptx"));
+    tree.write(QStringLiteral("out/sub"), "a file where the folder would go");
+    const QString log = tree.path(QStringLiteral("run.log"));
+    QString err, out;
+    EXPECT_EQ(run({QStringLiteral("-P:Source=%1;Subdir=True;Target=%2;LogFile=%3;PureConsole=True")
+                       .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), log)},
+                  &err, &out),
+              0)
+        << err.toStdString();
+    EXPECT_TRUE(out.endsWith(QStringLiteral("1 listed, 0 converted, 0 skipped, 1 failed\n")))
+        << out.toStdString();
+    QStringList lines;
+    ASSERT_TRUE(readTextLines(log, lines));
+    EXPECT_EQ(lines, QStringList({QStringLiteral("Failure => %1 => CreateDir Failed: %2 (Not a directory)")
+                                      .arg(source, tree.path(QStringLiteral("out/sub/")))}));
+}
+
+// File-system failures reach the person as the system's cause with the path, not as office internals. The
+// suite runs as root, for whom rights are not enforced: a read-only mount in a namespace of the run's own
+// stands for a folder that takes no file, and the user nobody for a person who may not read a deck.
+TEST_F(ProgramTest, FileSystemFailuresAreToldInTheSystemsWords)
+{
+    if (qgetenv("VELLUM_BINARY").isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    const QString source = tree.write(QStringLiteral("in/talk.pptx"));
+    const QString target = tree.mkdir(QStringLiteral("out"));
+    const QString log = tree.path(QStringLiteral("logs/run.log"));
+    tree.mkdir(QStringLiteral("logs"));
+    const QString options = QStringLiteral("-P:Source=%1;Target=%2;LogFile=%3;PureConsole=True")
+                                .arg(tree.path(QStringLiteral("in/*.ppt?")), target, log);
+    const auto loggedResult = [&]() {
+        QStringList lines;
+        readTextLines(log, lines);
+        QFile::remove(log);
+        return lines.join(QLatin1Char('\n'));
+    };
+
+    // A read-only target folder.
+    QProcess probe;
+    probe.start(QStringLiteral("unshare"), {QStringLiteral("--user"), QStringLiteral("--map-root-user"),
+                                            QStringLiteral("--mount"), QStringLiteral("true")});
+    const bool namespaces =
+        probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+    if (namespaces) {
+        prefix = {QStringLiteral("unshare"),
+                  QStringLiteral("--user"),
+                  QStringLiteral("--map-root-user"),
+                  QStringLiteral("--mount"),
+                  QStringLiteral("sh"),
+                  QStringLiteral("-c"),
+                  QStringLiteral("mount --bind -o ro \"$1\" \"$1\" && shift && exec \"$@\""),
+                  QStringLiteral("sh"),
+                  target};
+        QString err;
+        EXPECT_EQ(run({options}, &err), 0) << err.toStdString();
+        EXPECT_EQ(
+            loggedResult(),
+            QStringLiteral("Failure => %1 => The PDF file cannot be written to %2: Read-only file system")
+                .arg(source, tree.path(QStringLiteral("out/talk.pdf"))));
+        prefix.clear();
+    }
+
+    // A deck the person may not read.
+    const QByteArray root = encodeFileName(tree.path());
+    if (geteuid() == 0) {
+        if (QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty())
+            GTEST_SKIP() << "runuser is missing";
+        // Everything the run writes belongs to nobody; the deck stays root's own.
+        ::chmod(root.constData(), 0755);
+        for (const QString& folder :
+             {QStringLiteral("home"), QStringLiteral("out"), QStringLiteral("logs")}) {
+            tree.mkdir(folder);
+            QProcess::execute(QStringLiteral("chown"),
+                              {QStringLiteral("-R"), QStringLiteral("nobody"), tree.path(folder)});
+        }
+        ::chmod(encodeFileName(source).constData(), 0600);
+        // runuser sets HOME to nobody's own; the run keeps the test's.
+        prefix = {QStringLiteral("runuser"), QStringLiteral("-u"),
+                  QStringLiteral("nobody"),  QStringLiteral("--"),
+                  QStringLiteral("env"),     QStringLiteral("HOME=") + tree.path(QStringLiteral("home"))};
+    } else {
+        ::chmod(encodeFileName(source).constData(), 0000);
+    }
+    QString err, out;
+    EXPECT_EQ(run({options}, &err, &out, tree.path()), 0) << err.toStdString();
+    EXPECT_TRUE(out.endsWith(QStringLiteral("1 listed, 0 converted, 0 skipped, 1 failed\n")))
+        << out.toStdString();
+    EXPECT_EQ(
+        loggedResult(),
+        QStringLiteral("Failure => %1 => The presentation %1 cannot be read: Permission denied").arg(source));
+    if (!namespaces)
+        GTEST_SKIP() << "no user namespaces here: the read-only target was not tried";
 }
 
 } // namespace

@@ -2,9 +2,12 @@
 // in the calling worker's own office.
 #include "conversion/dvImpress.h"
 
+#include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPowerPointOle.h"
 #include "conversion/dvUno.h"
 
+#include "discovery/dvFileUtils.h"
+#include "discovery/dvPlaces.h"
 #include "project/dvProject.h"
 
 #include <com/sun/star/awt/PrinterServer.hpp>
@@ -131,7 +134,7 @@ public:
             const int format = args.size() > 1 ? args[1].Deref().ToInt() : ppSaveAsPDF;
             if (format != ppSaveAsPDF)
                 throw TdvAutomationError(QStringLiteral("File format %1 is not supported").arg(format));
-            guarded([&] { return store(path, {}); });
+            guarded([&] { return store(path, {}); }, TdvFileAccess::Write, path);
             return TdvVariant();
         }
         if (is(name, "ExportAsFixedFormat"))
@@ -165,14 +168,15 @@ public:
     }
 
 private:
-    template <class F> TdvVariant guarded(F f)
+    template <class F>
+    TdvVariant guarded(F f, TdvFileAccess access = TdvFileAccess::None, const QString& file = QString())
     {
         if (!FDocument.is())
             throw TdvAutomationError(QStringLiteral("The presentation is closed"));
         try {
             return f();
         } catch (const uno::Exception& e) {
-            throw unoFailure(e, FOffice.get());
+            throw unoFailure(e, FOffice.get(), access, file);
         }
     }
 
@@ -229,7 +233,8 @@ private:
         if (pdfA)
             data.push_back(prop("SelectPdfVersion", Any(sal_Int32(1))));
         return guarded(
-            [&] { return store(path, Sequence<beans::PropertyValue>(data.data(), sal_Int32(data.size()))); });
+            [&] { return store(path, Sequence<beans::PropertyValue>(data.data(), sal_Int32(data.size()))); },
+            TdvFileAccess::Write, path);
     }
 
     // A document carries macros when its Basic libraries hold code; VBA projects land there too because
@@ -320,8 +325,11 @@ public:
         if (!isWebAddress(path) && !isFileNameEncodable(path))
             throw TdvAutomationError(
                 QStringLiteral("The name of the presentation %1 is not valid UTF-8 and cannot be opened").arg(path));
-        if (!isWebAddress(path) && !isRegularFile(path))
-            throw TdvAutomationError(QStringLiteral("The presentation %1 does not exist").arg(path));
+        if (!isWebAddress(path)) {
+            const QString reason = readProblem(path);
+            if (!reason.isEmpty())
+                throw TdvAutomationError(unreadablePresentationMessage(path, reason));
+        }
         Reference<lang::XComponent> document;
         try {
             // Hidden, never running macros, never fetching linked content: a deck from a stranger must not
@@ -336,7 +344,7 @@ public:
                 documentUrl(path), OUString("_blank"), 0,
                 Sequence<beans::PropertyValue>(props.data(), sal_Int32(props.size())));
         } catch (const uno::Exception& e) {
-            throw unoFailure(e, FOffice.get());
+            throw unoFailure(e, FOffice.get(), TdvFileAccess::Read, path);
         }
         if (!document.is()) {
             if (!FOffice->Alive())

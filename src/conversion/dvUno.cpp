@@ -2,6 +2,7 @@
 // com.sun.star.script.Invocation, structs made through core reflection.
 #include "conversion/dvUno.h"
 
+#include "conversion/dvOfficeErrors.h"
 #include "project/dvProject.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -18,11 +19,13 @@
 #include <com/sun/star/script/Converter.hpp>
 #include <com/sun/star/script/XInvocation2.hpp>
 #include <com/sun/star/script/XTypeConverter.hpp>
+#include <com/sun/star/task/ErrorCodeIOException.hpp>
 #include <com/sun/star/uno/Sequence.hxx>
 #include <cppuhelper/bootstrap.hxx>
 #include <cppuhelper/exc_hlp.hxx>
 #include <rtl/bootstrap.hxx>
 
+#include <QRegularExpression>
 #include <QUrl>
 #include <mutex>
 
@@ -91,6 +94,28 @@ QString unoMessage(const Any& caught)
     if (caught >>= e)
         return toQString(e.Message);
     return QString();
+}
+
+// The office's error code that an exception carries, looking through the same wrappers; the office also
+// writes it into its texts ("failed: 0xc10(Error Area:Io ..."), which serves when the type was lost on the
+// way.
+quint32 officeErrorCode(const Any& caught, const QString& text)
+{
+    reflection::InvocationTargetException ite;
+    if ((caught >>= ite) && ite.TargetException.hasValue())
+        return officeErrorCode(ite.TargetException, text);
+    lang::WrappedTargetRuntimeException wtre;
+    if ((caught >>= wtre) && wtre.TargetException.hasValue())
+        return officeErrorCode(wtre.TargetException, text);
+    lang::WrappedTargetException wte;
+    if ((caught >>= wte) && wte.TargetException.hasValue())
+        return officeErrorCode(wte.TargetException, text);
+    task::ErrorCodeIOException coded;
+    if (caught >>= coded)
+        return quint32(coded.ErrCode);
+    static const QRegularExpression written(QStringLiteral("0x([0-9a-fA-F]+)\\(Error Area:"));
+    const QRegularExpressionMatch match = written.match(text);
+    return match.hasMatch() ? match.captured(1).toUInt(nullptr, 16) : 0;
 }
 
 bool isDisposed(const Any& caught)
@@ -323,7 +348,8 @@ public:
 
 } // namespace
 
-TdvAutomationError unoFailure(const uno::Exception& e, const TdvOffice* office)
+TdvAutomationError unoFailure(const uno::Exception& e, const TdvOffice* office, TdvFileAccess access,
+                              const QString& file)
 {
     const Any caught = cppu::getCaughtException();
     if ((office && !office->Alive()) || isDisposed(caught))
@@ -331,6 +357,12 @@ TdvAutomationError unoFailure(const uno::Exception& e, const TdvOffice* office)
     QString text = unoMessage(caught);
     if (text.isEmpty())
         text = toQString(e.Message);
+    if (access != TdvFileAccess::None && !file.isEmpty() && !isWebAddress(file)) {
+        const quint32 code = officeErrorCode(caught, text);
+        if (isOfficeFileError(code))
+            return TdvAutomationError(access == TdvFileAccess::Write ? officeWriteFailure(file, code, text)
+                                                                     : officeReadFailure(file, code, text));
+    }
     return TdvAutomationError(text);
 }
 

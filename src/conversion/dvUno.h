@@ -51,8 +51,13 @@ inline QString toQString(const OUString& s)
 // ASCII percent-encoded as UTF-8); a web address is kept as it is.
 OUString documentUrl(const QString& path);
 
+// What a failed call did with a file, so that an I/O error of the office can name the file-system cause.
+enum class TdvFileAccess { None, Read, Write };
+
 // The automation failure for a UNO exception: its message, or the dead-office text when the bridge is gone.
-TdvAutomationError unoFailure(const css::uno::Exception& e, const TdvOffice* office);
+// An office I/O error while reading or writing `file` is told in the system's words, its text after that.
+TdvAutomationError unoFailure(const css::uno::Exception& e, const TdvOffice* office,
+                              TdvFileAccess access = TdvFileAccess::None, const QString& file = QString());
 
 // Variant <-> Any. Objects coming back from the office are wrapped for late binding on `office`.
 css::uno::Any variantToAny(const TdvVariant& v);

@@ -1,6 +1,8 @@
 #include "conversion/dvVellum.h"
 
+#include "conversion/dvOfficeErrors.h"
 #include "discovery/dvFileUtils.h"
+#include "discovery/dvPlaces.h"
 #include "project/dvProject.h"
 
 #include <QFile>
@@ -96,6 +98,12 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     // The office writes into this worker's own folder; the finished file is moved into place, so a failed,
     // stopped or killed item leaves nothing beside the target and an existing target stays until then.
     QString failure = TargetProblem(item);
+    // The office answers an unreadable source with "type detection failed" at best: the system says why.
+    if (failure.isEmpty() && !isWebAddress(source)) {
+        const QString reason = readProblem(source);
+        if (!reason.isEmpty())
+            failure = unreadablePresentationMessage(source, reason);
+    }
     // Every route opens an empty file as a new, blank presentation: that would be no conversion of it.
     if (failure.isEmpty() && !isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0)
         failure = damagedPresentationMessage();

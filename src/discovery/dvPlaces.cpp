@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 TdvFileId TdvFileId::Of(const QString& path)
@@ -30,6 +32,38 @@ TdvFileId TdvFileId::Of(const QString& path)
 QString systemMessage(int error)
 {
     return QString::fromLocal8Bit(strerror(error));
+}
+
+QString readProblem(const QString& path)
+{
+    const QByteArray name = encodeFileName(path);
+    struct stat st;
+    if (::stat(name.constData(), &st) != 0)
+        return systemMessage(errno);
+    if (S_ISDIR(st.st_mode))
+        return systemMessage(EISDIR);
+    // Opening is the test the system itself applies; a first byte also catches unreadable media.
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return systemMessage(errno);
+    int error = 0;
+    char byte;
+    if (S_ISREG(st.st_mode) && ::read(fd, &byte, 1) < 0)
+        error = errno;
+    ::close(fd);
+    return error != 0 ? systemMessage(error) : QString();
+}
+
+QString writeProblem(const QString& folder)
+{
+    const QByteArray name = encodeFileName(folder);
+    if (::faccessat(AT_FDCWD, name.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        return systemMessage(errno);
+    // The superuser may use the blocks kept back for it.
+    struct statvfs fs;
+    if (::statvfs(name.constData(), &fs) == 0 && (geteuid() == 0 ? fs.f_bfree : fs.f_bavail) == 0)
+        return systemMessage(ENOSPC);
+    return QString();
 }
 
 bool userMayWrite(const QString& path, QString* reason)

@@ -36,6 +36,15 @@ QString userFile(QStandardPaths::StandardLocation kind, const QString& name);
 // The text of an errno value as the system says it ("Permission denied").
 QString systemMessage(int error);
 
+// Why the file at path cannot be read, in the system's words ("Permission denied", "Is a directory", "No such
+// file or directory"), or empty text when it can: the office only says "type detection failed" for all of
+// them.
+QString readProblem(const QString& path);
+
+// Why no file can be made in folder ("Permission denied", "Read-only file system", "No space left on
+// device"), or empty text when one can.
+QString writeProblem(const QString& folder);
+
 // Makes a folder with its missing parents. On failure `reason` holds the system's text of the first step
 // that failed ("Permission denied", "Not a directory").
 bool makeFolder(const QString& path, QString* reason = nullptr);

@@ -25,6 +25,7 @@ struct TdvNode
     // The target this item claimed in its batch (empty when it was skipped), and what the claim found there.
     QString Target;
     bool Claimed = false;
+    bool Skipped = false;      // its target existed and the overwrite rule said skip: State 1, no Result
     bool MayReplace = false;   // the overwrite rule lets this item replace the file found at Target
     TdvFileId TargetFound;     // that file, so that only it is replaced
     TdvFileId SourceFound;     // the source when the item was handed out, so that only it is deleted or renamed

@@ -259,6 +259,7 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
         switch (rule) {
         case TdvOverwrite::Skip:
             item->State = 1;
+            item->Skipped = true;
             item->Target.clear();
             return QString();
         case TdvOverwrite::Overwrite:
@@ -288,6 +289,10 @@ QString TdvConvertor::TargetProblem(const TdvNode* item) const
     QString reason;
     if (item->MayReplace && !userMayWrite(item->Target, &reason))
         return QStringLiteral("%1 cannot be replaced: %2").arg(item->Target, reason);
+    // A folder that takes no file is known before the office spends its time on the item.
+    reason = writeProblem(extractFilePath(item->Target));
+    if (!reason.isEmpty())
+        return QStringLiteral("The PDF file cannot be written to %1: %2").arg(item->Target, reason);
     return QString();
 }
 

@@ -1093,7 +1093,20 @@ void TdvFrmMain::aConvertExecute()
         targetMissing();
         return;
     }
-    const QString reduced = reduceTarget(eTarget->text());
+    // A "file:" address is read as its local path before anything is made: taken as it stands it would
+    // become a "file:" folder in the current folder.
+    QString local = eTarget->text();
+    if (!isWebAddress(local)) {
+        try {
+            local = TdvBatch::NormalizePath(local);
+        } catch (const std::exception& e) {
+            eTarget->setFocus();
+            if (ShowError)
+                ShowError(errorMessage(e));
+            return;
+        }
+    }
+    const QString reduced = reduceTarget(local);
     if (reduced != eTarget->text())
         eTarget->setText(reduced);
     if (reduced.isEmpty()) {

@@ -68,14 +68,14 @@ void TdvMain::LogItem(void* context, TdvBatch* batch, TdvNode* item)
     self->Log.append(QStringLiteral("%1 => %2 => %3").arg(word, item->Source, item->Result));
     ++self->FDone;
     if (self->ShowProgress) {
-        QString result = item->Result.isEmpty() && item->State == 1 ? QStringLiteral("(skipped, target exists)")
-                                                                      : item->Result;
+        QString result = item->Skipped ? QStringLiteral("(skipped, target exists)") : item->Result;
         if (!item->Note.isEmpty())
             result += QStringLiteral(" (%1)").arg(item->Note);
-        const QString line = QStringLiteral("[%1/%2] %3 %4 => %5\n")
-                                 .arg(self->FDone)
-                                 .arg(batch->ItemCount())
-                                 .arg(word, item->Source, result);
+        // While the listing goes on the count so far is no total: "[7/8]" would say the run is nearly done.
+        const QString count = batch->IsListed()
+                                  ? QStringLiteral("%1/%2").arg(self->FDone).arg(batch->ItemCount())
+                                  : QString::number(self->FDone);
+        const QString line = QStringLiteral("[%1] %2 %3 => %4\n").arg(count, word, item->Source, result);
         fputs(line.toLocal8Bit().constData(), stdout);
         fflush(stdout);
     }
@@ -97,10 +97,26 @@ void TdvMain::Finish()
         }
     }
     if (ShowProgress) {
-        const QString summary = QStringLiteral("%1 listed, %2 converted, %3 failed\n")
-                                    .arg(items)
-                                    .arg(successes)
-                                    .arg(failures);
+        // Counted per item from the items themselves, so that the figures add up to what was listed.
+        int converted = 0, skipped = 0, failed = 0;
+        for (const TdvNode* item : std::as_const(Batch->LockItems())) {
+            if (item->Skipped)
+                ++skipped;
+            else if (item->State == 1)
+                ++converted;
+            else if (item->State == 2 || !item->Result.isEmpty()) // an error that escaped its conversion
+                ++failed;
+        }
+        Batch->UnlockItems();
+        QString summary = QStringLiteral("%1 listed, %2 converted, %3 skipped, %4 failed")
+                              .arg(items)
+                              .arg(converted)
+                              .arg(skipped)
+                              .arg(failed);
+        const int open = items - converted - skipped - failed;
+        if (open > 0)
+            summary += QStringLiteral(", %1 not done").arg(open);
+        summary += QLatin1Char('\n');
         fputs(summary.toLocal8Bit().constData(), stdout);
         fflush(stdout);
     }

@@ -1,6 +1,7 @@
 // The presentation converter against fake automation objects registered under both ProgIDs: the order of
 // the routes, the messages an item gets, the printer step's lock and printer, and the session's rules.
 #include "conversion/dvAutomation.h"
+#include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPowerPointOle.h"
 #include "conversion/dvVellum.h"
 #include "engine/dvBatch.h"
@@ -445,6 +446,90 @@ TEST_F(ConversionTest, ASkippedItemMakesNoCall)
     EXPECT_EQ(item.State, 1);
     EXPECT_TRUE(item.Result.isEmpty());
     EXPECT_TRUE(world.calls.isEmpty()) << world.calls.join(QLatin1Char(' ')).toStdString();
+}
+
+// A source the system cannot read is told in its words before any office is asked: the office would only
+// say "type detection failed".
+TEST_F(ConversionTest, AnUnreadableSourceFailsInTheSystemsWordsWithoutTheOffice)
+{
+    const QString folder = tree.mkdir(QStringLiteral("in/folder.pptx"));
+    const QString missing = tree.path(QStringLiteral("in/gone.pptx"));
+    struct Case
+    {
+        QString source, result;
+    } cases[] = {
+        {folder, QStringLiteral("The presentation %1 cannot be read: Is a directory").arg(folder)},
+        {missing,
+         QStringLiteral("The presentation %1 cannot be read: No such file or directory").arg(missing)},
+    };
+    for (const Case& c : cases) {
+        batch.Clear();
+        world = FakeWorld();
+        TdvNode item;
+        item.Source = c.source;
+        TdvVellum convertor;
+        convertor.Convert(&batch, &item);
+        convertor.EndSession();
+        EXPECT_EQ(item.State, 2);
+        EXPECT_EQ(item.Result, c.result);
+        EXPECT_EQ(batch.Failures(), 1);
+        EXPECT_TRUE(world.calls.isEmpty()) << world.calls.join(QLatin1Char(' ')).toStdString();
+    }
+}
+
+// The office's I/O error codes (area, class, number) and what the person is told for each.
+TEST(OfficeErrors, IoCodesBecomeTheSystemsWords)
+{
+    struct Case
+    {
+        quint32 code;
+        bool io;
+        const char* cause; // after the folder, when the folder itself is fine
+    } cases[] = {
+        {0xc10, true, "Input/output error"},           // Write/16: names no cause of its own
+        {0x20d, true, "Input/output error"},           // General/13
+        {0x302, true, "No such file or directory"},    // NotExists/2
+        {0x31c, true, "No such file or directory"},    // NotExists/28, a path
+        {0x507, true, "Permission denied"},            // Access/7
+        {0x525, true, "Read-only file system"},        // Access/37, write protected
+        {0x909, true, "No space left on device"},      // Space/9
+        {0x80000909, true, "No space left on device"}, // a warning of the same
+        {0x81a, false, ""},   // Parameter/26, a filter that cannot store: the office's text
+        {0x11a07, false, ""}, // another area
+        {0, false, ""},
+    };
+    TempTree tree;
+    const QString file = tree.path(QStringLiteral("work/item-0.pdf"));
+    tree.mkdir(QStringLiteral("work"));
+    const QString raw =
+        QStringLiteral("SfxBaseModel::impl_store <file://%1> failed: 0x909(Error Area:Io Class:Space "
+                       "Code:9) at ./sfx2/source/doc/sfxbasemodel.cxx:3207 at ./sfx2/source/doc/sfxbasemodel.cxx:1783")
+            .arg(file);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        EXPECT_EQ(isOfficeFileError(c.code), c.io);
+        if (!c.io)
+            continue;
+        EXPECT_EQ(officeWriteFailure(file, c.code, QString()),
+                  QStringLiteral("The PDF file cannot be written to %1: %2")
+                      .arg(tree.path(QStringLiteral("work/")), QString::fromUtf8(c.cause)));
+    }
+    // The office's text follows as detail, without the work file's address and its source location.
+    EXPECT_EQ(officeWriteFailure(file, 0x909, raw),
+              QStringLiteral("The PDF file cannot be written to %1: No space left on device (office: "
+                             "SfxBaseModel::impl_store failed: 0x909(Error Area:Io Class:Space Code:9))")
+                  .arg(tree.path(QStringLiteral("work/"))));
+    // What the file system says comes before what the code says.
+    EXPECT_EQ(officeWriteFailure(tree.path(QStringLiteral("gone/x.pdf")), 0xc10, QString()),
+              QStringLiteral("The PDF file cannot be written to %1: No such file or directory")
+                  .arg(tree.path(QStringLiteral("gone/"))));
+    const QString deck = tree.mkdir(QStringLiteral("deck.pptx"));
+    EXPECT_EQ(
+        officeReadFailure(deck, 0xb0f, QStringLiteral("read error")),
+        QStringLiteral("The presentation %1 cannot be read: Is a directory (office: read error)").arg(deck));
+    const QString fine = tree.write(QStringLiteral("fine.pptx"));
+    EXPECT_EQ(officeReadFailure(fine, 0x302, QString()),
+              QStringLiteral("The presentation %1 cannot be read: No such file or directory").arg(fine));
 }
 
 TEST_F(ConversionTest, SuiteRouteUsesTheDocumentsFamilyAndEncodedAddresses)

@@ -6,6 +6,7 @@
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvProcesses.h"
+#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "testSupport.h"
 
@@ -371,6 +372,32 @@ TEST_F(OfficeTest, OfficeSuiteRouteConvertsThroughLateBinding)
     EXPECT_EQ(threadOffice()->ProcessGroup(), group);
     EXPECT_EQ(liveChildGroups(), 1);
     convertor.EndSession();
+}
+
+// A store that the office refuses with one of its I/O error codes reaches the person as the system's cause
+// with the folder; the office's text follows, without addresses and its source location. (The office makes
+// a missing folder itself, and root may write anywhere: a file standing where the folder should be is what
+// refuses the store here.)
+TEST_F(OfficeTest, AStoreTheOfficeRefusesIsToldInTheSystemsWords)
+{
+    const QString deck = copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("q.pptx"));
+    const QString blocked = copy(deck, QStringLiteral("blocked")) + QLatin1Char('/');
+    TdvVellum convertor;
+    convertor.OpenPresentation(deck);
+    QString message;
+    try {
+        convertor.FPresentation.Call(QStringLiteral("SaveAs"), {blocked + QStringLiteral("q.pdf"), 32});
+    } catch (const std::exception& e) {
+        message = errorMessage(e);
+    }
+    convertor.ClosePresentation();
+    convertor.EndSession();
+    EXPECT_TRUE(message.startsWith(
+        QStringLiteral("The PDF file cannot be written to %1: Not a directory (office: ").arg(blocked)))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("Error Area:Io"))) << message.toStdString();
+    EXPECT_FALSE(message.contains(QStringLiteral("file://"))) << message.toStdString();
+    EXPECT_FALSE(message.contains(QStringLiteral(".cxx:"))) << message.toStdString();
 }
 
 TEST_F(OfficeTest, AnOfficeKilledMidItemFailsOnlyThatItem)

@@ -13,7 +13,9 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
@@ -1125,6 +1127,81 @@ TEST_F(Run, TargetIsReducedToAFolder)
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     EXPECT_EQ(w->eTarget->text(), tree.path(QStringLiteral("made/here/")));
     EXPECT_TRUE(QFile::exists(tree.path(QStringLiteral("made/here/1.pdf"))));
+}
+
+TEST_F(Run, SearchWithoutTargetFocusesTheTarget)
+{
+    decks({QStringLiteral("1.pptx")});
+    w->eTarget->clear();
+    w->eSource->setFocus();
+    w->aSearch->trigger();
+    EXPECT_EQ(w->focusWidget(), w->eTarget);
+    EXPECT_TRUE(rows().isEmpty());
+}
+
+// The current folder is the test's for the length of a scope.
+struct CurrentFolder
+{
+    explicit CurrentFolder(const QString& folder) { QDir::setCurrent(folder); }
+    ~CurrentFolder() { QDir::setCurrent(Saved); }
+    QString Saved = QDir::currentPath();
+};
+
+TEST_F(Run, AFileAddressAsTargetIsItsFolderAndMakesNothingElse)
+{
+    CurrentFolder here(tree.path());
+    decks({QStringLiteral("1.pptx")});
+    w->eTarget->setText(QStringLiteral("file://") + tree.path(QStringLiteral("addressed")));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(w->eTarget->text(), tree.path(QStringLiteral("addressed/")));
+    EXPECT_TRUE(QFile::exists(tree.path(QStringLiteral("addressed/1.pdf"))));
+    EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("file:"))));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+
+    // A file on another computer cannot be reached: refused before anything is made or run.
+    const int runs = counter("C");
+    w->eTarget->setText(QStringLiteral("file://server/share/out"));
+    w->aConvert->trigger();
+    EXPECT_FALSE(w->IsRunning());
+    EXPECT_EQ(counter("C"), runs);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("server"))) << errors[0].toStdString();
+    EXPECT_EQ(w->focusWidget(), w->eTarget);
+    EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("file:"))));
+}
+
+// Without a report page (the default build) a failed save is shown in the window, and the project stays on
+// the file it had: the title, the recent list and that file are as before.
+TEST_F(Run, FailedSaveAndSaveAsAreShownAndKeepTheOldFile)
+{
+    gInfo->SiteRoot.clear();
+    const QString old = tree.write(QStringLiteral("old.batch-vellum"), "Source=/old/*.ppt?\r\n");
+    gProject->ProjectFile = old;
+    w->UpdateTitle();
+    w->eSource->setText(QStringLiteral("/new/*.ppt?"));
+
+    const QString nowhere = QStringLiteral("/proc/no-such-place/new.batch-vellum");
+    dialogs()->setNextFileName(nowhere);
+    w->aSaveAs->trigger();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(nowhere)) << errors[0].toStdString();
+    EXPECT_EQ(gProject->ProjectFile, old);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + old);
+    EXPECT_FALSE(gProject->RecentProjects.contains(nowhere));
+    EXPECT_EQ(projectText(old), QStringLiteral("Source=/old/*.ppt?"));
+
+    // Save onto a project file whose folder has gone.
+    const QString gone = QStringLiteral("/proc/no-such-place/old.batch-vellum");
+    gProject->ProjectFile = gone;
+    w->UpdateTitle();
+    w->aSave->trigger();
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[1].contains(gone)) << errors[1].toStdString();
+    EXPECT_EQ(gProject->ProjectFile, gone);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + gone);
+    EXPECT_FALSE(gProject->RecentProjects.contains(gone));
+    EXPECT_TRUE(openedLinks().filter(QStringLiteral("err&e=")).isEmpty());
 }
 
 TEST_F(Run, ExportWritesOneBracketedLinePerRow)
