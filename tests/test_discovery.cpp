@@ -189,7 +189,7 @@ TEST_F(WalkTest, PatternWithoutWildcardsAndStop)
 TEST_F(WalkTest, NamesThatAreNotUtf8AreListedWithTheirBytes)
 {
     const QByteArray folder = QFile::encodeName(QDir::cleanPath(tree.mkdir(QStringLiteral("in"))));
-    for (const QByteArray name : {QByteArray("caf\xE9.pptx"), QByteArray("\x82t\x82.ppt")}) {
+    for (const QByteArray& name : {QByteArray("caf\xE9.pptx"), QByteArray("\x82t\x82.ppt")}) {
         const QByteArray path = folder + '/' + name;
         const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0644);
         ASSERT_GE(fd, 0);
