@@ -34,12 +34,9 @@ public:
     void Terminate();
     // Kills the whole process group at once; safe from any thread (the item watchdog uses it).
     void Kill();
-    // Set once Kill has been called: the failures that follow come from that kill.
-    bool WasKilled() const { return FKilled; }
 
     pid_t ProcessGroup() const { return FGroup; }
     QString ProgramFolder() const;
-    QString Executable() const;
     QString ProfileDir() const { return FProfile; }
 
     // Items this process has opened, for the restart after `OfficeRestart` items.

@@ -1038,11 +1038,6 @@ QString reduceTarget(const QString& target)
     return text;
 }
 
-void TdvFrmMain::ReleaseBatch()
-{
-    releaseBatch();
-}
-
 void TdvFrmMain::aSearchExecute()
 {
     if (FChain)

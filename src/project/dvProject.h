@@ -48,7 +48,6 @@ public:
     bool KeepFileTime() const { return BoolOption(QStringLiteral("KeepFileTime"), false); }
     bool KeepTargetSubdirs() const { return BoolOption(QStringLiteral("KeepTargetSubdirs"), true); }
     QString LogFile() const { return GetOption(QStringLiteral("LogFile")); }
-    bool MacroEnabled() const { return BoolOption(QStringLiteral("MacroEnabled"), false); }
     bool MultiInstance() const { return BoolOption(QStringLiteral("MultiInstance"), false); }
     bool Notes() const { return BoolOption(QStringLiteral("Notes"), false); }
     QString PDFWriter() const { return GetOption(QStringLiteral("PDFWriter")); }
@@ -104,8 +103,6 @@ public:
     QString SourceFilter;
     QString SourcePattern;
     QString TargetExt;
-    QString TargetExt2;
-    QString TargetExt3;
     QString Version;
 
 private:

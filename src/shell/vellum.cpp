@@ -37,13 +37,19 @@ int main(int argc, char** argv)
     installTerminationHandlers();
     int code = 0;
     if (TdvStartup::IsConsoleMode()) {
+#ifdef VELLUM_HAS_OFFICE
         QCoreApplication app(argc, argv);
         code = runConsole();
+#else
+        fputs("This build has no office and cannot convert presentations\n", stderr);
+        code = 1;
+#endif
     } else {
 #ifdef VELLUM_HAS_GUI
         code = runWindowed(argc, argv);
 #else
-        fputs("windowed mode\n", stderr);
+        fputs("This build has no window; run with PureConsole=True\n", stderr);
+        code = 1;
 #endif
     }
     startup.reset();

@@ -254,8 +254,8 @@ protected:
     {
         gWorld = &world;
         gBatch = &batch;
-        savedApp = RegisterAutomationFactory(ProgIdPowerPoint, {&makeApplication, {}, {}});
-        savedSuite = RegisterAutomationFactory(ProgIdOfficeManager, {&makeSuite, {}, {}});
+        savedApp = RegisterAutomationFactory(ProgIdPowerPoint, {&makeApplication, {}});
+        savedSuite = RegisterAutomationFactory(ProgIdOfficeManager, {&makeSuite, {}});
         batch.FSourceFolder = tree.mkdir(QStringLiteral("in"));
         batch.FTargetFolder = tree.mkdir(QStringLiteral("out"));
     }
@@ -633,7 +633,6 @@ TEST_F(ConversionTest, ReadOnlyOptionReachesOpen)
                                        });
                                        return std::static_pointer_cast<TdvAutoObject>(app);
                                    },
-                                   {},
                                    {}});
         TdvVellum convertor;
         convertor.OpenPresentation(tree.write(QStringLiteral("in/a.pptx")));
@@ -686,7 +685,6 @@ TEST(Automation, FailureMessagesFollowTheAutomationRules)
         ProgIdPowerPoint, {[]() -> std::shared_ptr<TdvAutoObject> {
                                throw TdvAutomationError(QStringLiteral("Server busy. . "));
                            },
-                           {},
                            {}});
     try {
         CreateAutomationObject(ProgIdPowerPoint);

@@ -209,7 +209,7 @@ protected:
             {[real, record, afterOpen] {
                  return std::make_shared<Hooked>(TdvVariant(real.Create()), record, afterOpen);
              },
-             real.ThreadInit, real.ThreadDone});
+             real.ThreadDone});
     }
 
     static void report(void* context, TdvBatch*, TdvNode* item)
