@@ -1,7 +1,5 @@
 #include "conversion/dvAutomation.h"
 
-#include "conversion/dvOffice.h"
-
 #include <QHash>
 #include <mutex>
 
@@ -211,11 +209,6 @@ struct Registry
 {
     std::mutex lock;
     QHash<QString, TdvAutoFactory> factories;
-    Registry()
-    {
-        for (auto& [progID, factory] : officeAutomationFactories())
-            factories.insert(progID.toLower(), factory);
-    }
 };
 
 Registry& registry()

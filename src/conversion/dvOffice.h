@@ -110,5 +110,7 @@ QString officeInstancePipe(const QString& profileDir);
 // Folder that holds the per-worker profile copies ("vellum-office-*"): the system's temporary folder.
 QString officeProfileRoot();
 
-// The built-in automation factories: the office's service manager and the presentation application.
-std::vector<std::pair<QString, TdvAutoFactory>> officeAutomationFactories();
+// Puts the office's factories into the automation registry: the office's service manager and the presentation
+// application. Once per process, before the first conversion; later calls do nothing, so that a factory put in
+// place afterwards stays.
+void registerOfficeAutomation();

@@ -1,6 +1,7 @@
 #include "conversion/dvVellum.h"
 
 #include "conversion/dvOfficeErrors.h"
+#include "conversion/dvPpConstants.h"
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
 #include "project/dvProject.h"
@@ -20,14 +21,6 @@ bool written(const QString& path)
 {
     return isRegularFile(path) && fileSize(path) > 0;
 }
-
-// PowerPoint's constants for the notes-page export.
-constexpr int ppSaveAsPDF = 32;
-constexpr int ppFixedFormatTypePDF = 2;
-constexpr int ppFixedFormatIntentPrint = 2;
-constexpr int ppPrintHandoutVerticalFirst = 1;
-constexpr int ppPrintOutputNotesPages = 5;
-constexpr int ppPrintAll = 1;
 } // namespace
 
 bool TdvVellum::IsNotes() const

@@ -10,6 +10,7 @@
 #include <memory>
 
 #ifdef VELLUM_HAS_OFFICE
+#include "conversion/dvOffice.h"
 #include "conversion/dvVellum.h"
 using ProductConvertor = TdvVellum;
 #else
@@ -23,6 +24,9 @@ int runWindowed(int argc, char** argv);
 int main(int argc, char** argv)
 {
     static const TdvConvertorClassOf<ProductConvertor> productClass;
+#ifdef VELLUM_HAS_OFFICE
+    registerOfficeAutomation();
+#endif
     std::unique_ptr<TdvStartup> startup;
     try {
         startup = std::make_unique<TdvStartup>(argc, argv, &productClass);

@@ -140,6 +140,8 @@ struct Outcome
 class OfficeTest : public ::testing::Test
 {
 protected:
+    OfficeTest() { registerOfficeAutomation(); }
+
     TestSingletons singletons{&vellumClass};
     TempTree tree;
     QString in = tree.mkdir(QStringLiteral("in"));
