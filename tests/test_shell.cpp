@@ -36,7 +36,7 @@ public:
             return;
         if (item->Source.contains(QLatin1String("bad"))) {
             item->Result = QStringLiteral("Cannot open? \"really\"");
-            item->State = 2;
+            item->State = isFailed;
             batch->AddFailure(item->Result);
             return;
         }
@@ -45,7 +45,7 @@ public:
         out.write("%PDF");
         out.close();
         item->Result = target;
-        item->State = 1;
+        item->State = isDone;
         batch->AddSuccess();
     }
 };

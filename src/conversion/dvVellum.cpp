@@ -149,12 +149,12 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
         if (!out.isEmpty())
             failure.replace(officeSuiteUrl(out), officeSuiteUrl(target)).replace(out, target);
         item->Result = failure;
-        item->State = 2;
+        item->State = isFailed;
         batch->AddFailure(failure);
         return;
     }
     AfterConvert(batch, item, target);
     item->Result = target;
-    item->State = 1;
+    item->State = isDone;
     batch->AddSuccess();
 }

@@ -83,7 +83,7 @@ public:
         gate.enter();
         ++gate.Calls;
         if (extractFileName(item->Source).contains(QStringLiteral("bad"))) {
-            item->State = 2;
+            item->State = isFailed;
             item->Result = QStringLiteral("Broken deck?\nsecond line");
             batch->AddFailure(QStringLiteral("Broken deck?"));
             return;
@@ -92,14 +92,14 @@ public:
         if (!target.isEmpty()) {
             QFile file(target);
             if (!file.open(QIODevice::WriteOnly)) {
-                item->State = 2;
+                item->State = isFailed;
                 item->Result = file.errorString();
                 batch->AddFailure(item->Result);
                 return;
             }
             file.write("converted " + item->Source.toUtf8());
         }
-        item->State = 1;
+        item->State = isDone;
         item->Result = target;
         batch->AddSuccess();
     }
@@ -1252,9 +1252,9 @@ TEST_F(Run, RowsEndUpRightWhateverOrderTheirPostsArrive)
         nodes[i].Index = i;
         nodes[i].Source = QStringLiteral("/in/%1.pptx").arg(i);
     }
-    nodes[3].State = 1;
+    nodes[3].State = isDone;
     nodes[3].Result = QStringLiteral("/out/3.pdf");
-    nodes[1].State = 2;
+    nodes[1].State = isFailed;
     nodes[1].Result = QStringLiteral("Damaged");
     // Results for items 3 and 1 reach the window before any listing, from another thread.
     std::thread worker([&] {
