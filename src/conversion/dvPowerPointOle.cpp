@@ -67,6 +67,7 @@ void TdvPowerPointOle::refreshSession()
         try {
             FApplication.Call(QStringLiteral("Quit"));
         } catch (const std::exception&) {
+            // The session is dropped either way; the process ends with its last reference.
         }
         FApplication.Clear();
         FOffice.reset();
@@ -93,6 +94,7 @@ void TdvPowerPointOle::ClosePresentation()
         try {
             FPresentation.Call(QStringLiteral("Close"));
         } catch (const std::exception&) {
+            // The item's outcome is decided; a close that fails leaves the office to the next refresh.
         }
     }
     FPresentation.Clear();
