@@ -521,13 +521,11 @@ TEST_F(EngineTest, StopChainSkipsEndedWorkersAndFinishEventsReachTheGuiThread)
     chain.reset();
 
     // A new chain on the same batch continues with what is left and never repeats an item.
-    const int handled = record.done;
     std::unique_ptr<TdvConvertor> again(
         TdvConvertor::CreateChain(&batch, tree.path(QStringLiteral("out")), countDone, &record));
     again->StartChain();
     again->WaitChain();
     EXPECT_EQ(record.done, 2);
-    EXPECT_LE(handled, 2);
     EXPECT_EQ(record.takenBy.size(), 2u);
 }
 

@@ -49,6 +49,7 @@ struct Gate
     std::condition_variable Changed;
     int Allowed = 1 << 30;
     int Started = 0;
+    std::atomic<int> Arrived{0}; // workers that reached the gate, let through or not
     std::atomic<int> Calls{0};
 
     void reset(int allowed)
@@ -56,6 +57,7 @@ struct Gate
         std::lock_guard lock(Lock);
         Allowed = allowed;
         Started = 0;
+        Arrived = 0;
         Calls = 0;
     }
     void allow(int allowed)
@@ -67,6 +69,7 @@ struct Gate
     void enter()
     {
         std::unique_lock lock(Lock);
+        ++Arrived;
         // Bounded so that a broken test ends instead of hanging the suite.
         Changed.wait_for(lock, std::chrono::seconds(30), [this] { return Started < Allowed; });
         ++Started;
@@ -1280,11 +1283,12 @@ TEST_F(Run, ClosingTheWindowDuringARunWaitsForTheWorkers)
     ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
     const int items = counter("A");
     // The workers hold their first items until the window is closing.
+    ASSERT_TRUE(waitFor([] { return gate.Arrived == 2; }));
     QTimer::singleShot(50, [] { gate.allow(1 << 30); });
     w->close();
     EXPECT_FALSE(w->IsRunning());
     EXPECT_EQ(w->Chain(), nullptr);
-    EXPECT_LE(gate.Calls, 2); // each worker ended after its current item
+    EXPECT_EQ(gate.Calls, 2); // each worker ended after its current item
     EXPECT_EQ(counter("A"), items);
     w->show();
 }
