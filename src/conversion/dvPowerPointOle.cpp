@@ -5,7 +5,6 @@
 #include "shell/dvInfo.h"
 
 #include <QLocale>
-#include <QUrl>
 
 TdvPowerPointOle::TdvPowerPointOle() = default;
 

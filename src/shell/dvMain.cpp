@@ -6,8 +6,6 @@
 #include "project/dvProject.h"
 #include "shell/dvInfo.h"
 
-#include <QTextStream>
-
 #include <cstdio>
 
 TdvMain* gMain = nullptr;
