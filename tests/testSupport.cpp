@@ -88,7 +88,7 @@ TestSingletons::TestSingletons(const TdvConvertorClass* convertorClass, bool wit
         gInfo = new TdvInfo();
         gInfo->Opener = [this](const QString& link) { OpenedLinks.append(link); };
     }
-    gProject = new TdvProject();
+    gProject = new TdvProject(shellProjectHost());
     gMain = new TdvMain();
     gMain->ShowProgress = false;
     applyProductIdentity(convertorClass);

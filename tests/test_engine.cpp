@@ -53,7 +53,7 @@ public:
             return;
         if (item->Source.endsWith(QLatin1String("bad.pptx"))) {
             item->Result = QStringLiteral("broken deck");
-            item->State = 2;
+            item->State = isFailed;
             batch->AddFailure(item->Result);
             return;
         }
@@ -63,7 +63,7 @@ public:
         out.close();
         AfterConvert(batch, item, target);
         item->Result = target;
-        item->State = 1;
+        item->State = isDone;
         batch->AddSuccess();
     }
 };
@@ -218,7 +218,7 @@ TEST_F(EngineTest, TargetPathRules)
     EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))), tree.path(QStringLiteral("out/-vellum-talk.pdf")));
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("SKIP"));
     EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))), QString());
-    EXPECT_EQ(item.State, 1);
+    EXPECT_EQ(item.State, isDone);
     EXPECT_EQ(item.Result, QString());
     EXPECT_EQ(batch.Successes() + batch.Failures(), 0);
 
@@ -287,14 +287,14 @@ public:
         file.close();
         QString failure;
         if (!CommitTarget(item, work, failure)) {
-            item->State = 2;
+            item->State = isFailed;
             item->Result = failure;
             batch->AddFailure(failure);
             return;
         }
         AfterConvert(batch, item, target);
         item->Result = target;
-        item->State = 1;
+        item->State = isDone;
         batch->AddSuccess();
     }
 };
@@ -521,13 +521,11 @@ TEST_F(EngineTest, StopChainSkipsEndedWorkersAndFinishEventsReachTheGuiThread)
     chain.reset();
 
     // A new chain on the same batch continues with what is left and never repeats an item.
-    const int handled = record.done;
     std::unique_ptr<TdvConvertor> again(
         TdvConvertor::CreateChain(&batch, tree.path(QStringLiteral("out")), countDone, &record));
     again->StartChain();
     again->WaitChain();
     EXPECT_EQ(record.done, 2);
-    EXPECT_LE(handled, 2);
     EXPECT_EQ(record.takenBy.size(), 2u);
 }
 

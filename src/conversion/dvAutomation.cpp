@@ -1,7 +1,5 @@
 #include "conversion/dvAutomation.h"
 
-#include "conversion/dvOffice.h"
-
 #include <QHash>
 #include <mutex>
 
@@ -211,11 +209,6 @@ struct Registry
 {
     std::mutex lock;
     QHash<QString, TdvAutoFactory> factories;
-    Registry()
-    {
-        for (auto& [progID, factory] : officeAutomationFactories())
-            factories.insert(progID.toLower(), factory);
-    }
 };
 
 Registry& registry()
@@ -223,8 +216,6 @@ Registry& registry()
     static Registry instance;
     return instance;
 }
-
-thread_local bool threadEntered = false;
 } // namespace
 
 TdvAutoFactory RegisterAutomationFactory(const QString& progID, TdvAutoFactory factory)
@@ -237,23 +228,6 @@ TdvAutoFactory RegisterAutomationFactory(const QString& progID, TdvAutoFactory f
     else
         r.factories.remove(progID.toLower());
     return previous;
-}
-
-void InitializeAutomation()
-{
-    if (threadEntered)
-        return;
-    threadEntered = true;
-    std::vector<std::function<void()>> inits;
-    {
-        Registry& r = registry();
-        std::lock_guard guard(r.lock);
-        for (const TdvAutoFactory& f : r.factories)
-            if (f.ThreadInit)
-                inits.push_back(f.ThreadInit);
-    }
-    for (auto& init : inits)
-        init();
 }
 
 void UninitializeAutomation()
@@ -273,12 +247,10 @@ void UninitializeAutomation()
             // Ending a thread's session is a side operation.
         }
     }
-    threadEntered = false;
 }
 
 TdvVariant CreateAutomationObject(const QString& progID)
 {
-    InitializeAutomation();
     const QString suffix = QStringLiteral(", ProgID: \"%1\"").arg(progID);
     std::function<std::shared_ptr<TdvAutoObject>()> create;
     {

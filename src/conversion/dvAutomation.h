@@ -98,20 +98,17 @@ public:
 [[noreturn]] void throwUnknownMember(const QString& name);
 void checkArgCount(const std::vector<TdvVariant>& args, std::size_t min, std::size_t max);
 
-// The registry of object factories by ProgID. A factory may set up per-thread state (the initialisation
-// that an automation client does once on each thread) and end it again when the thread ends its session.
+// The registry of object factories by ProgID. A factory may end per-thread state (the office a worker
+// started) when the thread ends its session.
 struct TdvAutoFactory
 {
     std::function<std::shared_ptr<TdvAutoObject>()> Create;
-    std::function<void()> ThreadInit; // optional
     std::function<void()> ThreadDone; // optional
 };
 
 // Puts a factory under a ProgID and returns the one it replaces (empty when none), so a caller can put it
 // back.
 TdvAutoFactory RegisterAutomationFactory(const QString& progID, TdvAutoFactory factory);
-// Enters the automation layer on the calling thread; a repeated call on the same thread does nothing.
-void InitializeAutomation();
 // Ends the per-thread state of every factory on the calling thread (the worker's end of its session).
 void UninitializeAutomation();
 // Creates the object that progID names. A failure carries ", ProgID: " and the ProgID in double quotes.

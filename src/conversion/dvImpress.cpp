@@ -4,6 +4,7 @@
 
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPowerPointOle.h"
+#include "conversion/dvPpConstants.h"
 #include "conversion/dvUno.h"
 
 #include "discovery/dvFileUtils.h"
@@ -29,6 +30,7 @@
 #include <com/sun/star/view/XPrintable.hpp>
 
 #include <QFileInfo>
+#include <mutex>
 
 using namespace css;
 using css::uno::Any;
@@ -57,12 +59,17 @@ bool is(const QString& name, const char* member)
     return name.compare(QLatin1String(member), Qt::CaseInsensitive) == 0;
 }
 
-// PowerPoint's constants that this object model answers.
-constexpr int ppSaveAsPDF = 32;
-constexpr int ppFixedFormatTypePDF = 2;
-constexpr int ppPrintOutputSlides = 1;
-constexpr int ppPrintOutputNotesPages = 5;
-constexpr int ppPrintAll = 1;
+// A UNO failure of an office call as the automation failure that the converter reports.
+template <class F>
+TdvVariant unoGuarded(const TdvOffice* office, F f, TdvFileAccess access = TdvFileAccess::None,
+                      const QString& file = QString())
+{
+    try {
+        return f();
+    } catch (const uno::Exception& e) {
+        throw unoFailure(e, office, access, file);
+    }
+}
 
 class TdvImpressApp;
 
@@ -173,22 +180,15 @@ private:
     {
         if (!FDocument.is())
             throw TdvAutomationError(QStringLiteral("The presentation is closed"));
-        try {
-            return f();
-        } catch (const uno::Exception& e) {
-            throw unoFailure(e, FOffice.get(), access, file);
-        }
+        return unoGuarded(FOffice.get(), f, access, file);
     }
 
-    // The PDF filter of the loaded document's family: a deck is a presentation as a rule, but the office
-    // may have loaded a drawing from a damaged or odd file.
+    // A deck is a presentation as a rule, but the office may have loaded a drawing from a damaged or odd file.
     OUString pdfFilter() const
     {
-        const Reference<lang::XServiceInfo> info(FDocument, UNO_QUERY);
-        if (info.is() && !info->supportsService("com.sun.star.presentation.PresentationDocument") &&
-            info->supportsService("com.sun.star.drawing.DrawingDocument"))
-            return OUString("draw_pdf_Export");
-        return OUString("impress_pdf_Export");
+        const Reference<lang::XServiceInfo> info(FDocument, UNO_QUERY_THROW);
+        return toOUString(
+            pdfFilterOf([&](const QString& service) { return bool(info->supportsService(toOUString(service))); }));
     }
 
     TdvVariant store(const QString& path, const Sequence<beans::PropertyValue>& filterData)
@@ -423,14 +423,7 @@ public:
     }
 
 private:
-    template <class F> TdvVariant guarded(F f)
-    {
-        try {
-            return f();
-        } catch (const uno::Exception& e) {
-            throw unoFailure(e, FOffice.get());
-        }
-    }
+    template <class F> TdvVariant guarded(F f) { return unoGuarded(FOffice.get(), f); }
 
     QString version()
     {
@@ -471,13 +464,17 @@ std::shared_ptr<TdvAutoObject> createImpressApplication()
     return std::make_shared<TdvImpressApp>(ensureThreadOffice());
 }
 
-std::vector<std::pair<QString, TdvAutoFactory>> officeAutomationFactories()
+void registerOfficeAutomation()
 {
-    TdvAutoFactory presentation;
-    presentation.Create = &createImpressApplication;
-    // A worker's office ends with the worker's session.
-    presentation.ThreadDone = &endThreadOffice;
-    TdvAutoFactory manager;
-    manager.Create = &createOfficeManager;
-    return {{ProgIdPowerPoint, presentation}, {ProgIdOfficeManager, manager}};
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TdvAutoFactory presentation;
+        presentation.Create = &createImpressApplication;
+        // A worker's office ends with the worker's session.
+        presentation.ThreadDone = &endThreadOffice;
+        RegisterAutomationFactory(ProgIdPowerPoint, presentation);
+        TdvAutoFactory manager;
+        manager.Create = &createOfficeManager;
+        RegisterAutomationFactory(ProgIdOfficeManager, manager);
+    });
 }

@@ -471,11 +471,6 @@ QString TdvOffice::ProgramFolder() const
     return officeProgramFolder();
 }
 
-QString TdvOffice::Executable() const
-{
-    return sofficePath();
-}
-
 std::shared_ptr<TdvOffice> TdvOffice::Start()
 {
     const QString templ = officeTemplateProfile();

@@ -34,12 +34,9 @@ public:
     void Terminate();
     // Kills the whole process group at once; safe from any thread (the item watchdog uses it).
     void Kill();
-    // Set once Kill has been called: the failures that follow come from that kill.
-    bool WasKilled() const { return FKilled; }
 
     pid_t ProcessGroup() const { return FGroup; }
     QString ProgramFolder() const;
-    QString Executable() const;
     QString ProfileDir() const { return FProfile; }
 
     // Items this process has opened, for the restart after `OfficeRestart` items.
@@ -113,5 +110,7 @@ QString officeInstancePipe(const QString& profileDir);
 // Folder that holds the per-worker profile copies ("vellum-office-*"): the system's temporary folder.
 QString officeProfileRoot();
 
-// The built-in automation factories: the office's service manager and the presentation application.
-std::vector<std::pair<QString, TdvAutoFactory>> officeAutomationFactories();
+// Puts the office's factories into the automation registry: the office's service manager and the presentation
+// application. Once per process, before the first conversion; later calls do nothing, so that a factory put in
+// place afterwards stays.
+void registerOfficeAutomation();

@@ -5,7 +5,6 @@
 #include "shell/dvInfo.h"
 
 #include <QLocale>
-#include <QUrl>
 
 TdvPowerPointOle::TdvPowerPointOle() = default;
 
@@ -67,6 +66,7 @@ void TdvPowerPointOle::refreshSession()
         try {
             FApplication.Call(QStringLiteral("Quit"));
         } catch (const std::exception&) {
+            // The session is dropped either way; the process ends with its last reference.
         }
         FApplication.Clear();
         FOffice.reset();
@@ -93,6 +93,7 @@ void TdvPowerPointOle::ClosePresentation()
         try {
             FPresentation.Call(QStringLiteral("Close"));
         } catch (const std::exception&) {
+            // The item's outcome is decided; a close that fails leaves the office to the next refresh.
         }
     }
     FPresentation.Clear();
@@ -234,9 +235,11 @@ TdvVariant propertyValue(const TdvVariant& manager, const QString& name, const T
     return property;
 }
 
-// The PDF filter of the loaded document's family; a text-document filter cannot store a presentation.
-QString pdfFilterFor(const TdvVariant& document)
+} // namespace
+
+QString pdfFilterOf(const std::function<bool(const QString&)>& supportsService)
 {
+    // A text-document filter cannot store a presentation: the family decides.
     static const std::pair<const char*, const char*> families[] = {
         {"com.sun.star.presentation.PresentationDocument", "impress_pdf_Export"},
         {"com.sun.star.drawing.DrawingDocument", "draw_pdf_Export"},
@@ -244,12 +247,10 @@ QString pdfFilterFor(const TdvVariant& document)
         {"com.sun.star.text.TextDocument", "writer_pdf_Export"},
     };
     for (const auto& [service, filter] : families)
-        if (document.Call(QStringLiteral("supportsService"), {QString::fromLatin1(service)}).ToBool())
+        if (supportsService(QString::fromLatin1(service)))
             return QString::fromLatin1(filter);
     throw TdvAutomationError(QStringLiteral("The document is of no kind that can be stored as PDF"));
 }
-
-} // namespace
 
 bool ConvertWithOfficeSuite(const QString& source, const QString& target)
 {
@@ -271,7 +272,9 @@ bool ConvertWithOfficeSuite(const QString& source, const QString& target)
         if (document.IsNull())
             return false;
         const TdvVariant filter =
-            propertyValue(manager, QStringLiteral("FilterName"), pdfFilterFor(document));
+            propertyValue(manager, QStringLiteral("FilterName"), pdfFilterOf([&](const QString& service) {
+                return document.Call(QStringLiteral("supportsService"), {service}).ToBool();
+            }));
         auto storeArguments = std::make_shared<TdvVariant>(std::vector<TdvVariant>{filter});
         document.Call(QStringLiteral("storeToURL"), {targetUrl, TdvVariant::Ref(storeArguments)});
         result = true;

@@ -4,6 +4,7 @@
 #include "engine/dvConvertor.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 class TdvOffice;
@@ -61,5 +62,10 @@ bool ConvertWithOfficeSuite(const QString& source, const QString& target);
 // The failure of a deck that no route can open.
 QString damagedPresentationMessage();
 
-// The address the office suite gets for a path: a file URL with every special character encoded.
+// The address the office suite gets for a path: a file URL with every special character encoded ("#", "%",
+// blanks and letters beyond ASCII percent-encoded as UTF-8); a web address is kept as it is.
 QString officeSuiteUrl(const QString& path);
+
+// The PDF export filter of a loaded document's family, asked through its service names; fails for a document
+// of no family that can be stored as PDF.
+QString pdfFilterOf(const std::function<bool(const QString&)>& supportsService);

@@ -59,14 +59,6 @@ uno::Reference<uno::XComponentContext> localUnoContext()
     return *context;
 }
 
-OUString documentUrl(const QString& path)
-{
-    if (isWebAddress(path))
-        return toOUString(path);
-    // The name's own bytes, escaped: Qt's encoding would replace those that are not UTF-8.
-    return toOUString(fileUrl(absolutePath(path)));
-}
-
 namespace {
 
 // The message a UNO exception carries, looking through the wrappers that invocation and the office add.

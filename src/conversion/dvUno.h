@@ -5,6 +5,7 @@
 
 #include "conversion/dvAutomation.h"
 #include "conversion/dvOffice.h"
+#include "conversion/dvPowerPointOle.h"
 
 #include <com/sun/star/bridge/XBridge.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
@@ -47,9 +48,11 @@ inline QString toQString(const OUString& s)
     return QString(reinterpret_cast<const QChar*>(s.getStr()), int(s.getLength()));
 }
 
-// A file address for a local path, encoded the way the office expects ("#", "%", blanks and letters beyond
-// ASCII percent-encoded as UTF-8); a web address is kept as it is.
-OUString documentUrl(const QString& path);
+// officeSuiteUrl for the UNO calls.
+inline OUString documentUrl(const QString& path)
+{
+    return toOUString(officeSuiteUrl(path));
+}
 
 // What a failed call did with a file, so that an I/O error of the office can name the file-system cause.
 enum class TdvFileAccess { None, Read, Write };

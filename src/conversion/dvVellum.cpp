@@ -1,18 +1,12 @@
 #include "conversion/dvVellum.h"
 
 #include "conversion/dvOfficeErrors.h"
+#include "conversion/dvPpConstants.h"
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
 #include "project/dvProject.h"
 
 #include <QFile>
-#include <QFileInfo>
-
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -20,14 +14,6 @@ bool written(const QString& path)
 {
     return isRegularFile(path) && fileSize(path) > 0;
 }
-
-// PowerPoint's constants for the notes-page export.
-constexpr int ppSaveAsPDF = 32;
-constexpr int ppFixedFormatTypePDF = 2;
-constexpr int ppFixedFormatIntentPrint = 2;
-constexpr int ppPrintHandoutVerticalFirst = 1;
-constexpr int ppPrintOutputNotesPages = 5;
-constexpr int ppPrintAll = 1;
 } // namespace
 
 bool TdvVellum::IsNotes() const
@@ -57,36 +43,124 @@ void TdvVellum::exportPresentation(const QString& out)
         throw TdvError(QStringLiteral("The office wrote no PDF file"));
 }
 
+namespace {
+
+// Puts the printer a presentation had back when the printer route ends, however it ends.
+class TdvPrinterRestore
+{
+public:
+    TdvPrinterRestore(const TdvVariant& presentation, QString previous)
+        : FPresentation(presentation), FPrevious(std::move(previous))
+    {
+    }
+    ~TdvPrinterRestore()
+    {
+        try {
+            FPresentation.Get(QStringLiteral("PrintOptions")).Put(QStringLiteral("ActivePrinter"), FPrevious);
+        } catch (const std::exception&) {
+            // Setting the printer back is a side operation: it never changes the item's outcome.
+        }
+    }
+    TdvPrinterRestore(const TdvPrinterRestore&) = delete;
+    TdvPrinterRestore& operator=(const TdvPrinterRestore&) = delete;
+
+private:
+    const TdvVariant& FPresentation;
+    QString FPrevious;
+};
+
+} // namespace
+
 void TdvVellum::printPresentation(TdvBatch* batch, const QString& out, const QString& exportMessage)
 {
     bool written = false;
     {
         // One worker at a time chooses and uses the printer.
         TdvBatchLock lock(batch);
-        const QString previous = FApplication.Get(QStringLiteral("ActivePrinter")).ToText();
-        auto restore = [&] {
-            try {
-                FPresentation.Get(QStringLiteral("PrintOptions"))
-                    .Put(QStringLiteral("ActivePrinter"), previous);
-            } catch (const std::exception&) {
-                // Setting the printer back is a side operation: it never changes the item's outcome.
-            }
-        };
-        try {
-            SetPdfPrinterTarget(out);
-            const QString printer = PdfPrinterName();
-            FPresentation.Get(QStringLiteral("PrintOptions")).Put(QStringLiteral("ActivePrinter"), printer);
-            FPresentation.Call(QStringLiteral("PrintOut"), {TdvVariant::Missing()});
-            // No waiting for the printer: the file is there now or the route failed.
-            written = fileExists(out);
-        } catch (...) {
-            restore();
-            throw;
-        }
-        restore();
+        const TdvPrinterRestore restore(FPresentation,
+                                        FApplication.Get(QStringLiteral("ActivePrinter")).ToText());
+        SetPdfPrinterTarget(out);
+        const QString printer = PdfPrinterName();
+        FPresentation.Get(QStringLiteral("PrintOptions")).Put(QStringLiteral("ActivePrinter"), printer);
+        FPresentation.Call(QStringLiteral("PrintOut"), {TdvVariant::Missing()});
+        // No waiting for the printer: the file is there now or the route failed.
+        written = fileExists(out);
     }
     if (!written)
         throw TdvError(exportMessage);
+}
+
+QString TdvVellum::prepareItem(TdvNode* item, QString& out)
+{
+    const QString& source = item->Source;
+    // The office writes into this worker's own folder; the finished file is moved into place, so a failed,
+    // stopped or killed item leaves nothing beside the target and an existing target stays until then.
+    if (const QString problem = TargetProblem(item); !problem.isEmpty())
+        return problem;
+    // The office answers an unreadable source with "type detection failed" at best: the system says why.
+    if (!isWebAddress(source)) {
+        const QString reason = readProblem(source);
+        if (!reason.isEmpty())
+            return unreadablePresentationMessage(source, reason);
+    }
+    // Every route opens an empty file as a new, blank presentation: that would be no conversion of it.
+    if (!isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0)
+        return damagedPresentationMessage();
+    try {
+        out = WorkFile(QStringLiteral("item-%1.pdf").arg(item->Index));
+        QFile::remove(out);
+    } catch (const std::exception& e) {
+        return errorMessage(e);
+    }
+    return QString();
+}
+
+bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString& out, QString& failure)
+{
+    bool done = false;
+    try {
+        OpenPresentation(source);
+        try {
+            exportPresentation(out);
+            done = true;
+        } catch (const std::exception& exportFailure) {
+            const QString exportMessage = errorMessage(exportFailure);
+            throwIfTimedOut();
+            if (ConvertWithOfficeSuite(source, out) && written(out)) {
+                done = true;
+            } else {
+                throwIfTimedOut();
+                printPresentation(batch, out, exportMessage);
+                done = true;
+            }
+        }
+    } catch (const std::exception& mainFailure) {
+        failure = errorMessage(mainFailure);
+        // A timed-out item is not loaded again by another route.
+        if (!TimedOut() && ConvertWithOfficeSuite(source, out) && written(out))
+            done = true;
+    }
+    if (!done && TimedOut())
+        failure = TimeoutMessage();
+    return done;
+}
+
+void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out, bool done,
+                              QString failure)
+{
+    if (!done) {
+        // The user knows the target, not the work file that stood in for it.
+        if (!out.isEmpty())
+            failure.replace(officeSuiteUrl(out), officeSuiteUrl(target)).replace(out, target);
+        item->Result = failure;
+        item->State = isFailed;
+        batch->AddFailure(failure);
+        return;
+    }
+    AfterConvert(batch, item, target);
+    item->Result = target;
+    item->State = isDone;
+    batch->AddSuccess();
 }
 
 void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
@@ -94,74 +168,17 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     const QString target = BuildTargetPath(batch, item);
     if (target.isEmpty())
         return;
-    const QString& source = item->Source;
-    // The office writes into this worker's own folder; the finished file is moved into place, so a failed,
-    // stopped or killed item leaves nothing beside the target and an existing target stays until then.
-    QString failure = TargetProblem(item);
-    // The office answers an unreadable source with "type detection failed" at best: the system says why.
-    if (failure.isEmpty() && !isWebAddress(source)) {
-        const QString reason = readProblem(source);
-        if (!reason.isEmpty())
-            failure = unreadablePresentationMessage(source, reason);
-    }
-    // Every route opens an empty file as a new, blank presentation: that would be no conversion of it.
-    if (failure.isEmpty() && !isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0)
-        failure = damagedPresentationMessage();
     QString out;
-    if (failure.isEmpty()) {
-        try {
-            out = WorkFile(QStringLiteral("item-%1.pdf").arg(item->Index));
-            QFile::remove(out);
-        } catch (const std::exception& e) {
-            failure = errorMessage(e);
-        }
-    }
-
+    QString failure = prepareItem(item, out);
     bool done = false;
     if (failure.isEmpty()) {
         BeginItem();
-        try {
-            OpenPresentation(source);
-            try {
-                exportPresentation(out);
-                done = true;
-            } catch (const std::exception& exportFailure) {
-                const QString exportMessage = errorMessage(exportFailure);
-                throwIfTimedOut();
-                if (ConvertWithOfficeSuite(source, out) && written(out)) {
-                    done = true;
-                } else {
-                    throwIfTimedOut();
-                    printPresentation(batch, out, exportMessage);
-                    done = true;
-                }
-            }
-        } catch (const std::exception& mainFailure) {
-            failure = errorMessage(mainFailure);
-            // A timed-out item is not loaded again by another route.
-            if (!TimedOut() && ConvertWithOfficeSuite(source, out) && written(out))
-                done = true;
-        }
-        if (!done && TimedOut())
-            failure = TimeoutMessage();
+        done = runRoutes(batch, item->Source, out, failure);
         ClosePresentation();
         EndItem();
         if (done && !CommitTarget(item, out, failure))
             done = false;
         QFile::remove(out);
     }
-
-    if (!done) {
-        // The user knows the target, not the work file that stood in for it.
-        if (!out.isEmpty())
-            failure.replace(officeSuiteUrl(out), officeSuiteUrl(target)).replace(out, target);
-        item->Result = failure;
-        item->State = 2;
-        batch->AddFailure(failure);
-        return;
-    }
-    AfterConvert(batch, item, target);
-    item->Result = target;
-    item->State = 1;
-    batch->AddSuccess();
+    reportOutcome(batch, item, target, out, done, failure);
 }

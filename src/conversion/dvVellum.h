@@ -12,6 +12,14 @@ public:
     bool IsNotes() const;
 
 private:
+    // What stops the item before any route runs (empty when nothing does), and the work file it writes.
+    QString prepareItem(TdvNode* item, QString& out);
+    // The routes in their order: export, office suite, printer. Answers whether one wrote `out`; otherwise
+    // `failure` says why.
+    bool runRoutes(TdvBatch* batch, const QString& source, const QString& out, QString& failure);
+    // The item's result, state and tally.
+    void reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out, bool done,
+                       QString failure);
     void exportPresentation(const QString& out);
     void printPresentation(TdvBatch* batch, const QString& out, const QString& exportMessage);
     void throwIfTimedOut() const;

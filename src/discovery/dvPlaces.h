@@ -51,3 +51,8 @@ bool makeFolder(const QString& path, QString* reason = nullptr);
 
 // Whether the process with this id is still running (a process of another user counts as running).
 bool processAlive(pid_t pid);
+
+// The running program's full path, read from /proc/self/exe.
+QString currentProgramPath();
+// The program path with its extension replaced by ext ("vellum" gives "vellum" + ext).
+QString changeFileExt(const QString& path, const QString& ext);

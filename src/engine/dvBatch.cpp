@@ -35,7 +35,7 @@ void TdvBatch::StartSearch(const QString& source, const QString& target, bool su
 void TdvBatch::Execute()
 {
     FRegExt = gProject ? gProject->RegExt() : QString();
-    FSkipHidden = gProject ? TdvProject::ReadBool(gProject->GetOption(QStringLiteral("SkipHidden")), false) : false;
+    FSkipHidden = gProject ? gProject->SkipHidden() : false;
     SearchFolder(FSourceFolder, FMask, FSubdirs, FSkipHidden ? faNoHidden : faAnyFile,
                  [this](const QString& path) { AddFile(path); }, [this] { return FTerminated.load(); });
     setListed();

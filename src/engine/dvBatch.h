@@ -14,10 +14,17 @@
 
 class TdvBatch;
 
+// An item's state; the values are the state's icon index and what the window and the log keep.
+enum TdvItemState : int {
+    isRunning = 0, // listed or running
+    isDone = 1,    // converted or skipped
+    isFailed = 2,
+};
+
 // One work item.
 struct TdvNode
 {
-    int State = 0; // 0 listed or running, 1 converted or skipped, 2 failed
+    TdvItemState State = isRunning;
     int Index = 0;
     QString Source;
     QString Result;
@@ -25,7 +32,7 @@ struct TdvNode
     // The target this item claimed in its batch (empty when it was skipped), and what the claim found there.
     QString Target;
     bool Claimed = false;
-    bool Skipped = false;      // its target existed and the overwrite rule said skip: State 1, no Result
+    bool Skipped = false;      // its target existed and the overwrite rule said skip: isDone, no Result
     bool MayReplace = false;   // the overwrite rule lets this item replace the file found at Target
     TdvFileId TargetFound;     // that file, so that only it is replaced
     TdvFileId SourceFound;     // the source when the item was handed out, so that only it is deleted or renamed

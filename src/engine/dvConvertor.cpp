@@ -258,7 +258,7 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
             rule = TdvOverwrite::Rename;
         switch (rule) {
         case TdvOverwrite::Skip:
-            item->State = 1;
+            item->State = isDone;
             item->Skipped = true;
             item->Target.clear();
             return QString();

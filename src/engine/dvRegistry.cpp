@@ -85,16 +85,6 @@ QString TdvRegistry::ReadString(const QString& name) const
     return QString();
 }
 
-bool TdvRegistry::ValueExists(const QString& name) const
-{
-    for (const Section& s : load())
-        if (s.key.compare(FKey, Qt::CaseInsensitive) == 0)
-            for (const QString& line : s.lines)
-                if (valueName(line).compare(name, Qt::CaseInsensitive) == 0)
-                    return true;
-    return false;
-}
-
 void TdvRegistry::WriteString(const QString& name, const QString& value)
 {
     if (FKey.isEmpty())

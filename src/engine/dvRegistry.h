@@ -16,7 +16,6 @@ public:
     // Opens a key; without create, a missing key is not opened. Answers whether the key is open.
     bool OpenKey(const QString& key, bool create);
     QString ReadString(const QString& name) const; // empty when absent
-    bool ValueExists(const QString& name) const;
     void WriteString(const QString& name, const QString& value); // throws TdvError when it cannot write
     void CloseKey() { FKey.clear(); }
 

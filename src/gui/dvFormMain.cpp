@@ -656,9 +656,9 @@ void TdvFrmMain::OpenRow(QTreeWidgetItem* row)
         return;
     const QString result = row->data(2, kFullTextRole).toString();
     const int state = row->data(0, kStateRole).toInt();
-    if (state == 1 && !result.isEmpty() && gInfo->Opener)
+    if (state == isDone && !result.isEmpty() && gInfo->Opener)
         gInfo->Opener(result);
-    else if (state == 2 && ShowError)
+    else if (state == isFailed && ShowError)
         ShowError(result);
 }
 
@@ -952,7 +952,7 @@ QTreeWidgetItem* TdvFrmMain::rowAt(int index)
     while (lViewer->topLevelItemCount() <= index) {
         auto* row = new QTreeWidgetItem();
         row->setIcon(0, imgList.at(imgRunning));
-        row->setData(0, kStateRole, 0);
+        row->setData(0, kStateRole, int(isRunning));
         lViewer->addTopLevelItem(row);
     }
     return lViewer->topLevelItem(index);
@@ -973,13 +973,13 @@ void TdvFrmMain::applyRow(quint64 serial, int index, int state, const QString& s
         row->setText(1, source);
         row->setText(2, firstLine(result));
         row->setData(2, kFullTextRole, result);
-        const int icon = state >= 0 && state <= 2 ? state : 0;
+        const int icon = state >= isRunning && state <= isFailed ? state : isRunning;
         row->setIcon(0, imgList.at(icon));
         row->setData(0, kStateRole, state);
         row->setData(0, kReportedRole, true);
         if (!wasReported) {
             ++FDoneCount;
-            if (state == 2)
+            if (state == isFailed)
                 ++FFailedCount;
         }
     }
@@ -1036,11 +1036,6 @@ QString reduceTarget(const QString& target)
         text = folder;
     }
     return text;
-}
-
-void TdvFrmMain::ReleaseBatch()
-{
-    releaseBatch();
 }
 
 void TdvFrmMain::aSearchExecute()
@@ -1275,7 +1270,7 @@ void TdvFrmMain::SaveList(const QString& fileName)
     QStringList lines;
     for (int i = 0; i < lViewer->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = lViewer->topLevelItem(i);
-        const int state = row->data(0, kReportedRole).toBool() ? row->data(0, kStateRole).toInt() : 0;
+        const int state = row->data(0, kReportedRole).toBool() ? row->data(0, kStateRole).toInt() : isRunning;
         lines.append(QStringLiteral("[%1] => %2 => %3").arg(stateWord(state), row->text(1), row->text(2)));
     }
     writeTextLines(fileName, lines);

@@ -114,8 +114,6 @@ public:
     void ExportList1Click();
     void AutoConvert();
     void CheckRunAndClose();
-    // Drops the batch (the rows stay); used after Stop and when a fresh list is wanted.
-    void ReleaseBatch();
     bool IsRunning() const { return FChain != nullptr; }
     TdvConvertor* Chain() const { return FChain.get(); }
     int RunningWorkers() const { return FRunning; }

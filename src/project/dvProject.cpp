@@ -3,8 +3,6 @@
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
 #include "project/dvError.h"
-#include "shell/dvApp.h"
-#include "shell/dvInfo.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -65,9 +63,14 @@ QString normalizeFileAddress(const QString& text)
     return path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path;
 }
 
-TdvProject::TdvProject()
+TdvProject::TdvProject(TdvProjectHost host) : FHost(std::move(host))
 {
     ReadRecent();
+}
+
+QString TdvProject::programPath() const
+{
+    return FHost.ProgramPath ? FHost.ProgramPath() : currentProgramPath();
 }
 
 TdvProject::~TdvProject()
@@ -403,7 +406,7 @@ void TdvProject::AddRecent(const QString& name)
 QString TdvProject::DefaultProject() const
 {
     // Beside the program first; an installed program keeps its default project in the user's config folder.
-    const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
+    const QString program = programPath();
     const QString beside = changeFileExt(program, ProjectExt);
     if (QFileInfo::exists(beside))
         return beside;
@@ -412,7 +415,7 @@ QString TdvProject::DefaultProject() const
 
 QString TdvProject::RecentFileName() const
 {
-    const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
+    const QString program = programPath();
     return userFile(QStandardPaths::AppDataLocation, QFileInfo(program).fileName() + QLatin1String(".log"));
 }
 
@@ -473,15 +476,15 @@ static bool sourceExists(const QString& path)
 
 void TdvProject::ParseCommandLine()
 {
-    const QString arg = gApp ? gApp->FirstParam : QString();
+    const QString arg = FHost.FirstParam ? FHost.FirstParam() : QString();
     const QChar letter = switchLetter(arg);
     if (letter == QLatin1Char('I')) {
-        if (gInfo)
-            gInfo->OpenLink(QString(), QStringLiteral("ins"), arg.mid(2));
+        if (FHost.OpenNotice)
+            FHost.OpenNotice(QStringLiteral("ins"), arg.mid(2));
         throw TdvExit(0);
     } else if (letter == QLatin1Char('U')) {
-        if (gInfo)
-            gInfo->OpenLink(QString(), QStringLiteral("uni"), QString());
+        if (FHost.OpenNotice)
+            FHost.OpenNotice(QStringLiteral("uni"), QString());
         throw TdvExit(0);
     } else if (letter == QLatin1Char('P')) {
         QString text = arg.mid(2);
@@ -523,7 +526,7 @@ void TdvProject::OpenProject(bool showDialog)
 {
     if (showDialog) {
         QString name = ProjectFile;
-        if (!gApp || !gApp->OpenFileDialog(ProjectFilter + QLatin1Char('|') + SourceFilter, name, false))
+        if (!FHost.OpenFileDialog || !FHost.OpenFileDialog(ProjectFilter + QLatin1Char('|') + SourceFilter, name))
             return;
         ProjectFile = name;
     }
@@ -591,7 +594,7 @@ void TdvProject::Save()
 void TdvProject::SaveAs()
 {
     QString name = ProjectFile;
-    if (!gApp || !gApp->SaveFileDialog(ProjectFilter, ProjectExt, name))
+    if (!FHost.SaveFileDialog || !FHost.SaveFileDialog(ProjectFilter, ProjectExt, name))
         return;
     // The project becomes that file only once it is written there: a failed write keeps the old one.
     name = absolutePath(name);

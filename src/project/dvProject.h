@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <mutex>
 
 class TdvConvertorClass;
@@ -18,10 +19,23 @@ enum class TdvOverwrite { Overwrite, Skip, Rename };
 // The batch project: every setting of a run as ordered "name=value" lines, the product identity and the
 // project-file bookkeeping. Readers on worker threads go through the getters, which take the option lock,
 // so the GUI thread may replace the list while a run reads it.
+// What the project asks of the program around it. Start-up connects it to the application and the product
+// information; left empty, the program is the running one, there is no first argument, a dialog cancels and
+// a notice opens nothing.
+struct TdvProjectHost
+{
+    std::function<QString()> ProgramPath;
+    std::function<QString()> FirstParam;
+    std::function<bool(const QString& filter, QString& fileName)> OpenFileDialog;
+    std::function<bool(const QString& filter, const QString& defaultExt, QString& fileName)> SaveFileDialog;
+    // Opens the maker's page of a notice: "ins" with the installer's text, "uni".
+    std::function<void(const QString& argument, const QString& extra)> OpenNotice;
+};
+
 class TdvProject
 {
 public:
-    TdvProject();
+    explicit TdvProject(TdvProjectHost host = {});
     ~TdvProject();
     TdvProject(const TdvProject&) = delete;
     TdvProject& operator=(const TdvProject&) = delete;
@@ -48,7 +62,6 @@ public:
     bool KeepFileTime() const { return BoolOption(QStringLiteral("KeepFileTime"), false); }
     bool KeepTargetSubdirs() const { return BoolOption(QStringLiteral("KeepTargetSubdirs"), true); }
     QString LogFile() const { return GetOption(QStringLiteral("LogFile")); }
-    bool MacroEnabled() const { return BoolOption(QStringLiteral("MacroEnabled"), false); }
     bool MultiInstance() const { return BoolOption(QStringLiteral("MultiInstance"), false); }
     bool Notes() const { return BoolOption(QStringLiteral("Notes"), false); }
     QString PDFWriter() const { return GetOption(QStringLiteral("PDFWriter")); }
@@ -104,11 +117,12 @@ public:
     QString SourceFilter;
     QString SourcePattern;
     QString TargetExt;
-    QString TargetExt2;
-    QString TargetExt3;
     QString Version;
 
 private:
+    QString programPath() const;
+
+    TdvProjectHost FHost;
     int findLine(const QString& name) const;
     TdvPropList* propList(QObject* control);
     static QString bindKey(QObject* control);

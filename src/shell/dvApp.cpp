@@ -2,32 +2,7 @@
 
 #include "discovery/dvFileUtils.h"
 
-#include <QFile>
-#include <QFileInfo>
-
-#include <climits>
-#include <unistd.h>
-
 TdvApp* gApp = nullptr;
-
-QString currentProgramPath()
-{
-    char buffer[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-    if (n <= 0)
-        return QString();
-    return QFile::decodeName(QByteArray(buffer, int(n)));
-}
-
-QString changeFileExt(const QString& path, const QString& ext)
-{
-    const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
-    const int dot = path.lastIndexOf(QLatin1Char('.'));
-    // A dot at the very start of the name is a hidden file's mark, not an extension.
-    if (dot > nameStart)
-        return path.left(dot) + ext;
-    return path + ext;
-}
 
 TdvApp::TdvApp(int argc, char** argv)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "discovery/dvPlaces.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -50,10 +52,5 @@ public:
 
     std::unique_ptr<TdvDialogs> Dialogs;
 };
-
-// The running program's full path, read from /proc/self/exe.
-QString currentProgramPath();
-// The program path with its extension replaced by ext ("vellum" gives "vellum" + ext).
-QString changeFileExt(const QString& path, const QString& ext);
 
 extern TdvApp* gApp;

@@ -6,8 +6,6 @@
 #include "project/dvProject.h"
 #include "shell/dvInfo.h"
 
-#include <QTextStream>
-
 #include <cstdio>
 
 TdvMain* gMain = nullptr;
@@ -15,9 +13,9 @@ TdvMain* gMain = nullptr;
 QString stateWord(int state)
 {
     switch (state) {
-    case 1:
+    case isDone:
         return QStringLiteral("Success");
-    case 2:
+    case isFailed:
         return QStringLiteral("Failure");
     default:
         return QStringLiteral("Running");
@@ -102,9 +100,9 @@ void TdvMain::Finish()
         for (const TdvNode* item : std::as_const(Batch->LockItems())) {
             if (item->Skipped)
                 ++skipped;
-            else if (item->State == 1)
+            else if (item->State == isDone)
                 ++converted;
-            else if (item->State == 2 || !item->Result.isEmpty()) // an error that escaped its conversion
+            else if (item->State == isFailed || !item->Result.isEmpty()) // an error that escaped its conversion
                 ++failed;
         }
         Batch->UnlockItems();

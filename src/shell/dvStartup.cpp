@@ -67,13 +67,31 @@ static void handleLongOptions(const QString& arg)
     throw TdvExit(2);
 }
 
+TdvProjectHost shellProjectHost()
+{
+    TdvProjectHost host;
+    host.ProgramPath = [] { return gApp ? gApp->ProgramPath : currentProgramPath(); };
+    host.FirstParam = [] { return gApp ? gApp->FirstParam : QString(); };
+    host.OpenFileDialog = [](const QString& filter, QString& fileName) {
+        return gApp && gApp->OpenFileDialog(filter, fileName, false);
+    };
+    host.SaveFileDialog = [](const QString& filter, const QString& defaultExt, QString& fileName) {
+        return gApp && gApp->SaveFileDialog(filter, defaultExt, fileName);
+    };
+    host.OpenNotice = [](const QString& argument, const QString& extra) {
+        if (gInfo)
+            gInfo->OpenLink(QString(), argument, extra);
+    };
+    return host;
+}
+
 TdvStartup::TdvStartup(int argc, char** argv, const TdvConvertorClass* convertorClass)
 {
     // Per-user folders are named after the application: set it before any of them is looked up.
     QCoreApplication::setApplicationName(QStringLiteral("vellum"));
     gApp = new TdvApp(argc, argv);
     gInfo = new TdvInfo();
-    gProject = new TdvProject();
+    gProject = new TdvProject(shellProjectHost());
     gMain = new TdvMain();
     applyProductIdentity(convertorClass);
     try {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "project/dvProject.h"
+
 class TdvConvertorClass;
 
 // The process-wide objects in their order of creation, torn down in reverse.
@@ -19,6 +21,9 @@ public:
 private:
     static void teardown();
 };
+
+// The project's ties to the application and the product information, looked up when used.
+TdvProjectHost shellProjectHost();
 
 // Fills the project's identity values with this product's.
 void applyProductIdentity(const TdvConvertorClass* convertorClass);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #ifdef VELLUM_HAS_OFFICE
+#include "conversion/dvOffice.h"
 #include "conversion/dvVellum.h"
 using ProductConvertor = TdvVellum;
 #else
@@ -23,6 +24,9 @@ int runWindowed(int argc, char** argv);
 int main(int argc, char** argv)
 {
     static const TdvConvertorClassOf<ProductConvertor> productClass;
+#ifdef VELLUM_HAS_OFFICE
+    registerOfficeAutomation();
+#endif
     std::unique_ptr<TdvStartup> startup;
     try {
         startup = std::make_unique<TdvStartup>(argc, argv, &productClass);
@@ -37,13 +41,19 @@ int main(int argc, char** argv)
     installTerminationHandlers();
     int code = 0;
     if (TdvStartup::IsConsoleMode()) {
+#ifdef VELLUM_HAS_OFFICE
         QCoreApplication app(argc, argv);
         code = runConsole();
+#else
+        fputs("This build has no office and cannot convert presentations\n", stderr);
+        code = 1;
+#endif
     } else {
 #ifdef VELLUM_HAS_GUI
         code = runWindowed(argc, argv);
 #else
-        fputs("windowed mode\n", stderr);
+        fputs("This build has no window; run with PureConsole=True\n", stderr);
+        code = 1;
 #endif
     }
     startup.reset();

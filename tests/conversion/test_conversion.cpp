@@ -254,8 +254,8 @@ protected:
     {
         gWorld = &world;
         gBatch = &batch;
-        savedApp = RegisterAutomationFactory(ProgIdPowerPoint, {&makeApplication, {}, {}});
-        savedSuite = RegisterAutomationFactory(ProgIdOfficeManager, {&makeSuite, {}, {}});
+        savedApp = RegisterAutomationFactory(ProgIdPowerPoint, {&makeApplication, {}});
+        savedSuite = RegisterAutomationFactory(ProgIdOfficeManager, {&makeSuite, {}});
         batch.FSourceFolder = tree.mkdir(QStringLiteral("in"));
         batch.FTargetFolder = tree.mkdir(QStringLiteral("out"));
     }
@@ -365,7 +365,7 @@ TEST_F(ConversionTest, PrinterStepReleasesTheLockWhenThePrinterCannotBeRead)
     world.suiteWorks = false;
     world.activePrinterFails = QStringLiteral("No printer service");
     const TdvNode item = convert();
-    EXPECT_EQ(item.State, 2);
+    EXPECT_EQ(item.State, isFailed);
     EXPECT_EQ(item.Result, QStringLiteral("No printer service"));
     EXPECT_EQ(count(QStringLiteral("Pres.PrintOut")), 0);
     // Nothing was read, so nothing is put back.
@@ -377,7 +377,7 @@ TEST_F(ConversionTest, NotesExportNotesPagesWithTheFullArgumentList)
 {
     gProject->SetOption(QStringLiteral("Notes"), QStringLiteral("True"));
     const TdvNode item = convert();
-    EXPECT_EQ(item.State, 1);
+    EXPECT_EQ(item.State, isDone);
     EXPECT_EQ(count(QStringLiteral("Pres.SaveAs")), 0);
     ASSERT_EQ(world.lastExportArgs.size(), 15u);
     EXPECT_EQ(world.lastExportArgs[1].ToInt(), 2); // PDF
@@ -394,7 +394,7 @@ TEST_F(ConversionTest, AFailedConversionKeepsTheExistingTarget)
     world.exportFails = QStringLiteral("No PDF output");
     world.suiteWorks = false;
     TdvNode item = convert();
-    EXPECT_EQ(item.State, 2);
+    EXPECT_EQ(item.State, isFailed);
     EXPECT_EQ(readAll(target()), QByteArray("last good PDF"));
     EXPECT_TRUE(leftovers().isEmpty());
 
@@ -408,7 +408,7 @@ TEST_F(ConversionTest, AFailedConversionKeepsTheExistingTarget)
     // The route wrote into the worker's own folder, never into the user's, and that file is gone.
     world = FakeWorld();
     item = convert();
-    EXPECT_EQ(item.State, 1);
+    EXPECT_EQ(item.State, isDone);
     EXPECT_FALSE(world.lastExportPath.startsWith(tree.path())) << world.lastExportPath.toStdString();
     EXPECT_FALSE(QFileInfo::exists(world.lastExportPath));
     EXPECT_EQ(readAll(target()), QByteArray("%PDF-1.4 fake\n"));
@@ -420,7 +420,7 @@ TEST_F(ConversionTest, ATargetThatCannotBeWrittenFailsBeforeTheOfficeIsAsked)
     tree.write(QStringLiteral("out/deck.pdf"), "signed copy");
     ::chmod(QFile::encodeName(target()).constData(), 0444);
     TdvNode item = convert();
-    EXPECT_EQ(item.State, 2);
+    EXPECT_EQ(item.State, isFailed);
     EXPECT_EQ(item.Result, target() + QStringLiteral(" cannot be replaced: Permission denied"));
     EXPECT_EQ(readAll(target()), QByteArray("signed copy"));
     EXPECT_EQ(batch.Failures(), 1);
@@ -432,7 +432,7 @@ TEST_F(ConversionTest, ATargetThatCannotBeWrittenFailsBeforeTheOfficeIsAsked)
     tree.write(QStringLiteral("blocked"), "a file where the folder should be");
     batch.FTargetFolder = tree.path(QStringLiteral("blocked/"));
     item = convert();
-    EXPECT_EQ(item.State, 2);
+    EXPECT_EQ(item.State, isFailed);
     EXPECT_EQ(item.Result, QStringLiteral("CreateDir Failed: %1 (Not a directory)").arg(tree.path(QStringLiteral("blocked/"))));
     EXPECT_EQ(batch.Failures(), 1);
     EXPECT_EQ(count(QStringLiteral("Pres.SaveAs")), 0);
@@ -443,7 +443,7 @@ TEST_F(ConversionTest, ASkippedItemMakesNoCall)
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("skip"));
     tree.write(QStringLiteral("out/deck.pdf"), "keep");
     const TdvNode item = convert();
-    EXPECT_EQ(item.State, 1);
+    EXPECT_EQ(item.State, isDone);
     EXPECT_TRUE(item.Result.isEmpty());
     EXPECT_TRUE(world.calls.isEmpty()) << world.calls.join(QLatin1Char(' ')).toStdString();
 }
@@ -470,7 +470,7 @@ TEST_F(ConversionTest, AnUnreadableSourceFailsInTheSystemsWordsWithoutTheOffice)
         TdvVellum convertor;
         convertor.Convert(&batch, &item);
         convertor.EndSession();
-        EXPECT_EQ(item.State, 2);
+        EXPECT_EQ(item.State, isFailed);
         EXPECT_EQ(item.Result, c.result);
         EXPECT_EQ(batch.Failures(), 1);
         EXPECT_TRUE(world.calls.isEmpty()) << world.calls.join(QLatin1Char(' ')).toStdString();
@@ -633,7 +633,6 @@ TEST_F(ConversionTest, ReadOnlyOptionReachesOpen)
                                        });
                                        return std::static_pointer_cast<TdvAutoObject>(app);
                                    },
-                                   {},
                                    {}});
         TdvVellum convertor;
         convertor.OpenPresentation(tree.write(QStringLiteral("in/a.pptx")));
@@ -686,7 +685,6 @@ TEST(Automation, FailureMessagesFollowTheAutomationRules)
         ProgIdPowerPoint, {[]() -> std::shared_ptr<TdvAutoObject> {
                                throw TdvAutomationError(QStringLiteral("Server busy. . "));
                            },
-                           {},
                            {}});
     try {
         CreateAutomationObject(ProgIdPowerPoint);

@@ -49,6 +49,7 @@ struct Gate
     std::condition_variable Changed;
     int Allowed = 1 << 30;
     int Started = 0;
+    std::atomic<int> Arrived{0}; // workers that reached the gate, let through or not
     std::atomic<int> Calls{0};
 
     void reset(int allowed)
@@ -56,6 +57,7 @@ struct Gate
         std::lock_guard lock(Lock);
         Allowed = allowed;
         Started = 0;
+        Arrived = 0;
         Calls = 0;
     }
     void allow(int allowed)
@@ -67,6 +69,7 @@ struct Gate
     void enter()
     {
         std::unique_lock lock(Lock);
+        ++Arrived;
         // Bounded so that a broken test ends instead of hanging the suite.
         Changed.wait_for(lock, std::chrono::seconds(30), [this] { return Started < Allowed; });
         ++Started;
@@ -83,7 +86,7 @@ public:
         gate.enter();
         ++gate.Calls;
         if (extractFileName(item->Source).contains(QStringLiteral("bad"))) {
-            item->State = 2;
+            item->State = isFailed;
             item->Result = QStringLiteral("Broken deck?\nsecond line");
             batch->AddFailure(QStringLiteral("Broken deck?"));
             return;
@@ -92,14 +95,14 @@ public:
         if (!target.isEmpty()) {
             QFile file(target);
             if (!file.open(QIODevice::WriteOnly)) {
-                item->State = 2;
+                item->State = isFailed;
                 item->Result = file.errorString();
                 batch->AddFailure(item->Result);
                 return;
             }
             file.write("converted " + item->Source.toUtf8());
         }
-        item->State = 1;
+        item->State = isDone;
         item->Result = target;
         batch->AddSuccess();
     }
@@ -1252,9 +1255,9 @@ TEST_F(Run, RowsEndUpRightWhateverOrderTheirPostsArrive)
         nodes[i].Index = i;
         nodes[i].Source = QStringLiteral("/in/%1.pptx").arg(i);
     }
-    nodes[3].State = 1;
+    nodes[3].State = isDone;
     nodes[3].Result = QStringLiteral("/out/3.pdf");
-    nodes[1].State = 2;
+    nodes[1].State = isFailed;
     nodes[1].Result = QStringLiteral("Damaged");
     // Results for items 3 and 1 reach the window before any listing, from another thread.
     std::thread worker([&] {
@@ -1280,11 +1283,12 @@ TEST_F(Run, ClosingTheWindowDuringARunWaitsForTheWorkers)
     ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
     const int items = counter("A");
     // The workers hold their first items until the window is closing.
+    ASSERT_TRUE(waitFor([] { return gate.Arrived == 2; }));
     QTimer::singleShot(50, [] { gate.allow(1 << 30); });
     w->close();
     EXPECT_FALSE(w->IsRunning());
     EXPECT_EQ(w->Chain(), nullptr);
-    EXPECT_LE(gate.Calls, 2); // each worker ended after its current item
+    EXPECT_EQ(gate.Calls, 2); // each worker ended after its current item
     EXPECT_EQ(counter("A"), items);
     w->show();
 }

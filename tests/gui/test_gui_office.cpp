@@ -1,6 +1,7 @@
 // Real presentations converted from the window, and the real program run unattended.
 #include "guiSupport.h"
 
+#include "conversion/dvOffice.h"
 #include "conversion/dvVellum.h"
 #include "discovery/dvFileUtils.h"
 #include "engine/dvProcesses.h"
@@ -302,6 +303,7 @@ TEST_F(Program, NoOfficeOutlivesTheProgramHoweverItEnds)
 int main(int argc, char** argv)
 {
     static const TdvConvertorClassOf<TdvVellum> convertorClass;
+    registerOfficeAutomation();
     const int code = runGuiTests(argc, argv, &convertorClass);
     killAllChildGroups();
     return code;
