@@ -251,6 +251,12 @@ QString pdfFilterFor(const TdvVariant& document)
 
 } // namespace
 
+TdvImagePolicy imagePolicy()
+{
+    const int resolution = gProject ? gProject->MaxImageResolution() : 0;
+    return TdvImagePolicy{resolution > 0, resolution};
+}
+
 bool ConvertWithOfficeSuite(const QString& source, const QString& target)
 {
     const QString sourceUrl = officeSuiteUrl(source);
@@ -272,7 +278,15 @@ bool ConvertWithOfficeSuite(const QString& source, const QString& target)
             return false;
         const TdvVariant filter =
             propertyValue(manager, QStringLiteral("FilterName"), pdfFilterFor(document));
-        auto storeArguments = std::make_shared<TdvVariant>(std::vector<TdvVariant>{filter});
+        // The same image settings as the presentation route.
+        const TdvImagePolicy images = imagePolicy();
+        std::vector<TdvVariant> data{
+            propertyValue(manager, QStringLiteral("ReduceImageResolution"), images.Reduce)};
+        if (images.Reduce)
+            data.push_back(
+                propertyValue(manager, QStringLiteral("MaxImageResolution"), images.MaxResolution));
+        const TdvVariant filterData = propertyValue(manager, QStringLiteral("FilterData"), TdvVariant(data));
+        auto storeArguments = std::make_shared<TdvVariant>(std::vector<TdvVariant>{filter, filterData});
         document.Call(QStringLiteral("storeToURL"), {targetUrl, TdvVariant::Ref(storeArguments)});
         result = true;
     } catch (const std::exception&) {
