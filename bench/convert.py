@@ -1,18 +1,22 @@
 #!/usr/bin/env python3
 """Conversion benchmark: LibreOffice's own batch conversion against vellum with one and two workers.
 
-    python3 bench/convert.py [corpus-folder] [--vellum build/vellum] [--check]
+    python3 bench/convert.py [folder ...] [--vellum build/vellum] [--runs 3] [--check]
 
-After one warm-up of each, converts every presentation under the folder (default ../shared/corpus):
+Data sets (default: ../shared/corpus and the image-heavy set in build/bench-decks, which
+tools/make-samples.py --heavy makes with build/bench/bench_photo when it is missing). For each set, after
+one warm-up of each, every presentation under the folder is converted --runs times by:
   1. `soffice --headless --convert-to pdf` over all files in one process, with a private profile;
   2. vellum in console mode with ThreadsCount=1;
   3. vellum in console mode with ThreadsCount=2.
-Prints each wall time, the files converted, the ratio to the soffice run and the peak memory of all
-office processes together (proportional set size, so pages the offices share are counted once).
+Prints per set the median wall time of each, the ratio to soffice's median, the files converted, the PDF
+bytes written and the peak memory of all office processes together (proportional set size, so pages the
+offices share are counted once; the highest of the runs).
 
-With --check, the ThreadsCount=2 run is also held against SOURCES.tsv in the folder: every file marked
-ok must be converted with its page count, every other file must have a failure text, and no office
-process may be left. The exit code is 1 when a check fails.
+Every vellum PDF is held against soffice's PDF of the same deck: the same page count, the same text, and
+no image at fewer pixels (pdfimages -list). With --check, a set with SOURCES.tsv is also held against it:
+every file marked ok must be converted with its page count, every other file must have a failure text,
+and no office process may be left. The exit code is 1 when a check fails.
 """
 import argparse
 import glob
@@ -76,6 +80,10 @@ def decks(folder):
     return sorted(files)
 
 
+def pdf_bytes(out):
+    return sum(os.path.getsize(p) for p in glob.glob(os.path.join(out, "**", "*.pdf"), recursive=True))
+
+
 def run_soffice(files, work, profile):
     out = os.path.join(work, "soffice-out")
     shutil.rmtree(out, ignore_errors=True)
@@ -87,7 +95,7 @@ def run_soffice(files, work, profile):
         subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
                        timeout=3600)
         wall = time.monotonic() - start
-    return wall, len(glob.glob(os.path.join(out, "*.pdf"))), mem.peak
+    return wall, len(glob.glob(os.path.join(out, "*.pdf"))), mem.peak, out
 
 
 def run_vellum(vellum, folder, work, threads, tmp):
@@ -113,6 +121,50 @@ def page_count(pdf):
         if line.startswith("Pages:"):
             return int(line.split()[1])
     return -1
+
+
+def pdf_text(pdf):
+    text = subprocess.run(["pdftotext", pdf, "-"], capture_output=True, text=True, errors="replace").stdout
+    return " ".join(text.split())
+
+
+def image_sizes(pdf):
+    """(width, height) of every image in the PDF, largest first."""
+    listing = subprocess.run(["pdfimages", "-list", pdf], capture_output=True, text=True).stdout
+    sizes = []
+    for line in listing.splitlines()[2:]:
+        cols = line.split()
+        if len(cols) > 4 and cols[2] == "image":
+            sizes.append((int(cols[3]), int(cols[4])))
+    return sorted(sizes, key=lambda s: s[0] * s[1], reverse=True)
+
+
+def compare_with_soffice(folder, lines, out, soffice_out):
+    """Problems of vellum's PDFs against soffice's PDF of the same deck (matched by name)."""
+    by_name = {}
+    for line in lines:
+        state, source, result = line.split(" => ", 2)
+        if state == "Success":
+            by_name.setdefault(os.path.splitext(os.path.basename(source))[0], []).append(result)
+    problems, compared = [], 0
+    for theirs in sorted(glob.glob(os.path.join(soffice_out, "*.pdf"))):
+        name = os.path.splitext(os.path.basename(theirs))[0]
+        ours = by_name.get(name, [])
+        if len(ours) != 1:
+            continue  # missing here (the SOURCES check reports it) or a name two folders share
+        compared += 1
+        if page_count(ours[0]) != page_count(theirs):
+            problems.append(f"{name}: {page_count(ours[0])} pages, soffice {page_count(theirs)}")
+        if pdf_text(ours[0]) != pdf_text(theirs):
+            problems.append(f"{name}: the text differs from soffice's")
+        mine, base = image_sizes(ours[0]), image_sizes(theirs)
+        if len(mine) == len(base):
+            smaller = [(a, b) for a, b in zip(mine, base) if a[0] * a[1] < b[0] * b[1]]
+        else:
+            smaller = [] if not base or (mine and mine[0][0] * mine[0][1] >= base[0][0] * base[0][1]) else [base[0]]
+        if smaller:
+            problems.append(f"{name}: images at fewer pixels than soffice's: {smaller[:3]}")
+    return compared, problems
 
 
 def check(folder, lines, out, marker):
@@ -142,46 +194,93 @@ def check(folder, lines, out, marker):
     return problems
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("folder", nargs="?", default=os.path.join(ROOT, "..", "shared", "corpus"))
-    parser.add_argument("--vellum", default=os.environ.get("VELLUM_BINARY", os.path.join(ROOT, "build", "vellum")))
-    parser.add_argument("--check", action="store_true")
-    args = parser.parse_args()
-    folder = os.path.realpath(args.folder)
+def image_set(vellum):
+    """The image-heavy set in the build tree, made on first use."""
+    build = os.path.dirname(os.path.abspath(vellum))
+    folder = os.path.join(build, "bench-decks")
+    if not glob.glob(os.path.join(folder, "*.pptx")):
+        tool = os.path.join(build, "bench", "bench_photo")
+        subprocess.run([sys.executable, os.path.join(ROOT, "tools", "make-samples.py"), "--heavy", folder,
+                        "--photo-tool", tool], check=True)
+    return folder
+
+
+def median(values):
+    values = sorted(values)
+    return values[len(values) // 2] if len(values) % 2 else (values[len(values) // 2 - 1] + values[len(values) // 2]) / 2
+
+
+def bench_set(folder, vellum, runs, do_check, work):
     files = decks(folder)
     if not files:
-        sys.exit(f"no presentations under {folder}")
+        print(f"no presentations under {folder}")
+        return False
+    profile = os.path.join(work, "soffice-profile")
+    tmp = os.path.join(work, "tmp")
+    os.makedirs(tmp, exist_ok=True)
+    # Warm-up: both make their profiles and fill the disk cache.
+    run_soffice(files[:1], work, profile)
+    warm = os.path.join(work, "warm")
+    shutil.rmtree(warm, ignore_errors=True)
+    os.makedirs(warm)
+    shutil.copy(files[0], warm)
+    run_vellum(vellum, warm, work, 1, tmp)
+    for f in files:
+        with open(f, "rb") as handle:
+            handle.read()
 
-    with tempfile.TemporaryDirectory(prefix="vellum-bench-") as work:
-        profile = os.path.join(work, "soffice-profile")
-        tmp = os.path.join(work, "tmp")
-        os.makedirs(tmp)
-        # Warm-up: both make their profiles and fill the disk cache.
-        run_soffice(files[:1], work, profile)
-        warm = os.path.join(work, "warm")
-        os.makedirs(warm)
-        shutil.copy(files[0], warm)
-        run_vellum(args.vellum, warm, work, 1, tmp)
-
-        base_wall, base_count, base_mem = run_soffice(files, work, profile)
-        print(f"{len(files)} presentations in {folder}")
-        print(f"soffice --convert-to  : {base_wall:7.2f} s  {base_count:4d} converted  "
-              f"peak office memory {base_mem / 1024:7.1f} MiB")
-        ok = True
+    walls = {"soffice": [], 1: [], 2: []}
+    peaks = {"soffice": 0, 1: 0, 2: 0}
+    counts, sizes, last = {}, {}, {}
+    for _ in range(runs):
+        wall, count, mem, soffice_out = run_soffice(files, work, profile)
+        walls["soffice"].append(wall)
+        peaks["soffice"] = max(peaks["soffice"], mem)
+        counts["soffice"], sizes["soffice"] = count, pdf_bytes(soffice_out)
         for threads in (1, 2):
-            wall, count, mem, lines, out = run_vellum(args.vellum, folder, work, threads, tmp)
-            print(f"vellum ThreadsCount={threads}: {wall:7.2f} s  {count:4d} converted  "
-                  f"peak office memory {mem / 1024:7.1f} MiB  {wall / base_wall:5.2f}x soffice's time "
-                  f"({base_wall / wall:4.2f}x as fast)")
-            if args.check and threads == 2:
-                problems = check(folder, lines, out, tmp)
-                for p in problems:
-                    print("CHECK FAILED: " + p)
-                print(f"check: {len(lines)} items, {count} converted, "
-                      f"{sum(1 for line in lines if line.startswith('Failure => '))} failed, "
-                      f"{len(problems)} problems")
-                ok = ok and not problems
+            wall, count, mem, lines, out = run_vellum(vellum, folder, work, threads, tmp)
+            walls[threads].append(wall)
+            peaks[threads] = max(peaks[threads], mem)
+            counts[threads], sizes[threads] = count, pdf_bytes(out)
+            last[threads] = (lines, out)
+
+    base = median(walls["soffice"])
+    print(f"{len(files)} presentations in {folder}, median of {runs} runs")
+    print(f"  soffice --convert-to  : {base:7.2f} s  {counts['soffice']:4d} converted  "
+          f"{sizes['soffice'] / 1e6:8.1f} MB of PDF  peak office memory {peaks['soffice'] / 1024:7.1f} MiB  "
+          f"(runs: {', '.join(f'{w:.2f}' for w in walls['soffice'])})")
+    ok = True
+    for threads in (1, 2):
+        wall = median(walls[threads])
+        print(f"  vellum ThreadsCount={threads}: {wall:7.2f} s  {counts[threads]:4d} converted  "
+              f"{sizes[threads] / 1e6:8.1f} MB of PDF  peak office memory {peaks[threads] / 1024:7.1f} MiB  "
+              f"{base / wall:4.2f}x as fast as soffice  (runs: {', '.join(f'{w:.2f}' for w in walls[threads])})")
+    soffice_out = os.path.join(work, "soffice-out")
+    for threads in (1, 2):
+        lines, out = last[threads]
+        compared, problems = compare_with_soffice(folder, lines, out, soffice_out)
+        if do_check and threads == 2 and os.path.exists(os.path.join(folder, "SOURCES.tsv")):
+            problems += check(folder, lines, out, tmp)
+        for p in problems:
+            print(f"  CHECK FAILED (ThreadsCount={threads}): " + p)
+        print(f"  check ThreadsCount={threads}: {len(lines)} items, {compared} PDFs held against soffice's "
+              f"(pages, text, image pixels), {len(problems)} problems")
+        ok = ok and not problems
+    return ok
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("folders", nargs="*")
+    parser.add_argument("--vellum", default=os.environ.get("VELLUM_BINARY", os.path.join(ROOT, "build", "vellum")))
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--check", action="store_true")
+    args = parser.parse_args()
+    folders = args.folders or [os.path.join(ROOT, "..", "shared", "corpus"), image_set(args.vellum)]
+    ok = True
+    for folder in folders:
+        with tempfile.TemporaryDirectory(prefix="vellum-bench-") as work:
+            ok = bench_set(os.path.realpath(folder), args.vellum, args.runs, args.check, work) and ok
     sys.exit(0 if ok else 1)
 
 

@@ -113,6 +113,65 @@ TEST_F(EngineTest, ThreeWorkersTakeEveryItemOnceInListingOrderWhileListingGoesOn
     EXPECT_EQ(batch.Successes(), 61);
 }
 
+TEST_F(EngineTest, SeveralWorkersTakeTheLargestListedItemFirstAndClaimInListingOrder)
+{
+    // Sizes in listing order; 0 (the first) and 3 tie, so the earlier of them goes first.
+    const int sizes[] = {300, 100, 5000, 300, 20};
+    for (const bool largestFirst : {false, true}) {
+        SCOPED_TRACE(largestFirst);
+        TdvBatch batch;
+        batch.SetLargestFirst(largestFirst);
+        for (int i = 0; i < 5; ++i)
+            batch.AddFile(tree.write(QStringLiteral("in/%1.pptx").arg(i), QByteArray(sizes[i], 'x')));
+        EXPECT_EQ(batch.LockItems().at(2)->Size, 5000);
+        batch.UnlockItems();
+
+        std::vector<int> handed, claimed;
+        const auto claim = [&](TdvNode* item) { claimed.push_back(item->Index); };
+        handed.push_back(batch.NextItem(claim)->Index);
+        handed.push_back(batch.NextItem(claim)->Index);
+        // An item listed now that is larger than everything left goes next; a smaller one waits its turn.
+        batch.AddFile(tree.write(QStringLiteral("in/late.pptx"), QByteArray(1000, 'x')));
+        batch.AddSingleSource(tree.write(QStringLiteral("in/small.pptx"), QByteArray(1, 'x')));
+        while (TdvNode* item = batch.NextItem(claim))
+            handed.push_back(item->Index);
+        EXPECT_EQ(handed, largestFirst ? std::vector<int>({2, 0, 5, 3, 1, 4, 6})
+                                       : std::vector<int>({0, 1, 2, 3, 4, 5, 6}));
+        // Whatever the hand-out order, every item is seen once, in listing order, before or when it goes.
+        EXPECT_EQ(claimed, std::vector<int>({0, 1, 2, 3, 4, 5, 6}));
+        EXPECT_TRUE(batch.IsExhausted());
+    }
+
+    // A chain of one worker keeps the listing order after a chain of several had started on the batch.
+    TdvBatch batch;
+    for (int i = 0; i < 4; ++i)
+        batch.AddFile(tree.write(QStringLiteral("mixed/%1.pptx").arg(i), QByteArray(10 * (i + 1), 'x')));
+    batch.AddSingleSource(tree.write(QStringLiteral("mixed/4.pptx"), QByteArray(1, 'x')));
+    batch.SetLargestFirst(true);
+    EXPECT_EQ(batch.NextItem()->Index, 3);
+    batch.SetLargestFirst(false);
+    std::vector<int> rest;
+    while (TdvNode* item = batch.NextItem())
+        rest.push_back(item->Index);
+    EXPECT_EQ(rest, std::vector<int>({0, 1, 2, 4}));
+}
+
+TEST_F(EngineTest, TheWalkRecordsEachItemsSize)
+{
+    tree.write(QStringLiteral("in/small.pptx"), "12345");
+    tree.write(QStringLiteral("in/sub/large.ppt"), QByteArray(4096, 'x'));
+    tree.write(QStringLiteral("in/sub/notes.txt"), "not listed");
+    TdvBatch batch;
+    batch.StartSearch(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), true);
+    batch.WaitFor();
+    std::map<QString, qint64> sizes;
+    for (const TdvNode* item : batch.LockItems())
+        sizes[item->Source.mid(tree.path(QStringLiteral("in/")).size())] = item->Size;
+    batch.UnlockItems();
+    EXPECT_EQ(sizes, (std::map<QString, qint64>{{QStringLiteral("small.pptx"), 5},
+                                                {QStringLiteral("sub/large.ppt"), 4096}}));
+}
+
 TEST_F(EngineTest, HandOutAndExhaustedRule)
 {
     TdvBatch batch;
@@ -304,28 +363,36 @@ TEST_F(EngineTest, TwoWorkersGiveTheSameFilesAsOne)
 {
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("False"));
     gProject->SetOption(QStringLiteral("DeleteSource"), QStringLiteral("True"));
-    for (const int threads : {1, 2}) {
-        SCOPED_TRACE(threads);
-        QDir(tree.path(QStringLiteral("out"))).removeRecursively();
-        const QString ppt = tree.write(QStringLiteral("in/a.ppt"), "old format");
-        const QString pptx = tree.write(QStringLiteral("in/a.pptx"), "new format");
-        gProject->SetOption(QStringLiteral("ThreadsCount"), QString::number(threads));
-        TdvBatch batch;
-        batch.FSourceFolder = tree.path(QStringLiteral("in/"));
-        std::unique_ptr<TdvConvertor> chain(
-            TdvConvertor::CreateChain(&batch, tree.path(QStringLiteral("out")), countDone, &record, &pausingClass));
-        chain->StartChain();
-        batch.AddFile(ppt);
-        batch.AddSingleSource(pptx);
-        chain->WaitChain();
-        // Each deck has its own PDF with its own content, and each source went only after its own PDF.
-        EXPECT_EQ(batch.Successes(), 2);
-        EXPECT_EQ(readAll(tree.path(QStringLiteral("out/a.pdf"))), ppt.toUtf8());
-        EXPECT_EQ(readAll(tree.path(QStringLiteral("out/-vellum-a.pdf"))), pptx.toUtf8());
-        EXPECT_FALSE(QFileInfo::exists(ppt));
-        EXPECT_FALSE(QFileInfo::exists(pptx));
-        // Nothing of the work is left in the target folder.
-        EXPECT_EQ(QDir(tree.path(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    // Listed before the workers start, the larger a.pptx goes out first with two workers; the names must
+    // still follow the listing order, as with one worker.
+    for (const bool listedFirst : {false, true}) {
+        for (const int threads : {1, 2}) {
+            SCOPED_TRACE(
+                QStringLiteral("threads %1, listed first %2").arg(threads).arg(listedFirst).toStdString());
+            QDir(tree.path(QStringLiteral("out"))).removeRecursively();
+            const QString ppt = tree.write(QStringLiteral("in/a.ppt"), "old format");
+            const QString pptx = tree.write(QStringLiteral("in/a.pptx"), "new format, and larger");
+            gProject->SetOption(QStringLiteral("ThreadsCount"), QString::number(threads));
+            TdvBatch batch;
+            batch.FSourceFolder = tree.path(QStringLiteral("in/"));
+            std::unique_ptr<TdvConvertor> chain(TdvConvertor::CreateChain(
+                &batch, tree.path(QStringLiteral("out")), countDone, &record, &pausingClass));
+            if (!listedFirst)
+                chain->StartChain();
+            batch.AddFile(ppt);
+            batch.AddSingleSource(pptx);
+            if (listedFirst)
+                chain->StartChain();
+            chain->WaitChain();
+            // Each deck has its own PDF with its own content, and each source went only after its own PDF.
+            EXPECT_EQ(batch.Successes(), 2);
+            EXPECT_EQ(readAll(tree.path(QStringLiteral("out/a.pdf"))), ppt.toUtf8());
+            EXPECT_EQ(readAll(tree.path(QStringLiteral("out/-vellum-a.pdf"))), pptx.toUtf8());
+            EXPECT_FALSE(QFileInfo::exists(ppt));
+            EXPECT_FALSE(QFileInfo::exists(pptx));
+            // Nothing of the work is left in the target folder.
+            EXPECT_EQ(QDir(tree.path(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        }
     }
 }
 

@@ -40,6 +40,11 @@ TEST_F(ProjectTest, EmptyProjectGivesTheDefaults)
     EXPECT_EQ(p.Target(), QString());
     EXPECT_EQ(p.Timeout(), 300);
     EXPECT_EQ(p.OfficeRestart(), 200);
+    EXPECT_EQ(p.MaxImageResolution(), 0);
+    p.SetOption(QStringLiteral("MaxImageResolution"), QStringLiteral("150"));
+    EXPECT_EQ(p.MaxImageResolution(), 150);
+    p.SetOption(QStringLiteral("MaxImageResolution"), QStringLiteral("-5"));
+    EXPECT_EQ(p.MaxImageResolution(), 0);
 }
 
 TEST_F(ProjectTest, ValueReadings)

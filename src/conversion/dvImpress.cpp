@@ -196,8 +196,13 @@ private:
         const Reference<frame::XStorable> storable(FDocument, UNO_QUERY_THROW);
         std::vector<beans::PropertyValue> args{prop("FilterName", Any(pdfFilter())),
                                                prop("Overwrite", Any(true))};
-        if (filterData.hasElements())
-            args.push_back(prop("FilterData", Any(filterData)));
+        std::vector<beans::PropertyValue> data(filterData.begin(), filterData.end());
+        const TdvImagePolicy images = imagePolicy();
+        data.push_back(prop("ReduceImageResolution", Any(images.Reduce)));
+        if (images.Reduce)
+            data.push_back(prop("MaxImageResolution", Any(sal_Int32(images.MaxResolution))));
+        args.push_back(
+            prop("FilterData", Any(Sequence<beans::PropertyValue>(data.data(), sal_Int32(data.size())))));
         storable->storeToURL(documentUrl(path),
                              Sequence<beans::PropertyValue>(args.data(), sal_Int32(args.size())));
         return TdvVariant();

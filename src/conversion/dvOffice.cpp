@@ -49,7 +49,7 @@ namespace {
 constexpr int kStartLimitMs = 60000;
 constexpr int kQuitLimitMs = 15000;
 // Bumped when the template profile's settings change, so an old template is not reused.
-constexpr int kProfileFormat = 1;
+constexpr int kProfileFormat = 2;
 
 } // namespace
 
@@ -271,6 +271,14 @@ const char kSettings[] =
     "<item oor:path=\"/org.openoffice.Office.Recovery/RecoveryInfo\"><prop oor:name=\"Enabled\" "
     "oor:op=\"fuse\">"
     "<value>false</value></prop></item>\n"
+    // Per-document work a hidden conversion never shows: the recent-documents list with a thumbnail rendered
+    // from the first slide of each deck, and the slide sorter's previews in the view each load makes.
+    "<item oor:path=\"/org.openoffice.Office.Common/History\"><prop oor:name=\"PickListSize\" "
+    "oor:op=\"fuse\"><value>0</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/History\"><prop oor:name=\"RecentDocsThumbnail\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Impress/MultiPaneGUI/SlideSorterBar/Visible\"><prop "
+    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "</oor:items>\n";
 
 QString templateKey()

@@ -252,6 +252,12 @@ QString pdfFilterOf(const std::function<bool(const QString&)>& supportsService)
     throw TdvAutomationError(QStringLiteral("The document is of no kind that can be stored as PDF"));
 }
 
+TdvImagePolicy imagePolicy()
+{
+    const int resolution = gProject ? gProject->MaxImageResolution() : 0;
+    return TdvImagePolicy{resolution > 0, resolution};
+}
+
 bool ConvertWithOfficeSuite(const QString& source, const QString& target)
 {
     const QString sourceUrl = officeSuiteUrl(source);
@@ -275,7 +281,15 @@ bool ConvertWithOfficeSuite(const QString& source, const QString& target)
             propertyValue(manager, QStringLiteral("FilterName"), pdfFilterOf([&](const QString& service) {
                 return document.Call(QStringLiteral("supportsService"), {service}).ToBool();
             }));
-        auto storeArguments = std::make_shared<TdvVariant>(std::vector<TdvVariant>{filter});
+        // The same image settings as the presentation route.
+        const TdvImagePolicy images = imagePolicy();
+        std::vector<TdvVariant> data{
+            propertyValue(manager, QStringLiteral("ReduceImageResolution"), images.Reduce)};
+        if (images.Reduce)
+            data.push_back(
+                propertyValue(manager, QStringLiteral("MaxImageResolution"), images.MaxResolution));
+        const TdvVariant filterData = propertyValue(manager, QStringLiteral("FilterData"), TdvVariant(data));
+        auto storeArguments = std::make_shared<TdvVariant>(std::vector<TdvVariant>{filter, filterData});
         document.Call(QStringLiteral("storeToURL"), {targetUrl, TdvVariant::Ref(storeArguments)});
         result = true;
     } catch (const std::exception&) {

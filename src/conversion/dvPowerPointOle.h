@@ -55,6 +55,16 @@ private:
 // that is no number gives 0.
 int PowerPointVersion(const TdvVariant& value);
 
+// The image settings of every PDF export, from the option MaxImageResolution. The office's own default
+// resamples every image above 300 ppi on every page it appears on, which costs most of the export's time and
+// gives larger files, not smaller: by default images go out as the deck holds them (JPEGs unchanged).
+struct TdvImagePolicy
+{
+    bool Reduce = false;
+    int MaxResolution = 0; // ppi, when Reduce
+};
+TdvImagePolicy imagePolicy();
+
 // Converts a document to PDF through the office suite's automation bridge on the calling worker's office.
 // True when the suite stored the PDF; every failure answers false.
 bool ConvertWithOfficeSuite(const QString& source, const QString& target);

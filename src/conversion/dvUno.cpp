@@ -372,6 +372,17 @@ Any variantToAny(const TdvVariant& v)
         return Any(bool(v.ToBool()));
     case TdvVariant::Kind::Array: {
         const std::vector<TdvVariant>& items = v.Items();
+        // An array of property structs goes over as a sequence of that struct, as the office reads
+        // FilterData and similar lists only in that form (a sequence of any would be ignored silently).
+        std::vector<beans::PropertyValue> properties;
+        for (const TdvVariant& item : items) {
+            beans::PropertyValue p;
+            if (item.GetKind() != TdvVariant::Kind::Object || !(variantToAny(item) >>= p))
+                break;
+            properties.push_back(p);
+        }
+        if (!items.empty() && properties.size() == items.size())
+            return Any(Sequence<beans::PropertyValue>(properties.data(), sal_Int32(properties.size())));
         Sequence<Any> seq(sal_Int32(items.size()));
         Any* p = seq.getArray();
         for (std::size_t i = 0; i < items.size(); ++i)

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -72,7 +73,8 @@ struct DirCloser
 
 enum class EntryKind { Other, File, Folder };
 
-EntryKind entryKind(int dirFd, const dirent* entry)
+// The entry's kind and, for a file, its size when a stat was needed anyway (-1 otherwise).
+EntryKind entryKind(int dirFd, const dirent* entry, qint64* size = nullptr)
 {
     // A link to a folder is never entered (it could loop); a link to a file counts as that file.
     unsigned char type = entry->d_type;
@@ -84,8 +86,11 @@ EntryKind entryKind(int dirFd, const dirent* entry)
     if (type == DT_UNKNOWN) {
         if (fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return EntryKind::Other;
-        if (S_ISREG(st.st_mode))
+        if (S_ISREG(st.st_mode)) {
+            if (size)
+                *size = st.st_size;
             return EntryKind::File;
+        }
         if (S_ISDIR(st.st_mode))
             return EntryKind::Folder;
         if (!S_ISLNK(st.st_mode))
@@ -93,53 +98,120 @@ EntryKind entryKind(int dirFd, const dirent* entry)
     } else if (type != DT_LNK) {
         return EntryKind::Other;
     }
-    if (fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode))
+    if (fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
+        if (size)
+            *size = st.st_size;
         return EntryKind::File;
+    }
     return EntryKind::Other;
 }
+
+bool isDotOrDotDot(const char* name)
+{
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+// decodeFileName into a buffer that keeps its capacity from entry to entry: the walk looks at every name
+// of a tree and keeps only a few.
+void decodeNameInto(QString& name, const char* bytes)
+{
+    const std::size_t length = std::strlen(bytes);
+    const auto* s = reinterpret_cast<const uchar*>(bytes);
+    bool ascii = true;
+    for (std::size_t i = 0; i < length && ascii; ++i)
+        ascii = s[i] < 0x80;
+    if (!ascii) {
+        name = decodeFileName(QByteArray::fromRawData(bytes, qsizetype(length)));
+        return;
+    }
+    name.resize(qsizetype(length));
+    QChar* out = name.data();
+    for (std::size_t i = 0; i < length; ++i)
+        out[i] = QLatin1Char(char(s[i]));
+}
+
+struct Walk
+{
+    QString pattern;
+    bool wild;
+    bool subdirs;
+    quint32 attributeMask;
+    bool lockFiles;
+    const std::function<void(const QString&, qint64)>& addFile;
+    const std::function<bool()>& stopped;
+    QString name; // reused for every entry
+
+    // False once stopped.
+    bool folder(const QString& path)
+    {
+        const QByteArray native = encodeFileName(path.isEmpty() ? QStringLiteral("./") : path);
+        // Sub-folders are noted on the one pass over the folder and entered after its files, so that a
+        // folder's files come first without reading it twice.
+        QList<QByteArray> folders;
+        {
+            DirCloser listing{opendir(native.constData())};
+            if (!listing.dir)
+                return true;
+            const int fd = dirfd(listing.dir);
+            while (dirent* entry = readdir(listing.dir)) {
+                if (!isDotOrDotDot(entry->d_name)) {
+                    const bool hidden = entry->d_name[0] == '.';
+                    decodeNameInto(name, entry->d_name);
+                    const bool matches =
+                        wild ? wildcardMatch(pattern, name) : name.compare(pattern, Qt::CaseInsensitive) == 0;
+                    qint64 size = -1;
+                    EntryKind kind = EntryKind::Other;
+                    bool kindKnown = false;
+                    if (matches && (!hidden || (attributeMask & faHidden)) &&
+                        !(lockFiles && entry->d_name[0] == '~' && entry->d_name[1] == '$')) {
+                        kind = entryKind(fd, entry, &size);
+                        kindKnown = true;
+                        if (kind == EntryKind::File) {
+                            // The size orders the hand-out; the walk has it from the stat above, or takes it
+                            // here for the files it keeps.
+                            struct stat st;
+                            if (size < 0 && fstatat(fd, entry->d_name, &st, 0) == 0)
+                                size = st.st_size;
+                            addFile(path + name, size);
+                        }
+                    }
+                    // Hidden sub-folders are never entered, whatever SkipHidden says.
+                    if (subdirs && !hidden) {
+                        if (!kindKnown)
+                            kind = entryKind(fd, entry);
+                        if (kind == EntryKind::Folder)
+                            folders.append(QByteArray(entry->d_name));
+                    }
+                }
+                if (stopped())
+                    return false;
+            }
+        }
+        for (const QByteArray& sub : folders) {
+            if (!folder(path + decodeFileName(sub) + QLatin1Char('/')))
+                return false;
+        }
+        return true;
+    }
+};
 
 } // namespace
 
 void SearchFolder(const QString& folder, const QString& pattern, bool subdirs, quint32 attributeMask,
+                  const std::function<void(const QString&, qint64)>& addFile,
+                  const std::function<bool()>& stopped)
+{
+    Walk walk{pattern, hasWildcards(pattern), subdirs, attributeMask, SkipLockFiles, addFile, stopped, {}};
+    walk.folder(folder);
+}
+
+void SearchFolder(const QString& folder, const QString& pattern, bool subdirs, quint32 attributeMask,
                   const std::function<void(const QString&)>& addFile, const std::function<bool()>& stopped)
 {
-    const QString base = folder.isEmpty() ? QStringLiteral("./") : folder;
-    const QByteArray native = encodeFileName(base);
-    const bool lockFiles = SkipLockFiles;
-    {
-        DirCloser listing{opendir(native.constData())};
-        if (!listing.dir)
-            return;
-        const int fd = dirfd(listing.dir);
-        const bool wild = hasWildcards(pattern);
-        while (dirent* entry = readdir(listing.dir)) {
-            const QString name = decodeFileName(QByteArray(entry->d_name));
-            if (name != QLatin1String(".") && name != QLatin1String("..") &&
-                (wild ? wildcardMatch(pattern, name) : name.compare(pattern, Qt::CaseInsensitive) == 0)) {
-                const bool hidden = name.startsWith(QLatin1Char('.'));
-                const bool hiddenOk = !hidden || (attributeMask & faHidden);
-                if (hiddenOk && !(lockFiles && name.startsWith(QLatin1String("~$"))) &&
-                    entryKind(fd, entry) == EntryKind::File)
-                    addFile(folder + name);
-            }
-            if (stopped())
-                return;
-        }
-    }
-    if (!subdirs || stopped())
-        return;
-    DirCloser listing{opendir(native.constData())};
-    if (!listing.dir)
-        return;
-    const int fd = dirfd(listing.dir);
-    while (dirent* entry = readdir(listing.dir)) {
-        const QString name = decodeFileName(QByteArray(entry->d_name));
-        // Hidden sub-folders are never entered, whatever SkipHidden says.
-        if (!name.startsWith(QLatin1Char('.')) && entryKind(fd, entry) == EntryKind::Folder)
-            SearchFolder(folder + name + QLatin1Char('/'), pattern, subdirs, attributeMask, addFile, stopped);
-        if (stopped())
-            return;
-    }
+    SearchFolder(
+        folder, pattern, subdirs, attributeMask,
+        std::function<void(const QString&, qint64)>([&](const QString& path, qint64) { addFile(path); }),
+        stopped);
 }
 
 // ---- file times ------------------------------------------------------------------------------------------

@@ -64,6 +64,10 @@ constexpr quint32 faAnyFile = 0x1EF;
 constexpr quint32 faNoHidden = 0x1ED;
 constexpr quint32 faHidden = 0x2;
 
-// The folder walk. Every accepted path goes to addFile; stopped() is asked after each entry.
+// The folder walk. Every accepted path goes to addFile, with the file's size in bytes (-1 when it cannot be
+// read); stopped() is asked after each entry.
+void SearchFolder(const QString& folder, const QString& pattern, bool subdirs, quint32 attributeMask,
+                  const std::function<void(const QString&, qint64)>& addFile,
+                  const std::function<bool()>& stopped);
 void SearchFolder(const QString& folder, const QString& pattern, bool subdirs, quint32 attributeMask,
                   const std::function<void(const QString&)>& addFile, const std::function<bool()>& stopped);

@@ -10,10 +10,26 @@ namespace {
 // Compiled expressions are kept per thread: the walk tests every candidate with the same two patterns.
 const QRegularExpression& compiled(const QString& pattern, int options)
 {
+    // The walk alternates between at most two patterns (the mask's and RegExt): those are found without
+    // building a cache key.
+    struct Recent
+    {
+        QString pattern;
+        int options = -1;
+        QRegularExpression regex;
+    };
+    thread_local Recent recent[2];
+    thread_local int newest = 0;
+    for (Recent& r : recent)
+        if (r.options == options && r.pattern == pattern)
+            return r.regex;
     thread_local QCache<QString, QRegularExpression> cache(64);
     const QString key = QString::number(options) + QLatin1Char(':') + pattern;
-    if (QRegularExpression* hit = cache.object(key))
-        return *hit;
+    if (QRegularExpression* hit = cache.object(key)) {
+        newest = 1 - newest;
+        recent[newest] = Recent{pattern, options, *hit};
+        return recent[newest].regex;
+    }
     QRegularExpression::PatternOptions qtOptions = QRegularExpression::NoPatternOption;
     if (options & Regex::IgnoreCase)
         qtOptions |= QRegularExpression::CaseInsensitiveOption;
@@ -26,7 +42,9 @@ const QRegularExpression& compiled(const QString& pattern, int options)
         throw ERegexException(message);
     }
     cache.insert(key, regex);
-    return *cache.object(key);
+    newest = 1 - newest;
+    recent[newest] = Recent{pattern, options, *regex};
+    return recent[newest].regex;
 }
 
 } // namespace
@@ -82,11 +100,27 @@ bool TdvMatch::IsMatch(const QString& path, const QString& pattern)
     }
 }
 
+bool maskFollowsFromName(const QString& mask)
+{
+    // "\\" and "|" are the two characters MaskToRegex leaves to the expression engine.
+    for (const QChar c : mask)
+        if (c.unicode() >= 0x80 || c == QLatin1Char('\\') || c == QLatin1Char('|') || c.unicode() < 0x20)
+            return false;
+    return true;
+}
+
 bool sourceMatches(const QString& path, const QString& mask, const QString& regExt)
 {
     if (!gMatch)
         return true;
-    if (!gMatch->IsMatch(path, MaskToRegex(mask)))
+    // The same mask for every path of a walk: translated once per thread.
+    thread_local QString lastMask;
+    thread_local QString lastRegex;
+    if (mask != lastMask || lastRegex.isEmpty()) {
+        lastRegex = MaskToRegex(mask);
+        lastMask = mask;
+    }
+    if (!gMatch->IsMatch(path, lastRegex))
         return false;
     if (!regExt.isEmpty())
         return gMatch->IsMatch(path, regExt);

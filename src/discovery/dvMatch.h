@@ -35,6 +35,11 @@ public:
     bool IsMatch(const QString& path, const QString& pattern) override;
 };
 
+// True when every name that wildcardMatch accepts for the mask also passes the mask's expression (searched in
+// a path ending with that name, when the name holds no line break): plain ASCII masks whose characters the
+// expression takes literally. The walk then need not run the expression for the names it found.
+bool maskFollowsFromName(const QString& mask);
+
 // The source test: the path must match the mask's expression and, when set, the user's RegExt.
 bool sourceMatches(const QString& path, const QString& mask, const QString& regExt);
 

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 TdvBatch::TdvBatch() = default;
 
 TdvBatch::~TdvBatch()
@@ -36,8 +38,11 @@ void TdvBatch::Execute()
 {
     FRegExt = gProject ? gProject->RegExt() : QString();
     FSkipHidden = gProject ? gProject->SkipHidden() : false;
-    SearchFolder(FSourceFolder, FMask, FSubdirs, FSkipHidden ? faNoHidden : faAnyFile,
-                 [this](const QString& path) { AddFile(path); }, [this] { return FTerminated.load(); });
+    FNameImpliesMask = FRegExt.isEmpty() && maskFollowsFromName(FMask);
+    SearchFolder(
+        FSourceFolder, FMask, FSubdirs, FSkipHidden ? faNoHidden : faAnyFile,
+        [this](const QString& path, qint64 size) { addListed(path, size, true); },
+        [this] { return FTerminated.load(); });
     setListed();
 }
 
@@ -53,16 +58,38 @@ bool TdvBatch::Matches(const QString& path) const
     return sourceMatches(path, FMask, FRegExt);
 }
 
+namespace {
+
+// Heap order: the larger first, of equal sizes the one listed first.
+bool smallerThan(const TdvNode* a, const TdvNode* b)
+{
+    return a->Size != b->Size ? a->Size < b->Size : a->Index > b->Index;
+}
+
+} // namespace
+
 void TdvBatch::AddFile(const QString& path)
 {
-    if (!Matches(path))
+    addListed(path, isWebAddress(path) ? -1 : fileSize(path), false);
+}
+
+void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
+{
+    // The walk has matched the name against the mask already; the expression test is then a foregone
+    // conclusion unless the name holds a line break, which the expression's "." does not cross.
+    const bool sure = nameMatched && FNameImpliesMask && !path.contains(QLatin1Char('\n')) &&
+                      !path.contains(QLatin1Char('\r'));
+    if (!sure && !Matches(path))
         return;
     TdvNode* node = new TdvNode;
     node->Source = path;
+    node->Size = size;
     {
         std::lock_guard lock(FLock);
         node->Index = FItems.size();
         FItems.append(node);
+        FBySize.push_back(node);
+        std::push_heap(FBySize.begin(), FBySize.end(), smallerThan);
         FItemAdded.notify_all();
     }
     if (OnListed)
@@ -79,8 +106,24 @@ TdvNode* TdvBatch::NextItem(const std::function<void(TdvNode*)>& taken)
 {
     std::unique_lock lock(FLock);
     for (;;) {
-        if (FNextIndex < FItems.size()) {
-            TdvNode* item = FItems.at(FNextIndex++);
+        if (FHanded < FItems.size()) {
+            TdvNode* item = nullptr;
+            if (FLargestFirst) {
+                // Items handed out in listing order by an earlier chain are still in the heap.
+                while (!item) {
+                    std::pop_heap(FBySize.begin(), FBySize.end(), smallerThan);
+                    TdvNode* top = FBySize.back();
+                    FBySize.pop_back();
+                    if (!top->Handed)
+                        item = top;
+                }
+            } else {
+                while (FItems.at(FNextIndex)->Handed)
+                    ++FNextIndex;
+                item = FItems.at(FNextIndex++);
+            }
+            item->Handed = true;
+            ++FHanded;
             if (taken)
                 for (; FTakenUpTo <= item->Index; ++FTakenUpTo)
                     taken(FItems.at(FTakenUpTo));
@@ -180,7 +223,9 @@ void TdvBatch::Clear()
     qDeleteAll(FItems);
     FItems.clear();
     FClaimed.clear();
+    FBySize.clear();
     FNextIndex = 0;
+    FHanded = 0;
     FTakenUpTo = 0;
     FFailures = 0;
     FSuccesses = 0;

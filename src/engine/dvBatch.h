@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class TdvBatch;
 
@@ -28,6 +29,8 @@ struct TdvNode
     int Index = 0;
     QString Source;
     QString Result;
+    qint64 Size = -1;    // bytes when listed (-1 unknown): with several workers the largest go out first
+    bool Handed = false; // given to a worker
 
     // The target this item claimed in its batch (empty when it was skipped), and what the claim found there.
     QString Target;
@@ -59,7 +62,10 @@ public:
     // the batch's lock, in listing order, for every item up to the one handed out that it has not yet seen,
     // so that what workers claim for their items is claimed in listing order whatever the hand-out order
     // and the number of workers.
+    // With largest-first set, NextItem hands out the largest item listed so far (the earliest of equal ones),
+    // so that a long file does not start last and leave the other workers idle; otherwise listing order.
     TdvNode* NextItem(const std::function<void(TdvNode*)>& taken = {});
+    void SetLargestFirst(bool on) { FLargestFirst = on; }
     int ItemCount() const;
     bool IsExhausted() const { return FExhausted; }
     bool IsListed() const { return FListed; }
@@ -96,8 +102,13 @@ public:
 private:
     void Execute();
     void setListed();
+    void addListed(const QString& path, qint64 size, bool nameMatched);
 
-    int FNextIndex = 0;
+    int FNextIndex = 0; // items before this index have been handed out
+    int FHanded = 0;
+    std::atomic<bool> FLargestFirst{false};
+    std::vector<TdvNode*> FBySize; // heap of items not yet handed out largest-first, largest on top
+    bool FNameImpliesMask = false; // a name the walk accepted also passes the mask's expression
     int FTakenUpTo = 0; // items before this index have been seen by `taken`
     std::atomic<bool> FExhausted{false};
     int FFailures = 0;

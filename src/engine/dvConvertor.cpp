@@ -114,6 +114,9 @@ TdvConvertor* TdvConvertor::CreateChain(TdvBatch* batch, const QString& target, 
     removeLeftoversOfDeadRuns();
     // Every worker is a thread with an office process of its own: more than four per core only thrash.
     const int count = std::min(gProject ? gProject->ThreadsCount() : 1, maxThreadsCount());
+    // One worker converts in listing order; several take the largest first, so none is left with a
+    // long file at the end while the others sit idle.
+    batch->SetLargestFirst(count > 1);
     TdvConvertor* head = cls->NewInstance();
     head->FClass = cls;
     head->Create(batch, count, callback, context);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 #include "discovery/dvFileUtils.h"
 
 #include <QChar>
@@ -78,6 +80,8 @@ public:
     // Office supervision: seconds an item may take (0 = no limit) and items per office process (0 = never restart).
     int Timeout() const { return IntOption(QStringLiteral("Timeout"), 300); }
     int OfficeRestart() const { return IntOption(QStringLiteral("OfficeRestart"), 200); }
+    // Images in the PDF: 0 keeps them as the deck holds them, N reduces those finer than N ppi to N ppi.
+    int MaxImageResolution() const { return std::max(IntOption(QStringLiteral("MaxImageResolution"), 0), 0); }
 
     // Control binding.
     void BindControl(QObject* control);

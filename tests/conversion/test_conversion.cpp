@@ -42,6 +42,7 @@ struct FakeWorld
     int suiteLoads = 0;
     QStringList suiteUrls;
     QString suiteFilter;
+    QStringList suiteFilterData; // "Name=Value" of the store's FilterData
 };
 FakeWorld* gWorld = nullptr;
 
@@ -69,7 +70,9 @@ public:
     void Put(const QString& name, const TdvVariant& value) override
     {
         const auto it = FMembers.find(QStringLiteral("put:") + name.toLower());
-        gWorld->calls.append(FName + QLatin1Char('.') + name + QLatin1Char('=') + value.ToText());
+        const QString text =
+            value.GetKind() == TdvVariant::Kind::Array ? QStringLiteral("[array]") : value.ToText();
+        gWorld->calls.append(FName + QLatin1Char('.') + name + QLatin1Char('=') + text);
         if (it == FMembers.end())
             throwUnknownMember(name);
         it->second({value});
@@ -191,6 +194,15 @@ std::shared_ptr<TdvAutoObject> makeSuite()
             [](const std::vector<TdvVariant>& args) {
                 const auto& props = args.at(1).Deref().Items();
                 gWorld->suiteFilter = props.at(0).Get(QStringLiteral("Value")).ToText();
+                for (const TdvVariant& p : props) {
+                    if (p.Get(QStringLiteral("Name")).ToText() != QLatin1String("FilterData"))
+                        continue;
+                    const TdvVariant data = p.Get(QStringLiteral("Value"));
+                    for (const TdvVariant& d : data.Items())
+                        gWorld->suiteFilterData.append(d.Get(QStringLiteral("Name")).ToText() +
+                                                       QLatin1Char('=') +
+                                                       d.Get(QStringLiteral("Value")).ToText());
+                }
                 if (!gWorld->suiteWorks)
                     throw TdvAutomationError(QStringLiteral("store failed"));
                 writePdf(QUrl(args.at(0).ToText()).toLocalFile());
@@ -552,6 +564,16 @@ TEST_F(ConversionTest, SuiteRouteUsesTheDocumentsFamilyAndEncodedAddresses)
         EXPECT_TRUE(QFileInfo::exists(out));
         EXPECT_EQ(count(QStringLiteral("Doc.close")), 1);
     }
+    // Images are kept as they are unless MaxImageResolution asks for a reduction, as on the main route.
+    EXPECT_EQ(world.suiteFilterData, QStringList({QStringLiteral("ReduceImageResolution=False")}));
+    gProject->SetOption(QStringLiteral("MaxImageResolution"), QStringLiteral("150"));
+    world = FakeWorld();
+    world.suiteFamily = QStringLiteral("com.sun.star.presentation.PresentationDocument");
+    EXPECT_TRUE(ConvertWithOfficeSuite(source, out));
+    EXPECT_EQ(world.suiteFilterData, QStringList({QStringLiteral("ReduceImageResolution=True"),
+                                                  QStringLiteral("MaxImageResolution=150")}));
+    gProject->SetOption(QStringLiteral("MaxImageResolution"), QString());
+
     // A document of no known family is not stored, and is closed all the same.
     world = FakeWorld();
     world.suiteFamily = QStringLiteral("com.sun.star.chart2.ChartDocument");

@@ -65,6 +65,20 @@ QString pdfText(const QString& pdf)
     return run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).simplified();
 }
 
+// (width, height) of every image drawn in a PDF, one line per use on a page.
+std::vector<std::pair<int, int>> imageSizes(const QString& pdf)
+{
+    std::vector<std::pair<int, int>> sizes;
+    const QStringList lines =
+        run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdf}).split(QLatin1Char('\n'));
+    for (const QString& line : lines.mid(2)) {
+        const QStringList cols = line.simplified().split(QLatin1Char(' '));
+        if (cols.size() > 4 && cols[2] == QLatin1String("image"))
+            sizes.emplace_back(cols[3].toInt(), cols[4].toInt());
+    }
+    return sizes;
+}
+
 // Page counts of the corpus decks that LibreOffice converts, from SOURCES.tsv.
 int corpusPages(const QString& relative)
 {
@@ -403,6 +417,45 @@ TEST_F(OfficeTest, AStoreTheOfficeRefusesIsToldInTheSystemsWords)
     EXPECT_TRUE(message.contains(QStringLiteral("Error Area:Io"))) << message.toStdString();
     EXPECT_FALSE(message.contains(QStringLiteral("file://"))) << message.toStdString();
     EXPECT_FALSE(message.contains(QStringLiteral(".cxx:"))) << message.toStdString();
+}
+
+TEST_F(OfficeTest, ImagesKeepTheirPixelsUnlessAReductionIsAsked)
+{
+    // A 1600x1200 photo is the background of both 10-inch slides: 160 ppi.
+    const QString deck =
+        copy(kSamples + QStringLiteral("/photo-album.pptx"), QStringLiteral("photo-album.pptx"));
+    const QString suiteTarget = out + QStringLiteral("suite.pdf");
+    struct Case
+    {
+        const char* maxResolution;
+        int width, height;
+    };
+    // By default the photo goes in as the deck holds it, as finely as the office's own default export keeps
+    // a photo under 300 ppi; asked for 80 ppi, it is reduced to 10 x 7.5 inches at 80 ppi.
+    for (const Case c : {Case{"", 1600, 1200}, Case{"80", 800, 600}}) {
+        SCOPED_TRACE(c.maxResolution);
+        gProject->SetOption(QStringLiteral("MaxImageResolution"), QString::fromLatin1(c.maxResolution));
+        convert({deck});
+        ASSERT_EQ(outcomes[QStringLiteral("photo-album.pptx")].State, 1)
+            << outcomes[QStringLiteral("photo-album.pptx")].Result.toStdString();
+        // The office-suite route applies the same image settings.
+        TdvVellum convertor;
+        convertor.StartApplication();
+        ASSERT_TRUE(ConvertWithOfficeSuite(deck, suiteTarget));
+        convertor.EndSession();
+        for (const QString& result : {pdf(deck), suiteTarget}) {
+            SCOPED_TRACE(result.toStdString());
+            EXPECT_EQ(pageCount(result), 2);
+            const QString text = pdfText(result);
+            EXPECT_TRUE(text.contains(QStringLiteral("Site 2 survey"))) << text.toStdString();
+            const auto sizes = imageSizes(result);
+            ASSERT_GE(sizes.size(), 2u); // one background per page
+            for (const auto& [width, height] : sizes) {
+                EXPECT_NEAR(width, c.width, 2);
+                EXPECT_NEAR(height, c.height, 2);
+            }
+        }
+    }
 }
 
 TEST_F(OfficeTest, AnOfficeKilledMidItemFailsOnlyThatItem)
