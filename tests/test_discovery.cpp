@@ -62,8 +62,9 @@ TEST(Masks, SourceTest)
         {"/Home/a.pptx", "*.ppt?", "^/home", true},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(sourceMatches(QString::fromUtf8(c.path), QString::fromUtf8(c.mask), QString::fromUtf8(c.regExt)),
-                  c.passes)
+        EXPECT_EQ(
+            sourceMatches(QString::fromUtf8(c.path), QString::fromUtf8(c.mask), QString::fromUtf8(c.regExt)),
+            c.passes)
             << c.path << " " << c.mask << " " << c.regExt;
 }
 
@@ -72,7 +73,8 @@ TEST(Masks, NoMatcherAcceptsEverythingAndReplaceTakesFirstMatch)
     EXPECT_TRUE(sourceMatches(QStringLiteral("/a.pdf"), QStringLiteral("*.ppt?"), QString()));
     EXPECT_EQ(Regex::Replace(QStringLiteral("^file:/*"), QStringLiteral("file:///a/file:/b"), QString()),
               QStringLiteral("a/file:/b"));
-    EXPECT_THROW(Regex::IsMatch(QStringLiteral("("), Regex::IgnoreCase, QStringLiteral("x")), ERegexException);
+    EXPECT_THROW(Regex::IsMatch(QStringLiteral("("), Regex::IgnoreCase, QStringLiteral("x")),
+                 ERegexException);
 }
 
 TEST(Masks, Wildcards)
@@ -82,12 +84,15 @@ TEST(Masks, Wildcards)
         const char* pattern;
         const char* name;
         bool matches;
-    } cases[] = {{"*.ppt?", "a.ppt", true},   {"*.ppt?", "a.PPTX", true},  {"*.ppt?", "a.pptxx", false},
-                 {"*.ppt?", ".ppt", true},    {"a?c", "ac", false},        {"a?c", "abc", true},
-                 {"*", "anything", true},     {"a*b*c", "axxbyyc", true},  {"a*b*c", "axxbyy", false},
-                 {"talk.pptx", "TALK.pptx", true}, {"*a*b", "aab", true},     {"*a?", "xa", true},
-                 {"a*?*?", "ab", true},              {"a*?*?", "a", true},      {"*x*", "abc", false},
-                 {"?*.ppt", "a.pptx", false},        {"**.ppt?", "a.pptm", true}};
+    } cases[] = {{"*.ppt?", "a.ppt", true},    {"*.ppt?", "a.PPTX", true},
+                 {"*.ppt?", "a.pptxx", false}, {"*.ppt?", ".ppt", true},
+                 {"a?c", "ac", false},         {"a?c", "abc", true},
+                 {"*", "anything", true},      {"a*b*c", "axxbyyc", true},
+                 {"a*b*c", "axxbyy", false},   {"talk.pptx", "TALK.pptx", true},
+                 {"*a*b", "aab", true},        {"*a?", "xa", true},
+                 {"a*?*?", "ab", true},        {"a*?*?", "a", true},
+                 {"*x*", "abc", false},        {"?*.ppt", "a.pptx", false},
+                 {"**.ppt?", "a.pptm", true}};
     for (const Case& c : cases)
         EXPECT_EQ(wildcardMatch(QString::fromUtf8(c.pattern), QString::fromUtf8(c.name)), c.matches)
             << c.pattern << " " << c.name;
@@ -101,8 +106,9 @@ TEST(Masks, Wildcards)
 TEST(FileNames, BytesSurviveDecodingAndEncoding)
 {
     // Names from Windows archives (Latin-1, code page 850), broken and overlong sequences, and real UTF-8.
-    const QByteArray names[] = {"caf\xE9.pptx", "\x82\xA0 r\x94sum\x82.ppt", "\xFF\xFE", "\xC0\xAF.ppt",
-                                "\xED\xA0\x80x", "cut\xE2\x82", "caf\xC3\xA9 \xF0\x9F\x98\x80.pptx", "\xC3"};
+    const QByteArray names[] = {
+        "caf\xE9.pptx", "\x82\xA0 r\x94sum\x82.ppt",         "\xFF\xFE", "\xC0\xAF.ppt", "\xED\xA0\x80x",
+        "cut\xE2\x82",  "caf\xC3\xA9 \xF0\x9F\x98\x80.pptx", "\xC3"};
     for (const QByteArray& bytes : names)
         EXPECT_EQ(encodeFileName(decodeFileName(bytes)), bytes) << bytes.toHex().constData();
     EXPECT_EQ(decodeFileName("caf\xC3\xA9"), QString::fromUtf8("caf\xC3\xA9"));
@@ -110,8 +116,10 @@ TEST(FileNames, BytesSurviveDecodingAndEncoding)
     EXPECT_FALSE(isValidUtf8("caf\xE9"));
     EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));
     // The office gets the bytes themselves, escaped.
-    EXPECT_EQ(fileUrl(decodeFileName("/in/caf\xE9 #1.pptx")), QStringLiteral("file:///in/caf%E9%20%231.pptx"));
-    EXPECT_EQ(fileUrl(QString::fromUtf8("/in/caf\xC3\xA9.pptx")), QStringLiteral("file:///in/caf%C3%A9.pptx"));
+    EXPECT_EQ(fileUrl(decodeFileName("/in/caf\xE9 #1.pptx")),
+              QStringLiteral("file:///in/caf%E9%20%231.pptx"));
+    EXPECT_EQ(fileUrl(QString::fromUtf8("/in/caf\xC3\xA9.pptx")),
+              QStringLiteral("file:///in/caf%C3%A9.pptx"));
     EXPECT_FALSE(isFileNameEncodable(QString(QChar(0xD800)) + QStringLiteral("x")));
     EXPECT_TRUE(isFileNameEncodable(decodeFileName("caf\xE9")));
 }
@@ -139,9 +147,10 @@ protected:
     QStringList walk(const QString& pattern, bool subdirs, quint32 mask = faAnyFile, int stopAfter = -1)
     {
         QStringList found;
-        SearchFolder(tree.path(), pattern, subdirs, mask,
-                     [&](const QString& p) { found.append(p.mid(tree.path().size())); },
-                     [&] { return stopAfter >= 0 && found.size() >= stopAfter; });
+        SearchFolder(
+            tree.path(), pattern, subdirs, mask,
+            [&](const QString& p) { found.append(p.mid(tree.path().size())); },
+            [&] { return stopAfter >= 0 && found.size() >= stopAfter; });
         return found;
     }
 };
@@ -156,7 +165,8 @@ TEST_F(WalkTest, HiddenLockFilesAndFolders)
     tree.write(QStringLiteral("x.pptx/inner.ppt"));
     tree.write(QStringLiteral(".hidden/secret.pptx"));
     tree.write(QStringLiteral("sub/deep/c.pptm"));
-    symlink(tree.path().toLocal8Bit().constData(), tree.path(QStringLiteral("sub/loop")).toLocal8Bit().constData());
+    symlink(tree.path().toLocal8Bit().constData(),
+            tree.path(QStringLiteral("sub/loop")).toLocal8Bit().constData());
 
     QStringList top = walk(QStringLiteral("*.ppt?"), false);
     top.sort();
@@ -196,8 +206,9 @@ TEST_F(WalkTest, NamesThatAreNotUtf8AreListedWithTheirBytes)
         ::close(fd);
     }
     QStringList found;
-    SearchFolder(tree.path(QStringLiteral("in/")), QStringLiteral("*.ppt?"), false, faAnyFile,
-                 [&](const QString& p) { found.append(p); }, [] { return false; });
+    SearchFolder(
+        tree.path(QStringLiteral("in/")), QStringLiteral("*.ppt?"), false, faAnyFile,
+        [&](const QString& p) { found.append(p); }, [] { return false; });
     ASSERT_EQ(found.size(), 2);
     QList<QByteArray> listed;
     for (const QString& path : found) {
@@ -214,8 +225,9 @@ TEST_F(WalkTest, NamesThatAreNotUtf8AreListedWithTheirBytes)
 TEST_F(WalkTest, MissingFolderListsNothing)
 {
     QStringList found;
-    SearchFolder(tree.path(QStringLiteral("missing/")), QStringLiteral("*"), true, faAnyFile,
-                 [&](const QString& p) { found.append(p); }, [] { return false; });
+    SearchFolder(
+        tree.path(QStringLiteral("missing/")), QStringLiteral("*"), true, faAnyFile,
+        [&](const QString& p) { found.append(p); }, [] { return false; });
     EXPECT_TRUE(found.isEmpty());
 }
 

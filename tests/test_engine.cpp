@@ -16,11 +16,11 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <algorithm>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,7 +30,7 @@ namespace {
 struct Record
 {
     std::mutex lock;
-    std::map<int, int> takenBy; // item index -> worker
+    std::map<int, int> takenBy;               // item index -> worker
     std::map<int, std::vector<int>> byWorker; // worker -> items in the order it took them
     int done = 0;
 };
@@ -259,14 +259,18 @@ TEST_F(EngineTest, TargetPathRules)
     };
 
     // Sub-folders below the target, and the folder is created; dots in folders are not extensions.
-    EXPECT_EQ(target(tree.path(QStringLiteral("in/sub.v2/talk.pptx"))), tree.path(QStringLiteral("out/sub.v2/talk.pdf")));
+    EXPECT_EQ(target(tree.path(QStringLiteral("in/sub.v2/talk.pptx"))),
+              tree.path(QStringLiteral("out/sub.v2/talk.pdf")));
     EXPECT_TRUE(QFileInfo(tree.path(QStringLiteral("out/sub.v2"))).isDir());
-    EXPECT_EQ(target(tree.path(QStringLiteral("in/a:b/noext"))), tree.path(QStringLiteral("out/a:b/noext.pdf")));
+    EXPECT_EQ(target(tree.path(QStringLiteral("in/a:b/noext"))),
+              tree.path(QStringLiteral("out/a:b/noext.pdf")));
     // A web address becomes one name.
-    EXPECT_EQ(target(QStringLiteral("http://host:8000/d/a.pptx")), tree.path(QStringLiteral("out/__host_8000_d_a.pdf")));
+    EXPECT_EQ(target(QStringLiteral("http://host:8000/d/a.pptx")),
+              tree.path(QStringLiteral("out/__host_8000_d_a.pdf")));
 
     gProject->SetOption(QStringLiteral("KeepTargetSubdirs"), QStringLiteral("False"));
-    EXPECT_EQ(target(tree.path(QStringLiteral("in/sub/talk.pptx"))), tree.path(QStringLiteral("out/talk.pdf")));
+    EXPECT_EQ(target(tree.path(QStringLiteral("in/sub/talk.pptx"))),
+              tree.path(QStringLiteral("out/talk.pdf")));
     EXPECT_FALSE(item.MayReplace);
 
     // An existing target: overwrite, rename with the short name, or skip.
@@ -274,7 +278,8 @@ TEST_F(EngineTest, TargetPathRules)
     EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))), tree.path(QStringLiteral("out/talk.pdf")));
     EXPECT_TRUE(item.MayReplace);
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("False"));
-    EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))), tree.path(QStringLiteral("out/-vellum-talk.pdf")));
+    EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))),
+              tree.path(QStringLiteral("out/-vellum-talk.pdf")));
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("SKIP"));
     EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))), QString());
     EXPECT_EQ(item.State, isDone);
@@ -285,8 +290,9 @@ TEST_F(EngineTest, TargetPathRules)
     tree.write(QStringLiteral("blocker"), "file, not folder");
     batch.FTargetFolder = tree.path(QStringLiteral("blocker/"));
     EXPECT_EQ(target(tree.path(QStringLiteral("in/a.pptx"))), tree.path(QStringLiteral("blocker/a.pdf")));
-    EXPECT_EQ(convertor.TargetProblem(&item),
-              QStringLiteral("CreateDir Failed: %1 (Not a directory)").arg(tree.path(QStringLiteral("blocker/"))));
+    EXPECT_EQ(
+        convertor.TargetProblem(&item),
+        QStringLiteral("CreateDir Failed: %1 (Not a directory)").arg(tree.path(QStringLiteral("blocker/"))));
 }
 
 TEST_F(EngineTest, ItemsOfOneRunNeverShareATarget)
@@ -294,7 +300,7 @@ TEST_F(EngineTest, ItemsOfOneRunNeverShareATarget)
     struct Case
     {
         const char* rule;
-        bool oldFile; // a.pdf from an earlier run
+        bool oldFile;         // a.pdf from an earlier run
         QStringList expected; // targets of a.ppt, a.pptx, a.pps in listing order ("" skipped)
     };
     const Case cases[] = {
@@ -406,9 +412,9 @@ TEST_F(EngineTest, CommitReplacesOnlyTheFileTheClaimFound)
     struct Case
     {
         const char* name;
-        const char* before;                     // the target when claimed, or null
-        std::function<void()> meanwhile;        // what happens between claim and commit
-        const char* failure;                    // the message's end, or null for success
+        const char* before;              // the target when claimed, or null
+        std::function<void()> meanwhile; // what happens between claim and commit
+        const char* failure;             // the message's end, or null for success
     };
     const Case cases[] = {
         {"new file", nullptr, [] {}, nullptr},
@@ -483,12 +489,14 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
     TdvConvertor convertor;
     TdvBatch batch;
     TdvNode item;
-    auto run = [&](const QString& name, const QByteArray& targetContent, std::initializer_list<const char*> options) {
+    auto run = [&](const QString& name, const QByteArray& targetContent,
+                   std::initializer_list<const char*> options) {
         gProject->SetOptionLines({});
         for (const char* o : options)
             gProject->SetOptionLines(gProject->OptionLines() << QString::fromUtf8(o));
         item.Source = tree.write(QStringLiteral("in/") + name, "deck");
-        const QString target = tree.write(QStringLiteral("out/") + name + QStringLiteral(".pdf"), targetContent);
+        const QString target =
+            tree.write(QStringLiteral("out/") + name + QStringLiteral(".pdf"), targetContent);
         convertor.AfterConvert(&batch, &item, target);
         return target;
     };
@@ -527,7 +535,8 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
         item = TdvNode();
         item.Source = tree.write(QStringLiteral("in/g.pptx"), "version 1");
         item.SourceFound = TdvFileId::Of(item.Source);
-        const QString newer = tree.write(QStringLiteral("in/g.new"), "version 2, saved during the conversion");
+        const QString newer =
+            tree.write(QStringLiteral("in/g.new"), "version 2, saved during the conversion");
         ::rename(QFile::encodeName(newer).constData(), QFile::encodeName(item.Source).constData());
         convertor.AfterConvert(&batch, &item, tree.write(QStringLiteral("out/g.pdf"), "pdf"));
         EXPECT_EQ(readAll(item.Source), QByteArray("version 2, saved during the conversion"));
@@ -601,7 +610,8 @@ TEST_F(EngineTest, ChainLengthIsBoundedBelowAndAbove)
     TdvBatch batch;
     for (const char* value : {"0", "abc", "-4"}) {
         gProject->SetOption(QStringLiteral("ThreadsCount"), QString::fromUtf8(value));
-        std::unique_ptr<TdvConvertor> chain(TdvConvertor::CreateChain(&batch, tree.path(), countDone, &record));
+        std::unique_ptr<TdvConvertor> chain(
+            TdvConvertor::CreateChain(&batch, tree.path(), countDone, &record));
         EXPECT_EQ(chain->FCount, 1) << value;
         EXPECT_EQ(chain->FNext, nullptr);
     }
@@ -637,7 +647,8 @@ protected:
     static QString get(TdvRegistry::Hive hive, const char* key, const char* name)
     {
         TdvRegistry store(hive);
-        return store.OpenKey(QString::fromUtf8(key), false) ? store.ReadString(QString::fromUtf8(name)) : QStringLiteral("<no key>");
+        return store.OpenKey(QString::fromUtf8(key), false) ? store.ReadString(QString::fromUtf8(name))
+                                                            : QStringLiteral("<no key>");
     }
 };
 
@@ -672,8 +683,10 @@ TEST_F(PrinterStoreTest, TargetWrites)
     // No PDFWriter key: only the two Distiller values, in a key created for them.
     convertor.SetPdfPrinterTarget(QStringLiteral("/out/a.pdf"));
     EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName"), QStringLiteral("<no key>"));
-    EXPECT_EQ(get(TdvRegistry::CurrentUser, distiller, "/usr/lib/office/soffice"), QStringLiteral("/out/a.pdf"));
-    EXPECT_EQ(get(TdvRegistry::CurrentUser, distiller, "C:\\Windows\\splwow64.exe"), QStringLiteral("/out/a.pdf"));
+    EXPECT_EQ(get(TdvRegistry::CurrentUser, distiller, "/usr/lib/office/soffice"),
+              QStringLiteral("/out/a.pdf"));
+    EXPECT_EQ(get(TdvRegistry::CurrentUser, distiller, "C:\\Windows\\splwow64.exe"),
+              QStringLiteral("/out/a.pdf"));
 
     // An existing PDFWriter key is overwritten at once without MultiInstance.
     put(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName", "/earlier.pdf");
@@ -684,10 +697,12 @@ TEST_F(PrinterStoreTest, TargetWrites)
     // FreePDF XP writes only its own value, and only when its key exists.
     gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("FreePDF XP"));
     convertor.SetPdfPrinterTarget(QStringLiteral("/out/c.pdf"));
-    EXPECT_EQ(get(TdvRegistry::LocalMachine, "Software\\shbox\\FreePdfXp", "PDFFilename"), QStringLiteral("<no key>"));
+    EXPECT_EQ(get(TdvRegistry::LocalMachine, "Software\\shbox\\FreePdfXp", "PDFFilename"),
+              QStringLiteral("<no key>"));
     put(TdvRegistry::LocalMachine, "Software\\shbox\\FreePdfXp", "Other", "1");
     convertor.SetPdfPrinterTarget(QStringLiteral("/out/c.pdf"));
-    EXPECT_EQ(get(TdvRegistry::LocalMachine, "Software\\shbox\\FreePdfXp", "PDFFilename"), QStringLiteral("/out/c.pdf"));
+    EXPECT_EQ(get(TdvRegistry::LocalMachine, "Software\\shbox\\FreePdfXp", "PDFFilename"),
+              QStringLiteral("/out/c.pdf"));
     EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName"), QStringLiteral("/out/b.pdf"));
 }
 
@@ -700,7 +715,8 @@ TEST_F(PrinterStoreTest, MultiInstanceWaitIsBoundedByTheItemTimeout)
     timer.start();
     convertor.SetPdfPrinterTarget(QStringLiteral("/out/d.pdf"));
     EXPECT_GE(timer.elapsed(), 900); // it did wait for the other job...
-    EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName"), QStringLiteral("/out/d.pdf")); // ...then went on
+    EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName"),
+              QStringLiteral("/out/d.pdf")); // ...then went on
 }
 
 } // namespace

@@ -53,9 +53,9 @@ TEST_F(ProjectTest, ValueReadings)
     {
         const char* line;
         bool subdir;
-    } bools[] = {{"subdir=TRUE", true}, {"Subdir=1", true},    {"Subdir=-1", true}, {"Subdir=0", false},
-                 {"Subdir=yes", false}, {"Subdir=false", false}, {"Subdir=", false}, {"Subdir = True", false},
-                 {"Subdir=$10", true}};
+    } bools[] = {{"subdir=TRUE", true}, {"Subdir=1", true},       {"Subdir=-1", true},
+                 {"Subdir=0", false},   {"Subdir=yes", false},    {"Subdir=false", false},
+                 {"Subdir=", false},    {"Subdir = True", false}, {"Subdir=$10", true}};
     for (const Case& c : bools) {
         setLines({c.line});
         EXPECT_EQ(p.Subdir(), c.subdir) << c.line;
@@ -64,8 +64,8 @@ TEST_F(ProjectTest, ValueReadings)
     {
         const char* value;
         int expected;
-    } ints[] = {{"4", 4},   {"  7", 7},  {"-3", -3}, {"$1F", 31}, {"0x10", 16}, {"abc", 1},
-                {"4 ", 1}, {"", 1},     {"+2", 2},  {"0x", 1},   {"99999999999", 1}};
+    } ints[] = {{"4", 4},  {"  7", 7}, {"-3", -3}, {"$1F", 31}, {"0x10", 16},      {"abc", 1},
+                {"4 ", 1}, {"", 1},    {"+2", 2},  {"0x", 1},   {"99999999999", 1}};
     for (const IntCase& c : ints) {
         p.SetOptionLines({QStringLiteral("ThreadsCount=") + QString::fromUtf8(c.value)});
         EXPECT_EQ(p.ThreadsCount(), c.expected) << c.value;
@@ -219,16 +219,17 @@ protected:
 TEST_F(CommandLineTest, OptionSwitch)
 {
     parse(QStringLiteral("-P:Source=/in/*.ppt?,PureConsole=True"));
-    EXPECT_EQ(p.OptionLines(), QStringList({QStringLiteral("Source=/in/*.ppt?"), QStringLiteral("PureConsole=True"),
-                                            QStringLiteral("Target=/in/")}));
+    EXPECT_EQ(p.OptionLines(),
+              QStringList({QStringLiteral("Source=/in/*.ppt?"), QStringLiteral("PureConsole=True"),
+                           QStringLiteral("Target=/in/")}));
     EXPECT_TRUE(p.ProjectFile.isEmpty());
 }
 
 TEST_F(CommandLineTest, OptionSwitchSplitsAtCommaAndSemicolon)
 {
     parse(QStringLiteral("-pSource=/a,b;c=d"));
-    EXPECT_EQ(p.OptionLines(), QStringList({QStringLiteral("Source=/a"), QStringLiteral("b"), QStringLiteral("c=d"),
-                                            QStringLiteral("Target=/")}));
+    EXPECT_EQ(p.OptionLines(), QStringList({QStringLiteral("Source=/a"), QStringLiteral("b"),
+                                            QStringLiteral("c=d"), QStringLiteral("Target=/")}));
 }
 
 // Runs in a folder of its own, as a person does who types relative paths.
@@ -261,7 +262,8 @@ TEST_F(RelativePathTest, PathsAreMadeAbsoluteWhenRead)
     EXPECT_EQ(p.Source(), here + QStringLiteral("in/*.ppt?"));
 
     // A project file's relative paths are taken from the current folder; the recent list holds its full path.
-    tree.write(QStringLiteral("q3.batch-vellum"), "Source=decks/*.ppt?\r\nTarget=./pdf/\r\nLogFile=run.log\r\n");
+    tree.write(QStringLiteral("q3.batch-vellum"),
+               "Source=decks/*.ppt?\r\nTarget=./pdf/\r\nLogFile=run.log\r\n");
     parse(QStringLiteral("q3.batch-vellum"));
     EXPECT_EQ(p.ProjectFile, here + QStringLiteral("q3.batch-vellum"));
     EXPECT_EQ(p.RecentProjects.first(), here + QStringLiteral("q3.batch-vellum"));
@@ -350,7 +352,8 @@ TEST_F(CommandLineTest, DefaultProjectIsReadWhenItExists)
 {
     const QString config = testHome() + QStringLiteral("/.config/vellum/");
     QDir().mkpath(config);
-    writeTextLines(config + QStringLiteral("test_project.batch-vellum"), {QStringLiteral("PureConsole=True")});
+    writeTextLines(config + QStringLiteral("test_project.batch-vellum"),
+                   {QStringLiteral("PureConsole=True")});
     parse(QString());
     EXPECT_TRUE(p.PureConsole());
     QFile::remove(config + QStringLiteral("test_project.batch-vellum"));
@@ -371,7 +374,8 @@ TEST_F(CommandLineTest, SourcePathAndProjectFileNames)
     parse(tree.path(QStringLiteral("A.BATCH-VELLUM")));
     EXPECT_EQ(p.Source(), tree.path(QStringLiteral("A.BATCH-VELLUM")));
 
-    const QString project = tree.write(QStringLiteral("a.batch-vellum"), "Source=/x/*.ppt?\r\nThreadsCount=2\r\n");
+    const QString project =
+        tree.write(QStringLiteral("a.batch-vellum"), "Source=/x/*.ppt?\r\nThreadsCount=2\r\n");
     parse(project);
     EXPECT_EQ(p.ThreadsCount(), 2);
     EXPECT_EQ(p.RecentProjects, QStringList({project}));
@@ -399,8 +403,9 @@ TEST_F(CommandLineTest, ProjectFilesKeepEveryLineAndAreWrittenWithoutMark)
 {
     TempTree tree;
     // UTF-8 with a mark, mixed line ends, an unknown line and a line without "=".
-    const QString name = tree.write(QStringLiteral("p.batch-vellum"),
-                                    "\xEF\xBB\xBFSource=/in/\xC3\xA9t\xC3\xA9/*.ppt?\r\nfree text\nUnknown=1\r");
+    const QString name =
+        tree.write(QStringLiteral("p.batch-vellum"),
+                   "\xEF\xBB\xBFSource=/in/\xC3\xA9t\xC3\xA9/*.ppt?\r\nfree text\nUnknown=1\r");
     p.ProjectFile = name;
     p.OpenProject(false);
     EXPECT_EQ(p.Source(), QString::fromUtf8("/in/\xC3\xA9t\xC3\xA9/*.ppt?"));
@@ -451,7 +456,8 @@ TEST_F(CommandLineTest, WindowsProjectFilesKeepTheirCharacters)
     gApp->Dialogs.reset(dialogs);
     dialogs->setNextFileName(tree.path(QStringLiteral("new.batch-vellum")));
     p.SaveAs();
-    EXPECT_EQ(readAll(p.ProjectFile), QByteArray("Source=/in/caf\xC3\xA9/*.ppt?\r\nRenameSource=.\xCE\xA9\r\n"));
+    EXPECT_EQ(readAll(p.ProjectFile),
+              QByteArray("Source=/in/caf\xC3\xA9/*.ppt?\r\nRenameSource=.\xCE\xA9\r\n"));
 }
 
 TEST_F(CommandLineTest, FailedSaveAsKeepsTheProjectFile)
@@ -493,8 +499,9 @@ TEST_F(CommandLineTest, SaveAsAndOpenDialogsAndRecentFile)
     p.CmdOptions = QStringLiteral("Source=/cmd/*.ppt?");
     dialogs->setNextFileName(tree.path(QStringLiteral("deck.pptx")));
     p.OpenProject(true);
-    EXPECT_EQ(dialogs->LastFilter,
-              QStringLiteral("Vellum Project|*.batch-vellum|PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx"));
+    EXPECT_EQ(
+        dialogs->LastFilter,
+        QStringLiteral("Vellum Project|*.batch-vellum|PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx"));
     EXPECT_EQ(p.Source(), QStringLiteral("/cmd/*.ppt?"));
     EXPECT_TRUE(p.ProjectFile.isEmpty());
 

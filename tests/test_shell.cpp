@@ -71,23 +71,28 @@ TEST_F(InfoTest, LinksAndCounterString)
 
     info.SiteRoot = QStringLiteral("http://site.test");
     info.SupportMail = QStringLiteral("help@site.test");
-    info.Record = {QStringLiteral("R=12"), QStringLiteral("v=2"), QStringLiteral("C=3"), QStringLiteral("H=1")};
+    info.Record = {QStringLiteral("R=12"), QStringLiteral("v=2"), QStringLiteral("C=3"),
+                   QStringLiteral("H=1")};
     info.InstallStamp = 1234;
     EXPECT_EQ(info.CounterString(), QStringLiteral("r12c3h1"));
     EXPECT_EQ(info.LinkFor(QString(), QString(), QString()),
               QStringLiteral("http://site.test?p=vellum&v=2024.16.323.3707&c=r12c3h1&i=1234"));
     EXPECT_EQ(info.LinkFor(QStringLiteral("download"), QString(), QString()),
-              QStringLiteral("http://site.test/en/vellum/download.htm?p=vellum&v=2024.16.323.3707&c=r12c3h1&i=1234"));
+              QStringLiteral(
+                  "http://site.test/en/vellum/download.htm?p=vellum&v=2024.16.323.3707&c=r12c3h1&i=1234"));
     EXPECT_EQ(info.LinkFor(QString(), QStringLiteral("err&e=say \"hi\""), QStringLiteral("x=1")),
-              QStringLiteral("http://site.test/net/?a=err&e=say hi&p=vellum&v=2024.16.323.3707&c=r12c3h1&i=1234&x=1"));
+              QStringLiteral(
+                  "http://site.test/net/?a=err&e=say hi&p=vellum&v=2024.16.323.3707&c=r12c3h1&i=1234&x=1"));
     gProject->Title = QStringLiteral("A & B & C");
     EXPECT_EQ(info.LinkFor(QStringLiteral("supports"), QString(), QString()),
-              QStringLiteral("mailto:help@site.test?subject=Support required for A And B & C 2024.16.323.3707 - 1234"));
+              QStringLiteral(
+                  "mailto:help@site.test?subject=Support required for A And B & C 2024.16.323.3707 - 1234"));
 
     info.AppException(QStringLiteral("sender"), QStringLiteral("boom"));
     EXPECT_EQ(info.Counter(QStringLiteral("E")), QStringLiteral("1"));
     ASSERT_FALSE(singletons.OpenedLinks.isEmpty());
-    EXPECT_TRUE(singletons.OpenedLinks.last().startsWith(QStringLiteral("http://site.test/net/?a=err&e=boom&")));
+    EXPECT_TRUE(
+        singletons.OpenedLinks.last().startsWith(QStringLiteral("http://site.test/net/?a=err&e=boom&")));
 }
 
 TEST_F(InfoTest, ErrorsAreShownWhenNoReportPageReceivesThem)
@@ -168,7 +173,8 @@ TEST(UserFolders, WithoutAUsableHomeAPrivateFolderIsUsed)
     QDir().mkpath(tree.path(QStringLiteral("tmp")));
     const QString priv = tree.path(QStringLiteral("tmp/vellum-%1").arg(getuid()));
     // No home, a home that is not there, a home that is a file: never "/" or the missing folder.
-    for (const QByteArray& home : {QByteArray(), QByteArray("/nonexistent"), QFile::encodeName(tree.write(QStringLiteral("file")))}) {
+    for (const QByteArray& home :
+         {QByteArray(), QByteArray("/nonexistent"), QFile::encodeName(tree.write(QStringLiteral("file")))}) {
         SCOPED_TRACE(home.toStdString());
         if (home.isEmpty())
             qunsetenv("HOME");
@@ -239,8 +245,8 @@ TEST_F(ConsoleTest, RunWritesTheLogCountsAndReportsFailuresOnce)
     const QString bad = QStringLiteral("Failure => ") + tree.path(QStringLiteral("in/bad1.pptx")) +
                         QStringLiteral(" => Cannot open? \"really\"");
     EXPECT_EQ(lines[0], bad);
-    EXPECT_EQ(lines[2], QStringLiteral("Success => ") + tree.path(QStringLiteral("in/a.pptx")) + QStringLiteral(" => ") +
-                            tree.path(QStringLiteral("out/a.pdf")));
+    EXPECT_EQ(lines[2], QStringLiteral("Success => ") + tree.path(QStringLiteral("in/a.pptx")) +
+                            QStringLiteral(" => ") + tree.path(QStringLiteral("out/a.pdf")));
     EXPECT_TRUE(readAll(log).endsWith("\r\n"));
     EXPECT_TRUE(QFile::exists(tree.path(QStringLiteral("out/sub/b.pdf"))));
 
@@ -270,8 +276,8 @@ TEST_F(ConsoleTest, EmptySourceWritesAnEmptyLogAndNoReport)
 
 // The real program: exit codes and messages of console runs that need no office. A build without the office
 // refuses every console run, which ABuildWithoutAPartSaysSoAndFails checks instead.
-#define SKIP_WITHOUT_BINARY()                                                                                 \
-    if (qgetenv("VELLUM_BINARY").isEmpty())                                                                   \
+#define SKIP_WITHOUT_BINARY()                                                                                \
+    if (qgetenv("VELLUM_BINARY").isEmpty())                                                                  \
     GTEST_SKIP() << "VELLUM_BINARY not set"
 #ifdef VELLUM_HAS_OFFICE
 #define SKIP_WITHOUT_CONSOLE_RUN() SKIP_WITHOUT_BINARY()
@@ -285,7 +291,8 @@ protected:
     TempTree tree;
     QStringList prefix; // a command the program runs under (another user, a namespace of its own)
     QString binary = QString::fromLocal8Bit(qgetenv("VELLUM_BINARY"));
-    int run(const QStringList& args, QString* err = nullptr, QString* out = nullptr, const QString& folder = {})
+    int run(const QStringList& args, QString* err = nullptr, QString* out = nullptr,
+            const QString& folder = {})
     {
         QProcess process;
         if (!folder.isEmpty())
@@ -294,7 +301,8 @@ protected:
         env.insert(QStringLiteral("HOME"), tree.path(QStringLiteral("home")));
         env.insert(QStringLiteral("XDG_DATA_HOME"), tree.path(QStringLiteral("home/data")));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.path(QStringLiteral("home/config")));
-        env.insert(QStringLiteral("PATH"), tree.mkdir(QStringLiteral("bin")) + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("PATH"),
+                   tree.mkdir(QStringLiteral("bin")) + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
         // The system's texts are compared in English.
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
         process.setProcessEnvironment(env);
@@ -325,8 +333,10 @@ TEST_F(ProgramTest, NoticesOpenNothingWithoutSiteAndExitZero)
     SKIP_WITHOUT_BINARY();
     // A recording opener first on PATH proves that nothing is opened.
     const QString marker = tree.path(QStringLiteral("opened"));
-    tree.write(QStringLiteral("bin/xdg-open"), QStringLiteral("#!/bin/sh\necho \"$@\" >> %1\n").arg(marker).toUtf8());
-    QFile::setPermissions(tree.path(QStringLiteral("bin/xdg-open")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    tree.write(QStringLiteral("bin/xdg-open"),
+               QStringLiteral("#!/bin/sh\necho \"$@\" >> %1\n").arg(marker).toUtf8());
+    QFile::setPermissions(tree.path(QStringLiteral("bin/xdg-open")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(run({QStringLiteral("-Ihello")}), 0);
     EXPECT_EQ(run({QStringLiteral("-u")}), 0);
     EXPECT_FALSE(QFile::exists(marker));
@@ -337,7 +347,8 @@ TEST_F(ProgramTest, LongOptionsAnswerAndNeverRunTheDefaultProject)
     SKIP_WITHOUT_BINARY();
     // A default project that would run must not be touched by --help.
     const QString config = tree.mkdir(QStringLiteral("home/config/vellum"));
-    tree.write(QStringLiteral("home/config/vellum/vellum.batch-vellum"), "Source=*.ppt?\r\nPureConsole=True\r\n");
+    tree.write(QStringLiteral("home/config/vellum/vellum.batch-vellum"),
+               "Source=*.ppt?\r\nPureConsole=True\r\n");
     QString err, out;
     EXPECT_EQ(run({QStringLiteral("--help")}, &err, &out), 0);
     EXPECT_TRUE(out.startsWith(QStringLiteral("Usage: vellum"))) << out.toStdString();
@@ -371,7 +382,8 @@ TEST_F(ProgramTest, ABuildWithoutAPartSaysSoAndFails)
     for (const auto& [console, message] : missing) {
         QString err;
         EXPECT_EQ(run({QStringLiteral("-P:Source=%1;Target=%2;PureConsole=%3")
-                           .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.mkdir(QStringLiteral("out")), console)},
+                           .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.mkdir(QStringLiteral("out")),
+                                console)},
                       &err),
                   1)
             << console.toStdString();
@@ -385,14 +397,15 @@ TEST_F(ProgramTest, RelativePathsAreTakenFromTheCurrentFolder)
     tree.write(QStringLiteral("work/in/talk.pptx"));
     tree.write(QStringLiteral("work/out/talk.pdf"), "%PDF");
     QString err, out;
-    EXPECT_EQ(run({QStringLiteral("-P:Source=in/*.ppt?;Target=out;IsOverwrite=Skip;LogFile=run.log;PureConsole=True")},
+    EXPECT_EQ(run({QStringLiteral(
+                      "-P:Source=in/*.ppt?;Target=out;IsOverwrite=Skip;LogFile=run.log;PureConsole=True")},
                   &err, &out, tree.path(QStringLiteral("work"))),
               0)
         << err.toStdString();
     QStringList lines;
     ASSERT_TRUE(readTextLines(tree.path(QStringLiteral("work/run.log")), lines)) << out.toStdString();
-    EXPECT_EQ(lines, QStringList({QStringLiteral("Success => ") + tree.path(QStringLiteral("work/in/talk.pptx")) +
-                                  QStringLiteral(" => ")}));
+    EXPECT_EQ(lines, QStringList({QStringLiteral("Success => ") +
+                                  tree.path(QStringLiteral("work/in/talk.pptx")) + QStringLiteral(" => ")}));
     EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("work/file:"))));
 }
 
@@ -401,13 +414,15 @@ TEST_F(ProgramTest, ArgumentsThatAreNoSwitchAreCheckedPaths)
     SKIP_WITHOUT_BINARY();
     // A default project that must never run in place of the path the person named.
     tree.mkdir(QStringLiteral("home/config/vellum"));
-    tree.write(QStringLiteral("home/config/vellum/vellum.batch-vellum"), "Source=/nowhere/*.ppt?\r\nPureConsole=True\r\n");
+    tree.write(QStringLiteral("home/config/vellum/vellum.batch-vellum"),
+               "Source=/nowhere/*.ppt?\r\nPureConsole=True\r\n");
     struct Case
     {
         const char* arg;
         const char* message;
     } cases[] = {
-        {"/u01/talks/q3.pptx", "\"/u01/talks/q3.pptx\" is no switch (-P:options, -I, -U) and no existing file"},
+        {"/u01/talks/q3.pptx",
+         "\"/u01/talks/q3.pptx\" is no switch (-P:options, -I, -U) and no existing file"},
         {"/data/talks/q3.pptx", "\"/data/talks/q3.pptx\" is no switch"},
         {"/projects/q3.batch-vellum", "The project file \"/projects/q3.batch-vellum\" cannot be read: "},
     };
@@ -424,16 +439,19 @@ TEST_F(ProgramTest, WindowsProjectFileFindsItsFolder)
     // The folder was made on Linux (UTF-8); the project file comes from the Windows program (Windows-1252).
     tree.write(QString::fromUtf8("caf\xC3\xA9/talk.pptx"));
     tree.write(QStringLiteral("out/talk.pdf"), "%PDF");
-    QByteArray project = "Source=" + QFile::encodeName(tree.path()) + "/caf\xE9/*.ppt?\r\nTarget=" +
-                         QFile::encodeName(tree.path(QStringLiteral("out"))) + "\r\nIsOverwrite=Skip\r\nLogFile=" +
-                         QFile::encodeName(tree.path(QStringLiteral("run.log"))) + "\r\nPureConsole=True\r\n";
+    QByteArray project =
+        "Source=" + QFile::encodeName(tree.path()) +
+        "/caf\xE9/*.ppt?\r\nTarget=" + QFile::encodeName(tree.path(QStringLiteral("out"))) +
+        "\r\nIsOverwrite=Skip\r\nLogFile=" + QFile::encodeName(tree.path(QStringLiteral("run.log"))) +
+        "\r\nPureConsole=True\r\n";
     const QString file = tree.write(QStringLiteral("old.batch-vellum"), project);
     QString err;
     EXPECT_EQ(run({file}, &err), 0) << err.toStdString();
     QStringList lines;
     ASSERT_TRUE(readTextLines(tree.path(QStringLiteral("run.log")), lines));
-    EXPECT_EQ(lines, QStringList({QStringLiteral("Success => ") + tree.path(QString::fromUtf8("caf\xC3\xA9/talk.pptx")) +
-                                  QStringLiteral(" => ")}));
+    EXPECT_EQ(lines,
+              QStringList({QStringLiteral("Success => ") +
+                           tree.path(QString::fromUtf8("caf\xC3\xA9/talk.pptx")) + QStringLiteral(" => ")}));
 }
 
 // The summary adds up to what was listed, and no progress line names a total before the listing has one.

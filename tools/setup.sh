@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libreoffice-impress-nogui libreoffice-dev poppler-utils xvfb xauth
-          desktop-file-utils python3 fonts-dejavu-core)
+          desktop-file-utils python3 fonts-dejavu-core clang-format)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -183,12 +183,13 @@ private:
         return unoGuarded(FOffice.get(), f, access, file);
     }
 
-    // A deck is a presentation as a rule, but the office may have loaded a drawing from a damaged or odd file.
+    // A deck is a presentation as a rule, but the office may have loaded a drawing from a damaged or odd
+    // file.
     OUString pdfFilter() const
     {
         const Reference<lang::XServiceInfo> info(FDocument, UNO_QUERY_THROW);
-        return toOUString(
-            pdfFilterOf([&](const QString& service) { return bool(info->supportsService(toOUString(service))); }));
+        return toOUString(pdfFilterOf(
+            [&](const QString& service) { return bool(info->supportsService(toOUString(service))); }));
     }
 
     TdvVariant store(const QString& path, const Sequence<beans::PropertyValue>& filterData)
@@ -329,7 +330,8 @@ public:
         const bool readOnly = args.size() > 1 && !args[1].Deref().IsMissing() && args[1].Deref().ToBool();
         if (!isWebAddress(path) && !isFileNameEncodable(path))
             throw TdvAutomationError(
-                QStringLiteral("The name of the presentation %1 is not valid UTF-8 and cannot be opened").arg(path));
+                QStringLiteral("The name of the presentation %1 is not valid UTF-8 and cannot be opened")
+                    .arg(path));
         if (!isWebAddress(path)) {
             const QString reason = readProblem(path);
             if (!reason.isEmpty())

@@ -214,7 +214,9 @@ QString officeSaid(const QString& logFile)
 QString exitMeaning(int code)
 {
     if (code > 128 && code < 128 + 65)
-        return QStringLiteral("ended by signal %1, %2").arg(code - 128).arg(QString::fromLocal8Bit(strsignal(code - 128)));
+        return QStringLiteral("ended by signal %1, %2")
+            .arg(code - 128)
+            .arg(QString::fromLocal8Bit(strsignal(code - 128)));
     if (code < 0)
         return QStringLiteral("it did not end within %1 s").arg(kStartLimitMs / 1000);
     return QStringLiteral("exit code %1").arg(code);
@@ -407,15 +409,17 @@ QString officeTemplateProfile()
     if (!fileLock.tryLock(kStartLimitMs + 10000)) {
         if (fileLock.error() == QLockFile::LockFailedError)
             throw TdvError(QStringLiteral("The office profile %1 is locked by another process").arg(dir));
-        throw TdvError(QStringLiteral("The office profile cannot be made in %1: %2")
-                           .arg(cache, systemMessage(fileLock.error() == QLockFile::PermissionError ? EACCES : EIO)));
+        throw TdvError(
+            QStringLiteral("The office profile cannot be made in %1: %2")
+                .arg(cache, systemMessage(fileLock.error() == QLockFile::PermissionError ? EACCES : EIO)));
     }
     if (QFileInfo::exists(ready))
         return dir;
 
     QTemporaryDir staging(dir + QStringLiteral("-XXXXXX"));
     if (!staging.isValid() || !QDir().mkpath(staging.path() + QStringLiteral("/user")))
-        throw TdvError(QStringLiteral("The office profile cannot be made in %1: %2").arg(cache, staging.errorString()));
+        throw TdvError(
+            QStringLiteral("The office profile cannot be made in %1: %2").arg(cache, staging.errorString()));
     QFile settings(staging.path() + QStringLiteral("/user/registrymodifications.xcu"));
     if (!settings.open(QIODevice::WriteOnly) || settings.write(kSettings) < 0)
         throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
@@ -428,8 +432,8 @@ QString officeTemplateProfile()
     const pid_t pid = spawnOffice(arguments, QString(), log);
     const int code = endGroup(pid, kStartLimitMs);
     if (code != 0)
-        throw TdvError(startFailure(QStringLiteral("The office could not make its profile in %1").arg(staging.path()),
-                                    code, log));
+        throw TdvError(startFailure(
+            QStringLiteral("The office could not make its profile in %1").arg(staging.path()), code, log));
     QFile::remove(log);
 
     QFile marker(staging.path() + QStringLiteral("/.vellum-ready"));

@@ -111,6 +111,6 @@ QString officeInstancePipe(const QString& profileDir);
 QString officeProfileRoot();
 
 // Puts the office's factories into the automation registry: the office's service manager and the presentation
-// application. Once per process, before the first conversion; later calls do nothing, so that a factory put in
-// place afterwards stays.
+// application. Once per process, before the first conversion; later calls do nothing, so that a factory put
+// in place afterwards stays.
 void registerOfficeAutomation();

@@ -279,8 +279,8 @@ bool ConvertWithOfficeSuite(const QString& source, const QString& target)
             return false;
         const TdvVariant filter =
             propertyValue(manager, QStringLiteral("FilterName"), pdfFilterOf([&](const QString& service) {
-                return document.Call(QStringLiteral("supportsService"), {service}).ToBool();
-            }));
+                              return document.Call(QStringLiteral("supportsService"), {service}).ToBool();
+                          }));
         // The same image settings as the presentation route.
         const TdvImagePolicy images = imagePolicy();
         std::vector<TdvVariant> data{

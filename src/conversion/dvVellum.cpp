@@ -145,8 +145,8 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
     return done;
 }
 
-void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out, bool done,
-                              QString failure)
+void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out,
+                              bool done, QString failure)
 {
     if (!done) {
         // The user knows the target, not the work file that stood in for it.

@@ -226,7 +226,8 @@ qint32 dosDateTime(qint64 secs, bool utc)
     if (year < 1980 || year > 2107)
         return -1;
     const quint32 date = quint32(year - 1980) << 9 | quint32(parts.tm_mon + 1) << 5 | quint32(parts.tm_mday);
-    const quint32 time = quint32(parts.tm_hour) << 11 | quint32(parts.tm_min) << 5 | quint32(parts.tm_sec / 2);
+    const quint32 time =
+        quint32(parts.tm_hour) << 11 | quint32(parts.tm_min) << 5 | quint32(parts.tm_sec / 2);
     return qint32(date << 16 | time);
 }
 
@@ -237,10 +238,13 @@ qint32 TdvFileUtils::FileDosTime(const QString& path, bool creationTime, bool ut
     if (hasWildcards(name)) {
         found.clear();
         const QString folder = path.left(path.size() - name.size());
-        SearchFolder(folder, name, false, faAnyFile | 0x10, [&](const QString& p) {
-            if (found.isEmpty())
-                found = p;
-        }, [&] { return !found.isEmpty(); });
+        SearchFolder(
+            folder, name, false, faAnyFile | 0x10,
+            [&](const QString& p) {
+                if (found.isEmpty())
+                    found = p;
+            },
+            [&] { return !found.isEmpty(); });
         if (found.isEmpty())
             return -1;
     }
@@ -271,11 +275,12 @@ void TdvFileUtils::WriteFileText(const QString& path, const QString& text, int c
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    if (!file.open(append ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!file.open(append ? QIODevice::WriteOnly | QIODevice::Append
+                          : QIODevice::WriteOnly | QIODevice::Truncate))
         throw TdvError(file.errorString());
-    const QByteArray bytes = charSize == 2
-                                 ? QByteArray(reinterpret_cast<const char*>(text.constData()), text.size() * 2)
-                                 : text.toLatin1();
+    const QByteArray bytes =
+        charSize == 2 ? QByteArray(reinterpret_cast<const char*>(text.constData()), text.size() * 2)
+                      : text.toLatin1();
     if (file.write(bytes) != bytes.size())
         throw TdvError(file.errorString());
 }
@@ -313,10 +318,10 @@ bool isValidUtf8(const QByteArray& bytes)
 
 // The bytes 0x80 to 0x9F of Windows-1252; the five it leaves undefined map to the C1 controls, as Windows
 // itself reads them, so they survive a round trip.
-static const char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+static const char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                         0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 QString fromWindows1252(const QByteArray& bytes)
 {
@@ -502,7 +507,8 @@ bool isFileNameEncodable(const QString& name)
 {
     for (qsizetype i = 0; i < name.size(); ++i) {
         const char16_t u = name.at(i).unicode();
-        if (QChar::isHighSurrogate(u) && i + 1 < name.size() && QChar::isLowSurrogate(name.at(i + 1).unicode()))
+        if (QChar::isHighSurrogate(u) && i + 1 < name.size() &&
+            QChar::isLowSurrogate(name.at(i + 1).unicode()))
             ++i;
         else if (QChar::isSurrogate(u) && !(u >= 0xDC80 && u <= 0xDCFF))
             return false;
@@ -546,7 +552,7 @@ bool makePath(const QString& folder)
     if (isDirectory(folder))
         return true;
     const QByteArray bytes = encodeFileName(folder);
-    for (qsizetype slash = bytes.indexOf('/', 1); ; slash = bytes.indexOf('/', slash + 1)) {
+    for (qsizetype slash = bytes.indexOf('/', 1);; slash = bytes.indexOf('/', slash + 1)) {
         const QByteArray part = slash < 0 ? bytes : bytes.left(slash);
         if (!part.isEmpty() && ::mkdir(part.constData(), 0777) != 0 && errno != EEXIST)
             return false;

@@ -46,7 +46,7 @@ bool fileExists(const QString& path);
 bool isRegularFile(const QString& path);
 bool isDirectory(const QString& path);
 qint64 fileSize(const QString& path); // -1 when missing
-bool makePath(const QString& folder);  // with all missing parents
+bool makePath(const QString& folder); // with all missing parents
 bool removeFile(const QString& path);
 // "file://" and the path's bytes, percent-encoded: the form the office takes any local name in.
 QString fileUrl(const QString& path);

@@ -67,7 +67,7 @@ QString Regex::Replace(const QString& pattern, const QString& input, const QStri
 QString MaskToRegex(const QString& mask)
 {
     static const char* const steps[][2] = {
-        {".", "\\."}, {"*", ".*"}, {"?", ".?"},  {"+", "\\+"}, {"^", "\\^"}, {"$", "\\$"},
+        {".", "\\."}, {"*", ".*"},  {"?", ".?"},  {"+", "\\+"}, {"^", "\\^"}, {"$", "\\$"},
         {"(", "\\("}, {")", "\\)"}, {"[", "\\["}, {"]", "\\]"}, {"{", "\\{"}, {"}", "\\}"},
     };
     QString result = mask;

@@ -25,7 +25,12 @@ class TdvMatchBase
 {
 public:
     virtual ~TdvMatchBase() = default;
-    virtual bool IsMatch(const QString& path, const QString& pattern) { (void)path; (void)pattern; return true; }
+    virtual bool IsMatch(const QString& path, const QString& pattern)
+    {
+        (void)path;
+        (void)pattern;
+        return true;
+    }
 };
 
 // Tests a regular expression anywhere in a path, letter case ignored; a failed test lets the path pass.

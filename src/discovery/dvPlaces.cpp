@@ -168,7 +168,8 @@ QString privateTempFolder()
                            .arg(QDir::tempPath(), systemMessage(errno)));
     struct stat st;
     if (::lstat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
-        throw TdvError(QStringLiteral("%1 belongs to another user or is not a folder; it is not used").arg(base));
+        throw TdvError(
+            QStringLiteral("%1 belongs to another user or is not a folder; it is not used").arg(base));
     if ((st.st_mode & 077) != 0 && ::chmod(name.constData(), 0700) != 0)
         throw TdvError(QStringLiteral("%1 cannot be made private: %2").arg(base, systemMessage(errno)));
     return base;

@@ -35,12 +35,12 @@ struct TdvNode
     // The target this item claimed in its batch (empty when it was skipped), and what the claim found there.
     QString Target;
     bool Claimed = false;
-    bool Skipped = false;      // its target existed and the overwrite rule said skip: isDone, no Result
-    bool MayReplace = false;   // the overwrite rule lets this item replace the file found at Target
-    TdvFileId TargetFound;     // that file, so that only it is replaced
-    TdvFileId SourceFound;     // the source when the item was handed out, so that only it is deleted or renamed
-    QString Problem;           // why the claimed target cannot be written (its folder could not be made)
-    QString Note;              // what the person should know beyond the result ("the source was kept: ...")
+    bool Skipped = false;    // its target existed and the overwrite rule said skip: isDone, no Result
+    bool MayReplace = false; // the overwrite rule lets this item replace the file found at Target
+    TdvFileId TargetFound;   // that file, so that only it is replaced
+    TdvFileId SourceFound;   // the source when the item was handed out, so that only it is deleted or renamed
+    QString Problem;         // why the claimed target cannot be written (its folder could not be made)
+    QString Note;            // what the person should know beyond the result ("the source was kept: ...")
 };
 
 using TdvItemProc = void (*)(void* context, TdvBatch* batch, TdvNode* item);
@@ -109,7 +109,7 @@ private:
     std::atomic<bool> FLargestFirst{false};
     std::vector<TdvNode*> FBySize; // heap of items not yet handed out largest-first, largest on top
     bool FNameImpliesMask = false; // a name the walk accepted also passes the mask's expression
-    int FTakenUpTo = 0; // items before this index have been seen by `taken`
+    int FTakenUpTo = 0;            // items before this index have been seen by `taken`
     std::atomic<bool> FExhausted{false};
     int FFailures = 0;
     std::atomic<bool> FListed{false};

@@ -1,9 +1,9 @@
 #include "engine/dvConvertor.h"
 
 #include "discovery/dvFileUtils.h"
-#include "project/dvError.h"
 #include "discovery/dvPlaces.h"
 #include "engine/dvRegistry.h"
+#include "project/dvError.h"
 #include "project/dvProject.h"
 
 #include <QCoreApplication>
@@ -336,7 +336,8 @@ public:
         std::lock_guard guard(FLock);
         try {
             if (FFile.isEmpty())
-                FFile = userFolder(QStandardPaths::AppDataLocation) + QStringLiteral("/parts-%1").arg(getpid());
+                FFile =
+                    userFolder(QStandardPaths::AppDataLocation) + QStringLiteral("/parts-%1").arg(getpid());
         } catch (const std::exception&) {
             return;
         }
@@ -421,8 +422,8 @@ bool TdvConvertor::CommitTarget(const TdvNode* item, const QString& written, QSt
     int error = moveFile(encodeFileName(written), to, replace);
     if (error == EXDEV) {
         // Another file system: a hidden part file beside the target first, so that the target appears whole.
-        const QString part = extractFilePath(target) +
-                             QStringLiteral(".vellum-%1-%2.part").arg(getpid()).arg(++partCounter);
+        const QString part =
+            extractFilePath(target) + QStringLiteral(".vellum-%1-%2.part").arg(getpid()).arg(++partCounter);
         error = copyToPart(written, part);
         if (error == 0) {
             error = moveFile(encodeFileName(part), to, replace);
@@ -431,11 +432,13 @@ bool TdvConvertor::CommitTarget(const TdvNode* item, const QString& written, QSt
         }
     }
     if (error == EEXIST) {
-        failure = QStringLiteral("%1 was made by another program during the conversion; it was kept").arg(target);
+        failure =
+            QStringLiteral("%1 was made by another program during the conversion; it was kept").arg(target);
         return false;
     }
     if (error != 0) {
-        failure = QStringLiteral("The PDF file cannot be written to %1: %2").arg(target, systemMessage(error));
+        failure =
+            QStringLiteral("The PDF file cannot be written to %1: %2").arg(target, systemMessage(error));
         return false;
     }
     return true;
@@ -521,7 +524,8 @@ void removeLeftoversOfDeadRuns()
             return number ? pid : pid_t(0);
         };
         const QDir temp(QDir::tempPath());
-        for (const QString& name : temp.entryList({QStringLiteral("vellum-work-*-*")}, QDir::Dirs | QDir::NoSymLinks)) {
+        for (const QString& name :
+             temp.entryList({QStringLiteral("vellum-work-*-*")}, QDir::Dirs | QDir::NoSymLinks)) {
             const pid_t owner = ownerOf(name, 2);
             if (owner > 0 && owner != getpid() && !processAlive(owner))
                 QDir(temp.filePath(name)).removeRecursively();

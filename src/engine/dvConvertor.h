@@ -63,8 +63,8 @@ class TdvConvertor : public TdvWorkBase
 public:
     ~TdvConvertor() override;
 
-    static TdvConvertor* CreateChain(TdvBatch* batch, const QString& target, TdvItemProc callback, void* context,
-                                     const TdvConvertorClass* cls = nullptr);
+    static TdvConvertor* CreateChain(TdvBatch* batch, const QString& target, TdvItemProc callback,
+                                     void* context, const TdvConvertorClass* cls = nullptr);
     void Create(TdvBatch* batch, int count, TdvItemProc callback, void* context) override;
     void ProcessItem() override;
     void StartChain();
@@ -76,7 +76,11 @@ public:
     void SetOnFinish(const TdvEvent& event);
     const TdvEvent& OnFinish() const { return FOnFinish; }
 
-    virtual void Convert(TdvBatch* batch, TdvNode* item) { (void)batch; (void)item; }
+    virtual void Convert(TdvBatch* batch, TdvNode* item)
+    {
+        (void)batch;
+        (void)item;
+    }
     virtual QString AdjustTargetName(const QString& path) { return path; }
     virtual QString GetApplicationPath() { return QString(); }
     virtual bool HasMacros() { return true; }

@@ -108,7 +108,8 @@ void tellGuardian(qint32 record)
 void reapStrayChildren()
 {
     const pid_t ownGroup = ::getpgrp();
-    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList tasks =
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& task : tasks) {
         QFile file(QStringLiteral("/proc/self/task/%1/children").arg(task));
         if (!file.open(QIODevice::ReadOnly))

@@ -16,5 +16,6 @@ pid_t officeGuardian();
 // started detached, such as the desktop's opener).
 void adoptOrphans();
 
-// SIGINT, SIGTERM, SIGHUP and SIGQUIT end the offices and the program (exit code 128 + signal), in every mode.
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT end the offices and the program (exit code 128 + signal), in every
+// mode.
 void installTerminationHandlers();

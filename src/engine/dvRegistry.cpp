@@ -47,7 +47,6 @@ void TdvRegistry::save(const QList<Section>& sections) const
     writeTextLines(file, lines);
 }
 
-
 bool TdvRegistry::OpenKey(const QString& key, bool create)
 {
     QList<Section> sections = load();

@@ -15,7 +15,7 @@ public:
     explicit TdvRegistry(Hive hive) : FHive(hive) {}
     // Opens a key; without create, a missing key is not opened. Answers whether the key is open.
     bool OpenKey(const QString& key, bool create);
-    QString ReadString(const QString& name) const; // empty when absent
+    QString ReadString(const QString& name) const;               // empty when absent
     void WriteString(const QString& name, const QString& value); // throws TdvError when it cannot write
     void CloseKey() { FKey.clear(); }
 

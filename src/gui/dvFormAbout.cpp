@@ -29,8 +29,7 @@ QLabel* aboutLabel(QWidget* parent, const char* name, const QRect& geometry, int
 }
 } // namespace
 
-TdvFrmAbout::TdvFrmAbout(QWidget* parent)
-    : TdvFrmBase(parent, Qt::Dialog | Qt::FramelessWindowHint)
+TdvFrmAbout::TdvFrmAbout(QWidget* parent) : TdvFrmBase(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("dvFrmAbout"));
     // Not every desktop keeps its place between showings (X11 put it in the corner): centre it each time.

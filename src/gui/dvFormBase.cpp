@@ -138,8 +138,8 @@ bool TdvFileDialogs::SaveFileDialog(const QString& filter, const QString& defaul
 
 bool TdvFileDialogs::BrowseForFolder(QString& folder)
 {
-    const QString chosen = QFileDialog::getExistingDirectory(dialogParent(), QString(), folder,
-                                                             QFileDialog::ShowDirsOnly);
+    const QString chosen =
+        QFileDialog::getExistingDirectory(dialogParent(), QString(), folder, QFileDialog::ShowDirsOnly);
     if (chosen.isEmpty())
         return false;
     folder = chosen;
@@ -180,7 +180,8 @@ void openWithDesktop(const QString& link)
     if (link.isEmpty())
         return;
     // Local paths become file URLs; anything with a scheme (http, mailto) goes as it is.
-    const QUrl url = link.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(link) : QUrl(link, QUrl::TolerantMode);
+    const QUrl url =
+        link.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(link) : QUrl(link, QUrl::TolerantMode);
     QDesktopServices::openUrl(url);
 }
 

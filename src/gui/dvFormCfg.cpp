@@ -9,8 +9,9 @@
 #include <QPushButton>
 
 TdvFrmCfg::TdvFrmCfg(QWidget* parent)
-    : TdvFrmBase(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                             Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    : TdvFrmBase(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                             Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("dvFrmCfg"));
     setWindowTitle(QStringLiteral("Config"));

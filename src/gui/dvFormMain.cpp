@@ -3,14 +3,14 @@
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
-#include "project/dvError.h"
-#include "shell/dvMain.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
 #include "gui/dvIcons.h"
+#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
+#include "shell/dvMain.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -186,27 +186,33 @@ QAction* TdvFrmMain::newAction(const char* name, const QString& caption, const Q
 
 void TdvFrmMain::createActions()
 {
-    aConvert = newAction("aConvert", QStringLiteral("&Convert"), QStringLiteral("Convert the file(s) instantly"), -1,
-                         &TdvFrmMain::aConvertExecute);
+    aConvert = newAction("aConvert", QStringLiteral("&Convert"),
+                         QStringLiteral("Convert the file(s) instantly"), -1, &TdvFrmMain::aConvertExecute);
     aStop = newAction("aStop", QStringLiteral("Sto&p"), QString(), -1, &TdvFrmMain::aStopExecute);
     aOpen = newAction("aOpen", QStringLiteral("&Open"), QStringLiteral("Open a batch project"), imgOpen,
                       &TdvFrmMain::aOpenExecute);
     aNew = newAction("aNew", QStringLiteral("&New"), QStringLiteral("New a batch project"), imgNew,
                      &TdvFrmMain::aNewExecute);
-    aConfig = newAction("aConfig", QStringLiteral("Config"), QStringLiteral("Config the options of the batch project"),
-                        imgConfig, &TdvFrmMain::aConfigExecute);
+    aConfig = newAction("aConfig", QStringLiteral("Config"),
+                        QStringLiteral("Config the options of the batch project"), imgConfig,
+                        &TdvFrmMain::aConfigExecute);
     aSave = newAction("aSave", QStringLiteral("Sa&ve"), QStringLiteral("Save the batch project"), imgSave,
                       &TdvFrmMain::aSaveExecute);
-    aSaveAs = newAction("aSaveAs", QStringLiteral("Save &As"), QStringLiteral("Save the batch project as ..."),
-                        imgSaveAs, &TdvFrmMain::aSaveAsExecute);
-    aUpdate = newAction("aUpdate", QStringLiteral("Check &Update"), QString(), imgUpdate, &TdvFrmMain::aUpdateExecute);
+    aSaveAs =
+        newAction("aSaveAs", QStringLiteral("Save &As"), QStringLiteral("Save the batch project as ..."),
+                  imgSaveAs, &TdvFrmMain::aSaveAsExecute);
+    aUpdate = newAction("aUpdate", QStringLiteral("Check &Update"), QString(), imgUpdate,
+                        &TdvFrmMain::aUpdateExecute);
     aHelp = newAction("aHelp", QStringLiteral("&Help"), QString(), imgHelp, &TdvFrmMain::aHelpExecute);
-    aHomePage = newAction("aHomePage", QStringLiteral("Home"), QString(), imgHome, &TdvFrmMain::aHomePageExecute);
-    aSupports = newAction("aSupports", QStringLiteral("Support"), QStringLiteral("Send us e-mail for support"),
-                          imgSupport, &TdvFrmMain::aSupportsExecute);
+    aHomePage =
+        newAction("aHomePage", QStringLiteral("Home"), QString(), imgHome, &TdvFrmMain::aHomePageExecute);
+    aSupports =
+        newAction("aSupports", QStringLiteral("Support"), QStringLiteral("Send us e-mail for support"),
+                  imgSupport, &TdvFrmMain::aSupportsExecute);
     aAbout = newAction("aAbout", QStringLiteral("About"), QString(), imgAbout, &TdvFrmMain::aAboutExecute);
-    aSearch = newAction("aSearch", QStringLiteral("Search"), QStringLiteral("Search files from the source folder"),
-                        imgSearch, &TdvFrmMain::aSearchExecute);
+    aSearch =
+        newAction("aSearch", QStringLiteral("Search"), QStringLiteral("Search files from the source folder"),
+                  imgSearch, &TdvFrmMain::aSearchExecute);
     aView = newAction("aView", QStringLiteral("View"), QStringLiteral("View the convert result"), -1,
                       &TdvFrmMain::aViewExecute);
     aSearchConvert = newAction("aSearchConvert", QStringLiteral("Start"), QString(), imgConvert,
@@ -301,8 +307,8 @@ void TdvFrmMain::createPanels()
         b->setAction(action);
         return b;
     };
-    const auto labelledEdit = [](QWidget* parent, const char* name, const char* labelName, const QString& caption,
-                                 QLabel*& label) {
+    const auto labelledEdit = [](QWidget* parent, const char* name, const char* labelName,
+                                 const QString& caption, QLabel*& label) {
         auto* edit = new QLineEdit(parent);
         edit->setObjectName(QString::fromLatin1(name));
         edit->setFixedHeight(kLineHeight);
@@ -401,7 +407,8 @@ void TdvFrmMain::createPanels()
     setTabOrder(bCreate, bView);
 
     connect(bSource, &QPushButton::clicked, this, [this] { guarded(this, [this] { bSourceClick(); }); });
-    connect(bSourceFile, &QPushButton::clicked, this, [this] { guarded(this, [this] { bSourceFileClick(); }); });
+    connect(bSourceFile, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { bSourceFileClick(); }); });
     connect(bTarget, &QPushButton::clicked, this, [this] { guarded(this, [this] { bTargetClick(); }); });
     eSource->installEventFilter(this);
     eTarget->installEventFilter(this);
@@ -485,11 +492,15 @@ void TdvFrmMain::createMenus()
     ViewOutput1 = item(pm1, "ViewOutput1", QStringLiteral("View  Output"));
     N3 = separator(pm1, "N3");
     ExportList1 = item(pm1, "ExportList1", QStringLiteral("Export the List"));
-    connect(BrowseFiles1, &QAction::triggered, this, [this] { guarded(this, [this] { bSourceFileClick(); }); });
-    connect(ViewSource1, &QAction::triggered, this, [this] { guarded(this, [this] { ViewSource1Click(); }); });
-    connect(OpenSource1, &QAction::triggered, this, [this] { guarded(this, [this] { OpenSource1Click(); }); });
+    connect(BrowseFiles1, &QAction::triggered, this,
+            [this] { guarded(this, [this] { bSourceFileClick(); }); });
+    connect(ViewSource1, &QAction::triggered, this,
+            [this] { guarded(this, [this] { ViewSource1Click(); }); });
+    connect(OpenSource1, &QAction::triggered, this,
+            [this] { guarded(this, [this] { OpenSource1Click(); }); });
     connect(ViewOutput1, &QAction::triggered, aView, &QAction::trigger);
-    connect(ExportList1, &QAction::triggered, this, [this] { guarded(this, [this] { ExportList1Click(); }); });
+    connect(ExportList1, &QAction::triggered, this,
+            [this] { guarded(this, [this] { ExportList1Click(); }); });
     connect(pm1, &QMenu::aboutToShow, this, [this] { guarded(this, [this] { pm1Popup(); }); });
     lViewer->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lViewer, &QWidget::customContextMenuRequested, this,
@@ -536,7 +547,8 @@ void TdvFrmMain::FormShow()
         return;
     FShownOnce = true;
     // After the window is up, so a run-and-close start shows its rows and may close the window.
-    QMetaObject::invokeMethod(this, [this] { guarded(this, [this] { AutoConvert(); }); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { guarded(this, [this] { AutoConvert(); }); }, Qt::QueuedConnection);
 }
 
 void TdvFrmMain::closeEvent(QCloseEvent* event)
@@ -940,7 +952,8 @@ void TdvFrmMain::postRow(int index, int state, const QString& source, const QStr
         return;
     }
     QMetaObject::invokeMethod(
-        this, [this, serial, index, state, source, result, reported] {
+        this,
+        [this, serial, index, state, source, result, reported] {
             applyRow(serial, index, state, source, result, reported);
         },
         Qt::QueuedConnection);
@@ -1209,7 +1222,8 @@ void TdvFrmMain::OnFinish()
     if (FRunning > 0 || FClosing)
         return;
     // The last worker is still inside this call: the chain is freed once it has returned.
-    QMetaObject::invokeMethod(this, [this] { guarded(this, [this] { endRun(); }); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { guarded(this, [this] { endRun(); }); }, Qt::QueuedConnection);
 }
 
 void TdvFrmMain::endRun()

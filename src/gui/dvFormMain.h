@@ -240,11 +240,12 @@ private:
     TdvFrmCfg* FCfg = nullptr;
     bool FShownOnce = false;
     std::unique_ptr<TdvConvertor> FChain;
-    int FRunning = 0;     // workers of the current run that have not finished
+    int FRunning = 0; // workers of the current run that have not finished
     bool FStopped = false;
     bool FClosing = false; // the window closes during a run: no end handling
-    bool FWaitingChain = false; // stopAndWaitChain polls the chain: an end of run queued meanwhile leaves it be
-    QString FEnding;            // how the run is ending, while its workers finish
+    bool FWaitingChain =
+        false;       // stopAndWaitChain polls the chain: an end of run queued meanwhile leaves it be
+    QString FEnding; // how the run is ending, while its workers finish
     class QTimer* FDaemonTimer = nullptr;
 };
 

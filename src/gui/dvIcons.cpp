@@ -79,8 +79,8 @@ void drawOpen(QPainter& p)
 {
     p.setPen(pen(kInk, 1));
     p.setBrush(kFolder.darker(115));
-    p.drawPolygon(QPolygonF({QPointF(1.5, 3), QPointF(6, 3), QPointF(7.5, 4.5), QPointF(13, 4.5), QPointF(13, 13),
-                             QPointF(1.5, 13)}));
+    p.drawPolygon(QPolygonF({QPointF(1.5, 3), QPointF(6, 3), QPointF(7.5, 4.5), QPointF(13, 4.5),
+                             QPointF(13, 13), QPointF(1.5, 13)}));
     p.setBrush(kFolder);
     p.drawPolygon(QPolygonF({QPointF(3.5, 7), QPointF(15, 7), QPointF(13, 13), QPointF(1.5, 13)}));
 }
@@ -203,8 +203,8 @@ QPixmap render(Draw draw, int size)
 
 QList<QIcon> makeImageList()
 {
-    static const Draw draws[imgCount] = {drawRunning, drawSuccess, drawFailure, drawOpen,   drawNew,
-                                         drawSave,    drawSaveAs,  drawUpdate,  drawHelp,   drawHome,
+    static const Draw draws[imgCount] = {drawRunning, drawSuccess, drawFailure, drawOpen,    drawNew,
+                                         drawSave,    drawSaveAs,  drawUpdate,  drawHelp,    drawHome,
                                          drawSupport, drawAbout,   drawSearch,  drawConvert, drawConfig};
     QList<QIcon> list;
     for (Draw draw : draws) {

@@ -69,9 +69,10 @@ int runWindowed(int argc, char** argv)
         // A PureConsole run with a web source goes through the window; nothing may appear.
         qputenv("QT_QPA_PLATFORM", "offscreen");
     } else if (!displayAvailable()) {
-        fputs("Vellum Converter: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
-              "Set PureConsole=True to convert without a window.\n",
-              stderr);
+        fputs(
+            "Vellum Converter: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+            "Set PureConsole=True to convert without a window.\n",
+            stderr);
         return 1;
     }
     TdvApplication app(argc, argv);

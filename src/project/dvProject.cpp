@@ -471,7 +471,8 @@ static bool sourceExists(const QString& path)
         return true;
     const QString name = extractFileName(path);
     const bool pattern = name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'));
-    return pattern && isDirectory(extractFilePath(path).isEmpty() ? QStringLiteral(".") : extractFilePath(path));
+    return pattern &&
+           isDirectory(extractFilePath(path).isEmpty() ? QStringLiteral(".") : extractFilePath(path));
 }
 
 void TdvProject::ParseCommandLine()
@@ -502,8 +503,9 @@ void TdvProject::ParseCommandLine()
             if (!readTextLines(path, lines, nullptr, &error))
                 throw TdvError(QStringLiteral("The project file \"%1\" cannot be read: %2").arg(path, error));
         } else if (!isWebAddress(path) && !path.startsWith(QLatin1String("file:")) && !sourceExists(path)) {
-            throw TdvError(QStringLiteral("\"%1\" is no switch (-P:options, -I, -U) and no existing file or folder")
-                               .arg(arg));
+            throw TdvError(
+                QStringLiteral("\"%1\" is no switch (-P:options, -I, -U) and no existing file or folder")
+                    .arg(arg));
         } else if (isDirectory(path)) {
             // A folder stands for the presentations in it.
             if (!path.endsWith(QLatin1Char('/')))
@@ -526,7 +528,8 @@ void TdvProject::OpenProject(bool showDialog)
 {
     if (showDialog) {
         QString name = ProjectFile;
-        if (!FHost.OpenFileDialog || !FHost.OpenFileDialog(ProjectFilter + QLatin1Char('|') + SourceFilter, name))
+        if (!FHost.OpenFileDialog ||
+            !FHost.OpenFileDialog(ProjectFilter + QLatin1Char('|') + SourceFilter, name))
             return;
         ProjectFile = name;
     }

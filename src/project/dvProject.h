@@ -45,7 +45,7 @@ public:
     // Option access.
     QString GetOption(const QString& name) const;
     void SetOption(const QString& name, const QString& value);
-    QString OptionsText() const;          // every line ended by CR LF
+    QString OptionsText() const;              // every line ended by CR LF
     void SetOptionsText(const QString& text); // split at CR LF, CR or LF
     QStringList OptionLines() const;
     void SetOptionLines(const QStringList& lines);
@@ -77,7 +77,8 @@ public:
     bool Subdir() const { return BoolOption(QStringLiteral("Subdir"), false); }
     QString Target() const;
     int ThreadsCount() const { return IntOption(QStringLiteral("ThreadsCount"), 1); }
-    // Office supervision: seconds an item may take (0 = no limit) and items per office process (0 = never restart).
+    // Office supervision: seconds an item may take (0 = no limit) and items per office process (0 = never
+    // restart).
     int Timeout() const { return IntOption(QStringLiteral("Timeout"), 300); }
     int OfficeRestart() const { return IntOption(QStringLiteral("OfficeRestart"), 200); }
     // Images in the PDF: 0 keeps them as the deck holds them, N reduces those finer than N ppi to N ppi.

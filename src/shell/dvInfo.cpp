@@ -58,8 +58,8 @@ QString commaText(const QStringList& list)
 }
 
 TdvInfo::TdvInfo()
-    : SiteRoot(QStringLiteral(VELLUM_SITE)), SupportMail(QStringLiteral(VELLUM_SUPPORT_MAIL)), Opener(openDetached),
-      ShowError(printError)
+    : SiteRoot(QStringLiteral(VELLUM_SITE)), SupportMail(QStringLiteral(VELLUM_SUPPORT_MAIL)),
+      Opener(openDetached), ShowError(printError)
 {
     const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
     QString folder = QFileInfo(program).absolutePath();
@@ -81,7 +81,8 @@ TdvInfo::~TdvInfo()
 QString TdvInfo::RecordFileName() const
 {
     const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
-    return userFile(QStandardPaths::AppDataLocation, QFileInfo(changeFileExt(program, QStringLiteral(".ext"))).fileName());
+    return userFile(QStandardPaths::AppDataLocation,
+                    QFileInfo(changeFileExt(program, QStringLiteral(".ext"))).fileName());
 }
 
 void TdvInfo::ReadRecord()
@@ -91,7 +92,8 @@ void TdvInfo::ReadRecord()
     QFile file(RecordFileName());
     if (!file.open(QIODevice::ReadOnly))
         return;
-    const QStringList entries = QString::fromUtf8(scramble(file.readAll())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList entries =
+        QString::fromUtf8(scramble(file.readAll())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     bool hasStarts = false;
     for (const QString& entry : entries)
         if (entry.startsWith(QLatin1String("R=")))

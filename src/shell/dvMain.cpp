@@ -102,7 +102,8 @@ void TdvMain::Finish()
                 ++skipped;
             else if (item->State == isDone)
                 ++converted;
-            else if (item->State == isFailed || !item->Result.isEmpty()) // an error that escaped its conversion
+            else if (item->State == isFailed ||
+                     !item->Result.isEmpty()) // an error that escaped its conversion
                 ++failed;
         }
         Batch->UnlockItems();

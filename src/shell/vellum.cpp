@@ -37,7 +37,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    // A closed terminal, a logout or a service manager's stop end the offices with the program, in every mode.
+    // A closed terminal, a logout or a service manager's stop end the offices with the program, in every
+    // mode.
     installTerminationHandlers();
     int code = 0;
     if (TdvStartup::IsConsoleMode()) {

@@ -445,7 +445,9 @@ TEST_F(ConversionTest, ATargetThatCannotBeWrittenFailsBeforeTheOfficeIsAsked)
     batch.FTargetFolder = tree.path(QStringLiteral("blocked/"));
     item = convert();
     EXPECT_EQ(item.State, isFailed);
-    EXPECT_EQ(item.Result, QStringLiteral("CreateDir Failed: %1 (Not a directory)").arg(tree.path(QStringLiteral("blocked/"))));
+    EXPECT_EQ(
+        item.Result,
+        QStringLiteral("CreateDir Failed: %1 (Not a directory)").arg(tree.path(QStringLiteral("blocked/"))));
     EXPECT_EQ(batch.Failures(), 1);
     EXPECT_EQ(count(QStringLiteral("Pres.SaveAs")), 0);
 }
@@ -514,8 +516,9 @@ TEST(OfficeErrors, IoCodesBecomeTheSystemsWords)
     const QString file = tree.path(QStringLiteral("work/item-0.pdf"));
     tree.mkdir(QStringLiteral("work"));
     const QString raw =
-        QStringLiteral("SfxBaseModel::impl_store <file://%1> failed: 0x909(Error Area:Io Class:Space "
-                       "Code:9) at ./sfx2/source/doc/sfxbasemodel.cxx:3207 at ./sfx2/source/doc/sfxbasemodel.cxx:1783")
+        QStringLiteral(
+            "SfxBaseModel::impl_store <file://%1> failed: 0x909(Error Area:Io Class:Space "
+            "Code:9) at ./sfx2/source/doc/sfxbasemodel.cxx:3207 at ./sfx2/source/doc/sfxbasemodel.cxx:1783")
             .arg(file);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);

@@ -206,9 +206,9 @@ protected:
                 std::lock_guard g(lock);
                 officeOf[QFileInfo(source).fileName()] = threadOffice()->ProcessGroup();
                 // Offices never run in the caller's folder, which they may not be allowed to enter.
-                EXPECT_EQ(QFile::symLinkTarget(
-                              QStringLiteral("/proc/%1/cwd").arg(threadOffice()->ProcessGroup())),
-                          QStringLiteral("/"));
+                EXPECT_EQ(
+                    QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(threadOffice()->ProcessGroup())),
+                    QStringLiteral("/"));
                 const QString profile = threadOffice()->ProfileDir();
                 if (!instancePipes.contains(officeInstancePipe(profile))) {
                     // A running office has its single-instance pipe where it is looked for.
@@ -220,12 +220,11 @@ protected:
             if (h)
                 h(source);
         };
-        RegisterAutomationFactory(
-            ProgIdPowerPoint,
-            {[real, record, afterOpen] {
-                 return std::make_shared<Hooked>(TdvVariant(real.Create()), record, afterOpen);
-             },
-             real.ThreadDone});
+        RegisterAutomationFactory(ProgIdPowerPoint, {[real, record, afterOpen] {
+                                                         return std::make_shared<Hooked>(
+                                                             TdvVariant(real.Create()), record, afterOpen);
+                                                     },
+                                                     real.ThreadDone});
     }
 
     static void report(void* context, TdvBatch*, TdvNode* item)
@@ -516,14 +515,14 @@ TEST_F(OfficeTest, OfficeIsRestartedAfterTheConfiguredItemCount)
     EXPECT_NE(officeOf[QStringLiteral("b.pptx")], officeOf[QStringLiteral("c.pptx")]);
 }
 
-
 TEST_F(OfficeTest, TwoWorkersOnDecksOfOneNameKeepBoth)
 {
     // A deck kept in both formats: one target name, two presentations.
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("False"));
     gProject->SetOption(QStringLiteral("DeleteSource"), QStringLiteral("True"));
-    const QStringList files = {copy(kSamples + QStringLiteral("/field-trip.ppt"), QStringLiteral("x.ppt")),
-                               copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("x.pptx"))};
+    const QStringList files = {
+        copy(kSamples + QStringLiteral("/field-trip.ppt"), QStringLiteral("x.ppt")),
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("x.pptx"))};
     // Both are converted at the same time: each worker's item waits until the other's has opened.
     std::mutex m;
     std::condition_variable cv;
@@ -536,8 +535,10 @@ TEST_F(OfficeTest, TwoWorkersOnDecksOfOneNameKeepBoth)
     });
     convert(files, 2);
 
-    ASSERT_EQ(outcomes[QStringLiteral("x.ppt")].State, isDone) << outcomes[QStringLiteral("x.ppt")].Result.toStdString();
-    ASSERT_EQ(outcomes[QStringLiteral("x.pptx")].State, isDone) << outcomes[QStringLiteral("x.pptx")].Result.toStdString();
+    ASSERT_EQ(outcomes[QStringLiteral("x.ppt")].State, isDone)
+        << outcomes[QStringLiteral("x.ppt")].Result.toStdString();
+    ASSERT_EQ(outcomes[QStringLiteral("x.pptx")].State, isDone)
+        << outcomes[QStringLiteral("x.pptx")].Result.toStdString();
     const QString first = out + QStringLiteral("x.pdf");
     const QString second = out + QStringLiteral("-vellum-x.pdf");
     EXPECT_EQ(outcomes[QStringLiteral("x.ppt")].Result, first);
@@ -559,7 +560,8 @@ TEST_F(OfficeTest, ASourceSavedOverDuringItsConversionIsKept)
     hook({}, [&](const QString&) {
         // The author saves a new version while the old one is being converted.
         QFile::copy(newer, deck + QStringLiteral(".saving"));
-        ::rename(QFile::encodeName(deck + QStringLiteral(".saving")).constData(), QFile::encodeName(deck).constData());
+        ::rename(QFile::encodeName(deck + QStringLiteral(".saving")).constData(),
+                 QFile::encodeName(deck).constData());
     });
     convert({deck});
     ASSERT_EQ(outcomes[QStringLiteral("talk.pptx")].State, isDone);
@@ -576,8 +578,9 @@ TEST_F(OfficeTest, AnEmptyFileIsADamagedDeck)
     const QString good = copy(kSamples + QStringLiteral("/release-notes.pptx"), QStringLiteral("good.pptx"));
     convert({empty, good});
     EXPECT_EQ(outcomes[QStringLiteral("empty.pptx")].State, isFailed);
-    EXPECT_EQ(outcomes[QStringLiteral("empty.pptx")].Result,
-              QStringLiteral("The presentation could not be opened: it is damaged or protected by a password"));
+    EXPECT_EQ(
+        outcomes[QStringLiteral("empty.pptx")].Result,
+        QStringLiteral("The presentation could not be opened: it is damaged or protected by a password"));
     EXPECT_FALSE(QFileInfo::exists(pdf(empty)));
     EXPECT_EQ(outcomes[QStringLiteral("good.pptx")].State, isDone);
 }
@@ -614,8 +617,8 @@ TEST_F(OfficeTest, ChildrenThatAreNotOfficesAreReaped)
     adoptOrphans();
     // A detached program (the desktop's opener) comes back to this process when its launcher ends.
     qint64 pid = 0;
-    ASSERT_TRUE(QProcess::startDetached(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.2")},
-                                        QString(), &pid));
+    ASSERT_TRUE(QProcess::startDetached(
+        QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.2")}, QString(), &pid));
     const auto zombie = [pid] {
         const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
         return !stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) == "Z";
@@ -636,8 +639,10 @@ TEST(ProgramOffice, LatinOneFileNameConvertsFromRelativePaths)
     TempTree tree;
     const QByteArray folder = QFile::encodeName(QDir::cleanPath(tree.mkdir(QStringLiteral("work/in"))));
     const QByteArray deck = folder + "/r\xE9sum\xE9.pptx";
-    ASSERT_TRUE(QFile::copy(kSamples + QStringLiteral("/quarterly-review.pptx"), tree.path(QStringLiteral("copy"))));
-    ASSERT_EQ(::rename(QFile::encodeName(tree.path(QStringLiteral("copy"))).constData(), deck.constData()), 0);
+    ASSERT_TRUE(
+        QFile::copy(kSamples + QStringLiteral("/quarterly-review.pptx"), tree.path(QStringLiteral("copy"))));
+    ASSERT_EQ(::rename(QFile::encodeName(tree.path(QStringLiteral("copy"))).constData(), deck.constData()),
+              0);
 
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -646,14 +651,16 @@ TEST(ProgramOffice, LatinOneFileNameConvertsFromRelativePaths)
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.path(QStringLiteral("home/config")));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(tree.path(QStringLiteral("work")));
-    process.start(QString::fromLocal8Bit(binary), {QStringLiteral("-P:Source=in/*.ppt?;Target=out;PureConsole=True")});
+    process.start(QString::fromLocal8Bit(binary),
+                  {QStringLiteral("-P:Source=in/*.ppt?;Target=out;PureConsole=True")});
     ASSERT_TRUE(process.waitForFinished(240000));
-    const QString output = QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+    const QString output =
+        QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
     EXPECT_EQ(process.exitCode(), 0) << output.toStdString();
 
     // pdfinfo takes the name as text, so the checks read it under a plain name.
-    const QByteArray target = QFile::encodeName(QDir::cleanPath(tree.path(QStringLiteral("work/out")))) +
-                              "/r\xE9sum\xE9.pdf";
+    const QByteArray target =
+        QFile::encodeName(QDir::cleanPath(tree.path(QStringLiteral("work/out")))) + "/r\xE9sum\xE9.pdf";
     const QString plain = tree.path(QStringLiteral("plain.pdf"));
     ASSERT_EQ(::rename(target.constData(), QFile::encodeName(plain).constData()), 0) << output.toStdString();
     EXPECT_EQ(pageCount(plain), 3);

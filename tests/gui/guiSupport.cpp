@@ -76,7 +76,9 @@ QStringList rows()
     QStringList out;
     for (int i = 0; i < gWindow->lViewer->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = gWindow->lViewer->topLevelItem(i);
-        out.append(QStringLiteral("%1|%2|%3").arg(row->data(0, Qt::UserRole).toInt()).arg(row->text(1), row->text(2)));
+        out.append(QStringLiteral("%1|%2|%3")
+                       .arg(row->data(0, Qt::UserRole).toInt())
+                       .arg(row->text(1), row->text(2)));
     }
     return out;
 }

@@ -174,10 +174,12 @@ bool activateWindow()
 
 TEST_F(Gui, BoundControlsKeepTheirPropertyOutOfTheHints)
 {
-    const QList<QPair<QWidget*, QString>> bound = {
-        {w->eSource, QStringLiteral("Text")}, {w->cSubdir, QStringLiteral("Checked")}, {w->eTarget, QStringLiteral("Text")}};
+    const QList<QPair<QWidget*, QString>> bound = {{w->eSource, QStringLiteral("Text")},
+                                                   {w->cSubdir, QStringLiteral("Checked")},
+                                                   {w->eTarget, QStringLiteral("Text")}};
     for (const auto& [control, property] : bound) {
-        EXPECT_EQ(control->property("bindProperty").toString(), property) << control->objectName().toStdString();
+        EXPECT_EQ(control->property("bindProperty").toString(), property)
+            << control->objectName().toStdString();
         EXPECT_TRUE(control->toolTip().isEmpty()) << control->objectName().toStdString();
     }
     // The option store reaches the controls by their names: typed text becomes the option.
@@ -190,8 +192,8 @@ TEST_F(Gui, BoundControlsKeepTheirPropertyOutOfTheHints)
 
 TEST_F(Gui, TabOrderFollowsTheTwoLines)
 {
-    const QList<QWidget*> order = {w->eSource, w->bSource, w->bSourceFile, w->cSubdir, w->bSearch, w->eTarget,
-                                   w->bTarget, w->bSearchConvert, w->bCreate, w->bView};
+    const QList<QWidget*> order = {w->eSource, w->bSource, w->bSourceFile,    w->cSubdir, w->bSearch,
+                                   w->eTarget, w->bTarget, w->bSearchConvert, w->bCreate, w->bView};
     // The focus chain holds every widget; the listed controls must come in this order within it.
     QStringList seen;
     QWidget* next = order.first();
@@ -389,15 +391,17 @@ TEST_F(Gui, TitlesAreShownAsTheFormsSetThem)
 
 TEST_F(Gui, OpenThroughTheDialogAppliesTheProject)
 {
-    const QString file = tree.write(QStringLiteral("p.batch-vellum"), "Source=/in/*.ppt?\r\nSubdir=True\r\nTarget=/out/\r\n");
+    const QString file =
+        tree.write(QStringLiteral("p.batch-vellum"), "Source=/in/*.ppt?\r\nSubdir=True\r\nTarget=/out/\r\n");
     dialogs()->setNextFileName(file);
     w->aOpen->trigger();
     EXPECT_EQ(w->eSource->text(), QStringLiteral("/in/*.ppt?"));
     EXPECT_TRUE(w->cSubdir->isChecked());
     EXPECT_EQ(w->eTarget->text(), QStringLiteral("/out/"));
     EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + file);
-    EXPECT_EQ(dialogs()->LastFilter,
-              QStringLiteral("Vellum Project|*.batch-vellum|PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx"));
+    EXPECT_EQ(
+        dialogs()->LastFilter,
+        QStringLiteral("Vellum Project|*.batch-vellum|PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx"));
 }
 
 TEST_F(Gui, RecentMenuDisablesMissingProjects)
@@ -463,7 +467,8 @@ TEST_F(Gui, InformationCommandsOpenTheirLinks)
     const QList<Case> cases = {
         {w->aUpdate, QStringLiteral("https://vellum.example/en/vellum/download.htm?")},
         {w->aHomePage, QStringLiteral("https://vellum.example?")},
-        {w->aSupports, QStringLiteral("mailto:help@vellum.example?subject=Support required for Vellum Converter")},
+        {w->aSupports,
+         QStringLiteral("mailto:help@vellum.example?subject=Support required for Vellum Converter")},
         {w->aHelp, gInfo->HelpFile()},
     };
     for (const Case& c : cases) {
@@ -527,10 +532,12 @@ TEST_F(Gui, PickingFilesListsThemInDialogOrder)
     EXPECT_EQ(w->eTarget->text(), tree.path(QStringLiteral("in/")));
     EXPECT_EQ(rows(), QStringList({QStringLiteral("0|") + b + QLatin1Char('|')}));
 
-    dialogs()->setNextFileName(c + QStringLiteral("\r\n") + a + QStringLiteral("\r\n") + b + QStringLiteral("\r\n"));
+    dialogs()->setNextFileName(c + QStringLiteral("\r\n") + a + QStringLiteral("\r\n") + b +
+                               QStringLiteral("\r\n"));
     w->BrowseFiles1->trigger();
     EXPECT_EQ(w->eSource->text(), b); // several files leave the source as it was
-    EXPECT_EQ(rows(), QStringList({QStringLiteral("0|") + c + QLatin1Char('|'), QStringLiteral("0|") + a + QLatin1Char('|'),
+    EXPECT_EQ(rows(), QStringList({QStringLiteral("0|") + c + QLatin1Char('|'),
+                                   QStringLiteral("0|") + a + QLatin1Char('|'),
                                    QStringLiteral("0|") + b + QLatin1Char('|')}));
 
     // A cancelled dialog keeps the list.
@@ -620,21 +627,58 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
         QString title;
     };
     const QList<Case> cases = {
-        {"two files on the source", w->eSource, {a, b}, true, a, tree.path(QStringLiteral("in/")), {}, QString()},
+        {"two files on the source",
+         w->eSource,
+         {a, b},
+         true,
+         a,
+         tree.path(QStringLiteral("in/")),
+         {},
+         QString()},
         {"folder on the target", w->eTarget, {bare}, true, QString(), bare, {}, QString()},
         // A folder on the source is searched with the product's pattern, as the Folder button sets it.
-        {"folder on the source", w->eSource, {bare}, true, folder + QStringLiteral("*.ppt?"), folder, {},
+        {"folder on the source",
+         w->eSource,
+         {bare},
+         true,
+         folder + QStringLiteral("*.ppt?"),
+         folder,
+         {},
          QString()},
-        {"files on the list", w->lViewer->viewport(), {b, a}, true, QString(), tree.path(QStringLiteral("in/")), {b, a},
+        {"files on the list",
+         w->lViewer->viewport(),
+         {b, a},
+         true,
+         QString(),
+         tree.path(QStringLiteral("in/")),
+         {b, a},
          QString()},
         {"file on a button", w->bSearch, {a}, false, QString(), QString(), {}, QString()},
         {"file on a panel", w->pOthers, {a}, false, QString(), QString(), {}, QString()},
-        {"project alone on the list", w->lViewer->viewport(), {project}, true, QStringLiteral("/from/project/*.ppt?"),
-         QString(), {}, project},
-        {"project alone on the target", w->eTarget, {project}, true, QStringLiteral("/from/project/*.ppt?"), QString(),
-         {}, project},
-        {"project with a file on the list", w->lViewer->viewport(), {project, a}, true, QString(), tree.path(QString()),
-         {project, a}, QString()},
+        {"project alone on the list",
+         w->lViewer->viewport(),
+         {project},
+         true,
+         QStringLiteral("/from/project/*.ppt?"),
+         QString(),
+         {},
+         project},
+        {"project alone on the target",
+         w->eTarget,
+         {project},
+         true,
+         QStringLiteral("/from/project/*.ppt?"),
+         QString(),
+         {},
+         project},
+        {"project with a file on the list",
+         w->lViewer->viewport(),
+         {project, a},
+         true,
+         QString(),
+         tree.path(QString()),
+         {project, a},
+         QString()},
     };
     for (const Case& c : cases) {
         resetWindow();
@@ -646,8 +690,8 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
         for (const QString& row : rows())
             files.append(row.section(QLatin1Char('|'), 1, 1));
         EXPECT_EQ(files, c.files);
-        EXPECT_EQ(w->windowTitle(),
-                  QStringLiteral("Vellum Converter - ") + (c.title.isEmpty() ? QStringLiteral("None") : c.title));
+        EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") +
+                                        (c.title.isEmpty() ? QStringLiteral("None") : c.title));
     }
 }
 
@@ -665,17 +709,21 @@ TEST_F(Gui, ConfigDialogEditsTheOptions)
         QString threads;
     };
     const QList<Case> cases = {
-        {"Ok with more threads", [](const QString& t) { return t + QStringLiteral("\nThreadsCount=4"); }, true,
-         QStringLiteral("/in/*.ppt?"), false, QStringLiteral("4")},
+        {"Ok with more threads", [](const QString& t) { return t + QStringLiteral("\nThreadsCount=4"); },
+         true, QStringLiteral("/in/*.ppt?"), false, QStringLiteral("4")},
         {"Cancel drops edits", [](const QString&) { return QStringLiteral("Source=/elsewhere/"); }, false,
          QStringLiteral("/in/*.ppt?"), false, QString()},
-        {"deleted Source line", [](const QString& t) {
+        {"deleted Source line",
+         [](const QString& t) {
              QStringList lines = t.split(QLatin1Char('\n'));
              lines.removeIf([](const QString& l) { return l.startsWith(QStringLiteral("Source=")); });
              return lines.join(QLatin1Char('\n'));
          },
          true, QString(), false, QString()},
-        {"Subdir=True", [](const QString& t) { return QString(t).replace(QStringLiteral("Subdir=False"), QStringLiteral("Subdir=True")); },
+        {"Subdir=True",
+         [](const QString& t) {
+             return QString(t).replace(QStringLiteral("Subdir=False"), QStringLiteral("Subdir=True"));
+         },
          true, QStringLiteral("/in/*.ppt?"), true, QString()},
     };
     for (const Case& c : cases) {
@@ -746,7 +794,10 @@ TEST_F(Gui, AboutBoxShowsTitleAndVersionAndClosesOnClickOrKey)
     EXPECT_FALSE(dvFrmAbout->isVisible()); // the start-up call shows nothing
     const QList<std::function<void()>> closers = {
         [] { QTest::mouseClick(dvFrmAbout, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5)); },
-        [] { QTest::mouseClick(dvFrmAbout, Qt::LeftButton, Qt::NoModifier, dvFrmAbout->lblVersion->geometry().center()); },
+        [] {
+            QTest::mouseClick(dvFrmAbout, Qt::LeftButton, Qt::NoModifier,
+                              dvFrmAbout->lblVersion->geometry().center());
+        },
         [] { QTest::keyClick(dvFrmAbout, Qt::Key_Space); },
     };
     for (const auto& closeIt : closers) {
@@ -832,8 +883,8 @@ protected:
 
 TEST_F(Run, TwoWorkersConvertEveryRowAndTheButtonsFollowTheRun)
 {
-    decks({QStringLiteral("a.pptx"), QStringLiteral("b-bad.pptx"), QStringLiteral("c.ppt"), QStringLiteral("d-bad.pptm"),
-           QStringLiteral("e.pptx"), QStringLiteral("notes.txt")});
+    decks({QStringLiteral("a.pptx"), QStringLiteral("b-bad.pptx"), QStringLiteral("c.ppt"),
+           QStringLiteral("d-bad.pptm"), QStringLiteral("e.pptx"), QStringLiteral("notes.txt")});
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
     const int runs = counter("C"), items = counter("A"), successes = counter("S"), failures = counter("F");
     gate.reset(0);
@@ -857,11 +908,12 @@ TEST_F(Run, TwoWorkersConvertEveryRowAndTheButtonsFollowTheRun)
     gate.allow(1 << 30);
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     const QString failure = QStringLiteral("2|%1|Broken deck?");
-    QStringList expected = {QStringLiteral("1|%1|%2").arg(in(QStringLiteral("a.pptx")), out(QStringLiteral("a.pdf"))),
-                            failure.arg(in(QStringLiteral("b-bad.pptx"))),
-                            QStringLiteral("1|%1|%2").arg(in(QStringLiteral("c.ppt")), out(QStringLiteral("c.pdf"))),
-                            failure.arg(in(QStringLiteral("d-bad.pptm"))),
-                            QStringLiteral("1|%1|%2").arg(in(QStringLiteral("e.pptx")), out(QStringLiteral("e.pdf")))};
+    QStringList expected = {
+        QStringLiteral("1|%1|%2").arg(in(QStringLiteral("a.pptx")), out(QStringLiteral("a.pdf"))),
+        failure.arg(in(QStringLiteral("b-bad.pptx"))),
+        QStringLiteral("1|%1|%2").arg(in(QStringLiteral("c.ppt")), out(QStringLiteral("c.pdf"))),
+        failure.arg(in(QStringLiteral("d-bad.pptm"))),
+        QStringLiteral("1|%1|%2").arg(in(QStringLiteral("e.pptx")), out(QStringLiteral("e.pdf")))};
     QStringList listed = rows();
     std::sort(listed.begin(), listed.end(), [](const QString& x, const QString& y) {
         return x.section(QLatin1Char('|'), 1, 1) < y.section(QLatin1Char('|'), 1, 1);
@@ -887,7 +939,8 @@ TEST_F(Run, TwoWorkersConvertEveryRowAndTheButtonsFollowTheRun)
 
 TEST_F(Run, PauseThenConvertResumesWithoutListingAgain)
 {
-    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"), QStringLiteral("4.pptx")});
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"),
+           QStringLiteral("4.pptx")});
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("1"));
     gate.reset(1);
     w->aConvert->trigger();
@@ -1209,7 +1262,8 @@ TEST_F(Run, FailedSaveAndSaveAsAreShownAndKeepTheOldFile)
 
 TEST_F(Run, ExportWritesOneBracketedLinePerRow)
 {
-    decks({QStringLiteral("1.pptx"), QStringLiteral("2-bad.pptx"), QStringLiteral("3.pptx"), QStringLiteral("4.pptx")});
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2-bad.pptx"), QStringLiteral("3.pptx"),
+           QStringLiteral("4.pptx")});
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("1"));
     gate.reset(2);
     w->aConvert->trigger();
@@ -1224,16 +1278,18 @@ TEST_F(Run, ExportWritesOneBracketedLinePerRow)
     EXPECT_EQ(dialogs()->LastFilter, QStringLiteral("Log File|*.log"));
     EXPECT_EQ(dialogs()->LastDefaultExt, QStringLiteral(".log"));
     // Rows come in listing order (the folder's order); the last row is the one never reported.
-    QMap<QString, QString> results = {{QStringLiteral("1.pptx"), QStringLiteral("[Success] => %1 => ") + out(QStringLiteral("1.pdf"))},
-                                      {QStringLiteral("2-bad.pptx"), QStringLiteral("[Failure] => %1 => Broken deck?")},
-                                      {QStringLiteral("3.pptx"), QStringLiteral("[Success] => %1 => ") + out(QStringLiteral("3.pdf"))},
-                                      {QStringLiteral("4.pptx"), QStringLiteral("[Success] => %1 => ") + out(QStringLiteral("4.pdf"))}};
+    QMap<QString, QString> results = {
+        {QStringLiteral("1.pptx"), QStringLiteral("[Success] => %1 => ") + out(QStringLiteral("1.pdf"))},
+        {QStringLiteral("2-bad.pptx"), QStringLiteral("[Failure] => %1 => Broken deck?")},
+        {QStringLiteral("3.pptx"), QStringLiteral("[Success] => %1 => ") + out(QStringLiteral("3.pdf"))},
+        {QStringLiteral("4.pptx"), QStringLiteral("[Success] => %1 => ") + out(QStringLiteral("4.pdf"))}};
     QString expected;
     const QStringList listed = rows();
     ASSERT_EQ(listed.size(), 4);
     for (int i = 0; i < listed.size(); ++i) {
         const QString source = listed[i].section(QLatin1Char('|'), 1, 1);
-        const QString line = i == 3 ? QStringLiteral("[Running] => %1 => ") : results.value(extractFileName(source));
+        const QString line =
+            i == 3 ? QStringLiteral("[Running] => %1 => ") : results.value(extractFileName(source));
         expected += line.arg(source) + QStringLiteral("\r\n");
     }
     EXPECT_EQ(QString::fromUtf8(readAll(log)), expected);
@@ -1267,16 +1323,19 @@ TEST_F(Run, RowsEndUpRightWhateverOrderTheirPostsArrive)
             TdvFrmMain::OnItemListed(w, batch, &node);
     });
     worker.join();
-    ASSERT_TRUE(waitFor([] { return rows().size() == 4 && !rows()[0].section(QLatin1Char('|'), 1, 1).isEmpty(); }));
+    ASSERT_TRUE(
+        waitFor([] { return rows().size() == 4 && !rows()[0].section(QLatin1Char('|'), 1, 1).isEmpty(); }));
     QCoreApplication::processEvents();
-    EXPECT_EQ(rows(), QStringList({QStringLiteral("0|/in/0.pptx|"), QStringLiteral("2|/in/1.pptx|Damaged"),
-                                   QStringLiteral("0|/in/2.pptx|"), QStringLiteral("1|/in/3.pptx|/out/3.pdf")}));
+    EXPECT_EQ(rows(),
+              QStringList({QStringLiteral("0|/in/0.pptx|"), QStringLiteral("2|/in/1.pptx|Damaged"),
+                           QStringLiteral("0|/in/2.pptx|"), QStringLiteral("1|/in/3.pptx|/out/3.pdf")}));
     EXPECT_EQ(w->lblCount->text(), QStringLiteral("2 of 4, 1 failed"));
 }
 
 TEST_F(Run, ClosingTheWindowDuringARunWaitsForTheWorkers)
 {
-    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"), QStringLiteral("4.pptx")});
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"),
+           QStringLiteral("4.pptx")});
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
     gate.reset(0);
     w->aConvert->trigger();
@@ -1305,10 +1364,12 @@ TEST_F(Run, AnEndOfRunQueuedWhileClosingLeavesTheChainToTheClose)
     // kept from ending (this thread holds the batch's lock) until that end of run has been served inside
     // the close's wait: the end of run must not free the chain the wait is polling.
     w->Chain()->SetOnFinish([this, batch, finish] {
-        QMetaObject::invokeMethod(w, [this] { w->close(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            w, [this] { w->close(); }, Qt::QueuedConnection);
         finish();
         batch->LockItems();
-        QMetaObject::invokeMethod(w, [batch] { batch->UnlockItems(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            w, [batch] { batch->UnlockItems(); }, Qt::QueuedConnection);
     });
     gate.allow(1 << 30);
     ASSERT_TRUE(waitFor([this] { return !w->isVisible(); }));
@@ -1329,8 +1390,11 @@ TEST_F(Run, RunAndCloseWritesTheLogAndCloses)
     EXPECT_EQ(w->ExitCode, 0);
     QStringList lines;
     ASSERT_TRUE(readTextLines(log, lines));
-    EXPECT_EQ(lines, QStringList({QStringLiteral("[Success] => %1 => %2").arg(in(QStringLiteral("1.pptx")), out(QStringLiteral("1.pdf"))),
-                                  QStringLiteral("[Failure] => %1 => Broken deck?").arg(in(QStringLiteral("2-bad.pptx")))}));
+    EXPECT_EQ(lines,
+              QStringList(
+                  {QStringLiteral("[Success] => %1 => %2")
+                       .arg(in(QStringLiteral("1.pptx")), out(QStringLiteral("1.pdf"))),
+                   QStringLiteral("[Failure] => %1 => Broken deck?").arg(in(QStringLiteral("2-bad.pptx")))}));
 
     // A log that cannot be written ends an unattended run with a failure code.
     w->show();

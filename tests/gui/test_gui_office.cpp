@@ -31,8 +31,8 @@ int pdfPages(const QString& pdf)
     QProcess p;
     p.start(QStringLiteral("pdfinfo"), {pdf});
     p.waitForFinished(30000);
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(QString::fromUtf8(p.readAllStandardOutput()));
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
+                                          .match(QString::fromUtf8(p.readAllStandardOutput()));
     return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
@@ -62,7 +62,8 @@ TEST_F(Office, WindowConvertsRealDecks)
 {
     const QString damaged = deck(QStringLiteral("Password_Protected-np-hello.ppt"));
     dialogs()->setNextFileName(deck(QStringLiteral("SampleShow.pptx")) + QStringLiteral("\r\n") +
-                               deck(QStringLiteral("OverlappingRelations.pptx")) + QStringLiteral("\r\n") + damaged);
+                               deck(QStringLiteral("OverlappingRelations.pptx")) + QStringLiteral("\r\n") +
+                               damaged);
     w->bSourceFileClick();
     w->eTarget->setText(tree.path(QStringLiteral("out/")));
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
@@ -75,8 +76,10 @@ TEST_F(Office, WindowConvertsRealDecks)
     const QString sample = tree.path(QStringLiteral("out/SampleShow.pdf"));
     const QString overlapping = tree.path(QStringLiteral("out/OverlappingRelations.pdf"));
     EXPECT_EQ(listed[0], QStringLiteral("1|%1|%2").arg(deck(QStringLiteral("SampleShow.pptx")), sample));
-    EXPECT_EQ(listed[1], QStringLiteral("1|%1|%2").arg(deck(QStringLiteral("OverlappingRelations.pptx")), overlapping));
-    EXPECT_TRUE(listed[2].startsWith(QStringLiteral("2|") + damaged + QLatin1Char('|'))) << listed[2].toStdString();
+    EXPECT_EQ(listed[1],
+              QStringLiteral("1|%1|%2").arg(deck(QStringLiteral("OverlappingRelations.pptx")), overlapping));
+    EXPECT_TRUE(listed[2].startsWith(QStringLiteral("2|") + damaged + QLatin1Char('|')))
+        << listed[2].toStdString();
     EXPECT_GT(listed[2].section(QLatin1Char('|'), 2).size(), 0); // a failure text, not an empty result
     EXPECT_EQ(pdfPages(sample), 2);
     EXPECT_TRUE(pdfText(sample, 1).contains(QStringLiteral("Title of the first slide")));
@@ -128,28 +131,32 @@ TEST_F(Program, RunAndCloseConvertsWritesTheLogAndExits)
     const QString log = tree.path(QStringLiteral("run.log"));
     QProcessEnvironment env = environment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    const QString argument = QStringLiteral("-P:Source=%1;Target=%2;RunAndClose=True;LogFile=%3")
-                                 .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), log);
+    const QString argument =
+        QStringLiteral("-P:Source=%1;Target=%2;RunAndClose=True;LogFile=%3")
+            .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), log);
     EXPECT_EQ(run(argument, env), 0);
     QStringList lines;
     ASSERT_TRUE(readTextLines(log, lines));
     lines.sort();
     EXPECT_EQ(lines, QStringList({QStringLiteral("[Success] => %1 => %2")
-                                     .arg(tree.path(QStringLiteral("in/52244.ppt")), tree.path(QStringLiteral("out/52244.pdf"))),
-                                 QStringLiteral("[Success] => %1 => %2")
-                                     .arg(tree.path(QStringLiteral("in/SampleShow.pptx")),
-                                          tree.path(QStringLiteral("out/SampleShow.pdf")))}));
+                                      .arg(tree.path(QStringLiteral("in/52244.ppt")),
+                                           tree.path(QStringLiteral("out/52244.pdf"))),
+                                  QStringLiteral("[Success] => %1 => %2")
+                                      .arg(tree.path(QStringLiteral("in/SampleShow.pptx")),
+                                           tree.path(QStringLiteral("out/SampleShow.pdf")))}));
     EXPECT_EQ(pdfPages(tree.path(QStringLiteral("out/52244.pdf"))), 2);
-    EXPECT_TRUE(pdfText(tree.path(QStringLiteral("out/SampleShow.pdf")), 1).contains(QStringLiteral("Title of the first slide")));
+    EXPECT_TRUE(pdfText(tree.path(QStringLiteral("out/SampleShow.pdf")), 1)
+                    .contains(QStringLiteral("Title of the first slide")));
 }
 
 TEST_F(Program, PureConsoleWithAWebSourceRunsWithoutADisplay)
 {
     QProcess server;
     server.setProcessChannelMode(QProcess::MergedChannels);
-    server.start(QStringLiteral("python3"), {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
-                                             QStringLiteral("0"), QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
-                                             QStringLiteral("--directory"), corpusDir() + QStringLiteral("/poi")});
+    server.start(QStringLiteral("python3"),
+                 {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
+                  QStringLiteral("0"), QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+                  QStringLiteral("--directory"), corpusDir() + QStringLiteral("/poi")});
     ASSERT_TRUE(server.waitForStarted());
     QString banner;
     const QRegularExpression portPattern(QStringLiteral("port (\\d+)"));
@@ -180,7 +187,6 @@ TEST_F(Program, PureConsoleWithAWebSourceRunsWithoutADisplay)
     EXPECT_EQ(pdfPages(pdf), 2);
 }
 
-
 // Processes whose command line names `marker`: the program and, through their profile folders, its offices.
 QList<qint64> processesNaming(const QString& marker)
 {
@@ -200,8 +206,10 @@ QList<qint64> processesNaming(const QString& marker)
 QList<qint64> childrenOf(qint64 pid)
 {
     QList<qint64> children;
-    for (const QString& task : QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        for (const QByteArray& word : readAll(QStringLiteral("/proc/%1/task/%2/children").arg(pid).arg(task)).split(' '))
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        for (const QByteArray& word :
+             readAll(QStringLiteral("/proc/%1/task/%2/children").arg(pid).arg(task)).split(' '))
             if (word.trimmed().toLongLong() > 0)
                 children << word.trimmed().toLongLong();
     return children;
@@ -221,7 +229,8 @@ TEST_F(Program, NoOfficeOutlivesTheProgramHoweverItEnds)
     // Enough decks that two workers are busy when the program is ended.
     const QString in = tree.mkdir(QStringLiteral("in"));
     for (int i = 0; i < 16; ++i)
-        QFile::copy(QStringLiteral(VELLUM_SOURCE_DIR "/samples/quarterly-review.pptx"), in + QStringLiteral("deck%1.pptx").arg(i));
+        QFile::copy(QStringLiteral(VELLUM_SOURCE_DIR "/samples/quarterly-review.pptx"),
+                    in + QStringLiteral("deck%1.pptx").arg(i));
     // The run's temporary folder names every office's profile, so its processes can be found.
     const QString temp = tree.mkdir(QStringLiteral("tmp"));
     QProcessEnvironment env = environment();
@@ -240,7 +249,8 @@ TEST_F(Program, NoOfficeOutlivesTheProgramHoweverItEnds)
     };
     QStringList killedPids;
     for (const Ending& e : endings) {
-        SCOPED_TRACE(std::string(e.mode) + " " + strsignal(e.signal) + (e.guardianToo ? " with its guardian" : ""));
+        SCOPED_TRACE(std::string(e.mode) + " " + strsignal(e.signal) +
+                     (e.guardianToo ? " with its guardian" : ""));
         const QString out = tree.path(QStringLiteral("out-%1").arg(killedPids.size()));
         QProcess p;
         p.setProcessEnvironment(env);
@@ -251,7 +261,8 @@ TEST_F(Program, NoOfficeOutlivesTheProgramHoweverItEnds)
         const qint64 pid = p.processId();
         killedPids << QString::number(pid);
         // In the middle of the run: a first PDF is there and the offices are converting the next decks.
-        ASSERT_TRUE(waitUntil([&] { return !QDir(out).entryList({QStringLiteral("*.pdf")}).isEmpty(); }, 120000));
+        ASSERT_TRUE(
+            waitUntil([&] { return !QDir(out).entryList({QStringLiteral("*.pdf")}).isEmpty(); }, 120000));
         ASSERT_GE(processesNaming(temp).size(), 2);
         if (e.guardianToo)
             for (const qint64 child : childrenOf(pid))
@@ -269,19 +280,25 @@ TEST_F(Program, NoOfficeOutlivesTheProgramHoweverItEnds)
             continue;
         }
         // Neither an office nor anything of the program (its guardian) is left.
-        EXPECT_TRUE(waitUntil([&] { return processesNaming(temp).isEmpty() && processesNaming(in).isEmpty(); }, 10000))
+        EXPECT_TRUE(waitUntil(
+            [&] { return processesNaming(temp).isEmpty() && processesNaming(in).isEmpty(); }, 10000))
             << processesNaming(temp).size() + processesNaming(in).size() << " processes left";
     }
 
     // The next run ends the offices of dead runs and removes their files; it converts as usual.
     const QString out = tree.path(QStringLiteral("out-next"));
     QString errors;
-    ASSERT_EQ(run(QStringLiteral("-P:Source=%1deck0.pptx;Target=%2;PureConsole=True").arg(in, out), env, &errors), 0)
+    ASSERT_EQ(
+        run(QStringLiteral("-P:Source=%1deck0.pptx;Target=%2;PureConsole=True").arg(in, out), env, &errors),
+        0)
         << errors.toStdString();
     EXPECT_EQ(pdfPages(out + QStringLiteral("/deck0.pdf")), 3);
     EXPECT_TRUE(waitUntil([&] { return processesNaming(temp).isEmpty(); }, 10000));
-    EXPECT_TRUE(QDir(temp).entryList({QStringLiteral("vellum-*")}, QDir::AllEntries | QDir::Hidden).filter(QRegularExpression(
-        QStringLiteral("-(%1)-").arg(killedPids.join(QLatin1Char('|'))))).isEmpty())
+    EXPECT_TRUE(
+        QDir(temp)
+            .entryList({QStringLiteral("vellum-*")}, QDir::AllEntries | QDir::Hidden)
+            .filter(QRegularExpression(QStringLiteral("-(%1)-").arg(killedPids.join(QLatin1Char('|')))))
+            .isEmpty())
         << QDir(temp).entryList(QDir::AllEntries | QDir::Hidden).join(QLatin1Char(' ')).toStdString();
     const QString data = tree.path(QStringLiteral("home/.local/share"));
     QDirIterator journals(data, {QStringLiteral("parts-*")}, QDir::Files, QDirIterator::Subdirectories);
