@@ -11,18 +11,20 @@ chmod 755 "$work"
 
 cmake --build "$build" --target help_pdf >/dev/null
 test -s "$build/vellum.pdf"
-pdftotext "$build/vellum.pdf" - | grep -q "OfficeRestart (200)"
+# Read whole before matching: grep -q leaves early, and the writer's broken pipe would fail the pipeline.
+help_text=$(pdftotext "$build/vellum.pdf" -)
+grep -q "OfficeRestart (200)" <<<"$help_text"
 
 (cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null)
 deb=$(ls "$work"/pkg/*.deb)
-dpkg-deb -f "$deb" Depends | grep -q libreoffice-impress
+grep -q libreoffice-impress <<<"$(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/vellum usr/share/applications/vellum.desktop usr/share/icons/hicolor/scalable/apps/vellum.svg \
          usr/share/man/man1/vellum.1 usr/share/doc/vellum/vellum.pdf; do
   test -e "$work/root/$f" || { echo "missing in package: $f"; exit 1; }
 done
 desktop-file-validate "$work/root/usr/share/applications/vellum.desktop"
-"$work/root/usr/bin/vellum" --version | grep -q "Vellum Converter"
+grep -q "Vellum Converter" <<<"$("$work/root/usr/bin/vellum" --version)"
 
 # A normal user with a home of its own; the program folder belongs to root and is not writable.
 home="$work/home"
