@@ -426,7 +426,7 @@ static QString decodeUtf8Escaped(const QByteArray& bytes, bool* allValid)
     for (qsizetype i = 0; i < n;) {
         const uchar b = s[i];
         if (b < 0x80) {
-            name += QChar(b);
+            name += QChar(char16_t(b));
             ++i;
             continue;
         }
