@@ -867,6 +867,15 @@ protected:
         w->eSource->setText(tree.path(QStringLiteral("in/*.ppt?")));
         w->eTarget->setText(tree.path(QStringLiteral("out/")));
     }
+    // Four decks on two workers, which hold their items until the gate opens.
+    void startHeldRun()
+    {
+        decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"),
+               QStringLiteral("4.pptx")});
+        gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
+        gate.reset(0);
+        w->aConvert->trigger();
+    }
     QString out(const QString& name) const { return tree.path(QStringLiteral("out/") + name); }
     QString in(const QString& name) const { return tree.path(QStringLiteral("in/") + name); }
     int counter(const char* name) const { return gInfo->Counter(QString::fromLatin1(name)).toInt(); }
@@ -1019,11 +1028,7 @@ TEST_F(Run, ConvertAfterAnEditedSourceListsAfresh)
 
 TEST_F(Run, ClosingDuringARunSaysItIsStoppingAndRepaints)
 {
-    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"),
-           QStringLiteral("4.pptx")});
-    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
-    gate.reset(0);
-    w->aConvert->trigger();
+    startHeldRun();
     ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
 
     // Looked at from inside the close, while both workers still hold their files.
@@ -1334,11 +1339,7 @@ TEST_F(Run, RowsEndUpRightWhateverOrderTheirPostsArrive)
 
 TEST_F(Run, ClosingTheWindowDuringARunWaitsForTheWorkers)
 {
-    decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx"), QStringLiteral("3.pptx"),
-           QStringLiteral("4.pptx")});
-    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
-    gate.reset(0);
-    w->aConvert->trigger();
+    startHeldRun();
     ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
     const int items = counter("A");
     // The workers hold their first items until the window is closing.
