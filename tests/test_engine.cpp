@@ -1,8 +1,9 @@
-// The batch and the converter chain, with converter classes of the test's own.
+// The batch, the converter chain and the run, with converter classes of the test's own.
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvRegistry.h"
+#include "engine/dvRun.h"
 #include "project/dvError.h"
 #include "project/dvProject.h"
 #include "testSupport.h"
@@ -90,10 +91,9 @@ TEST_F(EngineTest, ThreeWorkersTakeEveryItemOnceInListingOrderWhileListingGoesOn
 {
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("3"));
     TdvBatch batch;
-    std::unique_ptr<TdvConvertor> chain(
-        TdvConvertor::CreateChain(&batch, tree.path(QStringLiteral("out")), countDone, &record));
-    EXPECT_EQ(chain->FCount, 3);
-    chain->StartChain();
+    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record);
+    EXPECT_EQ(run.Workers(), 3);
+    run.Start();
     // Workers are already waiting; items arrive one by one, and listing completes only at the end.
     for (int i = 0; i < 60; ++i) {
         batch.AddFile(tree.path(QStringLiteral("in/%1.pptx").arg(i)));
@@ -101,8 +101,9 @@ TEST_F(EngineTest, ThreeWorkersTakeEveryItemOnceInListingOrderWhileListingGoesOn
             QThread::msleep(5);
     }
     batch.AddSingleSource(tree.path(QStringLiteral("in/last.pptx")));
-    chain->WaitChain();
-    EXPECT_TRUE(chain->ChainEnded());
+    run.Wait();
+    EXPECT_TRUE(run.Ended());
+    EXPECT_EQ(run.Running(), 0);
     EXPECT_EQ(record.takenBy.size(), 61u);
     EXPECT_EQ(record.done, 61);
     // Items go out in listing order: each worker sees rising indexes.
@@ -381,15 +382,14 @@ TEST_F(EngineTest, TwoWorkersGiveTheSameFilesAsOne)
             gProject->SetOption(QStringLiteral("ThreadsCount"), QString::number(threads));
             TdvBatch batch;
             batch.FSourceFolder = tree.path(QStringLiteral("in/"));
-            std::unique_ptr<TdvConvertor> chain(TdvConvertor::CreateChain(
-                &batch, tree.path(QStringLiteral("out")), countDone, &record, &pausingClass));
+            TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &pausingClass);
             if (!listedFirst)
-                chain->StartChain();
+                run.Start();
             batch.AddFile(ppt);
             batch.AddSingleSource(pptx);
             if (listedFirst)
-                chain->StartChain();
-            chain->WaitChain();
+                run.Start();
+            run.Wait();
             // Each deck has its own PDF with its own content, and each source went only after its own PDF.
             EXPECT_EQ(batch.Successes(), 2);
             EXPECT_EQ(readAll(tree.path(QStringLiteral("out/a.pdf"))), ppt.toUtf8());
@@ -563,7 +563,7 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
     EXPECT_EQ(QFileInfo(target).lastModified().toSecsSinceEpoch(), 1000000000);
 }
 
-TEST_F(EngineTest, StopChainSkipsEndedWorkersAndFinishEventsReachTheGuiThread)
+TEST_F(EngineTest, APausedRunEndsAfterCurrentItemsAndPostsEachWorkerEndToItsReceiver)
 {
     int argc = 1;
     char name[] = "test_engine";
@@ -572,37 +572,83 @@ TEST_F(EngineTest, StopChainSkipsEndedWorkersAndFinishEventsReachTheGuiThread)
 
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("3"));
     TdvBatch batch;
-    std::unique_ptr<TdvConvertor> chain(
-        TdvConvertor::CreateChain(&batch, tree.path(QStringLiteral("out")), countDone, &record));
-    int finished = 0;
-    const auto guiThread = QThread::currentThread();
+    QObject receiver;
+    std::vector<int> ends;
     bool allOnGui = true;
-    chain->SetOnFinish([&] {
-        ++finished;
-        allOnGui = allOnGui && QThread::currentThread() == guiThread;
-    });
-    batch.AddFile(tree.path(QStringLiteral("in/1.pptx")));
-    chain->StartChain();
-    // Stop while listing still goes on: each worker ends after at most one more item.
-    chain->StopChain();
-    batch.AddSingleSource(tree.path(QStringLiteral("in/2.pptx")));
-    QElapsedTimer timer;
-    timer.start();
-    while (!chain->ChainEnded() && timer.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_TRUE(chain->ChainEnded());
-    chain->StopChain(); // every worker has ended: nothing is touched
-    EXPECT_EQ(finished, 3);
+    {
+        TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record);
+        const auto guiThread = QThread::currentThread();
+        run.SetOnWorkerEnded(&receiver, [&](int running) {
+            ends.push_back(running);
+            allOnGui = allOnGui && QThread::currentThread() == guiThread;
+        });
+        batch.AddFile(tree.path(QStringLiteral("in/1.pptx")));
+        run.Start();
+        // Paused while listing still goes on: each worker ends after at most one more item.
+        run.Pause();
+        batch.AddSingleSource(tree.path(QStringLiteral("in/2.pptx")));
+        // Posted, never waited for: the workers end while this thread serves nothing.
+        run.Wait();
+        EXPECT_TRUE(run.Ended());
+        EXPECT_TRUE(ends.empty());
+        QElapsedTimer timer;
+        timer.start();
+        while (ends.size() < 3 && timer.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        run.Pause(); // every worker has ended: nothing is touched
+    }
+    ASSERT_EQ(ends.size(), 3u);
+    EXPECT_EQ(ends.back(), 0); // the last one says the run is over
+    EXPECT_TRUE(std::is_sorted(ends.rbegin(), ends.rend()));
     EXPECT_TRUE(allOnGui);
-    chain.reset();
 
-    // A new chain on the same batch continues with what is left and never repeats an item.
-    std::unique_ptr<TdvConvertor> again(
-        TdvConvertor::CreateChain(&batch, tree.path(QStringLiteral("out")), countDone, &record));
-    again->StartChain();
-    again->WaitChain();
+    // A new run on the same batch continues with what is left and never repeats an item.
+    TdvRun again(&batch, tree.path(QStringLiteral("out")), countDone, &record);
+    again.Start();
+    again.Wait();
     EXPECT_EQ(record.done, 2);
     EXPECT_EQ(record.takenBy.size(), 2u);
+    const TdvTallies t = again.Tallies();
+    EXPECT_EQ(t.Listed, 2);
+    EXPECT_EQ(t.Converted, 2);
+    EXPECT_EQ(t.Summary(), QStringLiteral("2 listed, 2 converted, 0 skipped, 0 failed"));
+}
+
+// Throws out of its conversion for "throw" decks, as a converter with an unforeseen fault would.
+class ThrowingConvertor : public RecordingConvertor
+{
+public:
+    void Convert(TdvBatch* batch, TdvNode* item) override
+    {
+        if (item->Source.contains(QLatin1String("throw")))
+            throw TdvError(QStringLiteral("unforeseen"));
+        RecordingConvertor::Convert(batch, item);
+    }
+};
+const TdvConvertorClassOf<ThrowingConvertor> throwingClass;
+
+TEST_F(EngineTest, AnErrorThatEscapesAConversionFailsItsItemAndIsReported)
+{
+    TdvBatch batch;
+    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &throwingClass);
+    batch.AddFile(tree.path(QStringLiteral("in/throw.pptx")));
+    batch.AddFile(tree.path(QStringLiteral("in/bad.pptx")));
+    batch.AddSingleSource(tree.path(QStringLiteral("in/good.pptx")));
+    run.Start();
+    run.Wait();
+    EXPECT_EQ(record.done, 3); // every item, the thrown one too, reached the report
+    const TdvNode* thrown = batch.LockItems().at(0);
+    const int state = thrown->State;
+    const QString result = thrown->Result;
+    batch.UnlockItems();
+    EXPECT_EQ(state, isFailed);
+    EXPECT_EQ(result, QStringLiteral("unforeseen"));
+    const TdvTallies t = run.Tallies();
+    EXPECT_EQ(t.Failed, 2);
+    EXPECT_EQ(t.Failures, 2);
+    EXPECT_EQ(t.Converted, 1);
+    EXPECT_EQ(t.Open(), 0);
+    EXPECT_TRUE(batch.FailureTexts().contains(QStringLiteral("unforeseen")));
 }
 
 TEST_F(EngineTest, ChainLengthIsBoundedBelowAndAbove)
@@ -610,14 +656,14 @@ TEST_F(EngineTest, ChainLengthIsBoundedBelowAndAbove)
     TdvBatch batch;
     for (const char* value : {"0", "abc", "-4"}) {
         gProject->SetOption(QStringLiteral("ThreadsCount"), QString::fromUtf8(value));
-        std::unique_ptr<TdvConvertor> chain(
-            TdvConvertor::CreateChain(&batch, tree.path(), countDone, &record));
-        EXPECT_EQ(chain->FCount, 1) << value;
-        EXPECT_EQ(chain->FNext, nullptr);
+        TdvRun run(&batch, tree.path(), countDone, &record);
+        EXPECT_EQ(run.Workers(), 1) << value;
+        EXPECT_EQ(run.Chain()->FNext, nullptr);
     }
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("10000"));
-    std::unique_ptr<TdvConvertor> chain(TdvConvertor::CreateChain(&batch, tree.path(), countDone, &record));
-    EXPECT_EQ(chain->FCount, maxThreadsCount());
+    TdvRun run(&batch, tree.path(), countDone, &record);
+    EXPECT_EQ(run.Workers(), maxThreadsCount());
+    EXPECT_EQ(run.Requested(), 10000);
 }
 
 } // namespace

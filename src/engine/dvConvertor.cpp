@@ -20,21 +20,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::atomic<int> LiveConverters{0};
-
 int maxThreadsCount()
 {
     return 4 * std::max(QThread::idealThreadCount(), 1);
-}
-
-void runOnGuiThread(const std::function<void()>& fn)
-{
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
-        fn();
-        return;
-    }
-    QMetaObject::invokeMethod(app, fn, Qt::BlockingQueuedConnection);
 }
 
 // ---- worker loop -----------------------------------------------------------------------------------------
@@ -136,12 +124,6 @@ void TdvConvertor::Create(TdvBatch* batch, int count, TdvItemProc callback, void
     }
 }
 
-void TdvConvertor::SetOnFinish(const TdvEvent& event)
-{
-    for (TdvConvertor* c = this; c; c = c->FNext.get())
-        c->FOnFinish = event;
-}
-
 void TdvConvertor::StartChain()
 {
     for (TdvConvertor* c = this; c; c = c->FNext.get())
@@ -172,7 +154,13 @@ bool TdvConvertor::ChainEnded() const
 
 void TdvConvertor::ProcessItem()
 {
-    Convert(FBatch, FItem);
+    try {
+        Convert(FBatch, FItem);
+    } catch (const std::exception& e) {
+        escaped(errorMessage(e));
+    } catch (...) {
+        escaped(QStringLiteral("Unknown error"));
+    }
     if (FOnDone)
         FOnDone(FOnDoneContext, FBatch, FItem);
 }
@@ -185,10 +173,21 @@ void TdvConvertor::ThreadEnded()
         // Ending a session is a side operation; the worker ends regardless.
     }
     removeWorkFolder();
-    if (FOnFinish)
-        runOnGuiThread(FOnFinish);
-    TdvBatchLock lock(FBatch);
-    --LiveConverters;
+    if (FOnEnded)
+        FOnEnded();
+}
+
+void TdvConvertor::escaped(const QString& error)
+{
+    // An error that left the conversion before its outcome was told: the item failed, and counts so.
+    {
+        TdvBatchLock lock(FBatch);
+        if (FItem->State != isRunning)
+            return;
+        FItem->State = isFailed;
+        FItem->Result = error;
+    }
+    FBatch->AddFailure(error);
 }
 
 // ---- target paths and source rules -----------------------------------------------------------------------

@@ -63,18 +63,16 @@ class TdvConvertor : public TdvWorkBase
 public:
     ~TdvConvertor() override;
 
+    // Builds the workers of a run (TdvRun is the one caller).
     static TdvConvertor* CreateChain(TdvBatch* batch, const QString& target, TdvItemProc callback,
                                      void* context, const TdvConvertorClass* cls = nullptr);
     void Create(TdvBatch* batch, int count, TdvItemProc callback, void* context) override;
     void ProcessItem() override;
     void StartChain();
     void StopChain();
-    // Waits until every converter of the chain has ended (serving nothing: see WaitChainFor in the window).
+    // Waits until every converter of the chain has ended.
     void WaitChain();
     bool ChainEnded() const;
-
-    void SetOnFinish(const TdvEvent& event);
-    const TdvEvent& OnFinish() const { return FOnFinish; }
 
     virtual void Convert(TdvBatch* batch, TdvNode* item)
     {
@@ -106,6 +104,8 @@ public:
     QString PdfPrinterName();
 
     TdvItemProc FOnDone = nullptr;
+    // Called on the worker's own thread as its last step.
+    TdvEvent FOnEnded;
     void* FOnDoneContext = nullptr;
     std::unique_ptr<TdvConvertor> FNext;
     int FCount = 1;
@@ -117,8 +117,8 @@ protected:
 
 private:
     void removeWorkFolder();
+    void escaped(const QString& error);
 
-    TdvEvent FOnFinish;
     QString FWorkFolder;
 };
 
@@ -126,11 +126,5 @@ private:
 // place. Done once per process, at the first chain.
 void removeLeftoversOfDeadRuns();
 
-// Converters of console runs that have not yet ended; changed under the batch lock.
-extern std::atomic<int> LiveConverters;
-
 // The most workers a run starts: four per core.
 int maxThreadsCount();
-
-// Runs fn on the GUI thread and waits for it; runs it at once when there is no GUI or this is the GUI thread.
-void runOnGuiThread(const std::function<void()>& fn);

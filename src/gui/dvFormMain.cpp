@@ -2,7 +2,7 @@
 
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
-#include "engine/dvConvertor.h"
+#include "engine/dvRun.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
 #include "gui/dvIcons.h"
@@ -554,11 +554,17 @@ void TdvFrmMain::FormShow()
 void TdvFrmMain::closeEvent(QCloseEvent* event)
 {
     FDaemonTimer->stop();
-    if (FChain) {
-        FClosing = true;
-        FStopped = true;
-        showEnding(QStringLiteral("Stopping"));
-        stopAndWaitChain();
+    if (FRun) {
+        // Workers end only after their current files: the window says so, stays responsive, and closes
+        // when the last one has ended.
+        event->ignore();
+        if (!FCloseWhenEnded) {
+            FCloseWhenEnded = true;
+            FStopped = true;
+            showEnding(QStringLiteral("Stopping"));
+            FRun->Stop();
+        }
+        return;
     }
     event->accept();
 }
@@ -566,8 +572,8 @@ void TdvFrmMain::closeEvent(QCloseEvent* event)
 void TdvFrmMain::FormDestroy()
 {
     FDaemonTimer->stop();
-    FClosing = true;
-    stopAndWaitChain();
+    // Freed here, the run stops and waits for its workers; their events for this window are dropped.
+    FRun.reset();
     try {
         releaseBatch();
     } catch (...) {
@@ -610,7 +616,7 @@ void TdvFrmMain::SetSourceFolder(QString folder)
 void TdvFrmMain::bSourceFileClick()
 {
     // The batch cannot be replaced under the workers of a run.
-    if (FChain)
+    if (FRun)
         return;
     QString answer = eSource->text();
     if (!gApp->OpenFileDialog(gProject->SourceFilter, answer, true))
@@ -867,7 +873,7 @@ bool TdvFrmMain::WMDropFiles(const QPoint& pos, const QStringList& paths)
     if (!edit && !list)
         return false;
     // During a run the list keeps its batch: its workers still use it.
-    if (list && FChain && !(paths.size() == 1 && gProject->IsProjectFile(paths.first())))
+    if (list && FRun && !(paths.size() == 1 && gProject->IsProjectFile(paths.first())))
         return false;
     for (int i = 0; i < paths.size(); ++i) {
         const QString& path = paths.at(i);
@@ -899,7 +905,7 @@ bool TdvFrmMain::WMDropFiles(const QPoint& pos, const QStringList& paths)
 void TdvFrmMain::releaseBatch()
 {
     // Never under the workers of a run: they draw items from it until they end.
-    if (!FBatch || FChain)
+    if (!FBatch || FRun)
         return;
     // Rows of a batch being freed are no longer wanted; its search thread only posts, so the wait is short.
     ++FBatchSerial;
@@ -909,7 +915,7 @@ void TdvFrmMain::releaseBatch()
 
 void TdvFrmMain::NewBatch()
 {
-    if (FChain)
+    if (FRun)
         return;
     try {
         releaseBatch();
@@ -1015,11 +1021,11 @@ QTreeWidgetItem* TdvFrmMain::ShowItem(const QString& path, TdvBatch* batch, TdvN
 void TdvFrmMain::updateStatus()
 {
     const int total = lViewer->topLevelItemCount();
-    if (FChain && !FEnding.isEmpty())
+    if (FRun && !FEnding.isEmpty())
         lblCount->setText(QStringLiteral("%1: finishing %2 %3")
                               .arg(FEnding)
-                              .arg(FRunning)
-                              .arg(FRunning == 1 ? QStringLiteral("file") : QStringLiteral("files")));
+                              .arg(RunningWorkers())
+                              .arg(RunningWorkers() == 1 ? QStringLiteral("file") : QStringLiteral("files")));
     else
         lblCount->setText(QStringLiteral("%1 of %2, %3 failed").arg(FDoneCount).arg(total).arg(FFailedCount));
     pbRun->setRange(0, std::max(total, 1));
@@ -1053,7 +1059,7 @@ QString reduceTarget(const QString& target)
 
 void TdvFrmMain::aSearchExecute()
 {
-    if (FChain)
+    if (FRun)
         return;
     if (eSource->text().isEmpty()) {
         eSource->setFocus();
@@ -1091,7 +1097,7 @@ void TdvFrmMain::aSearchConvertExecute()
 
 void TdvFrmMain::aConvertExecute()
 {
-    if (FChain)
+    if (FRun)
         return; // a periodic start while the user's own run goes on
     const auto targetMissing = [this] {
         eTarget->setFocus();
@@ -1138,18 +1144,11 @@ void TdvFrmMain::aConvertExecute()
     if (!FBatch || !FBatchFed || FBatch->IsExhausted())
         return;
 
-    FChain.reset(TdvConvertor::CreateChain(FBatch.get(), target, &TdvFrmMain::OnItemDone, this));
-    FRunning = FChain->FCount;
-    FClosing = false;
-    FChain->SetOnFinish([this] {
-        try {
-            OnFinish();
-        } catch (...) {
-            // The worker waits for this call; nothing may escape into its thread.
-        }
-    });
+    FRun = std::make_unique<TdvRun>(FBatch.get(), target, &TdvFrmMain::OnItemDone, this);
+    FCloseWhenEnded = false;
+    FRun->SetOnWorkerEnded(this, [this](int running) { guarded(this, [&] { OnWorkerEnded(running); }); });
     setRunning(true);
-    FChain->StartChain();
+    FRun->Start();
     gInfo->IncCounter(QStringLiteral("C"), 0, 1);
     FStopped = false;
 }
@@ -1185,22 +1184,20 @@ void TdvFrmMain::showEnding(const QString& word)
 
 void TdvFrmMain::aPauseExecute()
 {
-    if (!FChain)
+    if (!FRun)
         return;
     showEnding(QStringLiteral("Pausing"));
-    FChain->StopChain();
+    FRun->Pause();
     aStop->setData(0);
 }
 
 void TdvFrmMain::aStopExecute()
 {
-    if (!FChain)
+    if (!FRun)
         return;
     FStopped = true;
     showEnding(QStringLiteral("Stopping"));
-    if (FBatch)
-        FBatch->Terminate();
-    FChain->StopChain();
+    FRun->Stop();
     aStop->setData(1);
 }
 
@@ -1215,68 +1212,34 @@ void TdvFrmMain::OnItemDone(void* context, TdvBatch* batch, TdvNode* item)
     self->postRow(item->Index, item->State, item->Source, result, true);
 }
 
-void TdvFrmMain::OnFinish()
+void TdvFrmMain::OnWorkerEnded(int running)
 {
-    --FRunning;
     updateStatus();
-    if (FRunning > 0 || FClosing)
-        return;
-    // The last worker is still inside this call: the chain is freed once it has returned.
-    QMetaObject::invokeMethod(
-        this, [this] { guarded(this, [this] { endRun(); }); }, Qt::QueuedConnection);
+    if (running == 0)
+        endRun();
 }
 
 void TdvFrmMain::endRun()
 {
-    if (!FChain || FWaitingChain)
+    if (!FRun)
         return;
-    // Every worker has served its finish event; what is left of them takes no lock the GUI holds.
-    FChain.reset();
-    FRunning = 0;
+    // Every worker has ended; freeing the run only joins their threads.
+    std::unique_ptr<TdvRun> run = std::move(FRun);
     setRunning(false);
-    if (FBatch) {
-        gInfo->IncCounter(QStringLiteral("A"), 0, FBatch->ItemCount());
-        gInfo->IncCounter(QStringLiteral("S"), 0, FBatch->Successes());
-        gInfo->IncCounter(QStringLiteral("F"), 0, FBatch->Failures());
-        if (FBatch->Failures() > 0) {
-            QString texts = commaText(FBatch->FailureTexts());
-            texts.replace(QLatin1Char('?'), QLatin1String("%3F"));
-            gInfo->OpenLink(QString(), QStringLiteral("err&e=") + texts, QString());
-        }
+    if (FCloseWhenEnded) {
+        // A run cut short by closing the window is not counted.
+        FCloseWhenEnded = false;
+        run.reset();
+        close();
+        return;
     }
+    gInfo->RunEnded(*run);
+    run.reset();
     if (aStop->data().toInt() == 1) {
         releaseBatch();
         aStop->setData(0);
     }
     CheckRunAndClose();
-}
-
-void TdvFrmMain::stopAndWaitChain()
-{
-    if (!FChain || FWaitingChain)
-        return;
-    if (FBatch)
-        FBatch->Terminate();
-    FChain->StopChain();
-    // Workers hand their finish events to this thread and wait for it, so this thread keeps serving events
-    // instead of joining them; each worker ends after its current item. An end of run queued meanwhile
-    // leaves the chain to this wait (see endRun), so the chain polled here stays alive.
-    TdvConvertor* chain = FChain.get();
-    FWaitingChain = true;
-    if (!chain->ChainEnded()) {
-        QEventLoop loop;
-        QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (chain->ChainEnded())
-                loop.quit();
-        });
-        tick.start(10);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
-    FWaitingChain = false;
-    FChain.reset();
-    FRunning = 0;
-    setRunning(false);
 }
 
 void TdvFrmMain::SaveList(const QString& fileName)

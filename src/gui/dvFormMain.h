@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/dvRun.h"
 #include "gui/dvFormBase.h"
 
 #include <QIcon>
@@ -109,14 +110,15 @@ public:
     void aPauseExecute();
     void aStopExecute();
     static void OnItemDone(void* context, TdvBatch* batch, TdvNode* item);
-    void OnFinish();
+    // A worker of the run has ended; `running` of them are left.
+    void OnWorkerEnded(int running);
     void SaveList(const QString& fileName);
     void ExportList1Click();
     void AutoConvert();
     void CheckRunAndClose();
-    bool IsRunning() const { return FChain != nullptr; }
-    TdvConvertor* Chain() const { return FChain.get(); }
-    int RunningWorkers() const { return FRunning; }
+    bool IsRunning() const { return FRun != nullptr; }
+    TdvRun* Run() const { return FRun.get(); }
+    int RunningWorkers() const { return FRun ? FRun->Running() : 0; }
     bool Stopped() const { return FStopped; }
     int DoneCount() const { return FDoneCount; }
 
@@ -228,8 +230,6 @@ private:
     // The run is ending after the workers' current files: "Stopping" or "Pausing" on the status line.
     void showEnding(const QString& word);
     void endRun();
-    // Stops the chain and serves the workers' finish events until every worker has ended, then frees it.
-    void stopAndWaitChain();
 
     std::unique_ptr<TdvBatch> FBatch;
     // Changes with every batch, so that rows still on their way from a dropped batch are not applied.
@@ -239,13 +239,10 @@ private:
     int FFailedCount = 0;
     TdvFrmCfg* FCfg = nullptr;
     bool FShownOnce = false;
-    std::unique_ptr<TdvConvertor> FChain;
-    int FRunning = 0; // workers of the current run that have not finished
+    std::unique_ptr<TdvRun> FRun;
     bool FStopped = false;
-    bool FClosing = false; // the window closes during a run: no end handling
-    bool FWaitingChain =
-        false;       // stopAndWaitChain polls the chain: an end of run queued meanwhile leaves it be
-    QString FEnding; // how the run is ending, while its workers finish
+    bool FCloseWhenEnded = false; // the window was closed during a run: it closes once the run has ended
+    QString FEnding;              // how the run is ending, while its workers finish
     class QTimer* FDaemonTimer = nullptr;
 };
 

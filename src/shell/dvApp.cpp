@@ -28,19 +28,29 @@ bool TdvApp::BrowseForFolder(QString& folder)
     return Dialogs && Dialogs->BrowseForFolder(folder);
 }
 
+namespace {
+
+// The next scripted answer into `answer`; none left, or an empty one, cancels.
+bool takeAnswer(QStringList& answers, QString& answer)
+{
+    if (answers.isEmpty())
+        return false;
+    const QString next = answers.takeFirst();
+    if (next.isEmpty())
+        return false;
+    answer = next;
+    return true;
+}
+
+} // namespace
+
 bool TdvScriptedDialogs::OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect)
 {
     ++Calls;
     LastFilter = filter;
     LastFileName = fileName;
     LastMultiSelect = multiSelect;
-    if (FileAnswers.isEmpty())
-        return false;
-    const QString answer = FileAnswers.takeFirst();
-    if (answer.isEmpty())
-        return false;
-    fileName = answer;
-    return true;
+    return takeAnswer(FileAnswers, fileName);
 }
 
 bool TdvScriptedDialogs::SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName)
@@ -49,24 +59,12 @@ bool TdvScriptedDialogs::SaveFileDialog(const QString& filter, const QString& de
     LastFilter = filter;
     LastFileName = fileName;
     LastDefaultExt = defaultExt;
-    if (FileAnswers.isEmpty())
-        return false;
-    const QString answer = FileAnswers.takeFirst();
-    if (answer.isEmpty())
-        return false;
-    fileName = answer;
-    return true;
+    return takeAnswer(FileAnswers, fileName);
 }
 
 bool TdvScriptedDialogs::BrowseForFolder(QString& folder)
 {
     ++Calls;
     LastFolder = folder;
-    if (FolderAnswers.isEmpty())
-        return false;
-    const QString answer = FolderAnswers.takeFirst();
-    if (answer.isEmpty())
-        return false;
-    folder = answer;
-    return true;
+    return takeAnswer(FolderAnswers, folder);
 }

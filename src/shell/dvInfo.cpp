@@ -2,6 +2,7 @@
 
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
+#include "engine/dvRun.h"
 #include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
@@ -133,6 +134,19 @@ void TdvInfo::setEntry(const QString& name, const QString& value)
         }
     }
     Record.append(name + QLatin1Char('=') + value);
+}
+
+void TdvInfo::RunEnded(const TdvRun& run)
+{
+    const TdvTallies t = run.Tallies();
+    IncCounter(QStringLiteral("A"), 0, t.Listed);
+    IncCounter(QStringLiteral("S"), 0, t.Successes);
+    IncCounter(QStringLiteral("F"), 0, t.Failures);
+    if (t.Failures > 0) {
+        QString texts = commaText(run.Batch()->FailureTexts());
+        texts.replace(QLatin1Char('?'), QLatin1String("%3F"));
+        OpenLink(QString(), QStringLiteral("err&e=") + texts, QString());
+    }
 }
 
 void TdvInfo::IncCounter(const QString& name, int value, int step)

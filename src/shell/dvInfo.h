@@ -5,6 +5,8 @@
 #include <functional>
 #include <mutex>
 
+class TdvRun;
+
 // Product information: usage record, help, web and mail links, unhandled errors.
 class TdvInfo
 {
@@ -15,6 +17,8 @@ public:
     void OpenLink(const QString& page, const QString& argument, const QString& extra);
     void IncCounter(const QString& name, int value, int step);
     void AppException(const QString& sender, const QString& message);
+    // Counts a run that has ended (items, successes, failures) and opens the error report when any failed.
+    void RunEnded(const TdvRun& run);
 
     QString Counter(const QString& name) const;
     QString CounterString() const;

@@ -2,7 +2,7 @@
 
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
-#include "engine/dvConvertor.h"
+#include "engine/dvRun.h"
 #include "project/dvProject.h"
 #include "shell/dvInfo.h"
 
@@ -27,7 +27,7 @@ TdvMain::TdvMain() = default;
 TdvMain::~TdvMain()
 {
     // Workers end before the batch they draw from.
-    Convertor.reset();
+    CurrentRun.reset();
     Batch.reset();
 }
 
@@ -36,23 +36,19 @@ void TdvMain::Run()
     Log.clear();
     FDone = 0;
     Batch = std::make_unique<TdvBatch>();
-    const bool subdir = gProject->Subdir();
     const QString target = gProject->Target();
-    const QString source = gProject->Source();
-    Batch->StartSearch(source, target, subdir);
+    Batch->StartSearch(gProject->Source(), target, gProject->Subdir());
 
-    const int requested = gProject->ThreadsCount();
-    Convertor.reset(TdvConvertor::CreateChain(Batch.get(), target, &TdvMain::LogItem, this));
-    if (Convertor->FCount < requested)
-        fprintf(stderr, "ThreadsCount %d is more than this machine can use; running %d workers\n", requested,
-                Convertor->FCount);
-    LiveConverters = Convertor->FCount;
-    Convertor->StartChain();
+    CurrentRun = std::make_unique<TdvRun>(Batch.get(), target, &TdvMain::LogItem, this);
+    if (CurrentRun->Workers() < CurrentRun->Requested())
+        fprintf(stderr, "ThreadsCount %d is more than this machine can use; running %d workers\n",
+                CurrentRun->Requested(), CurrentRun->Workers());
+    CurrentRun->Start();
     if (gInfo)
         gInfo->IncCounter(QStringLiteral("C"), 0, 1);
 
-    // Every worker ends once the listing is complete and no item is left; joining them is the wait.
-    Convertor->WaitChain();
+    // Every worker ends once the listing is complete and no item is left.
+    CurrentRun->Wait();
     Batch->Terminate();
     Batch->WaitFor();
     Finish();
@@ -81,41 +77,10 @@ void TdvMain::LogItem(void* context, TdvBatch* batch, TdvNode* item)
 
 void TdvMain::Finish()
 {
-    const int items = Batch->ItemCount();
-    const int successes = Batch->Successes();
-    const int failures = Batch->Failures();
-    if (gInfo) {
-        gInfo->IncCounter(QStringLiteral("A"), 0, items);
-        gInfo->IncCounter(QStringLiteral("S"), 0, successes);
-        gInfo->IncCounter(QStringLiteral("F"), 0, failures);
-        if (failures > 0) {
-            QString texts = commaText(Batch->FailureTexts());
-            texts.replace(QLatin1Char('?'), QLatin1String("%3F"));
-            gInfo->OpenLink(QString(), QStringLiteral("err&e=") + texts, QString());
-        }
-    }
+    if (gInfo)
+        gInfo->RunEnded(*CurrentRun);
     if (ShowProgress) {
-        // Counted per item from the items themselves, so that the figures add up to what was listed.
-        int converted = 0, skipped = 0, failed = 0;
-        for (const TdvNode* item : std::as_const(Batch->LockItems())) {
-            if (item->Skipped)
-                ++skipped;
-            else if (item->State == isDone)
-                ++converted;
-            else if (item->State == isFailed ||
-                     !item->Result.isEmpty()) // an error that escaped its conversion
-                ++failed;
-        }
-        Batch->UnlockItems();
-        QString summary = QStringLiteral("%1 listed, %2 converted, %3 skipped, %4 failed")
-                              .arg(items)
-                              .arg(converted)
-                              .arg(skipped)
-                              .arg(failed);
-        const int open = items - converted - skipped - failed;
-        if (open > 0)
-            summary += QStringLiteral(", %1 not done").arg(open);
-        summary += QLatin1Char('\n');
+        const QString summary = CurrentRun->Tallies().Summary() + QLatin1Char('\n');
         fputs(summary.toLocal8Bit().constData(), stdout);
         fflush(stdout);
     }

@@ -5,7 +5,7 @@
 #include <mutex>
 
 class TdvBatch;
-class TdvConvertor;
+class TdvRun;
 struct TdvNode;
 
 // The console runner: runs the project once without any window.
@@ -20,7 +20,7 @@ public:
     void Finish();
 
     std::unique_ptr<TdvBatch> Batch;
-    std::unique_ptr<TdvConvertor> Convertor;
+    std::unique_ptr<TdvRun> CurrentRun;
     QStringList Log;
     // Progress lines go to standard output unless a caller turns them off.
     bool ShowProgress = true;

@@ -6,6 +6,7 @@
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvProcesses.h"
+#include "engine/dvRun.h"
 #include "project/dvError.h"
 #include "project/dvProject.h"
 #include "testSupport.h"
@@ -249,12 +250,9 @@ protected:
             else
                 batch.AddSingleSource(files[i]);
         }
-        std::unique_ptr<TdvConvertor> chain(
-            TdvConvertor::CreateChain(&batch, out, &OfficeTest::report, this, &vellumClass));
-        LiveConverters = chain->FCount;
-        chain->StartChain();
-        chain->WaitChain();
-        chain.reset();
+        TdvRun run(&batch, out, &OfficeTest::report, this, &vellumClass);
+        run.Start();
+        run.Wait();
     }
 
     QString pdf(const QString& name) const

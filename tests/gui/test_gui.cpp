@@ -1026,18 +1026,12 @@ TEST_F(Run, ConvertAfterAnEditedSourceListsAfresh)
                                                                  out(QStringLiteral("3.pdf")))}));
 }
 
-TEST_F(Run, ClosingDuringARunSaysItIsStoppingAndRepaints)
+TEST_F(Run, ClosingDuringARunSaysItIsStoppingRepaintsAndClosesWhenTheWorkersEnd)
 {
     startHeldRun();
     ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
+    ASSERT_TRUE(waitFor([] { return gate.Arrived == 2; }));
 
-    // Looked at from inside the close, while both workers still hold their files.
-    struct Seen
-    {
-        QString status;
-        bool stop = true, pause = true, painted = false;
-        QString afterOne;
-    } seen;
     class PaintWatch : public QObject
     {
     public:
@@ -1048,38 +1042,30 @@ TEST_F(Run, ClosingDuringARunSaysItIsStoppingAndRepaints)
             return false;
         }
     } watch;
-    // Steps taken by the close's own event loop; each waits for its condition a bounded number of ticks.
-    int step = 0, ticks = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        ++ticks;
-        if (step == 0) {
-            seen.status = w->lblCount->text();
-            seen.stop = w->bSearchConvert->isEnabled();
-            seen.pause = w->bCreate->isEnabled();
-            w->lblCount->installEventFilter(&watch);
-            w->lblCount->update();
-            step = 1;
-        } else if (step == 1 && (watch.Painted || ticks > 1000)) {
-            seen.painted = watch.Painted;
-            gate.allow(1); // one worker ends after its file, the other still holds one
-            step = 2;
-        } else if (step == 2 && (w->RunningWorkers() == 1 || ticks > 2000)) {
-            seen.afterOne = w->lblCount->text();
-            gate.allow(1 << 30);
-            tick.stop();
-        }
-    });
-    tick.start(5);
+    // Both workers still hold their files: the window stays open, says so and takes no more orders.
     w->close();
-    tick.stop();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->IsRunning());
+    EXPECT_EQ(w->lblCount->text(), QStringLiteral("Stopping: finishing 2 files"));
+    EXPECT_FALSE(w->bSearchConvert->isEnabled());
+    EXPECT_FALSE(w->bCreate->isEnabled());
+    w->lblCount->installEventFilter(&watch);
+    w->lblCount->update();
+    EXPECT_TRUE(waitFor([&] { return watch.Painted; }));
     w->lblCount->removeEventFilter(&watch);
-    EXPECT_EQ(seen.status, QStringLiteral("Stopping: finishing 2 files"));
-    EXPECT_FALSE(seen.stop);
-    EXPECT_FALSE(seen.pause);
-    EXPECT_TRUE(seen.painted);
-    EXPECT_EQ(seen.afterOne, QStringLiteral("Stopping: finishing 1 file"));
+    // Closing again while it stops changes nothing.
+    w->close();
+    EXPECT_TRUE(w->isVisible());
+
+    gate.allow(1); // one worker ends after its file, the other still holds one
+    ASSERT_TRUE(waitFor([this] { return w->RunningWorkers() == 1; }));
+    EXPECT_TRUE(
+        waitFor([this] { return w->lblCount->text() == QStringLiteral("Stopping: finishing 1 file"); }));
+    EXPECT_TRUE(w->isVisible());
+    gate.allow(1 << 30);
+    ASSERT_TRUE(waitFor([this] { return !w->isVisible(); }));
     EXPECT_FALSE(w->IsRunning());
+    EXPECT_EQ(gate.Calls, 2); // each worker ended after its current item
     w->show();
 }
 
@@ -1337,46 +1323,19 @@ TEST_F(Run, RowsEndUpRightWhateverOrderTheirPostsArrive)
     EXPECT_EQ(w->lblCount->text(), QStringLiteral("2 of 4, 1 failed"));
 }
 
-TEST_F(Run, ClosingTheWindowDuringARunWaitsForTheWorkers)
+TEST_F(Run, ARunCutShortByClosingIsNotCountedAndFreesItsWorkers)
 {
     startHeldRun();
     ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
     const int items = counter("A");
-    // The workers hold their first items until the window is closing.
     ASSERT_TRUE(waitFor([] { return gate.Arrived == 2; }));
-    QTimer::singleShot(50, [] { gate.allow(1 << 30); });
     w->close();
-    EXPECT_FALSE(w->IsRunning());
-    EXPECT_EQ(w->Chain(), nullptr);
-    EXPECT_EQ(gate.Calls, 2); // each worker ended after its current item
-    EXPECT_EQ(counter("A"), items);
-    w->show();
-}
-
-TEST_F(Run, AnEndOfRunQueuedWhileClosingLeavesTheChainToTheClose)
-{
-    decks({QStringLiteral("1.pptx")});
-    gate.reset(0);
-    w->aConvert->trigger();
-    ASSERT_TRUE(w->IsRunning());
-    TdvBatch* batch = w->Batch();
-    const TdvEvent finish = w->Chain()->OnFinish();
-    // The close is queued ahead of the end of run that the last worker's finish queues, and the worker is
-    // kept from ending (this thread holds the batch's lock) until that end of run has been served inside
-    // the close's wait: the end of run must not free the chain the wait is polling.
-    w->Chain()->SetOnFinish([this, batch, finish] {
-        QMetaObject::invokeMethod(
-            w, [this] { w->close(); }, Qt::QueuedConnection);
-        finish();
-        batch->LockItems();
-        QMetaObject::invokeMethod(
-            w, [batch] { batch->UnlockItems(); }, Qt::QueuedConnection);
-    });
     gate.allow(1 << 30);
     ASSERT_TRUE(waitFor([this] { return !w->isVisible(); }));
     EXPECT_FALSE(w->IsRunning());
-    EXPECT_EQ(w->Chain(), nullptr);
-    EXPECT_TRUE(QFileInfo::exists(out(QStringLiteral("1.pdf"))));
+    EXPECT_EQ(w->Run(), nullptr);
+    EXPECT_EQ(gate.Calls, 2);
+    EXPECT_EQ(counter("A"), items);
     w->show();
 }
 

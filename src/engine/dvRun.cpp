@@ -1,0 +1,106 @@
+#include "engine/dvRun.h"
+
+#include "project/dvProject.h"
+
+#include <QObject>
+
+#include <mutex>
+
+QString TdvTallies::Summary() const
+{
+    QString text = QStringLiteral("%1 listed, %2 converted, %3 skipped, %4 failed")
+                       .arg(Listed)
+                       .arg(Converted)
+                       .arg(Skipped)
+                       .arg(Failed);
+    if (Open() > 0)
+        text += QStringLiteral(", %1 not done").arg(Open());
+    return text;
+}
+
+TdvRun::TdvRun(TdvBatch* batch, const QString& target, TdvItemProc onItem, void* context,
+               const TdvConvertorClass* cls)
+    : FBatch(batch)
+{
+    FRequested = gProject ? gProject->ThreadsCount() : 1;
+    FChain.reset(TdvConvertor::CreateChain(batch, target, onItem, context, cls));
+    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
+        c->FOnEnded = [this] { workerEnded(); };
+}
+
+TdvRun::~TdvRun()
+{
+    Stop();
+    Wait();
+    FChain.reset();
+}
+
+void TdvRun::SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event)
+{
+    FReceiver = receiver;
+    FOnWorkerEnded = event;
+}
+
+void TdvRun::Start()
+{
+    if (FStarted)
+        return;
+    FStarted = true;
+    FRunning = FChain->FCount;
+    FChain->StartChain();
+}
+
+void TdvRun::Pause()
+{
+    FChain->StopChain();
+}
+
+void TdvRun::Stop()
+{
+    FBatch->Terminate();
+    FChain->StopChain();
+}
+
+void TdvRun::Wait()
+{
+    FChain->WaitChain();
+}
+
+bool TdvRun::Ended() const
+{
+    return !FStarted || FChain->ChainEnded();
+}
+
+void TdvRun::workerEnded()
+{
+    // Runs on the ending worker's thread, as its last step. Counted and posted in one step, so that the
+    // receiver sees the counts falling and the 0 last.
+    std::lock_guard lock(FEndLock);
+    const int running = --FRunning;
+    if (!FOnWorkerEnded)
+        return;
+    if (!FReceiver) {
+        FOnWorkerEnded(running);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        FReceiver, [event = FOnWorkerEnded, running] { event(running); }, Qt::QueuedConnection);
+}
+
+TdvTallies TdvRun::Tallies() const
+{
+    TdvTallies t;
+    t.Successes = FBatch->Successes();
+    t.Failures = FBatch->Failures();
+    for (const TdvNode* item : std::as_const(FBatch->LockItems())) {
+        ++t.Listed;
+        if (item->Skipped)
+            ++t.Skipped;
+        else if (item->State == isDone)
+            ++t.Converted;
+        else if (item->State == isFailed)
+            ++t.Failed;
+    }
+    FBatch->UnlockItems();
+    return t;
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "engine/dvConvertor.h"
+
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QObject;
+
+// What a run came to, counted per item from the items themselves, so that the figures add up to what was
+// listed.
+struct TdvTallies
+{
+    int Listed = 0;
+    int Converted = 0;
+    int Skipped = 0;
+    int Failed = 0;
+    int Successes = 0; // the batch's own count: converted items and skipped ones that count as success
+    int Failures = 0;
+    // Items listed but neither converted, skipped nor failed (a run that was stopped).
+    int Open() const { return Listed - Converted - Skipped - Failed; }
+    // "12 listed, 10 converted, 1 skipped, 1 failed[, 2 not done]"
+    QString Summary() const;
+};
+
+// One run of a batch: the workers that convert its items, from start to end. The window, the console and
+// the tests all run batches through it.
+class TdvRun
+{
+public:
+    // Sets up the workers for the batch (target folder, how many, the hand-out order); nothing starts yet.
+    // `onItem` is called on a worker's thread after each item; `cls` defaults to the project's converter.
+    TdvRun(TdvBatch* batch, const QString& target, TdvItemProc onItem, void* context,
+           const TdvConvertorClass* cls = nullptr);
+    // Stops the run and waits for its workers, each of which ends after its current item.
+    ~TdvRun();
+    TdvRun(const TdvRun&) = delete;
+    TdvRun& operator=(const TdvRun&) = delete;
+
+    // Called every time a worker ends, with how many still run; 0 means the run is over. With a receiver
+    // (which outlives the run) the call is posted to the receiver's thread; without one it is made on the
+    // worker's own thread. No worker ever waits for it. Set before Start.
+    using TdvEndedEvent = std::function<void(int running)>;
+    void SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event);
+
+    void Start();
+    // Workers take no more items and end after their current ones; the batch keeps what is left, and a new
+    // run on it continues there.
+    void Pause();
+    // As Pause, and the listing ends too.
+    void Stop();
+    // Waits until every worker has ended.
+    void Wait();
+
+    bool Started() const { return FStarted; }
+    bool Ended() const;
+    // Workers of this run, and how many of them have not yet ended.
+    int Workers() const { return FChain->FCount; }
+    int Running() const { return FRunning; }
+    // The workers the options asked for, which may be more than the machine allows.
+    int Requested() const { return FRequested; }
+
+    TdvBatch* Batch() const { return FBatch; }
+    TdvConvertor* Chain() const { return FChain.get(); }
+    TdvTallies Tallies() const;
+
+private:
+    void workerEnded();
+
+    TdvBatch* FBatch;
+    std::unique_ptr<TdvConvertor> FChain;
+    std::atomic<int> FRunning{0};
+    std::mutex FEndLock;
+    int FRequested = 1;
+    bool FStarted = false;
+    QObject* FReceiver = nullptr;
+    TdvEndedEvent FOnWorkerEnded;
+};
