@@ -6,7 +6,6 @@
 #include "project/dvError.h"
 #include "project/dvProject.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
