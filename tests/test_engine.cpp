@@ -34,6 +34,7 @@ struct Record
     std::map<int, int> takenBy;               // item index -> worker
     std::map<int, std::vector<int>> byWorker; // worker -> items in the order it took them
     int done = 0;
+    std::atomic<int> waits{0};
 };
 Record* gRecord = nullptr;
 
@@ -649,6 +650,89 @@ TEST_F(EngineTest, AnErrorThatEscapesAConversionFailsItsItemAndIsReported)
     EXPECT_EQ(t.Converted, 1);
     EXPECT_EQ(t.Open(), 0);
     EXPECT_TRUE(batch.FailureTexts().contains(QStringLiteral("unforeseen")));
+}
+
+TEST_F(EngineTest, OfficeServersAreParsedStrictly)
+{
+    EXPECT_EQ(TdvServers::Parse(QStringLiteral("  a.example:2002\tLOCAL  [::1]:2003 10.0.0.7:1 ")),
+              QStringList({QStringLiteral("a.example:2002"), QStringLiteral("local"),
+                           QStringLiteral("[::1]:2003"), QStringLiteral("10.0.0.7:1")}));
+    EXPECT_TRUE(TdvServers::Parse(QString()).isEmpty());
+    for (const char* bad :
+         {"host", "host:", ":2002", "host:0", "host:65536", "host:20x2", "::1:2002", "loc al:1x"}) {
+        try {
+            TdvServers::Parse(QStringLiteral("local ") + QString::fromUtf8(bad));
+            ADD_FAILURE() << bad << " was taken";
+        } catch (const TdvError& e) {
+            EXPECT_TRUE(errorMessage(e).contains(QString::fromUtf8(bad).section(QLatin1Char(' '), 0, 0)))
+                << bad;
+        }
+    }
+}
+
+TEST_F(EngineTest, ListenersAreDownOnlyWhenEveryOneIs)
+{
+    TdvServers servers({QStringLiteral("a:1"), QStringLiteral("b:2")});
+    EXPECT_FALSE(servers.AllDown());
+    servers.SetDown(0, QStringLiteral("The office at a:1 cannot be reached: Connection refused"));
+    EXPECT_FALSE(servers.AllDown());
+    servers.SetDown(1, QStringLiteral("The office at b:2 did not answer within 2 s"));
+    EXPECT_TRUE(servers.AllDown());
+    EXPECT_EQ(
+        servers.DownMessage(),
+        QStringLiteral("No office can be reached: The office at a:1 cannot be reached: Connection refused; "
+                       "The office at b:2 did not answer within 2 s"));
+    servers.SetUp(0);
+    EXPECT_FALSE(servers.AllDown());
+    // A local office is never down.
+    TdvServers mixed({QStringLiteral("local"), QStringLiteral("b:2")});
+    mixed.SetDown(1, QStringLiteral("gone"));
+    EXPECT_FALSE(mixed.AllDown());
+}
+
+// A converter whose listener cannot be reached when it is the first worker of the chain: it never takes an
+// item, and the others convert them all.
+class UnreachableFirstConvertor : public RecordingConvertor
+{
+protected:
+    bool ReadyForItem() override
+    {
+        if (FServerIndex != 0)
+            return true;
+        ++gRecord->waits;
+        QThread::msleep(5);
+        return false;
+    }
+};
+const TdvConvertorClassOf<UnreachableFirstConvertor> unreachableFirstClass;
+
+TEST_F(EngineTest, OneWorkerPerListenerAndADownOneLeavesItsItemsToTheOthers)
+{
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("7"));
+    gProject->SetOption(QStringLiteral("OfficeServers"), QStringLiteral("down:1 local b:2"));
+    TdvBatch batch;
+    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &unreachableFirstClass);
+    EXPECT_EQ(run.Workers(), 3);
+    EXPECT_EQ(run.Servers(),
+              QStringList({QStringLiteral("down:1"), QStringLiteral("local"), QStringLiteral("b:2")}));
+    QStringList servers;
+    for (TdvConvertor* c = run.Chain(); c; c = c->FNext.get())
+        servers.append(c->Server());
+    EXPECT_EQ(servers, QStringList({QStringLiteral("down:1"), QString(), QStringLiteral("b:2")}));
+
+    run.Start();
+    for (int i = 0; i < 20; ++i)
+        batch.AddFile(tree.path(QStringLiteral("in/%1.pptx").arg(i)));
+    batch.AddSingleSource(tree.path(QStringLiteral("in/last.pptx")));
+    run.Wait(); // the down worker ends too, once nothing is left
+    EXPECT_EQ(record.done, 21);
+    EXPECT_EQ(record.takenBy.size(), 21u);
+    EXPECT_GT(record.waits.load(), 0);
+    EXPECT_EQ(record.byWorker.count(3), 0u); // the first worker (FCount 3) took nothing
+
+    // A malformed entry stops the run before anything starts.
+    gProject->SetOption(QStringLiteral("OfficeServers"), QStringLiteral("nowhere"));
+    EXPECT_THROW(TdvRun(&batch, tree.path(QStringLiteral("out")), countDone, &record), TdvError);
 }
 
 TEST_F(EngineTest, ChainLengthIsBoundedBelowAndAbove)

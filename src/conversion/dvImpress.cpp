@@ -204,8 +204,8 @@ private:
             data.push_back(prop("MaxImageResolution", Any(sal_Int32(images.MaxResolution))));
         args.push_back(
             prop("FilterData", Any(Sequence<beans::PropertyValue>(data.data(), sal_Int32(data.size())))));
-        storable->storeToURL(documentUrl(path),
-                             Sequence<beans::PropertyValue>(args.data(), sal_Int32(args.size())));
+        storeDocument(*FOffice, storable, documentUrl(path),
+                      Sequence<beans::PropertyValue>(args.data(), sal_Int32(args.size())));
         return TdvVariant();
     }
 
@@ -272,6 +272,11 @@ private:
 
     TdvVariant printOut()
     {
+        // The printers of another machine write their files there, out of this program's reach.
+        if (FOffice->IsRemote())
+            throw TdvAutomationError(
+                QStringLiteral("Printing needs an office on this machine; the office at %1 is remote")
+                    .arg(FOffice->Server()));
         const Reference<view::XPrintable> printable(FDocument, UNO_QUERY_THROW);
         QString printer = FOptions->Printer;
         if (printer.isEmpty())
@@ -347,15 +352,14 @@ public:
                 prop("UpdateDocMode", Any(sal_Int16(document::UpdateDocMode::NO_UPDATE)))};
             if (readOnly)
                 props.push_back(prop("ReadOnly", Any(true)));
-            document = FOffice->uno().desktop->loadComponentFromURL(
-                documentUrl(path), OUString("_blank"), 0,
-                Sequence<beans::PropertyValue>(props.data(), sal_Int32(props.size())));
+            document = loadDocument(*FOffice, documentUrl(path),
+                                    Sequence<beans::PropertyValue>(props.data(), sal_Int32(props.size())));
         } catch (const uno::Exception& e) {
             throw unoFailure(e, FOffice.get(), TdvFileAccess::Read, path);
         }
         if (!document.is()) {
             if (!FOffice->Alive())
-                throw TdvAutomationError(TdvOffice::DeadMessage());
+                throw TdvAutomationError(FOffice->LostMessage());
             throw TdvAutomationError(damagedPresentationMessage());
         }
         ++FOffice->ItemsOpened;

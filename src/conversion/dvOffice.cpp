@@ -381,6 +381,8 @@ struct ThreadSlot
     }
 };
 thread_local ThreadSlot slot;
+thread_local QString threadServer;
+thread_local int threadConnectLimit = 20;
 
 } // namespace
 
@@ -452,6 +454,7 @@ QString officeTemplateProfile()
 
 void TdvOffice::Uno::release()
 {
+    connection.clear();
     desktop.clear();
     manager.clear();
     context.clear();
@@ -476,6 +479,13 @@ TdvOffice::~TdvOffice()
 QString TdvOffice::DeadMessage()
 {
     return QStringLiteral("The office process ended unexpectedly");
+}
+
+QString TdvOffice::LostMessage() const
+{
+    if (IsRemote())
+        return QStringLiteral("The connection to the office at %1 was lost").arg(FServer);
+    return DeadMessage();
 }
 
 QString TdvOffice::ProgramFolder() const
@@ -549,6 +559,8 @@ bool TdvOffice::Alive() const
 {
     if (*FUno->disposed || FKilled || FExited)
         return false;
+    if (IsRemote())
+        return true;
     std::lock_guard guard(FLock);
     if (FGroup <= 0)
         return false;
@@ -565,6 +577,13 @@ void TdvOffice::Kill()
     FKilled = true;
     if (FGroup > 0)
         ::kill(-FGroup, SIGKILL);
+    // A remote office cannot be killed from here: closing the socket ends every call waiting on it.
+    if (IsRemote() && FUno->connection.is()) {
+        try {
+            FUno->connection->close();
+        } catch (...) {
+        }
+    }
 }
 
 void TdvOffice::reap(int boundMs)
@@ -584,6 +603,20 @@ void TdvOffice::reap(int boundMs)
 
 void TdvOffice::Terminate()
 {
+    if (IsRemote()) {
+        // The listener's office serves others too: only this connection ends.
+        try {
+            if (FUno->bridge.is())
+                FUno->bridge->dispose();
+        } catch (...) {
+        }
+        Kill();
+        try {
+            FUno->release();
+        } catch (...) {
+        }
+        return;
+    }
     if (Alive()) {
         // A frozen office must not hold its worker: past the limit the group is killed, which also
         // releases the call below.
@@ -721,8 +754,19 @@ std::shared_ptr<TdvOffice> ensureThreadOffice()
         std::shared_ptr<TdvOffice> dead = std::move(slot.office);
         dead->Terminate(); // kills and reaps what is left of it
     }
-    slot.office = TdvOffice::Start();
+    slot.office =
+        threadServer.isEmpty() ? TdvOffice::Start() : TdvOffice::Connect(threadServer, threadConnectLimit);
     return slot.office;
+}
+
+void setThreadOfficeServer(const QString& server)
+{
+    threadServer = server;
+}
+
+void setThreadOfficeConnectLimit(int seconds)
+{
+    threadConnectLimit = std::max(seconds, 1);
 }
 
 void endThreadOffice()

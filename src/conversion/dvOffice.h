@@ -24,6 +24,9 @@ public:
     // Starts an office with a private copy of the template profile and connects to it. The start has its
     // own limit (60 s); past it, or when the process ends first, it fails with a message that says so.
     static std::shared_ptr<TdvOffice> Start();
+    // Connects to an office listener at "host:port" on this or another machine. Reaching it and its first
+    // answer have their own limit; past it, or when it refuses, it fails with a message naming it.
+    static std::shared_ptr<TdvOffice> Connect(const QString& server, int limitSeconds);
     ~TdvOffice();
     TdvOffice(const TdvOffice&) = delete;
     TdvOffice& operator=(const TdvOffice&) = delete;
@@ -32,8 +35,15 @@ public:
     bool Alive() const;
     // Asks the office to end (Desktop.terminate), waits a bounded time, kills what is left and reaps it.
     void Terminate();
-    // Kills the whole process group at once; safe from any thread (the item watchdog uses it).
+    // Kills the whole process group at once, or drops the connection to a remote office; safe from any
+    // thread (the item watchdog uses it).
     void Kill();
+
+    // An office of a listener, reached over a socket: it has no process here, and files reach it as streams.
+    bool IsRemote() const { return !FServer.isEmpty(); }
+    QString Server() const { return FServer; }
+    // The text of a failure on a dead office or a lost connection.
+    QString LostMessage() const;
 
     pid_t ProcessGroup() const { return FGroup; }
     QString ProgramFolder() const;
@@ -59,6 +69,7 @@ private:
     mutable std::atomic<bool> FExited{false};
     QString FProfile;
     QString FPipe;
+    QString FServer; // "host:port" of a remote office
 };
 
 // Kills an office when an item's time limit passes. One per worker; its thread runs only while armed
@@ -92,8 +103,13 @@ private:
 
 // The calling thread's office: each converter worker has its own, and the office-suite route attaches to it.
 std::shared_ptr<TdvOffice> threadOffice();
-// The calling thread's office, started when there is none and replaced when it has died.
+// The calling thread's office, started when there is none and replaced when it has died; for a thread
+// given a server, connected to that listener instead.
 std::shared_ptr<TdvOffice> ensureThreadOffice();
+// The office listener the calling thread's office is on ("host:port"), or empty for a local office.
+void setThreadOfficeServer(const QString& server);
+// The limit for reaching a listener and its first answer, in seconds.
+void setThreadOfficeConnectLimit(int seconds);
 // Ends the calling thread's office: a clean end when it is alive, a kill otherwise.
 void endThreadOffice();
 

@@ -6,6 +6,8 @@
 
 #include <QLocale>
 
+#include <thread>
+
 TdvPowerPointOle::TdvPowerPointOle() = default;
 
 TdvPowerPointOle::~TdvPowerPointOle()
@@ -31,6 +33,8 @@ void TdvPowerPointOle::Create(TdvBatch* batch, int count, TdvItemProc callback, 
 
 void TdvPowerPointOle::StartApplication()
 {
+    setThreadOfficeServer(Server());
+    setThreadOfficeConnectLimit(gProject ? gProject->ConnectTimeout() : 20);
     FApplication = CreateAutomationObject(ProgIdPowerPoint);
     FOffice = threadOffice();
     armClock();
@@ -60,7 +64,8 @@ void TdvPowerPointOle::refreshSession()
         FOffice.reset();
         return;
     }
-    const int restart = gProject ? gProject->OfficeRestart() : 0;
+    // A listener restarts its office by its own rule.
+    const int restart = gProject && !FOffice->IsRemote() ? gProject->OfficeRestart() : 0;
     if (restart > 0 && FOffice->ItemsOpened >= restart) {
         // A long-running office grows; a fresh one after so many items keeps the worker lean.
         try {
@@ -138,6 +143,63 @@ void TdvPowerPointOle::EndSession()
     // Whatever the thread still holds (an office whose Quit failed) ends with it.
     UninitializeAutomation();
     FWatch.reset();
+}
+
+namespace {
+
+// Failed tries in a row after which a listener counts as down for the whole run: its items then go to the
+// others, or fail at once when every listener is down.
+constexpr int kTriesBeforeDown = 3;
+constexpr std::chrono::milliseconds kLongestPause{30000};
+
+} // namespace
+
+bool TdvPowerPointOle::connectSession(QString& failure)
+{
+    using namespace std::chrono;
+    refreshSession();
+    if (!FApplication.IsNull())
+        return true;
+    if (steady_clock::now() < FRetryAt) {
+        failure = FConnectFailure;
+        return false;
+    }
+    try {
+        // Connected first on its own, so that a failure reads as the connection's, not the application's.
+        setThreadOfficeServer(Server());
+        setThreadOfficeConnectLimit(gProject ? gProject->ConnectTimeout() : 20);
+        ensureThreadOffice();
+        StartApplication();
+        FFailedTries = 0;
+        FBackoff = milliseconds(1000);
+        FConnectFailure.clear();
+        FServers->SetUp(FServerIndex);
+        return true;
+    } catch (const std::exception& e) {
+        FApplication.Clear();
+        FOffice.reset();
+        FConnectFailure = errorMessage(e);
+        failure = FConnectFailure;
+        if (++FFailedTries >= kTriesBeforeDown)
+            FServers->SetDown(FServerIndex, FConnectFailure);
+        FRetryAt = steady_clock::now() + FBackoff;
+        FBackoff = std::min(FBackoff * 2, kLongestPause);
+        return false;
+    }
+}
+
+bool TdvPowerPointOle::ReadyForItem()
+{
+    if (Server().isEmpty())
+        return true;
+    QString failure;
+    if (connectSession(failure))
+        return true;
+    // With every listener down the items fail at once, each saying so, instead of waiting for ever.
+    if (FServers->AllDown())
+        return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return false;
 }
 
 void TdvPowerPointOle::BeginItem()

@@ -4,6 +4,7 @@
 #include "engine/dvConvertor.h"
 
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -34,6 +35,13 @@ public:
     int FVersion = 0;
 
 protected:
+    // A worker on an office listener connects before it takes an item, and while its listener cannot be
+    // reached leaves the items to the others, trying again after a growing pause.
+    bool ReadyForItem() override;
+    // Connects this worker's session to its listener unless the pause after a failed try is still on.
+    // Answers false when there is no session; `failure` then says why.
+    bool connectSession(QString& failure);
+
     // Office supervision around one item: the item's clock starts at its first call on an office that is
     // up and, past the `Timeout` option, kills that office.
     void BeginItem();
@@ -49,6 +57,11 @@ private:
     std::unique_ptr<TdvOfficeWatch> FWatch;
     bool FClockPending = false;
     int FTimeout = 0;
+    // Reaching the listener: when to try again, the pause after the next failure, failed tries in a row.
+    std::chrono::steady_clock::time_point FRetryAt;
+    std::chrono::milliseconds FBackoff{1000};
+    int FFailedTries = 0;
+    QString FConnectFailure;
 };
 
 // The major version in an application's version text: "16.0" gives 16, "12" gives 12, "7.4" gives 7, a text

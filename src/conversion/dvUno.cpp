@@ -277,7 +277,9 @@ public:
         Sequence<Any> outValue;
         Any result;
         try {
-            result = FInvocation->invoke(exact(name), params, outIndex, outValue);
+            const OUString member = exact(name);
+            if (!(FOffice && FOffice->IsRemote() && streamedCall(member, params, result)))
+                result = FInvocation->invoke(member, params, outIndex, outValue);
         } catch (const uno::Exception& e) {
             throw unoFailure(e, FOffice.get());
         }
@@ -291,6 +293,36 @@ public:
     }
 
 protected:
+    // A remote office cannot open this machine's files: loading and storing one goes through a stream.
+    bool streamedCall(const OUString& member, const Sequence<Any>& params, Any& result)
+    {
+        const auto properties = [](const Any& value) {
+            Sequence<beans::PropertyValue> list;
+            if (value >>= list)
+                return list;
+            Sequence<Any> items;
+            value >>= items;
+            std::vector<beans::PropertyValue> found;
+            for (const Any& item : items) {
+                beans::PropertyValue p;
+                if (item >>= p)
+                    found.push_back(p);
+            }
+            return Sequence<beans::PropertyValue>(found.data(), sal_Int32(found.size()));
+        };
+        OUString url;
+        if (member == "loadComponentFromURL" && params.getLength() == 4 && (params[0] >>= url)) {
+            result <<= loadDocument(*FOffice, url, properties(params[3]));
+            return true;
+        }
+        const Reference<frame::XStorable> storable(FObject, UNO_QUERY);
+        if (member == "storeToURL" && storable.is() && params.getLength() == 2 && (params[0] >>= url)) {
+            storeDocument(*FOffice, storable, url, properties(params[1]));
+            return true;
+        }
+        return false;
+    }
+
     OUString exact(const QString& name) const
     {
         // Automation names ignore letter case; UNO's do not.
@@ -345,7 +377,7 @@ TdvAutomationError unoFailure(const uno::Exception& e, const TdvOffice* office, 
 {
     const Any caught = cppu::getCaughtException();
     if ((office && !office->Alive()) || isDisposed(caught))
-        return TdvAutomationError(TdvOffice::DeadMessage());
+        return TdvAutomationError(office ? office->LostMessage() : TdvOffice::DeadMessage());
     QString text = unoMessage(caught);
     if (text.isEmpty())
         text = toQString(e.Message);

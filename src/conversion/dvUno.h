@@ -7,8 +7,11 @@
 #include "conversion/dvOffice.h"
 #include "conversion/dvPowerPointOle.h"
 
+#include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/connection/XConnection.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/lang/XMultiComponentFactory.hpp>
 #include <com/sun/star/uno/Exception.hpp>
@@ -29,6 +32,8 @@ struct TdvOffice::Uno
     css::uno::Reference<css::lang::XMultiComponentFactory> manager;
     css::uno::Reference<css::lang::XComponent> bridge;
     css::uno::Reference<css::frame::XDesktop2> desktop;
+    // The socket of a remote office, closed to drop it.
+    css::uno::Reference<css::connection::XConnection> connection;
     // Set by the bridge's disposing event: the connection is gone, and so, as a rule, is the office.
     std::shared_ptr<std::atomic<bool>> disposed = std::make_shared<std::atomic<bool>>(false);
 
@@ -61,6 +66,15 @@ enum class TdvFileAccess { None, Read, Write };
 // An office I/O error while reading or writing `file` is told in the system's words, its text after that.
 TdvAutomationError unoFailure(const css::uno::Exception& e, const TdvOffice* office,
                               TdvFileAccess access = TdvFileAccess::None, const QString& file = QString());
+
+// Loads a document in the office. A local file meant for a remote office is read here and sent as a
+// stream, so that the listener needs no access to this machine's files.
+css::uno::Reference<css::lang::XComponent>
+loadDocument(TdvOffice& office, const OUString& url,
+             const css::uno::Sequence<css::beans::PropertyValue>& args);
+// Stores a document; for a remote office the file comes back as a stream and is written here.
+void storeDocument(TdvOffice& office, const css::uno::Reference<css::frame::XStorable>& storable,
+                   const OUString& url, const css::uno::Sequence<css::beans::PropertyValue>& args);
 
 // Variant <-> Any. Objects coming back from the office are wrapped for late binding on `office`.
 css::uno::Any variantToAny(const TdvVariant& v);

@@ -73,6 +73,12 @@ private:
 
 void TdvVellum::printPresentation(TdvBatch* batch, const QString& out, const QString& exportMessage)
 {
+    // The printer writes its file on the machine of the office.
+    if (!Server().isEmpty())
+        throw TdvError(
+            QStringLiteral("%1 (printing was not tried: it needs an office on this machine, and the "
+                           "office at %2 is remote)")
+                .arg(exportMessage, Server()));
     bool written = false;
     {
         // One worker at a time chooses and uses the printer.
@@ -102,6 +108,12 @@ QString TdvVellum::prepareItem(TdvNode* item, QString& out)
         const QString reason = readProblem(source);
         if (!reason.isEmpty())
             return unreadablePresentationMessage(source, reason);
+    }
+    // A worker on a listener that cannot be reached says why; with every listener down, naming them all.
+    if (!Server().isEmpty()) {
+        QString failure;
+        if (!connectSession(failure))
+            return FServers->AllDown() ? FServers->DownMessage() : failure;
     }
     // Every route opens an empty file as a new, blank presentation: that would be no conversion of it.
     if (!isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0)

@@ -24,6 +24,66 @@ int maxThreadsCount()
     return 4 * std::max(QThread::idealThreadCount(), 1);
 }
 
+// ---- office listeners ------------------------------------------------------------------------------------
+
+QStringList TdvServers::Parse(const QString& text)
+{
+    QStringList entries;
+    for (const QString& word : text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (word.compare(QLatin1String("local"), Qt::CaseInsensitive) == 0) {
+            entries.append(QStringLiteral("local"));
+            continue;
+        }
+        const int colon = word.lastIndexOf(QLatin1Char(':'));
+        const QString host = colon > 0 ? word.left(colon) : QString();
+        bool numeric = false;
+        const int port = word.mid(colon + 1).toInt(&numeric);
+        const bool bracketed = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'));
+        if (host.isEmpty() || !numeric || port <= 0 || port > 65535 ||
+            (host.contains(QLatin1Char(':')) && !bracketed))
+            throw TdvError(QStringLiteral("OfficeServers: \"%1\" is neither host:port nor local").arg(word));
+        entries.append(word);
+    }
+    return entries;
+}
+
+TdvServers::TdvServers(QStringList entries) : FEntries(std::move(entries))
+{
+    for (int i = 0; i < FEntries.size(); ++i)
+        FDown.append(QString());
+}
+
+void TdvServers::SetUp(int index)
+{
+    std::lock_guard lock(FLock);
+    FDown[index].clear();
+}
+
+void TdvServers::SetDown(int index, const QString& reason)
+{
+    std::lock_guard lock(FLock);
+    FDown[index] = reason.isEmpty() ? QStringLiteral("unreachable") : reason;
+}
+
+bool TdvServers::AllDown() const
+{
+    std::lock_guard lock(FLock);
+    for (int i = 0; i < FEntries.size(); ++i)
+        if (IsLocal(FEntries[i]) || FDown[i].isEmpty())
+            return false;
+    return !FEntries.isEmpty();
+}
+
+QString TdvServers::DownMessage() const
+{
+    std::lock_guard lock(FLock);
+    QStringList parts;
+    for (int i = 0; i < FEntries.size(); ++i)
+        if (!FDown[i].isEmpty())
+            parts.append(FDown[i]);
+    return QStringLiteral("No office can be reached: ") + parts.join(QStringLiteral("; "));
+}
+
 // ---- worker loop -----------------------------------------------------------------------------------------
 
 TdvWorkBase::~TdvWorkBase()
@@ -61,6 +121,13 @@ void TdvWorkBase::run()
 void TdvWorkBase::Execute()
 {
     while (!FTerminated) {
+        if (!ReadyForItem()) {
+            // Items left are taken by the others meanwhile; once they are all gone there is nothing to wait
+            // for.
+            if (FBatch->IsExhausted())
+                break;
+            continue;
+        }
         FItem = FBatch->NextItem([this](TdvNode* item) { ItemTaken(item); });
         if (!FItem) {
             FTerminated = true;
@@ -99,14 +166,25 @@ TdvConvertor* TdvConvertor::CreateChain(TdvBatch* batch, const QString& target, 
     if (!cls)
         throw TdvError(QStringLiteral("No converter class is set"));
     removeLeftoversOfDeadRuns();
-    // Every worker is a thread with an office process of its own: more than four per core only thrash.
-    const int count = std::min(gProject ? gProject->ThreadsCount() : 1, maxThreadsCount());
+    // With office listeners named, one worker each; otherwise every worker is a thread with an office
+    // process of its own, and more than four per core only thrash.
+    const QStringList servers = TdvServers::Parse(gProject ? gProject->OfficeServers() : QString());
+    const int count = servers.isEmpty() ? std::min(gProject ? gProject->ThreadsCount() : 1, maxThreadsCount())
+                                        : int(servers.size());
     // One worker converts in listing order; several take the largest first, so none is left with a
     // long file at the end while the others sit idle.
     batch->SetLargestFirst(count > 1);
     TdvConvertor* head = cls->NewInstance();
     head->FClass = cls;
     head->Create(batch, count, callback, context);
+    if (!servers.isEmpty()) {
+        auto pool = std::make_shared<TdvServers>(servers);
+        int index = 0;
+        for (TdvConvertor* c = head; c; c = c->FNext.get()) {
+            c->FServers = pool;
+            c->FServerIndex = index++;
+        }
+    }
     return head;
 }
 
@@ -149,6 +227,14 @@ bool TdvConvertor::ChainEnded() const
         if (!c->Ended())
             return false;
     return true;
+}
+
+QString TdvConvertor::Server() const
+{
+    if (!FServers || FServerIndex < 0)
+        return QString();
+    const QString entry = FServers->Entries().at(FServerIndex);
+    return TdvServers::IsLocal(entry) ? QString() : entry;
 }
 
 void TdvConvertor::ProcessItem()

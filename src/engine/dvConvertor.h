@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 class TdvConvertor;
@@ -22,6 +23,30 @@ template <class T> class TdvConvertorClassOf : public TdvConvertorClass
 {
 public:
     TdvConvertor* NewInstance() const override { return new T(); }
+};
+
+// The office listeners a run converts on, one worker each, and which of them can be reached now.
+class TdvServers
+{
+public:
+    // The entries of an OfficeServers text: "host:port" ("[v6 address]:port" too) or "local", separated by
+    // blanks. A malformed entry fails with a message naming it.
+    static QStringList Parse(const QString& text);
+    static bool IsLocal(const QString& entry) { return entry == QLatin1String("local"); }
+
+    explicit TdvServers(QStringList entries);
+    const QStringList& Entries() const { return FEntries; }
+    void SetUp(int index);
+    void SetDown(int index, const QString& reason); // the reason names the listener
+    // Every entry is a listener, and none of them can be reached.
+    bool AllDown() const;
+    // "No office can be reached: " and why, for each listener (each reason names its listener).
+    QString DownMessage() const;
+
+private:
+    mutable std::mutex FLock;
+    QStringList FEntries;
+    QStringList FDown; // why each entry is down; empty while it is up
 };
 
 // The worker loop: takes items from a batch until none is left or it is asked to stop.
@@ -44,6 +69,9 @@ public:
 
 protected:
     void Execute();
+    // Asked before each item: false while this worker cannot convert (its office cannot be reached), so that
+    // the others take the items meanwhile. It waits a little itself before answering false.
+    virtual bool ReadyForItem() { return true; }
     // The last steps of the thread body, after the loop (session end, finish event, live count).
     virtual void ThreadEnded() {}
     // Runs under the batch's lock as an item is handed to this worker.
@@ -110,6 +138,11 @@ public:
     std::unique_ptr<TdvConvertor> FNext;
     int FCount = 1;
     const TdvConvertorClass* FClass = nullptr;
+    // The run's office listeners and this worker's entry among them; none when the offices are local.
+    std::shared_ptr<TdvServers> FServers;
+    int FServerIndex = -1;
+    // This worker's listener ("host:port"), or empty for an office on this machine.
+    QString Server() const;
 
 protected:
     void ThreadEnded() override;

@@ -35,6 +35,11 @@ TdvRun::~TdvRun()
     FChain.reset();
 }
 
+QStringList TdvRun::Servers() const
+{
+    return FChain->FServers ? FChain->FServers->Entries() : QStringList();
+}
+
 void TdvRun::SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event)
 {
     FReceiver = receiver;

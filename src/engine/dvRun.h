@@ -60,8 +60,10 @@ public:
     // Workers of this run, and how many of them have not yet ended.
     int Workers() const { return FChain->FCount; }
     int Running() const { return FRunning; }
-    // The workers the options asked for, which may be more than the machine allows.
+    // The workers ThreadsCount asked for, which may be more than the machine allows.
     int Requested() const { return FRequested; }
+    // The office listeners the run converts on (one worker each, ThreadsCount unused), or none.
+    QStringList Servers() const;
 
     TdvBatch* Batch() const { return FBatch; }
     TdvConvertor* Chain() const { return FChain.get(); }

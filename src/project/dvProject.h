@@ -81,6 +81,10 @@ public:
     // restart).
     int Timeout() const { return IntOption(QStringLiteral("Timeout"), 300); }
     int OfficeRestart() const { return IntOption(QStringLiteral("OfficeRestart"), 200); }
+    // Office listeners to convert on, "host:port" or "local", separated by blanks; empty: local offices.
+    QString OfficeServers() const { return GetOption(QStringLiteral("OfficeServers")).simplified(); }
+    // Seconds for reaching an office listener and its first answer.
+    int ConnectTimeout() const { return std::max(IntOption(QStringLiteral("ConnectTimeout"), 20), 1); }
     // Images in the PDF: 0 keeps them as the deck holds them, N reduces those finer than N ppi to N ppi.
     int MaxImageResolution() const { return std::max(IntOption(QStringLiteral("MaxImageResolution"), 0), 0); }
 

@@ -40,7 +40,10 @@ void TdvMain::Run()
     Batch->StartSearch(gProject->Source(), target, gProject->Subdir());
 
     CurrentRun = std::make_unique<TdvRun>(Batch.get(), target, &TdvMain::LogItem, this);
-    if (CurrentRun->Workers() < CurrentRun->Requested())
+    if (!CurrentRun->Servers().isEmpty())
+        fprintf(stderr, "OfficeServers: %d workers, one for each office named; ThreadsCount is not used\n",
+                CurrentRun->Workers());
+    else if (CurrentRun->Workers() < CurrentRun->Requested())
         fprintf(stderr, "ThreadsCount %d is more than this machine can use; running %d workers\n",
                 CurrentRun->Requested(), CurrentRun->Workers());
     CurrentRun->Start();
