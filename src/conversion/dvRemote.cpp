@@ -9,9 +9,9 @@
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridgeFactory2.hpp>
-#include <com/sun/star/connection/Connector.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/io/SequenceInputStream.hpp>
 #include <com/sun/star/io/TempFile.hpp>
 #include <com/sun/star/lang/XEventListener.hpp>
@@ -25,6 +25,8 @@
 #include <fcntl.h>
 #include <mutex>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -51,9 +53,9 @@ private:
     std::shared_ptr<std::atomic<bool>> FFlag;
 };
 
-// A TCP connection within the limit, closed again at once: tells a refusing, unknown or silent host
-// quickly and in the system's words, before the bridge's own connect, which has no limit of its own.
-QString probe(const QString& host, int port, int limitMs)
+// A TCP connection within the limit: a refusing, unknown or silent host is told quickly and in the system's
+// words. Answers the socket, or -1 with `problem` saying why.
+int connectWithin(const QString& host, int port, int limitMs, QString& problem)
 {
     addrinfo hints = {};
     hints.ai_family = AF_UNSPEC;
@@ -61,9 +63,11 @@ QString probe(const QString& host, int port, int limitMs)
     addrinfo* found = nullptr;
     const int rc =
         getaddrinfo(host.toUtf8().constData(), QByteArray::number(port).constData(), &hints, &found);
-    if (rc != 0)
-        return QString::fromLocal8Bit(gai_strerror(rc));
-    QString problem = QStringLiteral("no address");
+    if (rc != 0) {
+        problem = QString::fromLocal8Bit(gai_strerror(rc));
+        return -1;
+    }
+    problem = QStringLiteral("no address");
     for (addrinfo* a = found; a; a = a->ai_next) {
         const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
@@ -83,17 +87,85 @@ QString probe(const QString& host, int port, int limitMs)
                     error = errno;
             }
         }
-        ::close(fd);
         if (error == 0) {
             freeaddrinfo(found);
-            return QString();
+            // Blocking from here on: the bridge's reader waits on it, and closing it ends that wait.
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            const int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+            return fd;
         }
+        ::close(fd);
         problem = error == ETIMEDOUT ? QStringLiteral("no answer within %1 s").arg(limitMs / 1000)
                                      : systemMessage(error);
     }
     freeaddrinfo(found);
-    return problem;
+    return -1;
 }
+
+// The bridge's connection over a socket of our own, so that it can be closed from any thread at any time:
+// a call waiting on a remote office ends with an error as soon as its connection is closed.
+class SocketConnection : public cppu::WeakImplHelper1<connection::XConnection>
+{
+public:
+    SocketConnection(int fd, QString description) : FSocket(fd), FDescription(std::move(description)) {}
+    ~SocketConnection() override { ::close(FSocket); }
+
+    sal_Int32 SAL_CALL read(Sequence<sal_Int8>& bytes, sal_Int32 count) override
+    {
+        if (bytes.getLength() != count)
+            bytes.realloc(count);
+        sal_Int32 done = 0;
+        while (done < count) {
+            const ssize_t n = ::recv(FSocket, bytes.getArray() + done, size_t(count - done), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw io::IOException(toOUString(lost(n < 0 ? errno : 0)), *this);
+            done += sal_Int32(n);
+        }
+        return done;
+    }
+
+    void SAL_CALL write(const Sequence<sal_Int8>& bytes) override
+    {
+        sal_Int32 done = 0;
+        while (done < bytes.getLength()) {
+            const ssize_t n =
+                ::send(FSocket, bytes.getConstArray() + done, size_t(bytes.getLength() - done), MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw io::IOException(toOUString(lost(n < 0 ? errno : 0)), *this);
+            done += sal_Int32(n);
+        }
+    }
+
+    void SAL_CALL flush() override {}
+
+    void SAL_CALL close() override
+    {
+        // Shut down, not closed: a read waiting on it returns, and the number stays ours until the end.
+        if (!FClosed.exchange(true))
+            ::shutdown(FSocket, SHUT_RDWR);
+    }
+
+    OUString SAL_CALL getDescription() override { return toOUString(FDescription); }
+
+private:
+    QString lost(int error) const
+    {
+        if (FClosed)
+            return QStringLiteral("The connection to %1 was closed").arg(FDescription);
+        return QStringLiteral("The connection to %1 ended: %2")
+            .arg(FDescription, error ? systemMessage(error) : QStringLiteral("closed by the other side"));
+    }
+
+    const int FSocket;
+    const QString FDescription;
+    std::atomic<bool> FClosed{false};
+};
 
 // Closes a connection when the limit passes before the caller is done with it.
 class ConnectionClock
@@ -203,19 +275,16 @@ std::shared_ptr<TdvOffice> TdvOffice::Connect(const QString& server, int limitSe
         throw TdvError(QStringLiteral("%1 is no office address (host:port)").arg(server));
     const int limitMs = std::max(limitSeconds, 1) * 1000;
 
-    const QString problem = probe(host, port, limitMs);
-    if (!problem.isEmpty())
+    QString problem;
+    const int fd = connectWithin(host, port, limitMs, problem);
+    if (fd < 0)
         throw TdvError(QStringLiteral("The office at %1 cannot be reached: %2").arg(server, problem));
-
     std::shared_ptr<TdvOffice> office(new TdvOffice());
     office->FServer = server;
     Uno& u = *office->FUno;
+    u.connection.set(new SocketConnection(fd, server));
     try {
-        const Reference<uno::XComponentContext> local = localUnoContext();
-        const Reference<connection::XConnector> connector = connection::Connector::create(local);
-        const Reference<bridge::XBridgeFactory2> bridges = bridge::BridgeFactory::create(local);
-        u.connection = connector->connect(
-            toOUString(QStringLiteral("socket,host=%1,port=%2,tcpNoDelay=1").arg(host).arg(port)));
+        const Reference<bridge::XBridgeFactory2> bridges = bridge::BridgeFactory::create(localUnoContext());
         // A listener that takes the connection but never answers would hold the worker for good.
         ConnectionClock clock(u.connection, limitMs);
         try {

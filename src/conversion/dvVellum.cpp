@@ -1,5 +1,6 @@
 #include "conversion/dvVellum.h"
 
+#include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPpConstants.h"
 #include "discovery/dvFileUtils.h"
@@ -73,7 +74,9 @@ private:
 
 void TdvVellum::printPresentation(TdvBatch* batch, const QString& out, const QString& exportMessage)
 {
-    // The printer writes its file on the machine of the office.
+    // The printer writes its file on the machine of the office; a lost connection is told as it is.
+    if (!Server().isEmpty() && !(threadOffice() && threadOffice()->Alive()))
+        throw TdvError(exportMessage);
     if (!Server().isEmpty())
         throw TdvError(
             QStringLiteral("%1 (printing was not tried: it needs an office on this machine, and the "

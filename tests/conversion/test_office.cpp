@@ -13,18 +13,24 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <condition_variable>
 #include <csignal>
 #include <map>
 #include <mutex>
+#include <netinet/in.h>
 #include <set>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -665,6 +671,241 @@ TEST(ProgramOffice, LatinOneFileNameConvertsFromRelativePaths)
     EXPECT_TRUE(pdfText(plain).contains(QStringLiteral("Revenue up 12 percent")));
     // Qt's own removal cannot name the deck, so the test removes it before its folder goes.
     ::unlink(deck.constData());
+}
+
+// ---- offices on other machines ---------------------------------------------------------------------------
+
+// A free port on the loopback address, as the system hands one out.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool portAnswers(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(quint16(port));
+    const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return up;
+}
+
+bool namespacesWork()
+{
+    return QProcess::execute(QStringLiteral("unshare"),
+                             {QStringLiteral("--user"), QStringLiteral("--map-root-user"),
+                              QStringLiteral("--mount"), QStringLiteral("true")}) == 0;
+}
+
+// The program's own office listener, in a user and mount namespace of its own where `hidden` (the folder
+// of this test's decks and PDFs) lies under an empty file system: what it converts can only have come as a
+// stream, and its PDFs can only go back as one.
+class Listener
+{
+public:
+    Listener(const QString& hidden) : Port(freePort())
+    {
+        const QString program = QString::fromLocal8Bit(qgetenv("VELLUM_BINARY"));
+        FProcess.setProcessChannelMode(QProcess::MergedChannels);
+        FProcess.start(QStringLiteral("unshare"),
+                       {QStringLiteral("--user"), QStringLiteral("--map-root-user"),
+                        QStringLiteral("--mount"), QStringLiteral("sh"), QStringLiteral("-c"),
+                        QStringLiteral("mount -t tmpfs tmpfs \"$1\" && exec \"$2\" --office-server \"$3\""),
+                        QStringLiteral("sh"), hidden, program, QStringLiteral("127.0.0.1:%1").arg(Port)});
+        QElapsedTimer clock;
+        clock.start();
+        while (FProcess.state() != QProcess::NotRunning && !portAnswers(Port) && clock.elapsed() < 90000)
+            QThread::msleep(100);
+    }
+    ~Listener() { Stop(); }
+    bool Up() const { return FProcess.state() == QProcess::Running && portAnswers(Port); }
+    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(Port); }
+    // As a crash or a kill of the whole listener would: its guardian then ends its office.
+    void Kill() { ::kill(pid_t(FProcess.processId()), SIGKILL); }
+    void Stop()
+    {
+        if (FProcess.state() == QProcess::NotRunning)
+            return;
+        ::kill(pid_t(FProcess.processId()), SIGTERM);
+        if (!FProcess.waitForFinished(30000)) {
+            FProcess.kill();
+            FProcess.waitForFinished(5000);
+        }
+    }
+    QString Output() { return QString::fromLocal8Bit(FProcess.readAll()); }
+
+    const int Port;
+
+private:
+    QProcess FProcess;
+};
+
+class RemoteTest : public OfficeTest
+{
+protected:
+    void SetUp() override
+    {
+        if (qgetenv("VELLUM_BINARY").isEmpty())
+            GTEST_SKIP() << "VELLUM_BINARY is not set";
+        if (!namespacesWork())
+            GTEST_SKIP() << "user namespaces are not allowed here";
+        gProject->SetOption(QStringLiteral("ConnectTimeout"), QStringLiteral("10"));
+    }
+    void TearDown() override
+    {
+        gProject->SetOption(QStringLiteral("OfficeServers"), QString());
+        OfficeTest::TearDown();
+    }
+    // The folder above the test's decks and PDFs, hidden from the listeners.
+    QString hidden() const { return QFileInfo(tree.path()).absolutePath(); }
+};
+
+TEST_F(RemoteTest, ListenersConvertDecksTheyCannotSee)
+{
+    Listener a(hidden()), b(hidden());
+    ASSERT_TRUE(a.Up()) << a.Output().toStdString();
+    ASSERT_TRUE(b.Up()) << b.Output().toStdString();
+    gProject->SetOption(QStringLiteral("OfficeServers"), a.Address() + QLatin1Char(' ') + b.Address());
+    const QString password = QStringLiteral("Password_Protected-np-hello.ppt");
+    const QString odd = QStringLiteral("Notes #1 100% Überblick.pptx");
+    const QStringList files = {
+        copy(corpusDir() + QStringLiteral("/pptx/sld-notes.pptx"), QStringLiteral("sld-notes.pptx")),
+        copy(corpusDir() + QStringLiteral("/poi/bug58516.ppt"), QStringLiteral("bug58516.ppt")),
+        copy(corpusDir() + QStringLiteral("/poi/") + password, password),
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), odd),
+    };
+    convert(files);
+    ASSERT_EQ(reported.size(), 4);
+    for (const QString& name : {QStringLiteral("sld-notes.pptx"), QStringLiteral("bug58516.ppt"), odd})
+        EXPECT_EQ(outcomes[name].State, isDone) << name.toStdString() << outcomes[name].Result.toStdString();
+    const int notesPages = corpusPages(QStringLiteral("pptx/sld-notes.pptx"));
+    const int bugPages = corpusPages(QStringLiteral("poi/bug58516.ppt"));
+    ASSERT_GT(notesPages, 0);
+    ASSERT_GT(bugPages, 0);
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("sld-notes.pptx"))), notesPages);
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("bug58516.ppt"))), bugPages);
+    EXPECT_EQ(pageCount(pdf(odd)), 3);
+    EXPECT_TRUE(pdfText(pdf(odd)).contains(QStringLiteral("Revenue up 12 percent")));
+    // A deck the office cannot open fails as it does on a local office.
+    EXPECT_EQ(outcomes[password].State, isFailed);
+    EXPECT_TRUE(outcomes[password].Result.contains(QStringLiteral("password")))
+        << outcomes[password].Result.toStdString();
+    // Nothing of the work is left beside the PDFs.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
+
+    // Notes pages travel too.
+    gProject->SetOption(QStringLiteral("Notes"), QStringLiteral("True"));
+    gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("True"));
+    const QString slidesText = pdfText(pdf(odd));
+    convert({files[3]});
+    gProject->SetOption(QStringLiteral("Notes"), QStringLiteral("False"));
+    EXPECT_EQ(outcomes[odd].State, isDone) << outcomes[odd].Result.toStdString();
+    EXPECT_NE(pdfText(pdf(odd)), slidesText);
+    EXPECT_TRUE(pdfText(pdf(odd)).contains(QStringLiteral("Revenue up 12 percent")));
+}
+
+TEST_F(RemoteTest, AListenerKilledMidRunFailsAtMostItsItem)
+{
+    Listener a(hidden()), b(hidden());
+    ASSERT_TRUE(a.Up()) << a.Output().toStdString();
+    ASSERT_TRUE(b.Up()) << b.Output().toStdString();
+    gProject->SetOption(QStringLiteral("OfficeServers"), a.Address() + QLatin1Char(' ') + b.Address());
+    QStringList files;
+    for (int i = 0; i < 8; ++i)
+        files.append(
+            copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("deck-%1.pptx").arg(i)));
+    // Killed while the run goes on, after the first PDF came back.
+    std::thread killer([&] {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            {
+                std::lock_guard g(lock);
+                if (!reported.isEmpty())
+                    break;
+            }
+            if (clock.elapsed() > 120000)
+                break;
+            QThread::msleep(20);
+        }
+        a.Kill();
+    });
+    convert(files);
+    killer.join();
+
+    // Every item once, at most one lost with the listener, and that one says so.
+    ASSERT_EQ(reported.size(), 8);
+    EXPECT_EQ(QSet<QString>(reported.begin(), reported.end()).size(), 8);
+    int failed = 0;
+    for (const auto& [name, outcome] : outcomes) {
+        if (outcome.State == isDone) {
+            EXPECT_EQ(pageCount(pdf(name)), 3) << name.toStdString();
+            continue;
+        }
+        ++failed;
+        EXPECT_TRUE(outcome.Result.contains(a.Address())) << outcome.Result.toStdString();
+    }
+    EXPECT_LE(failed, 1);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 8 - failed);
+}
+
+TEST_F(RemoteTest, AListenerThatNeverAnswersFailsItsItemsNamingIt)
+{
+    // Takes connections (the system does, for a socket that listens) but never says a word.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(fd, 8), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const QString silent = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    const QString refusing = QStringLiteral("127.0.0.1:%1").arg(freePort());
+
+    gProject->SetOption(QStringLiteral("ConnectTimeout"), QStringLiteral("1"));
+    gProject->SetOption(QStringLiteral("OfficeServers"), silent + QLatin1Char(' ') + refusing);
+    const QStringList files = {
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("a.pptx")),
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("b.pptx"))};
+    QElapsedTimer clock;
+    clock.start();
+    convert(files);
+    EXPECT_LT(clock.elapsed(), 60000);
+    ASSERT_EQ(reported.size(), 2);
+    for (const auto& [name, outcome] : outcomes) {
+        EXPECT_EQ(outcome.State, isFailed) << name.toStdString();
+        EXPECT_TRUE(outcome.Result.contains(QStringLiteral("%1 did not answer within 1 s").arg(silent)))
+            << outcome.Result.toStdString();
+        EXPECT_TRUE(
+            outcome.Result.contains(refusing + QStringLiteral(" cannot be reached: Connection refused")))
+            << outcome.Result.toStdString();
+    }
+
+    // Beside an office of this machine, the silent listener only loses its turn.
+    reported.clear();
+    outcomes.clear();
+    gProject->SetOption(QStringLiteral("OfficeServers"), QStringLiteral("local ") + silent);
+    convert(files);
+    ASSERT_EQ(reported.size(), 2);
+    for (const auto& [name, outcome] : outcomes) {
+        EXPECT_EQ(outcome.State, isDone) << name.toStdString() << outcome.Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(name)), 3);
+    }
+    ::close(fd);
 }
 
 } // namespace
