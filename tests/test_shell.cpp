@@ -615,13 +615,6 @@ int listeningSocket(int& port)
     return fd;
 }
 
-int freePort()
-{
-    int port = 0;
-    ::close(listeningSocket(port));
-    return port;
-}
-
 TEST_F(ProgramTest, OfficeServerAddressesAreChecked)
 {
     const std::pair<const char*, const char*> accepted[] = {
@@ -675,6 +668,13 @@ TEST_F(ProgramTest, OfficeServerRefusesATakenPort)
 }
 
 #ifdef VELLUM_HAS_OFFICE
+
+int freePort()
+{
+    int port = 0;
+    ::close(listeningSocket(port));
+    return port;
+}
 
 // Processes whose command line holds `marker`.
 QList<qint64> processesNaming(const QByteArray& marker)
