@@ -4,6 +4,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.desktop DESTINATION ${CMAKE
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The service that keeps an office for other machines; its ExecStart finds the program on systemd's own path.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum-office-server.service DESTINATION lib/systemd/system)
 # The help PDF exists once the help_pdf target has run; a build without an office installs without it.
 install(FILES ${PROJECT_BINARY_DIR}/vellum.pdf DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
 

@@ -8,16 +8,28 @@
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
 #include "shell/dvMain.h"
+#include "shell/dvStartup.h"
 #include "testSupport.h"
+#ifdef VELLUM_HAS_OFFICE
+#include "testOfficeClient.h"
+#endif
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <csignal>
+#include <functional>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -585,5 +597,251 @@ TEST_F(ProgramTest, FileSystemFailuresAreToldInTheSystemsWords)
     if (!namespaces)
         GTEST_SKIP() << "no user namespaces here: the read-only target was not tried";
 }
+
+// ---- the office listener ----------------------------------------------------------------------------------
+
+// A socket listening on 127.0.0.1 at a port the system picks, which `port` receives.
+int listeningSocket(int& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 1) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        ADD_FAILURE() << "no port to listen on";
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+TEST_F(ProgramTest, OfficeServerAddressesAreChecked)
+{
+    const std::pair<const char*, const char*> accepted[] = {
+        {"2002", "127.0.0.1"},
+        {"0.0.0.0:80", "0.0.0.0"},
+        {"office-1.example.org:65535", "office-1.example.org"},
+    };
+    for (const auto& [text, host] : accepted) {
+        const TdvListenAddress address = parseListenAddress(QString::fromUtf8(text));
+        EXPECT_EQ(address.Host, QString::fromUtf8(host)) << text;
+        EXPECT_EQ(address.Port, QString::fromUtf8(text).section(QLatin1Char(':'), -1).toInt()) << text;
+    }
+
+    SKIP_WITHOUT_BINARY();
+    const std::pair<QStringList, const char*> refused[] = {
+        {{QStringLiteral("--office-server")}, "--office-server needs [ADDRESS:]PORT"},
+        {{QStringLiteral("--office-server"), QStringLiteral("0")}, "\"0\" is no port (1 to 65535)"},
+        {{QStringLiteral("--office-server"), QStringLiteral("127.0.0.1:65536")}, "\"65536\" is no port"},
+        {{QStringLiteral("--office-server"), QStringLiteral("localhost:http")}, "\"http\" is no port"},
+        {{QStringLiteral("--office-server"), QStringLiteral("300.1.1.1:2002")},
+         "\"300.1.1.1\" is no IPv4 address or host name"},
+        {{QStringLiteral("--office-server"), QStringLiteral("[::1]:2002")}, "\"[::1]\" is no IPv4 address"},
+        {{QStringLiteral("--office-server"), QStringLiteral("my_host:2002")},
+         "\"my_host\" is no IPv4 address"},
+        {{QStringLiteral("-P:OfficeRestart=2"), QStringLiteral("--office-server"), QStringLiteral("2002"),
+          QStringLiteral("talks/")},
+         "talks/ cannot go with --office-server, only -P: options can"},
+    };
+    for (const auto& [args, message] : refused) {
+        QString err;
+        EXPECT_EQ(run(args, &err), 2) << args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(err.contains(QString::fromUtf8(message))) << err.toStdString();
+    }
+    // The help carries the warning with the option.
+    QString out;
+    EXPECT_EQ(run({QStringLiteral("--help")}, nullptr, &out), 0);
+    EXPECT_TRUE(out.contains(QStringLiteral("--office-server [ADDRESS:]PORT")));
+    EXPECT_TRUE(out.contains(QStringLiteral("read and write files")));
+    EXPECT_TRUE(out.contains(QStringLiteral("ssh -N -L 2002:127.0.0.1:2002 host")));
+}
+
+TEST_F(ProgramTest, OfficeServerRefusesATakenPort)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    int port = 0;
+    const int taken = listeningSocket(port);
+    QString err;
+    EXPECT_EQ(run({QStringLiteral("--office-server"), QString::number(port)}, &err), 1);
+    ::close(taken);
+    EXPECT_EQ(err, QStringLiteral("Port %1 on 127.0.0.1 is already in use\n").arg(port));
+}
+
+#ifdef VELLUM_HAS_OFFICE
+
+int freePort()
+{
+    int port = 0;
+    ::close(listeningSocket(port));
+    return port;
+}
+
+// Processes whose command line holds `marker`.
+QList<qint64> processesNaming(const QByteArray& marker)
+{
+    QList<qint64> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number && pid != QCoreApplication::applicationPid() &&
+            readAll(QStringLiteral("/proc/%1/cmdline").arg(entry)).contains(marker))
+            found << pid;
+    }
+    return found;
+}
+
+bool waitUntil(const std::function<bool()>& pred, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred() && clock.elapsed() < ms)
+        QThread::msleep(50);
+    return pred();
+}
+
+// The real program keeping real offices, reached by a UNO client as from another machine.
+class OfficeServer : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (binary.isEmpty())
+            GTEST_SKIP() << "VELLUM_BINARY not set";
+    }
+    void TearDown() override
+    {
+        if (server.state() != QProcess::NotRunning) {
+            server.kill();
+            server.waitForFinished(30000);
+        }
+        EXPECT_TRUE(waitUntil([this] { return leftovers().isEmpty(); }, 10000))
+            << leftovers().size() << " processes left";
+    }
+
+    void start(const QStringList& args)
+    {
+        address = args.value(args.indexOf(QStringLiteral("--office-server")) + 1);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // The offices' profile copies go into the test's folder, which then names them on their command
+        // lines.
+        env.insert(QStringLiteral("TMPDIR"), tree.mkdir(QStringLiteral("tmp")));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        server.setProcessEnvironment(env);
+        server.start(binary, args);
+        server.waitForStarted();
+    }
+
+    // Waits for the server's count-th listening line; answers the process it names, 0 when none came.
+    qint64 listening(int count)
+    {
+        const QRegularExpression line(
+            QStringLiteral("^Office listening on 127\\.0\\.0\\.1:%1 \\(pid (\\d+)\\)$").arg(port),
+            QRegularExpression::MultilineOption);
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            QList<qint64> pids;
+            for (QRegularExpressionMatchIterator it = line.globalMatch(out); it.hasNext();)
+                pids << it.next().captured(1).toLongLong();
+            if (pids.size() >= count)
+                return pids[count - 1];
+            // The first start of all makes the template profile.
+            if (clock.elapsed() > 120000 || server.state() == QProcess::NotRunning)
+                return 0;
+            server.waitForReadyRead(100);
+            out += QString::fromLocal8Bit(server.readAllStandardOutput());
+            err += QString::fromLocal8Bit(server.readAllStandardError());
+        }
+    }
+
+    // What is left of the server: its offices, whose profiles lie in the test's folder, and the program or
+    // its guardian, whose command line is the program's.
+    QList<qint64> leftovers() const
+    {
+        return processesNaming(QFile::encodeName(tree.path(QStringLiteral("tmp")))) +
+               processesNaming(QByteArray("--office-server") + '\0' + address.toUtf8() + '\0');
+    }
+
+    TempTree tree;
+    QString binary = QString::fromLocal8Bit(qgetenv("VELLUM_BINARY"));
+    QProcess server;
+    int port = freePort();
+    QString address, out, err;
+};
+
+TEST_F(OfficeServer, ServesRemoteClientsAndReplacesAKilledOffice)
+{
+    // Options may come before the listener's address, which defaults to loopback.
+    start({QStringLiteral("-P:OfficeRestart=200"), QStringLiteral("--office-server"), QString::number(port)});
+    const qint64 first = listening(1);
+    ASSERT_GT(first, 0) << err.toStdString();
+    // The program, its guardian and the office's two processes: what must be gone in the end.
+    EXPECT_EQ(leftovers().size(), 4);
+    {
+        TestOfficeClient client(port);
+        // Remote clients are strangers to this profile: no document of theirs runs a macro.
+        EXPECT_TRUE(client.MacrosDisabled());
+        client.Close(client.OpenPresentation());
+    }
+
+    // The process named is the office that listens; killed, it is replaced on the same port.
+    ASSERT_TRUE(
+        readAll(QStringLiteral("/proc/%1/cmdline").arg(first)).contains("port=" + QByteArray::number(port)));
+    ::kill(pid_t(first), SIGKILL);
+    const qint64 second = listening(2);
+    ASSERT_GT(second, 0) << err.toStdString();
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(err.contains(
+        QStringLiteral("The office on 127.0.0.1:%1 ended (signal 9, Killed); starting a new one in 1 s")
+            .arg(port)))
+        << err.toStdString();
+    TestOfficeClient again(port);
+    again.Close(again.OpenPresentation());
+
+    // SIGTERM ends the office with it, and the server says it is done.
+    ::kill(pid_t(server.processId()), SIGTERM);
+    ASSERT_TRUE(server.waitForFinished(30000));
+    EXPECT_EQ(server.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(server.exitCode(), 0);
+    out += QString::fromLocal8Bit(server.readAllStandardOutput());
+    EXPECT_TRUE(out.endsWith(QStringLiteral("Office on 127.0.0.1:%1 stopped\n").arg(port)))
+        << out.toStdString();
+    EXPECT_TRUE(waitUntil([this] { return leftovers().isEmpty(); }, 5000));
+    EXPECT_TRUE(QDir(tree.path(QStringLiteral("tmp")))
+                    .entryList({QStringLiteral("vellum-office-*")}, QDir::Dirs)
+                    .isEmpty());
+}
+
+TEST_F(OfficeServer, RestartsAfterOfficeRestartDocumentsOnceNoneIsOpen)
+{
+    start({QStringLiteral("--office-server"), QStringLiteral("127.0.0.1:%1").arg(port),
+           QStringLiteral("-P:OfficeRestart=2")});
+    const qint64 first = listening(1);
+    ASSERT_GT(first, 0) << err.toStdString();
+    {
+        TestOfficeClient client(port);
+        // Past the limit with one still open, over many of the server's looks: an office restarted meanwhile
+        // would fail the calls that follow.
+        const int kept = client.OpenPresentation();
+        for (int i = 0; i < 9; ++i)
+            client.Close(client.OpenPresentation());
+        client.Close(kept);
+    }
+    const qint64 second = listening(2);
+    ASSERT_GT(second, 0) << err.toStdString();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(err.count(QStringLiteral("Restarting the office")), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("Restarting the office on 127.0.0.1:%1: 10 documents closed "
+                                            "(OfficeRestart=2), none open now")
+                                 .arg(port)))
+        << err.toStdString();
+
+    // Killed outright, the server leaves no office: its guardian ends it.
+    ::kill(pid_t(server.processId()), SIGKILL);
+    ASSERT_TRUE(server.waitForFinished(30000));
+    EXPECT_TRUE(waitUntil([this] { return leftovers().isEmpty(); }, 5000)) << leftovers().size();
+}
+
+#endif
 
 } // namespace

@@ -296,6 +296,27 @@ QString templateKey()
 
 std::atomic<int> pipeCounter{0};
 
+// Added to the profile copy of an office that strangers reach: no macro runs, whatever a document or its
+// location says.
+const char kNoMacros[] =
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
+    "oor:name=\"DisableMacrosExecution\" oor:op=\"fuse\"><value>true</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
+    "oor:name=\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3</value></prop></item>\n";
+
+bool forbidMacros(const QString& profile)
+{
+    QFile settings(profile + QStringLiteral("/user/registrymodifications.xcu"));
+    if (!settings.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray text = settings.readAll();
+    const qsizetype end = text.lastIndexOf("</oor:items>");
+    if (end < 0)
+        return false;
+    text.insert(end, kNoMacros);
+    return settings.seek(0) && settings.write(text) == text.size();
+}
+
 // Profile copies of programs that were killed (a signal ends the program without its clean-up) are
 // removed by the next run: each copy's name carries the process id of its program.
 // Offices of this user's programs that died without ending them (a kill, a crash): recognised by a profile
@@ -493,7 +514,7 @@ QString TdvOffice::ProgramFolder() const
     return officeProgramFolder();
 }
 
-std::shared_ptr<TdvOffice> TdvOffice::Start()
+std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
 {
     const QString templ = officeTemplateProfile();
     std::shared_ptr<TdvOffice> office(new TdvOffice());
@@ -506,6 +527,9 @@ std::shared_ptr<TdvOffice> TdvOffice::Start()
     office->FProfile = profile.path();
     if (!copyTree(templ, office->FProfile) || !QDir().mkpath(office->FProfile + QStringLiteral("/tmp")))
         throw TdvError(QStringLiteral("The office profile cannot be copied to %1").arg(office->FProfile));
+    if (!listen.isEmpty() && !forbidMacros(office->FProfile))
+        throw TdvError(
+            QStringLiteral("The office profile in %1 cannot be locked against macros").arg(office->FProfile));
 
     const QString pipe = QStringLiteral("vellum-%1-%2-%3")
                              .arg(getpid())
@@ -514,6 +538,8 @@ std::shared_ptr<TdvOffice> TdvOffice::Start()
     office->FPipe = pipe;
     QStringList arguments = officeArguments(office->FProfile);
     arguments << QStringLiteral("--accept=pipe,name=%1;urp;").arg(pipe);
+    if (!listen.isEmpty())
+        arguments << QStringLiteral("--accept=%1;urp;StarOffice.ComponentContext").arg(listen);
     const QString log = office->FProfile + QStringLiteral("/office.log");
     office->FGroup = spawnOffice(arguments, office->FProfile + QStringLiteral("/tmp"), log);
 

@@ -23,7 +23,9 @@ public:
 
     // Starts an office with a private copy of the template profile and connects to it. The start has its
     // own limit (60 s); past it, or when the process ends first, it fails with a message that says so.
-    static std::shared_ptr<TdvOffice> Start();
+    // `listen` ("socket,host=127.0.0.1,port=2002,tcpNoDelay=1") is a second acceptor, for the UNO clients of
+    // other programs; such an office's profile runs no macro at all.
+    static std::shared_ptr<TdvOffice> Start(const QString& listen = QString());
     // Connects to an office listener at "host:port" on this or another machine. Reaching it and its first
     // answer have their own limit; past it, or when it refuses, it fails with a message naming it.
     static std::shared_ptr<TdvOffice> Connect(const QString& server, int limitSeconds);

@@ -9,6 +9,7 @@
 #include "shell/dvMain.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -30,12 +31,20 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
 
 const char* const usageText =
     "Usage: vellum [PROJECT | SOURCE | -P:OPTIONS | --help | --version]\n"
+    "       vellum --office-server [ADDRESS:]PORT [-P:OPTIONS]\n"
     "\n"
     "Converts presentations (*.ppt?) to PDF in batch.\n"
     "\n"
     "  PROJECT          a project file (*.batch-vellum) to open\n"
     "  SOURCE           a presentation, or a folder and pattern, to take as the source\n"
     "  -P:NAME=VALUE;.. options for this run, separated by \";\" or \",\" (quote the argument)\n"
+    "  --office-server [ADDRESS:]PORT\n"
+    "                   keep one office listening for UNO clients on other machines, on ADDRESS\n"
+    "                   (127.0.0.1 when left out) and PORT; a new one when it dies, and after\n"
+    "                   OfficeRestart documents. Ends on SIGINT or SIGTERM.\n"
+    "                   Anyone who reaches the port can make that office read and write files as\n"
+    "                   this user: keep it on 127.0.0.1 and reach it through an SSH tunnel\n"
+    "                   (ssh -N -L 2002:127.0.0.1:2002 host), or on a private network.\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
@@ -48,12 +57,14 @@ const char* const usageText =
     "MaxImageResolution (0: keep images), PDFWriter, MultiInstance.\n"
     "\n"
     "Exit codes: 0 after a run (also when some files failed), 1 when the run could not go on,\n"
-    "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM.\n";
+    "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM (0 for --office-server).\n";
+
+static const QLatin1String officeServerOption("--office-server");
 
 // Long options are answered before anything else: a default project must never run in place of --help.
 static void handleLongOptions(const QString& arg)
 {
-    if (!arg.startsWith(QLatin1String("--")))
+    if (!arg.startsWith(QLatin1String("--")) || arg == officeServerOption)
         return;
     if (arg == QLatin1String("--help")) {
         fputs(usageText, stdout);
@@ -65,6 +76,77 @@ static void handleLongOptions(const QString& arg)
     }
     fprintf(stderr, "vellum: unknown option %s (see vellum --help)\n", arg.toLocal8Bit().constData());
     throw TdvExit(2);
+}
+
+TdvListenAddress parseListenAddress(const QString& text)
+{
+    TdvListenAddress address{QStringLiteral("127.0.0.1"), 0};
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    const QString port = text.mid(colon + 1);
+    if (colon >= 0)
+        address.Host = text.left(colon);
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+    if (digits.match(port).hasMatch())
+        address.Port = port.toInt();
+    if (address.Port < 1 || address.Port > 65535)
+        throw TdvError(QStringLiteral("\"%1\" is no port (1 to 65535)").arg(port));
+
+    // Dotted numbers are an address whose parts must fit a byte; anything else a host name of labels.
+    static const QRegularExpression quad(
+        QStringLiteral("^[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}$"));
+    static const QRegularExpression name(
+        QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?(\\.[A-Za-z0-9]([A-Za-z0-9-]"
+                       "{0,61}[A-Za-z0-9])?)*$"));
+    bool valid = false;
+    if (quad.match(address.Host).hasMatch()) {
+        valid = true;
+        for (const QString& part : address.Host.split(QLatin1Char('.')))
+            valid = valid && part.toInt() <= 255;
+    } else {
+        static const QRegularExpression numbers(QStringLiteral("^[0-9.]*$"));
+        valid = name.match(address.Host).hasMatch() && !numbers.match(address.Host).hasMatch();
+    }
+    if (!valid)
+        throw TdvError(QStringLiteral("\"%1\" is no IPv4 address or host name").arg(address.Host));
+    return address;
+}
+
+// --office-server [ADDRESS:]PORT, with any -P options before or after it. Those are joined into the one
+// options argument the project reads, so that OfficeRestart and the rest come from where they always do.
+static TdvListenAddress officeServerArguments(int argc, char** argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << decodeFileName(QByteArray(argv[i]));
+    const qsizetype at = args.indexOf(officeServerOption);
+    if (at < 0)
+        return {};
+    if (at + 1 >= args.size()) {
+        fputs("vellum: --office-server needs [ADDRESS:]PORT (see vellum --help)\n", stderr);
+        throw TdvExit(2);
+    }
+    TdvListenAddress address;
+    try {
+        address = parseListenAddress(args[at + 1]);
+    } catch (const TdvError& e) {
+        fprintf(stderr, "vellum: --office-server: %s\n", e.Message.toLocal8Bit().constData());
+        throw TdvExit(2);
+    }
+    args.remove(at, 2);
+    QStringList options;
+    for (const QString& arg : std::as_const(args)) {
+        if (!arg.startsWith(QLatin1String("-P"), Qt::CaseInsensitive)) {
+            fprintf(stderr, "vellum: %s cannot go with --office-server, only -P: options can\n",
+                    arg.toLocal8Bit().constData());
+            throw TdvExit(2);
+        }
+        QString text = arg.mid(2);
+        if (text.startsWith(QLatin1Char(':')))
+            text.remove(0, 1);
+        options << text;
+    }
+    gApp->FirstParam = options.isEmpty() ? QString() : QStringLiteral("-P:") + options.join(QLatin1Char(';'));
+    return address;
 }
 
 TdvProjectHost shellProjectHost()
@@ -96,6 +178,7 @@ TdvStartup::TdvStartup(int argc, char** argv, const TdvConvertorClass* convertor
     applyProductIdentity(convertorClass);
     try {
         handleLongOptions(gApp->FirstParam);
+        FOfficeServer = officeServerArguments(argc, argv);
         gProject->ParseCommandLine();
     } catch (...) {
         teardown();

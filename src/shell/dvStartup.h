@@ -2,7 +2,20 @@
 
 #include "project/dvProject.h"
 
+#include <QString>
+
 class TdvConvertorClass;
+
+// Where `--office-server` makes its office listen; port 0 when the option was not given.
+struct TdvListenAddress
+{
+    QString Host;
+    int Port = 0;
+};
+
+// Reads "[ADDRESS:]PORT": an IPv4 address or a host name (127.0.0.1 when left out) and a port from 1 to
+// 65535. Fails with a message that says what is wrong.
+TdvListenAddress parseListenAddress(const QString& text);
 
 // The process-wide objects in their order of creation, torn down in reverse.
 class TdvStartup
@@ -17,9 +30,13 @@ public:
 
     // Console mode applies when PureConsole is set and the source is no web address.
     static bool IsConsoleMode();
+    // The address of `--office-server`: the run keeps an office for other machines instead of converting.
+    const TdvListenAddress& OfficeServer() const { return FOfficeServer; }
 
 private:
     static void teardown();
+
+    TdvListenAddress FOfficeServer;
 };
 
 // The project's ties to the application and the product information, looked up when used.

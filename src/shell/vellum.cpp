@@ -2,6 +2,7 @@
 #include "engine/dvConvertor.h"
 #include "engine/dvProcesses.h"
 #include "project/dvError.h"
+#include "project/dvProject.h"
 #include "shell/dvStartup.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 
 #ifdef VELLUM_HAS_OFFICE
 #include "conversion/dvOffice.h"
+#include "conversion/dvOfficeServer.h"
 #include "conversion/dvVellum.h"
 using ProductConvertor = TdvVellum;
 #else
@@ -41,7 +43,16 @@ int main(int argc, char** argv)
     // mode.
     installTerminationHandlers();
     int code = 0;
-    if (TdvStartup::IsConsoleMode()) {
+    if (startup->OfficeServer().Port > 0) {
+#ifdef VELLUM_HAS_OFFICE
+        QCoreApplication app(argc, argv);
+        code = runOfficeServer(startup->OfficeServer().Host, startup->OfficeServer().Port,
+                               gProject->OfficeRestart());
+#else
+        fputs("This build has no office and cannot run one for other machines\n", stderr);
+        code = 1;
+#endif
+    } else if (TdvStartup::IsConsoleMode()) {
 #ifdef VELLUM_HAS_OFFICE
         QCoreApplication app(argc, argv);
         code = runConsole();
