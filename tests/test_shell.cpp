@@ -615,6 +615,36 @@ int listeningSocket(int& port)
     return fd;
 }
 
+TEST_F(ProgramTest, OfficeServersGiveOneWorkerEachAndABadEntryStopsTheRun)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    tree.write(QStringLiteral("in/a.pptx"), "not reached");
+    const QString options =
+        QStringLiteral(
+            "-P:Source=%1;Target=%2;PureConsole=True;ThreadsCount=3;ConnectTimeout=1;OfficeServers=")
+            .arg(tree.path(QStringLiteral("in/*.pptx")), tree.path(QStringLiteral("out")));
+    QString err, out;
+    EXPECT_EQ(run({options + QStringLiteral("127.0.0.1:2002 nowhere")}, &err, &out), 1);
+    EXPECT_TRUE(err.contains(QStringLiteral("OfficeServers: \"nowhere\" is neither host:port nor local")))
+        << err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("out"))) &&
+                 !QDir(tree.path(QStringLiteral("out"))).isEmpty());
+
+    // Port 1 on the loopback refuses at once: the file fails naming it, the run itself succeeds.
+    EXPECT_EQ(run({options + QStringLiteral("127.0.0.1:1")}, &err, &out), 0) << err.toStdString();
+    EXPECT_TRUE(
+        err.contains(QStringLiteral("OfficeServers: 1 worker, one for each office named; ThreadsCount is "
+                                    "not used")))
+        << err.toStdString();
+    EXPECT_TRUE(
+        out.contains(QStringLiteral("Failure %1 => No office can be reached: The office at 127.0.0.1:1 "
+                                    "cannot be reached: Connection refused")
+                         .arg(tree.path(QStringLiteral("in/a.pptx")))))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("1 listed, 0 converted, 0 skipped, 1 failed")))
+        << out.toStdString();
+}
+
 TEST_F(ProgramTest, OfficeServerAddressesAreChecked)
 {
     const std::pair<const char*, const char*> accepted[] = {

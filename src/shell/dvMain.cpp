@@ -41,8 +41,8 @@ void TdvMain::Run()
 
     CurrentRun = std::make_unique<TdvRun>(Batch.get(), target, &TdvMain::LogItem, this);
     if (!CurrentRun->Servers().isEmpty())
-        fprintf(stderr, "OfficeServers: %d workers, one for each office named; ThreadsCount is not used\n",
-                CurrentRun->Workers());
+        fprintf(stderr, "OfficeServers: %d %s, one for each office named; ThreadsCount is not used\n",
+                CurrentRun->Workers(), CurrentRun->Workers() == 1 ? "worker" : "workers");
     else if (CurrentRun->Workers() < CurrentRun->Requested())
         fprintf(stderr, "ThreadsCount %d is more than this machine can use; running %d workers\n",
                 CurrentRun->Requested(), CurrentRun->Workers());
