@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Conversion benchmark: LibreOffice's own batch conversion against vellum with one and two workers.
 
-    python3 bench/convert.py [folder ...] [--vellum build/vellum] [--runs 3] [--check]
+    python3 bench/convert.py [folder ...] [--vellum build/vellum] [--runs 3] [--check] [--servers]
 
 Data sets (default: ../shared/corpus and the image-heavy set in build/bench-decks, which
 tools/make-samples.py --heavy makes with build/bench/bench_photo when it is missing). For each set, after
@@ -9,6 +9,11 @@ one warm-up of each, every presentation under the folder is converted --runs tim
   1. `soffice --headless --convert-to pdf` over all files in one process, with a private profile;
   2. vellum in console mode with ThreadsCount=1;
   3. vellum in console mode with ThreadsCount=2.
+With --servers also:
+  4. vellum with OfficeServers naming two local listeners (`vellum --office-server`), the same cores as
+     ThreadsCount=2, so the times should be close; it adds the client's own CPU time per file (listing,
+     sending each deck, taking each PDF back, committing), which says how many remote offices one client
+     can keep busy.
 Prints per set the median wall time of each, the ratio to soffice's median, the files converted, the PDF
 bytes written and the peak memory of all office processes together (proportional set size, so pages the
 offices share are counted once; the highest of the runs).
@@ -21,6 +26,7 @@ and no office process may be left. The exit code is 1 when a check fails.
 import argparse
 import glob
 import os
+import socket
 import shutil
 import subprocess
 import sys
@@ -113,6 +119,56 @@ def run_vellum(vellum, folder, work, threads, tmp):
         lines = [line.rstrip("\r\n") for line in f if " => " in line]
     converted = sum(1 for line in lines if line.startswith("Success => "))
     return wall, converted, mem.peak, lines, out
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Listeners:
+    """Two office listeners of vellum's own on loopback ports, for the run with OfficeServers."""
+
+    def __init__(self, vellum, tmp, count=2):
+        self.procs, self.addresses = [], []
+        env = dict(os.environ, TMPDIR=tmp)
+        for _ in range(count):
+            address = f"127.0.0.1:{free_port()}"
+            proc = subprocess.Popen([vellum, "--office-server", address], stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT, env=env, text=True, start_new_session=True)
+            line = proc.stdout.readline()
+            if "Office listening on" not in line:
+                raise RuntimeError(f"the listener on {address} did not start: {line}")
+            self.procs.append(proc)
+            self.addresses.append(address)
+
+    def close(self):
+        for proc in self.procs:
+            proc.terminate()
+        for proc in self.procs:
+            proc.wait(timeout=60)
+
+
+def run_remote(vellum, folder, work, servers, tmp):
+    """Like run_vellum with OfficeServers; also answers the client's CPU seconds."""
+    out = os.path.join(work, "vellum-remote")
+    shutil.rmtree(out, ignore_errors=True)
+    log = os.path.join(work, "vellum-remote.log")
+    options = (f"-P:Source={folder}/*.ppt?;Subdir=True;Target={out};PureConsole=True;"
+               f"OfficeServers={' '.join(servers)};LogFile={log}")
+    with PeakMemory(tmp) as mem:
+        start = time.monotonic()
+        proc = subprocess.Popen([vellum, options], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        wall = time.monotonic() - start
+    if proc.returncode != 0:
+        raise RuntimeError(f"vellum with OfficeServers ended with {proc.returncode}")
+    with open(log, encoding="utf-8", errors="replace") as f:
+        lines = [line.rstrip("\r\n") for line in f if " => " in line]
+    converted = sum(1 for line in lines if line.startswith("Success => "))
+    return wall, converted, mem.peak, lines, out, usage.ru_utime + usage.ru_stime
 
 
 def page_count(pdf):
@@ -210,7 +266,7 @@ def median(values):
     return values[len(values) // 2] if len(values) % 2 else (values[len(values) // 2 - 1] + values[len(values) // 2]) / 2
 
 
-def bench_set(folder, vellum, runs, do_check, work):
+def bench_set(folder, vellum, runs, do_check, work, servers=False):
     files = decks(folder)
     if not files:
         print(f"no presentations under {folder}")
@@ -229,10 +285,24 @@ def bench_set(folder, vellum, runs, do_check, work):
         with open(f, "rb") as handle:
             handle.read()
 
-    walls = {"soffice": [], 1: [], 2: []}
-    peaks = {"soffice": 0, 1: 0, 2: 0}
-    counts, sizes, last = {}, {}, {}
+    walls = {"soffice": [], 1: [], 2: [], "remote": []}
+    peaks = {"soffice": 0, 1: 0, 2: 0, "remote": 0}
+    counts, sizes, last, cpu = {}, {}, {}, []
+    listeners = None
+    if servers:
+        remote_tmp = os.path.join(work, "remote-tmp")
+        os.makedirs(remote_tmp, exist_ok=True)
+        listeners = Listeners(vellum, remote_tmp)
+        run_remote(vellum, warm, work, listeners.addresses, remote_tmp)
     for _ in range(runs):
+        if listeners:
+            wall, count, mem, lines, out, seconds = run_remote(vellum, folder, work, listeners.addresses,
+                                                               remote_tmp)
+            walls["remote"].append(wall)
+            peaks["remote"] = max(peaks["remote"], mem)
+            counts["remote"], sizes["remote"] = count, pdf_bytes(out)
+            last["remote"] = (lines, out)
+            cpu.append(seconds / max(len(lines), 1))
         wall, count, mem, soffice_out = run_soffice(files, work, profile)
         walls["soffice"].append(wall)
         peaks["soffice"] = max(peaks["soffice"], mem)
@@ -255,15 +325,28 @@ def bench_set(folder, vellum, runs, do_check, work):
         print(f"  vellum ThreadsCount={threads}: {wall:7.2f} s  {counts[threads]:4d} converted  "
               f"{sizes[threads] / 1e6:8.1f} MB of PDF  peak office memory {peaks[threads] / 1024:7.1f} MiB  "
               f"{base / wall:4.2f}x as fast as soffice  (runs: {', '.join(f'{w:.2f}' for w in walls[threads])})")
+    if listeners:
+        listeners.close()
+        wall = median(walls["remote"])
+        per_item = median(cpu)
+        print(f"  vellum OfficeServers (2 listeners): {wall:7.2f} s  {counts['remote']:4d} converted  "
+              f"{sizes['remote'] / 1e6:8.1f} MB of PDF  peak office memory {peaks['remote'] / 1024:7.1f} MiB  "
+              f"{base / wall:4.2f}x as fast as soffice  (runs: {', '.join(f'{w:.2f}' for w in walls['remote'])})")
+        # One office converts a file in about soffice's time per file; the client spends per_item on it.
+        office_per_item = base / len(files)
+        print(f"  client CPU per file with remote offices: {per_item * 1000:.1f} ms; at soffice's mean "
+              f"{office_per_item:.2f} s per file, one client core keeps about {office_per_item / per_item:.0f} "
+              f"offices busy")
     soffice_out = os.path.join(work, "soffice-out")
-    for threads in (1, 2):
+    for threads in (1, 2) + (("remote",) if listeners else ()):
         lines, out = last[threads]
+        label = "OfficeServers" if threads == "remote" else f"ThreadsCount={threads}"
         compared, problems = compare_with_soffice(folder, lines, out, soffice_out)
-        if do_check and threads == 2 and os.path.exists(os.path.join(folder, "SOURCES.tsv")):
+        if do_check and threads in (2, "remote") and os.path.exists(os.path.join(folder, "SOURCES.tsv")):
             problems += check(folder, lines, out, tmp)
         for p in problems:
-            print(f"  CHECK FAILED (ThreadsCount={threads}): " + p)
-        print(f"  check ThreadsCount={threads}: {len(lines)} items, {compared} PDFs held against soffice's "
+            print(f"  CHECK FAILED ({label}): " + p)
+        print(f"  check {label}: {len(lines)} items, {compared} PDFs held against soffice's "
               f"(pages, text, image pixels), {len(problems)} problems")
         ok = ok and not problems
     return ok
@@ -275,12 +358,15 @@ def main():
     parser.add_argument("--vellum", default=os.environ.get("VELLUM_BINARY", os.path.join(ROOT, "build", "vellum")))
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--check", action="store_true")
+    parser.add_argument("--servers", action="store_true",
+                        help="also convert through two local office listeners (OfficeServers)")
     args = parser.parse_args()
     folders = args.folders or [os.path.join(ROOT, "..", "shared", "corpus"), image_set(args.vellum)]
     ok = True
     for folder in folders:
         with tempfile.TemporaryDirectory(prefix="vellum-bench-") as work:
-            ok = bench_set(os.path.realpath(folder), args.vellum, args.runs, args.check, work) and ok
+            ok = bench_set(os.path.realpath(folder), args.vellum, args.runs, args.check, work,
+                           args.servers) and ok
     sys.exit(0 if ok else 1)
 
 
