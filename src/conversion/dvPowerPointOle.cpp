@@ -157,6 +157,14 @@ constexpr std::chrono::milliseconds kLongestPause{30000};
 bool TdvPowerPointOle::connectSession(QString& failure)
 {
     using namespace std::chrono;
+    // A connection lost counts as a failed try: a listener that is going down may still take the next one.
+    if (FOffice && FOffice->IsRemote() && !FOffice->Alive()) {
+        FConnectFailure = FOffice->LostMessage();
+        if (++FFailedTries >= kTriesBeforeDown)
+            FServers->SetDown(FServerIndex, FConnectFailure);
+        FRetryAt = steady_clock::now() + FBackoff;
+        FBackoff = std::min(FBackoff * 2, kLongestPause);
+    }
     refreshSession();
     if (!FApplication.IsNull())
         return true;
