@@ -658,6 +658,9 @@ TEST_F(EngineTest, OfficeServersAreParsedStrictly)
               QStringList({QStringLiteral("a.example:2002"), QStringLiteral("local"),
                            QStringLiteral("[::1]:2003"), QStringLiteral("10.0.0.7:1")}));
     EXPECT_TRUE(TdvServers::Parse(QString()).isEmpty());
+    EXPECT_EQ(TdvServers::Parse(QStringLiteral("local local")).size(), 2);
+    // One program's two connections to one office would share its objects: a listener is named once.
+    EXPECT_THROW(TdvServers::Parse(QStringLiteral("a:1 local A:1")), TdvError);
     for (const char* bad :
          {"host", "host:", ":2002", "host:0", "host:65536", "host:20x2", "::1:2002", "loc al:1x"}) {
         try {

@@ -42,6 +42,14 @@ QStringList TdvServers::Parse(const QString& text)
         if (host.isEmpty() || !numeric || port <= 0 || port > 65535 ||
             (host.contains(QLatin1Char(':')) && !bracketed))
             throw TdvError(QStringLiteral("OfficeServers: \"%1\" is neither host:port nor local").arg(word));
+        // Two connections of one program to one office share the office's objects and break each other.
+        for (const QString& earlier : std::as_const(entries))
+            if (earlier.compare(word, Qt::CaseInsensitive) == 0)
+                throw TdvError(
+                    QStringLiteral("OfficeServers: %1 is named twice; one program keeps one "
+                                   "connection to an office, so start another listener for another "
+                                   "worker")
+                        .arg(word));
         entries.append(word);
     }
     return entries;

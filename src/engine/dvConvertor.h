@@ -30,7 +30,8 @@ class TdvServers
 {
 public:
     // The entries of an OfficeServers text: "host:port" ("[v6 address]:port" too) or "local", separated by
-    // blanks. A malformed entry fails with a message naming it.
+    // blanks; `local` may come more than once, a listener only once. A malformed or repeated entry fails with
+    // a message naming it.
     static QStringList Parse(const QString& text);
     static bool IsLocal(const QString& entry) { return entry == QLatin1String("local"); }
 

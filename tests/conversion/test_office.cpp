@@ -871,6 +871,29 @@ TEST_F(RemoteTest, AListenerKilledMidRunFailsAtMostItsItem)
     EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 8 - failed);
 }
 
+TEST_F(RemoteTest, ATimedOutRemoteItemDropsItsConnectionAndTheNextItemReconnects)
+{
+    Listener a(hidden());
+    ASSERT_TRUE(a.Up()) << a.Output().toStdString();
+    gProject->SetOption(QStringLiteral("OfficeServers"), a.Address());
+    // A deck that takes its office several seconds, then two quick ones on the same listener.
+    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("1"));
+    const QStringList files = {
+        copy(corpusDir() + QStringLiteral("/poi/customGeo.pptx"), QStringLiteral("slow.pptx")),
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("b.pptx")),
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("c.pptx"))};
+    convert(files);
+    gProject->SetOption(QStringLiteral("Timeout"), QString());
+    ASSERT_EQ(reported.size(), 3);
+    EXPECT_EQ(outcomes[QStringLiteral("slow.pptx")].State, isFailed);
+    EXPECT_EQ(outcomes[QStringLiteral("slow.pptx")].Result, QStringLiteral("Conversion timed out after 1 s"));
+    for (const QString& name : {QStringLiteral("b.pptx"), QStringLiteral("c.pptx")}) {
+        EXPECT_EQ(outcomes[name].State, isDone) << outcomes[name].Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(name)), 3);
+    }
+    EXPECT_FALSE(QFileInfo::exists(pdf(QStringLiteral("slow.pptx"))));
+}
+
 TEST_F(RemoteTest, AListenerThatNeverAnswersFailsItsItemsNamingIt)
 {
     // Takes connections (the system does, for a socket that listens) but never says a word.
