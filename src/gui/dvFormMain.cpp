@@ -1144,7 +1144,14 @@ void TdvFrmMain::aConvertExecute()
     if (!FBatch || !FBatchFed || FBatch->IsExhausted())
         return;
 
-    FRun = std::make_unique<TdvRun>(FBatch.get(), target, &TdvFrmMain::OnItemDone, this);
+    try {
+        FRun = std::make_unique<TdvRun>(FBatch.get(), target, &TdvFrmMain::OnItemDone, this);
+    } catch (const TdvError& e) {
+        // An option the run cannot start with (a malformed OfficeServers entry) is the user's to mend.
+        if (ShowError)
+            ShowError(errorMessage(e));
+        return;
+    }
     FCloseWhenEnded = false;
     FRun->SetOnWorkerEnded(this, [this](int running) { guarded(this, [&] { OnWorkerEnded(running); }); });
     setRunning(true);

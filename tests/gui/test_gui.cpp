@@ -1218,6 +1218,24 @@ TEST_F(Run, AFileAddressAsTargetIsItsFolderAndMakesNothingElse)
     EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("file:"))));
 }
 
+TEST_F(Run, AnOptionTheRunCannotStartWithIsShownAndNothingRuns)
+{
+    decks({QStringLiteral("1.pptx")});
+    const int runs = counter("C");
+    gProject->SetOption(QStringLiteral("OfficeServers"), QStringLiteral("local nowhere"));
+    w->aConvert->trigger();
+    gProject->SetOption(QStringLiteral("OfficeServers"), QString());
+    EXPECT_FALSE(w->IsRunning());
+    EXPECT_EQ(counter("C"), runs);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0], QStringLiteral("OfficeServers: \"nowhere\" is neither host:port nor local"));
+    EXPECT_TRUE(w->aConvert->isEnabled());
+    // Mended, the same list runs.
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_TRUE(QFile::exists(out(QStringLiteral("1.pdf"))));
+}
+
 // Without a report page (the default build) a failed save is shown in the window, and the project stays on
 // the file it had: the title, the recent list and that file are as before.
 TEST_F(Run, FailedSaveAndSaveAsAreShownAndKeepTheOldFile)
