@@ -109,7 +109,12 @@ int connectWithin(const QString& host, int port, int limitMs, QString& problem)
 class SocketConnection : public cppu::WeakImplHelper1<connection::XConnection>
 {
 public:
-    SocketConnection(int fd, QString description) : FSocket(fd), FDescription(std::move(description)) {}
+    // `broken` is set as soon as the connection fails, before the bridge gets round to saying so: a worker
+    // asking whether its office is alive must not take another item on a connection that is gone.
+    SocketConnection(int fd, QString description, std::shared_ptr<std::atomic<bool>> broken)
+        : FSocket(fd), FDescription(std::move(description)), FBroken(std::move(broken))
+    {
+    }
     ~SocketConnection() override { ::close(FSocket); }
 
     sal_Int32 SAL_CALL read(Sequence<sal_Int8>& bytes, sal_Int32 count) override
@@ -121,8 +126,10 @@ public:
             const ssize_t n = ::recv(FSocket, bytes.getArray() + done, size_t(count - done), 0);
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0)
+            if (n <= 0) {
+                *FBroken = true;
                 throw io::IOException(toOUString(lost(n < 0 ? errno : 0)), *this);
+            }
             done += sal_Int32(n);
         }
         return done;
@@ -136,8 +143,10 @@ public:
                 ::send(FSocket, bytes.getConstArray() + done, size_t(bytes.getLength() - done), MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0)
+            if (n <= 0) {
+                *FBroken = true;
                 throw io::IOException(toOUString(lost(n < 0 ? errno : 0)), *this);
+            }
             done += sal_Int32(n);
         }
     }
@@ -147,6 +156,7 @@ public:
     void SAL_CALL close() override
     {
         // Shut down, not closed: a read waiting on it returns, and the number stays ours until the end.
+        *FBroken = true;
         if (!FClosed.exchange(true))
             ::shutdown(FSocket, SHUT_RDWR);
     }
@@ -164,6 +174,7 @@ private:
 
     const int FSocket;
     const QString FDescription;
+    const std::shared_ptr<std::atomic<bool>> FBroken;
     std::atomic<bool> FClosed{false};
 };
 
@@ -282,7 +293,7 @@ std::shared_ptr<TdvOffice> TdvOffice::Connect(const QString& server, int limitSe
     std::shared_ptr<TdvOffice> office(new TdvOffice());
     office->FServer = server;
     Uno& u = *office->FUno;
-    u.connection.set(new SocketConnection(fd, server));
+    u.connection.set(new SocketConnection(fd, server, u.disposed));
     try {
         const Reference<bridge::XBridgeFactory2> bridges = bridge::BridgeFactory::create(localUnoContext());
         // A listener that takes the connection but never answers would hold the worker for good.

@@ -867,7 +867,12 @@ TEST_F(RemoteTest, AListenerKilledMidRunFailsAtMostItsItem)
         ++failed;
         EXPECT_TRUE(outcome.Result.contains(a.Address())) << outcome.Result.toStdString();
     }
-    EXPECT_LE(failed, 1);
+    EXPECT_LE(failed, 1) << [&] {
+        QString all;
+        for (const QString& name : std::as_const(reported))
+            all += QStringLiteral("\n%1: %2").arg(name, outcomes[name].Result);
+        return all.toStdString();
+    }();
     EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 8 - failed);
 }
 
