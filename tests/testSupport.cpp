@@ -7,9 +7,12 @@
 #include "shell/dvMain.h"
 #include "shell/dvStartup.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <cstdlib>
 
 namespace {
@@ -107,4 +110,26 @@ TestSingletons::~TestSingletons()
     gInfo = nullptr;
     delete gApp;
     gApp = nullptr;
+}
+
+QList<qint64> processesNaming(const QByteArray& marker)
+{
+    QList<qint64> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number && pid != QCoreApplication::applicationPid() &&
+            readAll(QStringLiteral("/proc/%1/cmdline").arg(entry)).contains(marker))
+            found << pid;
+    }
+    return found;
+}
+
+bool waitUntil(const std::function<bool()>& pred, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred() && clock.elapsed() < ms)
+        QThread::msleep(50);
+    return pred();
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -38,6 +39,11 @@ QString testHome();
 // The shared corpus of real presentations.
 QString corpusDir();
 QByteArray readAll(const QString& path);
+// Other processes whose command line holds `marker` (a program and, through their profile folders, its
+// offices).
+QList<qint64> processesNaming(const QByteArray& marker);
+// Asks `pred` every 50 ms until it holds or `ms` have passed; answers its last word.
+bool waitUntil(const std::function<bool()>& pred, int ms);
 
 // Readable QString values in test failures.
 inline void PrintTo(const QString& text, std::ostream* os)

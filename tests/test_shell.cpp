@@ -706,29 +706,6 @@ int freePort()
     return port;
 }
 
-// Processes whose command line holds `marker`.
-QList<qint64> processesNaming(const QByteArray& marker)
-{
-    QList<qint64> found;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (number && pid != QCoreApplication::applicationPid() &&
-            readAll(QStringLiteral("/proc/%1/cmdline").arg(entry)).contains(marker))
-            found << pid;
-    }
-    return found;
-}
-
-bool waitUntil(const std::function<bool()>& pred, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred() && clock.elapsed() < ms)
-        QThread::msleep(50);
-    return pred();
-}
-
 // The real program keeping real offices, reached by a UNO client as from another machine.
 class OfficeServer : public ::testing::Test
 {

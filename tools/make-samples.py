@@ -55,6 +55,13 @@ NS = (' xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"'
       ' xmlns:presentation="urn:oasis:names:tc:opendocument:xmlns:presentation:1.0"')
 
 
+# The paragraph styles of the three text sizes the frames use.
+PARAGRAPH_STYLES = "".join(
+    f'<style:style style:name="P{s}" style:family="paragraph">'
+    f'<style:text-properties fo:font-size="{s}pt" style:font-name="DejaVu Sans"/></style:style>'
+    for s in (40, 28, 14))
+
+
 def frame(cls, x, y, w, h, paragraphs, size):
     body = "".join(f'<text:p text:style-name="P{size}">{escape(p)}</text:p>' for p in paragraphs)
     return (f'<draw:frame presentation:class="{cls}" svg:x="{x}cm" svg:y="{y}cm" svg:width="{w}cm"'
@@ -70,10 +77,7 @@ def fodp(slides):
             + frame("outline", 1.5, 5, 25, 9, ["\u2022 " + b for b in bullets], 28)
             + '<presentation:notes>' + frame("notes", 2, 14, 17, 12, [notes], 14) + '</presentation:notes>'
             + '</draw:page>')
-    styles = "".join(
-        f'<style:style style:name="P{s}" style:family="paragraph">'
-        f'<style:text-properties fo:font-size="{s}pt" style:font-name="DejaVu Sans"/></style:style>'
-        for s in (40, 28, 14))
+    styles = PARAGRAPH_STYLES
     return (f'<?xml version="1.0" encoding="UTF-8"?>\n<office:document{NS} office:version="1.3"'
             f' office:mimetype="application/vnd.oasis.opendocument.presentation">'
             f'<office:automatic-styles>{styles}'
@@ -97,10 +101,7 @@ def photo_fodp(slides, photo):
             + frame("title", 1.5, 1, 22, 3, [title], 40)
             + frame("outline", 1.5, 5, 22, 12, ["\u2022 " + b for b in bullets], 28)
             + '</draw:page>')
-    styles = "".join(
-        f'<style:style style:name="P{s}" style:family="paragraph">'
-        f'<style:text-properties fo:font-size="{s}pt" style:font-name="DejaVu Sans"/></style:style>'
-        for s in (40, 28, 14))
+    styles = PARAGRAPH_STYLES
     return (f'<?xml version="1.0" encoding="UTF-8"?>\n<office:document{NS}'
             ' xmlns:xlink="http://www.w3.org/1999/xlink" office:version="1.3"'
             ' office:mimetype="application/vnd.oasis.opendocument.presentation">'

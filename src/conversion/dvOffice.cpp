@@ -9,8 +9,6 @@
 #include <com/sun/star/connection/Connector.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
-#include <com/sun/star/lang/XEventListener.hpp>
-#include <cppuhelper/implbase1.hxx>
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -381,16 +379,6 @@ void removeStaleProfiles()
     });
 }
 
-class DisposeListener : public cppu::WeakImplHelper1<lang::XEventListener>
-{
-public:
-    explicit DisposeListener(std::shared_ptr<std::atomic<bool>> flag) : FFlag(std::move(flag)) {}
-    void SAL_CALL disposing(const lang::EventObject&) override { *FFlag = true; }
-
-private:
-    std::shared_ptr<std::atomic<bool>> FFlag;
-};
-
 // The office of each worker thread.
 struct ThreadSlot
 {
@@ -567,7 +555,7 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
             bridges->createBridge(OUString(), OUString("urp"), connection, {});
         Uno& u = *office->FUno;
         u.bridge.set(link, UNO_QUERY_THROW);
-        u.bridge->addEventListener(new DisposeListener(u.disposed));
+        u.bridge->addEventListener(disposeFlagListener(u.disposed));
         u.context.set(link->getInstance(OUString("StarOffice.ComponentContext")), UNO_QUERY_THROW);
         u.manager = u.context->getServiceManager();
         u.desktop = frame::Desktop::create(u.context);

@@ -5,6 +5,7 @@
 #include "conversion/dvUno.h"
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
+#include "engine/dvConvertor.h"
 #include "project/dvError.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
@@ -14,7 +15,6 @@
 #include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/io/SequenceInputStream.hpp>
 #include <com/sun/star/io/TempFile.hpp>
-#include <com/sun/star/lang/XEventListener.hpp>
 #include <cppuhelper/implbase1.hxx>
 
 #include <QByteArray>
@@ -42,16 +42,6 @@ namespace {
 
 // A PDF comes back in pieces of this size, one call each.
 constexpr sal_Int32 kChunk = 4 << 20;
-
-class LostListener : public cppu::WeakImplHelper1<lang::XEventListener>
-{
-public:
-    explicit LostListener(std::shared_ptr<std::atomic<bool>> flag) : FFlag(std::move(flag)) {}
-    void SAL_CALL disposing(const lang::EventObject&) override { *FFlag = true; }
-
-private:
-    std::shared_ptr<std::atomic<bool>> FFlag;
-};
 
 // A TCP connection within the limit: a refusing, unknown or silent host is told quickly and in the system's
 // words. Answers the socket, or -1 with `problem` saying why.
@@ -276,13 +266,9 @@ Sequence<beans::PropertyValue> withProperty(const Sequence<beans::PropertyValue>
 
 std::shared_ptr<TdvOffice> TdvOffice::Connect(const QString& server, int limitSeconds)
 {
-    const int colon = server.lastIndexOf(QLatin1Char(':'));
-    QString host = server.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
-    bool numeric = false;
-    const int port = server.mid(colon + 1).toInt(&numeric);
-    if (colon <= 0 || !numeric || port <= 0 || port > 65535)
+    QString host;
+    int port = 0;
+    if (!TdvServers::SplitAddress(server, host, port))
         throw TdvError(QStringLiteral("%1 is no office address (host:port)").arg(server));
     const int limitMs = std::max(limitSeconds, 1) * 1000;
 
@@ -302,7 +288,7 @@ std::shared_ptr<TdvOffice> TdvOffice::Connect(const QString& server, int limitSe
             const Reference<bridge::XBridge> link =
                 bridges->createBridge(OUString(), OUString("urp"), u.connection, {});
             u.bridge.set(link, UNO_QUERY_THROW);
-            u.bridge->addEventListener(new LostListener(u.disposed));
+            u.bridge->addEventListener(disposeFlagListener(u.disposed));
             u.context.set(link->getInstance(OUString("StarOffice.ComponentContext")), UNO_QUERY_THROW);
             u.manager = u.context->getServiceManager();
             u.desktop = frame::Desktop::create(u.context);

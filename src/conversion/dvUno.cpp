@@ -23,6 +23,7 @@
 #include <com/sun/star/uno/Sequence.hxx>
 #include <cppuhelper/bootstrap.hxx>
 #include <cppuhelper/exc_hlp.hxx>
+#include <cppuhelper/implbase1.hxx>
 #include <rtl/bootstrap.hxx>
 
 #include <QRegularExpression>
@@ -35,6 +36,25 @@ using css::uno::Reference;
 using css::uno::Sequence;
 using css::uno::UNO_QUERY;
 using css::uno::UNO_QUERY_THROW;
+
+namespace {
+
+class DisposeFlag : public cppu::WeakImplHelper1<lang::XEventListener>
+{
+public:
+    explicit DisposeFlag(std::shared_ptr<std::atomic<bool>> flag) : FFlag(std::move(flag)) {}
+    void SAL_CALL disposing(const lang::EventObject&) override { *FFlag = true; }
+
+private:
+    std::shared_ptr<std::atomic<bool>> FFlag;
+};
+
+} // namespace
+
+Reference<lang::XEventListener> disposeFlagListener(std::shared_ptr<std::atomic<bool>> flag)
+{
+    return new DisposeFlag(std::move(flag));
+}
 
 uno::Reference<uno::XComponentContext> localUnoContext()
 {

@@ -13,6 +13,7 @@
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XEventListener.hpp>
 #include <com/sun/star/lang/XMultiComponentFactory.hpp>
 #include <com/sun/star/uno/Exception.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
@@ -39,6 +40,9 @@ struct TdvOffice::Uno
 
     void release(); // drops every reference, leaving the bridge to go away with the process
 };
+
+// A listener that sets `flag` when what it listens to is disposed: a bridge whose connection is gone.
+css::uno::Reference<css::lang::XEventListener> disposeFlagListener(std::shared_ptr<std::atomic<bool>> flag);
 
 // This process's own UNO context (type library, reflection, invocation), made once.
 css::uno::Reference<css::uno::XComponentContext> localUnoContext();

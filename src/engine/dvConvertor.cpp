@@ -34,13 +34,9 @@ QStringList TdvServers::Parse(const QString& text)
             entries.append(QStringLiteral("local"));
             continue;
         }
-        const int colon = word.lastIndexOf(QLatin1Char(':'));
-        const QString host = colon > 0 ? word.left(colon) : QString();
-        bool numeric = false;
-        const int port = word.mid(colon + 1).toInt(&numeric);
-        const bool bracketed = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'));
-        if (host.isEmpty() || !numeric || port <= 0 || port > 65535 ||
-            (host.contains(QLatin1Char(':')) && !bracketed))
+        QString host;
+        int port = 0;
+        if (!SplitAddress(word, host, port))
             throw TdvError(QStringLiteral("OfficeServers: \"%1\" is neither host:port nor local").arg(word));
         // Two connections of one program to one office share the office's objects and break each other.
         for (const QString& earlier : std::as_const(entries))
@@ -53,6 +49,19 @@ QStringList TdvServers::Parse(const QString& text)
         entries.append(word);
     }
     return entries;
+}
+
+bool TdvServers::SplitAddress(const QString& entry, QString& host, int& port)
+{
+    const int colon = entry.lastIndexOf(QLatin1Char(':'));
+    host = colon > 0 ? entry.left(colon) : QString();
+    bool numeric = false;
+    port = entry.mid(colon + 1).toInt(&numeric);
+    const bool bracketed = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'));
+    if (bracketed)
+        host = host.mid(1, host.size() - 2);
+    return !host.isEmpty() && numeric && port > 0 && port <= 65535 &&
+           (bracketed || !host.contains(QLatin1Char(':')));
 }
 
 TdvServers::TdvServers(QStringList entries) : FEntries(std::move(entries))

@@ -34,6 +34,8 @@ public:
     // a message naming it.
     static QStringList Parse(const QString& text);
     static bool IsLocal(const QString& entry) { return entry == QLatin1String("local"); }
+    // The host ("[...]" taken off an IPv6 address) and port of a "host:port" entry; false when it is none.
+    static bool SplitAddress(const QString& entry, QString& host, int& port);
 
     explicit TdvServers(QStringList entries);
     const QStringList& Entries() const { return FEntries; }

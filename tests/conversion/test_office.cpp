@@ -102,15 +102,7 @@ int corpusPages(const QString& relative)
 // Office processes of this test program: any process whose command line names its profile folder.
 int officeProcesses()
 {
-    int n = 0;
-    const QByteArray marker = QFile::encodeName(gTempRoot);
-    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        pid.toInt(&number);
-        if (number && readAll(QStringLiteral("/proc/") + pid + QStringLiteral("/cmdline")).contains(marker))
-            ++n;
-    }
-    return n;
+    return int(processesNaming(QFile::encodeName(gTempRoot)).size());
 }
 
 QStringList profileCopies()

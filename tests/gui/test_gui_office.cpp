@@ -187,21 +187,6 @@ TEST_F(Program, PureConsoleWithAWebSourceRunsWithoutADisplay)
     EXPECT_EQ(pdfPages(pdf), 2);
 }
 
-// Processes whose command line names `marker`: the program and, through their profile folders, its offices.
-QList<qint64> processesNaming(const QString& marker)
-{
-    QList<qint64> found;
-    const QByteArray bytes = QFile::encodeName(marker);
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (number && pid != QCoreApplication::applicationPid() &&
-            readAll(QStringLiteral("/proc/%1/cmdline").arg(entry)).contains(bytes))
-            found << pid;
-    }
-    return found;
-}
-
 // The program's own children: the guardian that ends its offices if the program dies.
 QList<qint64> childrenOf(qint64 pid)
 {
@@ -213,15 +198,6 @@ QList<qint64> childrenOf(qint64 pid)
             if (word.trimmed().toLongLong() > 0)
                 children << word.trimmed().toLongLong();
     return children;
-}
-
-bool waitUntil(const std::function<bool()>& pred, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred() && clock.elapsed() < ms)
-        QThread::msleep(50);
-    return pred();
 }
 
 TEST_F(Program, NoOfficeOutlivesTheProgramHoweverItEnds)
@@ -263,7 +239,7 @@ TEST_F(Program, NoOfficeOutlivesTheProgramHoweverItEnds)
         // In the middle of the run: a first PDF is there and the offices are converting the next decks.
         ASSERT_TRUE(
             waitUntil([&] { return !QDir(out).entryList({QStringLiteral("*.pdf")}).isEmpty(); }, 120000));
-        ASSERT_GE(processesNaming(temp).size(), 2);
+        ASSERT_GE(processesNaming(QFile::encodeName(temp)).size(), 2);
         if (e.guardianToo)
             for (const qint64 child : childrenOf(pid))
                 if (readAll(QStringLiteral("/proc/%1/comm").arg(child)).startsWith("vellum-guard"))
@@ -276,13 +252,18 @@ TEST_F(Program, NoOfficeOutlivesTheProgramHoweverItEnds)
             EXPECT_EQ(p.exitCode(), 128 + e.signal);
         if (e.guardianToo) {
             // Nothing was left to end them: the offices run on until the next run finds them.
-            EXPECT_FALSE(processesNaming(temp).isEmpty());
+            EXPECT_FALSE(processesNaming(QFile::encodeName(temp)).isEmpty());
             continue;
         }
         // Neither an office nor anything of the program (its guardian) is left.
         EXPECT_TRUE(waitUntil(
-            [&] { return processesNaming(temp).isEmpty() && processesNaming(in).isEmpty(); }, 10000))
-            << processesNaming(temp).size() + processesNaming(in).size() << " processes left";
+            [&] {
+                return processesNaming(QFile::encodeName(temp)).isEmpty() &&
+                       processesNaming(QFile::encodeName(in)).isEmpty();
+            },
+            10000))
+            << processesNaming(QFile::encodeName(temp)).size() + processesNaming(QFile::encodeName(in)).size()
+            << " processes left";
     }
 
     // The next run ends the offices of dead runs and removes their files; it converts as usual.
@@ -293,7 +274,7 @@ TEST_F(Program, NoOfficeOutlivesTheProgramHoweverItEnds)
         0)
         << errors.toStdString();
     EXPECT_EQ(pdfPages(out + QStringLiteral("/deck0.pdf")), 3);
-    EXPECT_TRUE(waitUntil([&] { return processesNaming(temp).isEmpty(); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return processesNaming(QFile::encodeName(temp)).isEmpty(); }, 10000));
     EXPECT_TRUE(
         QDir(temp)
             .entryList({QStringLiteral("vellum-*")}, QDir::AllEntries | QDir::Hidden)
