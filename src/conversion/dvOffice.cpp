@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -47,7 +48,7 @@ namespace {
 constexpr int kStartLimitMs = 60000;
 constexpr int kQuitLimitMs = 15000;
 // Bumped when the template profile's settings change, so an old template is not reused.
-constexpr int kProfileFormat = 2;
+constexpr int kProfileFormat = 3;
 
 } // namespace
 
@@ -278,8 +279,25 @@ const char kSettings[] =
     "<item oor:path=\"/org.openoffice.Office.Common/History\"><prop oor:name=\"RecentDocsThumbnail\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Impress/MultiPaneGUI/SlideSorterBar/Visible\"><prop "
-    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
-    "</oor:items>\n";
+    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n";
+
+// An office whose profile has not yet seen its version takes itself for freshly upgraded, and runs its
+// graphics self-tests on every start: seconds of CPU per office before the first deck. The template records
+// the office's version as seen, so no copy of it runs them.
+QByteArray seenVersionSetting()
+{
+    QFile settings(officeProgramFolder() + QStringLiteral("/../share/registry/main.xcd"));
+    if (!settings.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression pattern(
+        QStringLiteral("<prop oor:name=\"ooSetupVersion\">\\s*<value>([0-9.]+)</value>"));
+    const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(settings.readAll()));
+    if (!match.hasMatch())
+        return {};
+    return "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+           "oor:op=\"fuse\"><value>" +
+           match.captured(1).toLatin1() + "</value></prop></item>\n";
+}
 
 QString templateKey()
 {
@@ -432,7 +450,8 @@ QString officeTemplateProfile()
         throw TdvError(
             QStringLiteral("The office profile cannot be made in %1: %2").arg(cache, staging.errorString()));
     QFile settings(staging.path() + QStringLiteral("/user/registrymodifications.xcu"));
-    if (!settings.open(QIODevice::WriteOnly) || settings.write(kSettings) < 0)
+    const QByteArray text = kSettings + seenVersionSetting() + "</oor:items>\n";
+    if (!settings.open(QIODevice::WriteOnly) || settings.write(text) != text.size())
         throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
     settings.close();
 
