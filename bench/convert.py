@@ -6,7 +6,11 @@
 Data sets (default: ../shared/corpus and the image-heavy set in build/bench-decks, which
 tools/make-samples.py --heavy makes with build/bench/bench_photo when it is missing). For each set, after
 one warm-up of each, every presentation under the folder is converted --runs times by:
-  1. `soffice --headless --convert-to pdf` over all files in one process, with a private profile;
+  1. `soffice --headless --convert-to pdf` over all files in one process, with a private profile as soffice
+     makes it; such a profile never records the office's version, so the office runs its graphics
+     self-tests on every start, as it does in a batch set-up that never opens a window;
+  1a. the same with a profile that has seen its version, as after a first start with a window (seen_version);
+  1b. two such soffice processes at once, each over every other file: what two offices get from the machine;
   2. vellum in console mode with ThreadsCount=1;
   3. vellum in console mode with ThreadsCount=2.
 With --servers also:
@@ -26,6 +30,7 @@ and no office process may be left. The exit code is 1 when a check fails.
 import argparse
 import glob
 import os
+import re
 import socket
 import shutil
 import subprocess
@@ -92,8 +97,8 @@ def pdf_bytes(out):
     return sum(os.path.getsize(p) for p in glob.glob(os.path.join(out, "**", "*.pdf"), recursive=True))
 
 
-def run_soffice(files, work, profile):
-    out = os.path.join(work, "soffice-out")
+def run_soffice(files, work, profile, name="soffice-out"):
+    out = os.path.join(work, name)
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     cmd = ["soffice", "-env:UserInstallation=file://" + profile, "--headless", "--norestore",
@@ -263,6 +268,40 @@ def image_set(vellum):
     return folder
 
 
+def run_pair(files, work, profiles):
+    """Two soffice processes at once, each over every other file: the most two offices can give here."""
+    walls = [0.0, 0.0]
+
+    def one(i):
+        walls[i] = run_soffice(files[i::2], work, profiles[i], f"soffice-pair-{i}")[0]
+
+    start = time.monotonic()
+    threads = [threading.Thread(target=one, args=(i,)) for i in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    return time.monotonic() - start
+
+
+def seen_version(profile):
+    """Records the office's version as seen in soffice's profile, as a desktop user's profile has it after the
+    first start with a window. A profile without it makes the office take itself for freshly upgraded and run
+    its graphics self-tests on every start, seconds of CPU that vellum's offices do not spend either."""
+    program = os.path.dirname(os.path.realpath(shutil.which("soffice")))
+    with open(os.path.join(program, "..", "share", "registry", "main.xcd"), encoding="utf-8") as f:
+        found = re.search(r'<prop oor:name="ooSetupVersion">\s*<value>([0-9.]+)</value>', f.read())
+    settings = os.path.join(profile, "user", "registrymodifications.xcu")
+    with open(settings, encoding="utf-8") as f:
+        text = f.read()
+    if not found or "ooSetupLastVersion" in text:
+        return
+    item = ('<item oor:path="/org.openoffice.Setup/Product"><prop oor:name="ooSetupLastVersion" oor:op="fuse">'
+            f"<value>{found.group(1)}</value></prop></item>\n")
+    with open(settings, "w", encoding="utf-8") as f:
+        f.write(text.replace("</oor:items>", item + "</oor:items>"))
+
+
 def median(values):
     values = sorted(values)
     return values[len(values) // 2] if len(values) % 2 else (values[len(values) // 2 - 1] + values[len(values) // 2]) / 2
@@ -274,10 +313,14 @@ def bench_set(folder, vellum, runs, do_check, work, servers=False):
         print(f"no presentations under {folder}")
         return False
     profile = os.path.join(work, "soffice-profile")
+    seen = [os.path.join(work, f"soffice-seen-{i}") for i in range(2)]
     tmp = os.path.join(work, "tmp")
     os.makedirs(tmp, exist_ok=True)
     # Warm-up: both make their profiles and fill the disk cache.
     run_soffice(files[:1], work, profile)
+    for s in seen:
+        run_soffice(files[:1], work, s)
+        seen_version(s)
     warm = os.path.join(work, "warm")
     shutil.rmtree(warm, ignore_errors=True)
     os.makedirs(warm)
@@ -287,8 +330,8 @@ def bench_set(folder, vellum, runs, do_check, work, servers=False):
         with open(f, "rb") as handle:
             handle.read()
 
-    walls = {"soffice": [], 1: [], 2: [], "remote": []}
-    peaks = {"soffice": 0, 1: 0, 2: 0, "remote": 0}
+    walls = {"soffice": [], "seen": [], "pair": [], 1: [], 2: [], "remote": []}
+    peaks = {"soffice": 0, "seen": 0, 1: 0, 2: 0, "remote": 0}
     counts, sizes, last, cpu = {}, {}, {}, []
     listeners = None
     if servers:
@@ -309,6 +352,11 @@ def bench_set(folder, vellum, runs, do_check, work, servers=False):
         walls["soffice"].append(wall)
         peaks["soffice"] = max(peaks["soffice"], mem)
         counts["soffice"], sizes["soffice"] = count, pdf_bytes(soffice_out)
+        wall, count, mem, _ = run_soffice(files, work, seen[0], "soffice-seen-out")
+        walls["seen"].append(wall)
+        peaks["seen"] = max(peaks["seen"], mem)
+        counts["seen"] = count
+        walls["pair"].append(run_pair(files, work, seen))
         for threads in (1, 2):
             wall, count, mem, lines, out = run_vellum(vellum, folder, work, threads, tmp)
             walls[threads].append(wall)
@@ -317,16 +365,27 @@ def bench_set(folder, vellum, runs, do_check, work, servers=False):
             last[threads] = (lines, out)
 
     base = median(walls["soffice"])
+    seen_base = median(walls["seen"])
+
+    def runs_of(key):
+        return ", ".join(f"{w:.2f}" for w in walls[key])
+
     print(f"{len(files)} presentations in {folder}, median of {runs} runs")
     print(f"  soffice --convert-to  : {base:7.2f} s  {counts['soffice']:4d} converted  "
           f"{sizes['soffice'] / 1e6:8.1f} MB of PDF  peak office memory {peaks['soffice'] / 1024:7.1f} MiB  "
-          f"(runs: {', '.join(f'{w:.2f}' for w in walls['soffice'])})")
+          f"(runs: {runs_of('soffice')})")
+    print(f"  soffice, seen version : {seen_base:7.2f} s  {counts['seen']:4d} converted  "
+          f"{'':8s}         peak office memory {peaks['seen'] / 1024:7.1f} MiB  (runs: {runs_of('seen')})")
+    pair = median(walls["pair"])
+    print(f"  two soffice on halves : {pair:7.2f} s  {seen_base / pair:4.2f}x the seen-version soffice: what two "
+          f"offices at once get from this machine  (runs: {runs_of('pair')})")
     ok = True
     for threads in (1, 2):
         wall = median(walls[threads])
         print(f"  vellum ThreadsCount={threads}: {wall:7.2f} s  {counts[threads]:4d} converted  "
               f"{sizes[threads] / 1e6:8.1f} MB of PDF  peak office memory {peaks[threads] / 1024:7.1f} MiB  "
-              f"{base / wall:4.2f}x as fast as soffice  (runs: {', '.join(f'{w:.2f}' for w in walls[threads])})")
+              f"{base / wall:4.2f}x as fast as soffice, {seen_base / wall:4.2f}x the seen-version soffice  "
+              f"(runs: {runs_of(threads)})")
     if listeners:
         listeners.close()
         wall = median(walls["remote"])
