@@ -133,11 +133,23 @@ pid_t spawnOffice(const QStringList& arguments, const QString& tempDir, const QS
     // The office's own temporary files go into its profile folder, so they go with it, also after a kill.
     std::vector<QByteArray> envStorage;
     std::vector<char*> envp;
-    for (char** e = environ; *e; ++e)
+    bool arenas = false;
+    for (char** e = environ; *e; ++e) {
+        arenas = arenas || strncmp(*e, "MALLOC_ARENA_MAX=", 17) == 0;
         if (tempDir.isEmpty() || strncmp(*e, "TMPDIR=", 7) != 0)
             envp.push_back(*e);
+    }
+    envStorage.reserve(2);
     if (!tempDir.isEmpty()) {
         envStorage.push_back("TMPDIR=" + QFile::encodeName(tempDir));
+        envp.push_back(envStorage.back().data());
+    }
+    // The office serves our calls on threads of a pool, and the C library gives each new thread a heap of
+    // its own: freed memory then stays spread over many heaps, and the office grows by megabytes per deck.
+    // Its document work runs under one lock anyway, so one heap costs no time and keeps it at the size of
+    // an office that converts on its main thread.
+    if (!arenas) {
+        envStorage.push_back("MALLOC_ARENA_MAX=1");
         envp.push_back(envStorage.back().data());
     }
     envp.push_back(nullptr);
