@@ -392,7 +392,7 @@ def bench_set(folder, vellum, runs, do_check, work, servers=False):
         per_item = median(cpu)
         print(f"  vellum OfficeServers (2 listeners): {wall:7.2f} s  {counts['remote']:4d} converted  "
               f"{sizes['remote'] / 1e6:8.1f} MB of PDF  peak office memory {peaks['remote'] / 1024:7.1f} MiB  "
-              f"{base / wall:4.2f}x as fast as soffice  (runs: {', '.join(f'{w:.2f}' for w in walls['remote'])})")
+              f"{base / wall:4.2f}x as fast as soffice  (runs: {runs_of('remote')})")
         # One office converts a file in about soffice's time per file; the client spends per_item on it.
         office_per_item = base / len(files)
         print(f"  client CPU per file with remote offices: {per_item * 1000:.1f} ms; at soffice's mean "
