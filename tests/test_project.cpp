@@ -1,6 +1,7 @@
 // The option store, control binding, project files and the command line.
 #include "discovery/dvFileUtils.h"
 #include "project/dvError.h"
+#include "project/dvOptions.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
@@ -11,7 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLineEdit>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -45,6 +48,56 @@ TEST_F(ProjectTest, EmptyProjectGivesTheDefaults)
     EXPECT_EQ(p.MaxImageResolution(), 150);
     p.SetOption(QStringLiteral("MaxImageResolution"), QStringLiteral("-5"));
     EXPECT_EQ(p.MaxImageResolution(), 0);
+}
+
+// The option table is what the dialog and the help show: its defaults must be what a run gets.
+TEST_F(ProjectTest, TheOptionTableSaysWhatTheGettersDo)
+{
+    const auto text = [](bool b) { return b ? QStringLiteral("True") : QStringLiteral("False"); };
+    const QHash<QString, std::function<QString()>> getters = {
+        {QStringLiteral("Subdir"), [&] { return text(p.Subdir()); }},
+        {QStringLiteral("SkipHidden"), [&] { return text(p.SkipHidden()); }},
+        {QStringLiteral("KeepTargetSubdirs"), [&] { return text(p.KeepTargetSubdirs()); }},
+        {QStringLiteral("KeepFileTime"), [&] { return text(p.KeepFileTime()); }},
+        {QStringLiteral("DeleteSource"), [&] { return text(p.DeleteSource()); }},
+        {QStringLiteral("Notes"), [&] { return text(p.Notes()); }},
+        {QStringLiteral("ReadOnly"), [&] { return text(p.ReadOnly()); }},
+        {QStringLiteral("MultiInstance"), [&] { return text(p.MultiInstance()); }},
+        {QStringLiteral("PureConsole"), [&] { return text(p.PureConsole()); }},
+        {QStringLiteral("RunAndClose"), [&] { return text(p.RunAndClose()); }},
+        {QStringLiteral("IsOverwrite"),
+         [&] { return p.IsOverwrite() == TdvOverwrite::Overwrite ? QStringLiteral("True") : QString(); }},
+        {QStringLiteral("ThreadsCount"), [&] { return QString::number(p.ThreadsCount()); }},
+        {QStringLiteral("Timeout"), [&] { return QString::number(p.Timeout()); }},
+        {QStringLiteral("OfficeRestart"), [&] { return QString::number(p.OfficeRestart()); }},
+        {QStringLiteral("ConnectTimeout"), [&] { return QString::number(p.ConnectTimeout()); }},
+        {QStringLiteral("MaxImageResolution"), [&] { return QString::number(p.MaxImageResolution()); }},
+        {QStringLiteral("Daemon"), [&] { return QString::number(p.Daemon()); }},
+    };
+    p.SetOptionLines({});
+    int checked = 0;
+    for (const TdvOptionInfo& info : dvOptionInfos()) {
+        EXPECT_FALSE(info.meaning().isEmpty()) << info.Name;
+        EXPECT_EQ(dvOptionInfo(info.name().toLower()), &info);
+        if (info.Kind == TdvOptionKind::Choice) {
+            EXPECT_TRUE(info.choices().contains(info.defaultValue())) << info.Name;
+        }
+        if (info.Kind == TdvOptionKind::Int) {
+            EXPECT_LE(info.Min, info.Max) << info.Name;
+            EXPECT_GE(info.defaultValue().toInt(), info.Min) << info.Name;
+        }
+        const auto getter = getters.find(info.name());
+        if (getter == getters.end()) {
+            EXPECT_TRUE(info.Kind == TdvOptionKind::Text || info.Kind == TdvOptionKind::Path) << info.Name;
+            EXPECT_TRUE(info.defaultValue().isEmpty()) << info.Name;
+            EXPECT_TRUE(p.GetOption(info.name()).isEmpty());
+            continue;
+        }
+        EXPECT_EQ((*getter)(), info.defaultValue()) << info.Name;
+        ++checked;
+    }
+    EXPECT_EQ(checked, getters.size());
+    EXPECT_EQ(dvOptionInfo(QStringLiteral("NoSuchOption")), nullptr);
 }
 
 TEST_F(ProjectTest, ValueReadings)
