@@ -311,16 +311,37 @@ QByteArray seenVersionSetting()
            match.captured(1).toLatin1() + "</value></prop></item>\n";
 }
 
-QString templateKey()
+// What tells two builds of one office version apart: the regular build and the one without a printer
+// manager (-nogui) share the program folder and the build id, but not their main library.
+QByteArray officeFlavour()
 {
-    // A new office build gets a new template: a profile made by another version may not fit it.
+    for (const char* name : {"/libmergedlo.so", "/soffice.bin"}) {
+        struct stat st;
+        const QByteArray path = QFile::encodeName(officeProgramFolder() + QLatin1String(name));
+        if (::stat(path.constData(), &st) == 0)
+            return QByteArray(name) + ' ' + QByteArray::number(qint64(st.st_size)) + ' ' +
+                   QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
+                   QByteArray::number(qint64(st.st_mtim.tv_nsec));
+    }
+    return {};
+}
+
+} // namespace
+
+QString officeTemplateKey()
+{
+    // A new office build gets a new template: a profile made by another version, or by another build of
+    // it, may not fit it, and starts slower when it does not.
     const QSettings version(officeProgramFolder() + QStringLiteral("/versionrc"), QSettings::IniFormat);
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData(officeProgramFolder().toUtf8());
     hash.addData(version.value(QStringLiteral("Version/buildid")).toString().toUtf8());
+    hash.addData(officeFlavour());
     hash.addData(QByteArray::number(kProfileFormat));
     return QString::fromLatin1(hash.result().toHex().left(12));
 }
+
+namespace {
 
 std::atomic<int> pipeCounter{0};
 
@@ -438,7 +459,7 @@ QString officeTemplateProfile()
     std::lock_guard guard(lock);
 
     const QString cache = userFolder(QStandardPaths::CacheLocation);
-    const QString name = QStringLiteral("office-profile-") + templateKey();
+    const QString name = QStringLiteral("office-profile-") + officeTemplateKey();
     const QString dir = cache + QLatin1Char('/') + name;
     const QString ready = dir + QStringLiteral("/.vellum-ready");
     if (QFileInfo::exists(ready))

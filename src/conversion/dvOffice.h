@@ -119,8 +119,10 @@ void endThreadOffice();
 QString officeProgramFolder();
 
 // The template profile, made once per user under the user's cache folder (document locking off, VBA
-// loading on). Returns its folder, making it first when needed; fails with a message.
+// loading on, the PDF printer). Returns its folder, making it first when needed; fails with a message.
 QString officeTemplateProfile();
+// What names the template: the office's program folder, its build and flavour, and the profile's format.
+QString officeTemplateKey();
 // The socket file of an office's pipe: the office leaves it behind, so its owner removes it.
 QString officePipeFile(const QString& pipeName);
 // The socket file of the single-instance pipe that an office makes for its profile folder.

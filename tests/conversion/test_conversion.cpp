@@ -1,6 +1,7 @@
 // The presentation converter against fake automation objects registered under both ProgIDs: the order of
 // the routes, the messages an item gets, the printer step's lock and printer, and the session's rules.
 #include "conversion/dvAutomation.h"
+#include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPowerPointOle.h"
 #include "conversion/dvVellum.h"
@@ -9,6 +10,7 @@
 #include "shell/dvInfo.h"
 #include "testSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -582,6 +584,30 @@ TEST_F(ConversionTest, SuiteRouteUsesTheDocumentsFamilyAndEncodedAddresses)
     world.suiteFamily = QStringLiteral("com.sun.star.chart2.ChartDocument");
     EXPECT_FALSE(ConvertWithOfficeSuite(source, out));
     EXPECT_EQ(count(QStringLiteral("Doc.close")), 1);
+}
+
+// The two builds of one office version (with and without printing) share the program folder and the build id;
+// a template profile made by one must not be taken for the other's.
+TEST(OfficeTemplate, EachBuildOfTheOfficeGetsATemplateOfItsOwn)
+{
+    TempTree tree;
+    tree.write(QStringLiteral("program/versionrc"), "[Version]\nbuildid=40(Build:2)\n");
+    const QByteArray real = qgetenv("VELLUM_OFFICE_PROGRAM");
+    qputenv("VELLUM_OFFICE_PROGRAM", QFile::encodeName(tree.path(QStringLiteral("program"))));
+    // Each build by the size and time of its main library.
+    const auto build = [&](int size, qint64 time) {
+        QFile file(tree.write(QStringLiteral("program/libmergedlo.so"), QByteArray(size, 'x')));
+        file.open(QIODevice::ReadWrite);
+        file.setFileTime(QDateTime::fromSecsSinceEpoch(time), QFileDevice::FileModificationTime);
+        return officeTemplateKey();
+    };
+    const QString regular = build(1000, 1780000000);
+    EXPECT_EQ(build(1000, 1780000000), regular);
+    EXPECT_NE(build(900, 1780000000), regular);
+    EXPECT_NE(build(1000, 1780000060), regular);
+    qputenv("VELLUM_OFFICE_PROGRAM", real);
+    if (real.isEmpty())
+        qunsetenv("VELLUM_OFFICE_PROGRAM");
 }
 
 TEST(OfficeSuiteUrl, IsAProperlyEncodedFileAddress)
