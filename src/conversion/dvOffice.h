@@ -6,6 +6,7 @@
 #include "conversion/dvAutomation.h"
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -50,6 +51,13 @@ public:
     pid_t ProcessGroup() const { return FGroup; }
     QString ProgramFolder() const;
     QString ProfileDir() const { return FProfile; }
+    // The file the office's PDF printer takes the path of its next PDF from (empty for a remote office).
+    QString PrintJobFile() const
+    {
+        return FProfile.isEmpty() ? QString() : FProfile + QStringLiteral("/print-job");
+    }
+    // The printers the office can print to; fails with the office's message when it cannot be asked.
+    QStringList PrinterNames() const;
 
     // Items this process has opened, for the restart after `OfficeRestart` items.
     int ItemsOpened = 0;
@@ -84,7 +92,7 @@ public:
     TdvOfficeWatch(const TdvOfficeWatch&) = delete;
     TdvOfficeWatch& operator=(const TdvOfficeWatch&) = delete;
 
-    void Arm(std::shared_ptr<TdvOffice> office, int seconds);
+    void Arm(std::shared_ptr<TdvOffice> office, std::chrono::milliseconds limit);
     void Disarm();
     // The limit passed and the office was killed since the last Reset.
     bool Fired() const { return FFired; }
