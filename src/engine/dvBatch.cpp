@@ -81,6 +81,8 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
                       !path.contains(QLatin1Char('\r'));
     if (!sure && !Matches(path))
         return;
+    if (ListFilter && !ListFilter(path))
+        return;
     TdvNode* node = new TdvNode;
     node->Source = path;
     node->Size = size;
@@ -159,8 +161,11 @@ void TdvBatch::AddFailure(const QString& text)
 {
     std::lock_guard lock(FLock);
     ++FFailures;
-    if (!FFailureTexts.contains(text, Qt::CaseInsensitive))
+    // Letter case ignored, as the report has always merged them.
+    if (!FFailureKeys.contains(text.toCaseFolded())) {
+        FFailureKeys.insert(text.toCaseFolded());
         FFailureTexts.append(text);
+    }
 }
 
 void TdvBatch::AddSuccess()
@@ -228,6 +233,8 @@ void TdvBatch::Clear()
     FHanded = 0;
     FTakenUpTo = 0;
     FFailures = 0;
+    FFailureTexts.clear();
+    FFailureKeys.clear();
     FSuccesses = 0;
     FListed = false;
     FExhausted = false;

@@ -41,6 +41,9 @@ struct TdvNode
     TdvFileId SourceFound;   // the source when the item was handed out, so that only it is deleted or renamed
     QString Problem;         // why the claimed target cannot be written (its folder could not be made)
     QString Note;            // what the person should know beyond the result ("the source was kept: ...")
+    // The failure is the deck's own (the office opened it and refused, or it took too long), not the
+    // machine's: the deck is left out of update runs until it changes.
+    bool DeckFault = false;
 };
 
 using TdvItemProc = void (*)(void* context, TdvBatch* batch, TdvNode* item);
@@ -87,6 +90,10 @@ public:
     int Failures() const;
     QStringList FailureTexts() const;
 
+    // Asked for each listed file before it becomes an item (a repeat leaves decks it handled before); set
+    // before the search starts.
+    std::function<bool(const QString& path)> ListFilter;
+
     TdvItemProc OnListed = nullptr;
     void* OnListedContext = nullptr;
 
@@ -116,6 +123,7 @@ private:
     int FSuccesses = 0;
     QList<TdvNode*> FItems;
     QStringList FFailureTexts;
+    QSet<QString> FFailureKeys; // the texts case-folded: one look-up per failure, however many there are
     QSet<QString> FClaimed;
 
     std::atomic<bool> FTerminated{false};
