@@ -274,7 +274,8 @@ void TdvConvertor::recordOutcome(const TdvNode* item)
     if (!FRecord || !item->SourceFound.Exists || isWebAddress(item->Source))
         return;
     try {
-        if (item->State == isDone && !item->Skipped && !item->Target.isEmpty() && item->Result == item->Target)
+        if (item->State == isDone && !item->Skipped && !item->Target.isEmpty() &&
+            item->Result == item->Target)
             FRecord->Written(item->Target, TdvFileId::Of(item->Target), item->Source, item->SourceFound,
                              OutputSettings());
         else if (item->State == isFailed && item->DeckFault)
@@ -371,8 +372,9 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
         if (!earlier.isEmpty()) {
             item->State = isFailed;
             item->Result = earlier;
-            item->Note = QStringLiteral("failed before and unchanged since; not tried again (RetryFailed=True "
-                                        "tries it)");
+            item->Note =
+                QStringLiteral("failed before and unchanged since; not tried again (RetryFailed=True "
+                               "tries it)");
             item->Target.clear();
             batch->AddFailure(earlier);
             return QString();
@@ -430,7 +432,8 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
 
 bool TdvConvertor::upToDate(const QString& path, const TdvFileId& found, const TdvNode* item) const
 {
-    return FRecord && found.Exists && FRecord->UpToDate(path, found, item->Source, item->SourceFound, OutputSettings());
+    return FRecord && found.Exists &&
+           FRecord->UpToDate(path, found, item->Source, item->SourceFound, OutputSettings());
 }
 
 void TdvConvertor::skipUpToDate(TdvBatch* batch, TdvNode* item, const QString& path)

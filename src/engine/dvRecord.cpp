@@ -137,8 +137,8 @@ TdvRecord::~TdvRecord()
 {
     try {
         const qint64 size = fileSize(FFile);
-        const bool grown = FLoaded ? FLines > 2 * Entries() + 256
-                                   : size > (qint64(1) << 20) && size > 2 * FSizeAtOpen;
+        const bool grown =
+            FLoaded ? FLines > 2 * Entries() + 256 : size > (qint64(1) << 20) && size > 2 * FSizeAtOpen;
         if (grown)
             Compact();
     } catch (...) {
@@ -177,8 +177,8 @@ void TdvRecord::parse(const QByteArray& line)
     if (f[0] == "W" && f.size() == 10) {
         WrittenEntry w;
         qint64 inode = 0;
-        if (!readNumber(f[3], w.SourceSize) || !readNumber(f[4], w.SourceModified) || !readNumber(f[6], inode) ||
-            !readNumber(f[7], w.Size) || !readNumber(f[8], w.Modified))
+        if (!readNumber(f[3], w.SourceSize) || !readNumber(f[4], w.SourceModified) ||
+            !readNumber(f[6], inode) || !readNumber(f[7], w.Size) || !readNumber(f[8], w.Modified))
             return;
         w.Inode = quint64(inode);
         w.Source = hashOf(f[2]);
@@ -232,10 +232,12 @@ bool TdvRecord::UpToDate(const QString& target, const TdvFileId& targetNow, cons
     const WrittenEntry& w = *found;
     return w.Source == hashOf(escape(source)) && w.Settings == hashOf(escape(settings)) &&
            w.SourceSize == sourceNow.Size && w.SourceModified == sourceNow.ModifiedNs &&
-           w.Inode == quint64(targetNow.Inode) && w.Size == targetNow.Size && w.Modified == targetNow.ModifiedNs;
+           w.Inode == quint64(targetNow.Inode) && w.Size == targetNow.Size &&
+           w.Modified == targetNow.ModifiedNs;
 }
 
-QString TdvRecord::FailedBefore(const QString& source, const TdvFileId& sourceNow, const QString& settings) const
+QString TdvRecord::FailedBefore(const QString& source, const TdvFileId& sourceNow,
+                                const QString& settings) const
 {
     if (!sourceNow.Exists)
         return QString();
@@ -255,11 +257,11 @@ void TdvRecord::Written(const QString& target, const TdvFileId& targetNow, const
 {
     if (!targetNow.Exists || !sourceThen.Exists)
         return;
-    const QByteArray line = "W\t" + escape(target) + '\t' + escape(source) + '\t' +
-                            QByteArray::number(sourceThen.Size) + '\t' + QByteArray::number(sourceThen.ModifiedNs) +
-                            '\t' + escape(settings) + '\t' + QByteArray::number(quint64(targetNow.Inode)) + '\t' +
-                            QByteArray::number(targetNow.Size) + '\t' + QByteArray::number(targetNow.ModifiedNs) +
-                            '\t' + kEnd + '\n';
+    const QByteArray line =
+        "W\t" + escape(target) + '\t' + escape(source) + '\t' + QByteArray::number(sourceThen.Size) + '\t' +
+        QByteArray::number(sourceThen.ModifiedNs) + '\t' + escape(settings) + '\t' +
+        QByteArray::number(quint64(targetNow.Inode)) + '\t' + QByteArray::number(targetNow.Size) + '\t' +
+        QByteArray::number(targetNow.ModifiedNs) + '\t' + kEnd + '\n';
     append(line);
     if (FLoaded) {
         std::lock_guard guard(FLock);

@@ -79,6 +79,6 @@ private:
     qint64 FSizeAtOpen = 0;
     int FLines = 0;
     QHash<QByteArray, WrittenEntry> FWritten; // by escaped target path
-    QHash<QByteArray, FailedEntry> FFailed;  // by escaped source path
+    QHash<QByteArray, FailedEntry> FFailed;   // by escaped source path
     mutable std::mutex FLock;
 };

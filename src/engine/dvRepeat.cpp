@@ -69,14 +69,15 @@ bool TdvRepeat::Take(const QString& path)
         return false;
     // Still for a moment by the file system's clock, or by ours since an earlier listing saw it just so (a
     // file from a machine whose clock runs ahead, or with a time in the future, settles too).
-    const qint64 settleNs = qint64(FSettleMs) * 1000000;
+    const int settleMs = SettleMs();
+    const qint64 settleNs = qint64(settleMs) * 1000000;
     if (nowNs() - std::max(now.Modified, now.Changed) >= settleNs) {
         FPending.remove(path);
         return true;
     }
     const auto pending = FPending.find(path);
     if (pending != FPending.end() && pending->Seen == now) {
-        if (steadyMs() - pending->SeenAt >= FSettleMs) {
+        if (steadyMs() - pending->SeenAt >= settleMs) {
             FPending.erase(pending);
             return true;
         }
@@ -123,7 +124,7 @@ void TdvRepeat::Arm(int intervalMs)
     FArmed = true;
     FPoll->start(std::max(intervalMs, 1));
     if (FChanged || Deferred() > 0)
-        FSettle->start(FSettleMs);
+        FSettle->start(SettleMs());
 }
 
 void TdvRepeat::Disarm()
@@ -202,5 +203,5 @@ void TdvRepeat::folderChanged(const QString& folder)
     if (FSubdirs && FWatcher)
         addFolders(folder);
     if (FArmed && !FSettle->isActive())
-        FSettle->start(FSettleMs);
+        FSettle->start(SettleMs());
 }

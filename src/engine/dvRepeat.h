@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <mutex>
 
@@ -23,10 +24,11 @@ public:
     explicit TdvRepeat(std::function<void()> onDue, QObject* parent = nullptr);
     ~TdvRepeat() override;
 
-    // How long a deck must stay unchanged before a run takes it (milliseconds).
-    static constexpr int kDefaultSettleMs = 2000;
+    // How long a deck must stay unchanged before a run takes it (milliseconds); new objects start with the
+    // default, which tests shorten.
+    static inline std::atomic<int> DefaultSettleMs{2000};
     void SetSettleMs(int ms) { FSettleMs = ms; }
-    int SettleMs() const { return FSettleMs; }
+    int SettleMs() const { return FSettleMs >= 0 ? FSettleMs : DefaultSettleMs.load(); }
 
     // Asked for every listed file, on the listing's thread: whether this run takes it.
     bool Take(const QString& path);
@@ -65,7 +67,7 @@ private:
     void prune();
 
     std::function<void()> FOnDue;
-    int FSettleMs = kDefaultSettleMs;
+    int FSettleMs = -1; // the default
     bool FArmed = false;
     bool FChanged = false; // a watched folder changed since the last run was due
     QTimer* FPoll = nullptr;

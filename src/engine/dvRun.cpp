@@ -35,7 +35,8 @@ TdvRun::TdvRun(TdvBatch* batch, const QString& target, TdvItemProc onItem, void*
             record = std::make_shared<TdvRecord>(batch->FTargetFolder, update);
         } catch (const std::exception& e) {
             if (update)
-                FWarning = QStringLiteral("IsOverwrite=Update converts every presentation: %1").arg(errorMessage(e));
+                FWarning =
+                    QStringLiteral("IsOverwrite=Update converts every presentation: %1").arg(errorMessage(e));
         }
     }
     for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get()) {

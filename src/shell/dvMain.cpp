@@ -47,10 +47,11 @@ void TdvMain::Run()
     TdvRepeat repeat([&idle] { idle.quit(); });
     RunOnce(&repeat);
     if (ShowProgress) {
-        const QString line = QStringLiteral("Watching %1 for new and changed presentations (every %2 ms at the "
-                                            "latest; SIGTERM or Ctrl+C ends)\n")
-                                 .arg(Batch->FSourceFolder)
-                                 .arg(interval);
+        const QString line =
+            QStringLiteral("Watching %1 for new and changed presentations (every %2 ms at the "
+                           "latest; SIGTERM or Ctrl+C ends)\n")
+                .arg(Batch->FSourceFolder)
+                .arg(interval);
         fputs(line.toLocal8Bit().constData(), stdout);
         fflush(stdout);
     }
