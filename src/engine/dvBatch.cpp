@@ -83,11 +83,12 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
         return;
     if (ListFilter && !ListFilter(path))
         return;
-    TdvNode* node = new TdvNode;
-    node->Source = path;
-    node->Size = size;
+    TdvNode* node = nullptr;
     {
         std::lock_guard lock(FLock);
+        node = newNode();
+        node->Source = path;
+        node->Size = size;
         node->Index = FItems.size();
         FItems.append(node);
         FBySize.push_back(node);
@@ -96,6 +97,17 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
     }
     if (OnListed)
         OnListed(OnListedContext, this, node);
+}
+
+TdvNode* TdvBatch::newNode()
+{
+    if (FBlockUsed == FBlockSize) {
+        // Small batches stay small; large ones take 4,096 items a block.
+        FBlockSize = std::min<qsizetype>(FBlocks.empty() ? 16 : FBlockSize * 2, 4096);
+        FBlocks.push_back(std::make_unique<TdvNode[]>(size_t(FBlockSize)));
+        FBlockUsed = 0;
+    }
+    return &FBlocks.back()[FBlockUsed++];
 }
 
 void TdvBatch::AddSingleSource(const QString& path)
@@ -225,8 +237,9 @@ void TdvBatch::WaitFor()
 void TdvBatch::Clear()
 {
     std::lock_guard lock(FLock);
-    qDeleteAll(FItems);
     FItems.clear();
+    FBlocks.clear();
+    FBlockUsed = FBlockSize = 0;
     FClaimed.clear();
     FBySize.clear();
     FNextIndex = 0;
