@@ -1286,7 +1286,9 @@ void TdvFrmMain::CheckRunAndClose()
     if (!gProject->RunAndClose())
         return;
     const QString logFile = gProject->LogFile();
-    if (!logFile.isEmpty()) {
+    // A repeat that found nothing new keeps the list of the last one that did.
+    const bool emptyRepeat = gProject->Daemon() > 0 && lViewer->topLevelItemCount() == 0;
+    if (!logFile.isEmpty() && !emptyRepeat) {
         try {
             SaveList(logFile);
         } catch (const std::exception& e) {
