@@ -763,7 +763,8 @@ TEST_F(PrinterTest, APrinterThatWritesNothingOrNoPrinterAtAllFailsTheItemSayingS
                                       [](const QByteArray& line) { return line.startsWith("Command="); });
     ASSERT_NE(command, lines.end());
     const QString deck = copy(kSamples + QStringLiteral("/release-notes.pptx"), QStringLiteral("notes.pptx"));
-    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("3"));
+    // Long enough for a loaded machine to open and print the deck: the printer is then waited for as long.
+    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("8"));
 
     // The printer's command ends without a word and without output.
     *command = "Command=exit 0";
@@ -774,7 +775,7 @@ TEST_F(PrinterTest, APrinterThatWritesNothingOrNoPrinterAtAllFailsTheItemSayingS
     convert({deck});
     EXPECT_EQ(outcomes[QStringLiteral("notes.pptx")].State, isFailed);
     EXPECT_EQ(outcomes[QStringLiteral("notes.pptx")].Result,
-              QStringLiteral("The printer Vellum PDF did not write a file within 3 s") + kNoExport);
+              QStringLiteral("The printer Vellum PDF did not write a file within 8 s") + kNoExport);
     EXPECT_TRUE(targets().isEmpty()) << targets().join(QLatin1Char(' ')).toStdString();
 
     // An office without the printer (as the office built without printing, which lists none).
