@@ -57,8 +57,8 @@ const char* const usageText =
     "Update), RetryFailed, KeepTargetSubdirs (True), KeepFileTime, DeleteSource, RenameSource,\n"
     "SkipHidden, RegExt, Notes, ReadOnly, LogFile, PureConsole, RunAndClose, Daemon (0 ms),\n"
     "Timeout (300 s), OfficeRestart (200), MaxImageResolution (0: keep images), OfficeServers\n"
-    "(host:port or local, blank separated: one worker each), ConnectTimeout (20 s), PDFWriter,\n"
-    "MultiInstance.\n"
+    "(host:port or local, blank separated: one worker each), ConnectTimeout (20 s), PDFWriter\n"
+    "(the printer of the last route: Vellum PDF), MultiInstance.\n"
     "\n"
     "Exit codes: 0 after a run (also when some files failed), 1 when the run could not go on,\n"
     "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM (0 for --office-server).\n";
