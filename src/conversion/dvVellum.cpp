@@ -3,6 +3,7 @@
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPpConstants.h"
+#include "conversion/dvSandbox.h"
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
 #include "project/dvProject.h"
@@ -124,6 +125,11 @@ QString TdvVellum::prepareItem(TdvNode* item, QString& out)
     try {
         out = WorkFile(QStringLiteral("item-%1.pdf").arg(item->Index));
         QFile::remove(out);
+        // An office started for this item writes into the work folder, and nowhere else of the user's.
+        setThreadOfficeWorkFolder(extractFilePath(out).chopped(1));
+        const int workers = std::min(gProject ? gProject->ThreadsCount() : 1, maxThreadsCount());
+        setThreadOfficeMemoryLimit(
+            officeMemoryLimitMiB(gProject ? gProject->OfficeMemoryLimit() : 0, workers));
     } catch (const std::exception& e) {
         return errorMessage(e);
     }

@@ -208,12 +208,11 @@ protected:
                 EXPECT_EQ(
                     QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(threadOffice()->ProcessGroup())),
                     QStringLiteral("/"));
-                const QString profile = threadOffice()->ProfileDir();
-                if (!instancePipes.contains(officeInstancePipe(profile))) {
+                const QString pipe = threadOffice()->InstancePipe();
+                if (!instancePipes.contains(pipe)) {
                     // A running office has its single-instance pipe where it is looked for.
-                    EXPECT_TRUE(QFileInfo::exists(officeInstancePipe(profile)))
-                        << officeInstancePipe(profile).toStdString();
-                    instancePipes.append(officeInstancePipe(profile));
+                    EXPECT_TRUE(QFileInfo::exists(pipe)) << pipe.toStdString();
+                    instancePipes.append(pipe);
                 }
             }
             if (h)
@@ -405,6 +404,8 @@ TEST_F(OfficeTest, AStoreTheOfficeRefusesIsToldInTheSystemsWords)
     const QString deck = copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("q.pptx"));
     const QString blocked = copy(deck, QStringLiteral("blocked")) + QLatin1Char('/');
     TdvVellum convertor;
+    // The office writes where its worker lets it; here that is the folder of the deck.
+    setThreadOfficeWorkFolder(QDir::cleanPath(in));
     convertor.OpenPresentation(deck);
     QString message;
     try {
@@ -414,6 +415,7 @@ TEST_F(OfficeTest, AStoreTheOfficeRefusesIsToldInTheSystemsWords)
     }
     convertor.ClosePresentation();
     convertor.EndSession();
+    setThreadOfficeWorkFolder(QString());
     EXPECT_TRUE(message.startsWith(
         QStringLiteral("The PDF file cannot be written to %1: Not a directory (office: ").arg(blocked)))
         << message.toStdString();
