@@ -48,7 +48,7 @@ namespace {
 constexpr int kStartLimitMs = 60000;
 constexpr int kQuitLimitMs = 15000;
 // Bumped when the template profile's settings change, so an old template is not reused.
-constexpr int kProfileFormat = 3;
+constexpr int kProfileFormat = 4;
 
 } // namespace
 
@@ -94,6 +94,7 @@ struct OfficeStart
     bool Isolated = false;
     QString Root; // the profile folder: its tmp/ becomes the office's /tmp
     QStringList Writable;
+    bool Network = false;
     qint64 MemoryLimit = 0; // bytes
 };
 
@@ -119,6 +120,7 @@ pid_t spawnOffice(const QStringList& arguments, const OfficeStart& how, QString*
     spawn.Isolated = how.Isolated;
     spawn.Root = how.Root;
     spawn.Writable = how.Writable;
+    spawn.Network = how.Network;
     if (how.Isolated) {
         spawn.Readable = userFontFolders();
         // An office installed outside /usr brings its own folder.
@@ -282,7 +284,28 @@ const char kSettings[] =
     "<item oor:path=\"/org.openoffice.Office.Common/History\"><prop oor:name=\"RecentDocsThumbnail\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Impress/MultiPaneGUI/SlideSorterBar/Visible\"><prop "
-    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n";
+    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    // Where an office cannot be isolated, settings stop what they can of a deck's reach: links of an
+    // untrusted document are not followed, and the office's own web access goes to a proxy that is not
+    // there, so that it fails at once instead of reaching any address a deck names.
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
+    "oor:name=\"BlockUntrustedRefererLinks\" oor:op=\"fuse\"><value>true</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetProxyType\" "
+    "oor:op=\"fuse\"><value>2</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetHTTPProxyName\" "
+    "oor:op=\"fuse\"><value>127.0.0.1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetHTTPProxyPort\" "
+    "oor:op=\"fuse\"><value>1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetHTTPSProxyName\" "
+    "oor:op=\"fuse\"><value>127.0.0.1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetHTTPSProxyPort\" "
+    "oor:op=\"fuse\"><value>1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetFTPProxyName\" "
+    "oor:op=\"fuse\"><value>127.0.0.1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetFTPProxyPort\" "
+    "oor:op=\"fuse\"><value>1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetNoProxy\" "
+    "oor:op=\"fuse\"><value></value></prop></item>\n";
 
 // An office whose profile has not yet seen its version takes itself for freshly upgraded, and runs its
 // graphics self-tests on every start: seconds of CPU per office before the first deck. The template records
@@ -570,6 +593,8 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
         how.Writable << threadWorkFolder;
     how.MemoryLimit = qint64(threadMemoryLimitMiB) << 20;
     how.Isolated = isolationWanted(&office->FNotIsolated);
+    // A listener's office accepts other machines' clients on the system's network itself.
+    how.Network = !listen.isEmpty();
     const auto arguments = [&] {
         QStringList list = officeArguments(office->FProfile);
         if (!listen.isEmpty())

@@ -53,6 +53,7 @@ struct ChildPlan
     QByteArray log;
     rlim_t memory = 0;
     bool isolated = false;
+    bool network = false;
     QByteArray uidMap, gidMap; // "inside outside 1": the user stays who it is
     QByteArray newRoot;
     std::vector<MountStep> steps;
@@ -349,8 +350,8 @@ pid_t startChild(const ChildPlan& plan, bool userNamespace, QString& failure)
         throw TdvError(QStringLiteral("No pipe to start the office with: ") + systemMessage(errno));
     unsigned long flags = SIGCHLD;
     if (plan.isolated)
-        flags |= CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWPID | CLONE_NEWIPC | CLONE_NEWUTS |
-                 (userNamespace ? CLONE_NEWUSER : 0);
+        flags |= CLONE_NEWNS | (plan.network ? 0 : CLONE_NEWNET) | CLONE_NEWPID | CLONE_NEWIPC |
+                 CLONE_NEWUTS | (userNamespace ? CLONE_NEWUSER : 0);
     // A copy of this process, as fork makes it, but in new namespaces; it runs only system calls until exec.
     const long pid = syscall(SYS_clone, flags, nullptr, nullptr, nullptr, nullptr);
     if (pid == 0) {
@@ -476,6 +477,7 @@ pid_t spawnProcess(const TdvSpawn& spawn, QString* isolationFailure)
     plan.log = path8(spawn.LogFile);
     plan.memory = rlim_t(std::max<qint64>(spawn.MemoryLimit, 0));
     plan.isolated = spawn.Isolated;
+    plan.network = spawn.Network;
     plan.uidMap = QByteArray::number(getuid()) + ' ' + QByteArray::number(getuid()) + " 1";
     plan.gidMap = QByteArray::number(getgid()) + ' ' + QByteArray::number(getgid()) + " 1";
     if (plan.isolated) {

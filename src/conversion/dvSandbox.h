@@ -23,6 +23,7 @@ struct TdvSpawn
     QString Root;
     QStringList Writable; // more folders bound read-write at their own paths
     QStringList Readable; // more folders bound read-only at their own paths, where they exist
+    bool Network = false; // keeps the system's network (an office that must accept connections from it)
 };
 
 // Starts the program in a session (and so a process group) of its own, with default signal handling, an

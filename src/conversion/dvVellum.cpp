@@ -166,6 +166,21 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
     return done;
 }
 
+namespace {
+
+// What the person should know of the office beyond the item's result: said once per run.
+void tellOfficeNotices(TdvBatch* batch, TdvNode* item)
+{
+    const std::shared_ptr<TdvOffice> office = threadOffice();
+    if (!office || office->IsRemote() || office->Isolated() ||
+        !batch->FirstTelling(QStringLiteral("isolation")))
+        return;
+    const QString note = notIsolatedNote(office->NotIsolatedReason());
+    item->Note = item->Note.isEmpty() ? note : item->Note + QStringLiteral("; ") + note;
+}
+
+} // namespace
+
 void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out,
                               bool done, QString failure)
 {
@@ -176,9 +191,11 @@ void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& tar
         item->Result = failure;
         item->State = isFailed;
         batch->AddFailure(failure);
+        tellOfficeNotices(batch, item);
         return;
     }
     AfterConvert(batch, item, target);
+    tellOfficeNotices(batch, item);
     item->Result = target;
     item->State = isDone;
     batch->AddSuccess();

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <condition_variable>
 #include <csignal>
 #include <map>
@@ -673,6 +674,132 @@ TEST(ProgramOffice, LatinOneFileNameConvertsFromRelativePaths)
     EXPECT_TRUE(pdfText(plain).contains(QStringLiteral("Revenue up 12 percent")));
     // Qt's own removal cannot name the deck, so the test removes it before its folder goes.
     ::unlink(deck.constData());
+}
+
+// ---- decks from strangers -------------------------------------------------------------------------------
+
+// A web server on the loopback address that answers every request with a small picture and counts the
+// connections made to it.
+class CountingServer
+{
+public:
+    CountingServer()
+    {
+        FSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(FSocket, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(FSocket, 16) == 0 &&
+            ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            Port = ntohs(address.sin_port);
+        FThread = std::thread([this] {
+            for (;;) {
+                const int client = ::accept(FSocket, nullptr, nullptr);
+                if (client < 0)
+                    return;
+                ++Requests;
+                // A 1x1 picture, so that a link that is followed shows in the PDF.
+                static const QByteArray picture =
+                    QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAA"
+                                           "AMBAQDJ/pLvAAAAAElFTkSuQmCC");
+                const QByteArray answer = "HTTP/1.0 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
+                                          QByteArray::number(picture.size()) + "\r\n\r\n" + picture;
+                char buffer[4096];
+                (void)::recv(client, buffer, sizeof buffer, 0);
+                (void)::send(client, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL);
+                ::close(client);
+            }
+        });
+    }
+    ~CountingServer()
+    {
+        ::shutdown(FSocket, SHUT_RDWR);
+        FThread.join();
+        ::close(FSocket);
+    }
+    QString Address() const { return QStringLiteral("http://127.0.0.1:%1/").arg(Port); }
+
+    int Port = 0;
+    std::atomic<int> Requests{0};
+
+private:
+    int FSocket = -1;
+    std::thread FThread;
+};
+
+// Decks of tools/make-hostile-decks.py, made into `folder`; answers false when Python could not make them.
+bool makeHostileDecks(const QString& folder, const QStringList& names, const QString& link = QString(),
+                      const QString& filePicture = QString())
+{
+    QStringList args = {QStringLiteral(VELLUM_SOURCE_DIR "/tools/make-hostile-decks.py"), folder,
+                        QStringLiteral("--only"), names.join(QLatin1Char(','))};
+    if (!link.isEmpty())
+        args << QStringLiteral("--link") << link;
+    if (!filePicture.isEmpty())
+        args << QStringLiteral("--file-picture") << filePicture;
+    return QProcess::execute(QStringLiteral("python3"), args) == 0;
+}
+
+TEST_F(OfficeTest, DecksFromStrangersReachNoServerAndNoFileOfTheUser)
+{
+    CountingServer server;
+    ASSERT_GT(server.Port, 0);
+    // A picture of the user's, as a deck could link it by its path.
+    const QString secret =
+        tree.write(QStringLiteral("private/secret.png"),
+                   QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQV"
+                                          "R4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC"));
+    const QStringList names = {QStringLiteral("linked-picture"), QStringLiteral("linked-background"),
+                               QStringLiteral("linked-ole"), QStringLiteral("file-picture")};
+    ASSERT_TRUE(makeHostileDecks(in, names, server.Address(), secret));
+    bool isolated = true;
+    QString why;
+    hook([&](const QString&) {
+        std::lock_guard g(lock);
+        isolated = isolated && threadOffice()->Isolated();
+        why = threadOffice()->NotIsolatedReason();
+    });
+    QStringList files;
+    for (const QString& name : names)
+        files << in + name + QStringLiteral(".pptx");
+    convert(files);
+    if (!isolated)
+        GTEST_SKIP() << "offices cannot be isolated here: " << why.toStdString();
+
+    ASSERT_EQ(reported.size(), 4);
+    for (const QString& name : names) {
+        const QString file = name + QStringLiteral(".pptx");
+        EXPECT_EQ(outcomes[file].State, isDone) << file.toStdString() << outcomes[file].Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(file)), 3) << file.toStdString();
+        EXPECT_TRUE(pdfText(pdf(file)).contains(QStringLiteral("Revenue up 12 percent")))
+            << file.toStdString();
+        EXPECT_FALSE(outcomes[file].Note.contains(QStringLiteral("not isolated")))
+            << outcomes[file].Note.toStdString();
+    }
+    // Nothing was fetched, and the user's picture is not in the PDF.
+    EXPECT_EQ(server.Requests, 0);
+    EXPECT_TRUE(imageSizes(pdf(QStringLiteral("file-picture.pptx"))).empty());
+}
+
+TEST_F(OfficeTest, WhereOfficesCannotBeIsolatedTheRunSaysSoOnce)
+{
+    qputenv("VELLUM_NO_ISOLATION", "1");
+    QStringList files;
+    for (int i = 0; i < 3; ++i)
+        files << copy(kSamples + QStringLiteral("/quarterly-review.pptx"),
+                      QStringLiteral("deck-%1.pptx").arg(i));
+    convert(files, 2);
+    qunsetenv("VELLUM_NO_ISOLATION");
+    ASSERT_EQ(reported.size(), 3);
+    int told = 0;
+    for (const auto& [name, outcome] : outcomes) {
+        EXPECT_EQ(outcome.State, isDone) << name.toStdString() << outcome.Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(name)), 3);
+        if (outcome.Note.contains(QStringLiteral("Offices are not isolated here: isolation is switched off")))
+            ++told;
+    }
+    EXPECT_EQ(told, 1);
 }
 
 // ---- offices on other machines ---------------------------------------------------------------------------
