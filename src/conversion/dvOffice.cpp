@@ -47,6 +47,8 @@ namespace {
 
 constexpr int kStartLimitMs = 60000;
 constexpr int kQuitLimitMs = 15000;
+// What the allocation hook loaded into every office says when an allocation fails.
+constexpr char kOutOfMemory[] = "vellum-office-memory: an allocation failed";
 // Bumped when the template profile's settings change, so an old template is not reused.
 constexpr int kProfileFormat = 4;
 
@@ -84,6 +86,15 @@ QStringList officeArguments(const QString& profile)
             QStringLiteral("--nofirststartwizard"),
             QStringLiteral("--norestore"),
             QStringLiteral("--nolockcheck")};
+}
+
+// The allocation hook of the offices: installed beside the program, or in the build tree.
+QString memoryHook()
+{
+    for (const char* path : {VELLUM_MEMORY_HOOK_INSTALLED, VELLUM_MEMORY_HOOK_BUILT})
+        if (QFileInfo::exists(QString::fromLocal8Bit(path)))
+            return QString::fromLocal8Bit(path);
+    return QString();
 }
 
 // How one office process starts: where its temporary files and its output go, and what isolates it.
@@ -144,6 +155,16 @@ pid_t spawnOffice(const QStringList& arguments, const OfficeStart& how, QString*
     // an office that converts on its main thread.
     if (!arenas)
         spawn.Environment << QStringLiteral("MALLOC_ARENA_MAX=1");
+    // Under a memory limit, the office's log tells when an allocation failed.
+    const QString hook = memoryHook();
+    if (how.MemoryLimit > 0 && !hook.isEmpty()) {
+        QString preload = QStringLiteral("LD_PRELOAD=") + hook;
+        for (qsizetype i = 0; i < spawn.Environment.size(); ++i)
+            if (spawn.Environment[i].startsWith(QLatin1String("LD_PRELOAD=")))
+                preload += QLatin1Char(' ') + spawn.Environment.takeAt(i).mid(11);
+        spawn.Environment << preload;
+        spawn.Readable << hook;
+    }
 
     // The group is registered before any signal can find it unregistered.
     sigset_t all;
@@ -647,6 +668,17 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
         throw;
     }
     return office;
+}
+
+bool TdvOffice::OutOfMemory() const
+{
+    if (FMemoryLimitMiB <= 0 || IsRemote() || FProfile.isEmpty())
+        return false;
+    QFile log(FProfile + QStringLiteral("/office.log"));
+    if (!log.open(QIODevice::ReadOnly))
+        return false;
+    log.seek(std::max<qint64>(0, log.size() - 65536));
+    return log.readAll().contains(kOutOfMemory);
 }
 
 bool TdvOffice::CanWrite(const QString& path) const

@@ -58,6 +58,8 @@ public:
     bool CanWrite(const QString& path) const;
     // The address space each of its processes may take, in MiB; 0 for none.
     int MemoryLimitMiB() const { return FMemoryLimitMiB; }
+    // One of its processes could not get memory: it ran into the limit.
+    bool OutOfMemory() const;
     QString ProgramFolder() const;
     QString ProfileDir() const { return FProfile; }
     // The socket of the office's single-instance pipe: in its private /tmp when it is isolated.

@@ -48,6 +48,10 @@ protected:
     void EndItem();
     bool TimedOut() const;
     QString TimeoutMessage() const;
+    // The item's office could not get memory within its limit; killing it makes the next item start afresh.
+    bool OutOfMemory() const;
+    QString OutOfMemoryMessage() const;
+    void DropOffice();
 
 private:
     void armClock();

@@ -27,6 +27,13 @@ void TdvVellum::throwIfTimedOut() const
 {
     if (TimedOut())
         throw TdvError(TimeoutMessage());
+    if (outOfMemory())
+        throw TdvError(QStringLiteral("out of memory"));
+}
+
+bool TdvVellum::outOfMemory() const
+{
+    return OutOfMemory();
 }
 
 void TdvVellum::exportPresentation(const QString& out)
@@ -158,11 +165,18 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
     } catch (const std::exception& mainFailure) {
         failure = errorMessage(mainFailure);
         // A timed-out item is not loaded again by another route.
-        if (!TimedOut() && ConvertWithOfficeSuite(source, out) && written(out))
+        if (!TimedOut() && !outOfMemory() && ConvertWithOfficeSuite(source, out) && written(out))
             done = true;
     }
     if (!done && TimedOut())
         failure = TimeoutMessage();
+    // An office that ran out of memory may still have written a PDF without what it could not hold: the item
+    // fails, and the office is replaced before the next one.
+    if (outOfMemory()) {
+        done = false;
+        failure = OutOfMemoryMessage();
+        DropOffice();
+    }
     return done;
 }
 

@@ -23,4 +23,6 @@ private:
     void exportPresentation(const QString& out);
     void printPresentation(TdvBatch* batch, const QString& out, const QString& exportMessage);
     void throwIfTimedOut() const;
+    // The item's office ran into its memory limit: no other route loads the deck again.
+    bool outOfMemory() const;
 };

@@ -802,6 +802,53 @@ TEST_F(OfficeTest, WhereOfficesCannotBeIsolatedTheRunSaysSoOnce)
     EXPECT_EQ(told, 1);
 }
 
+// The largest address space any office process of this test program has had (VmPeak), in KiB.
+qint64 largestOffice()
+{
+    qint64 largest = 0;
+    for (const qint64 pid : processesNaming(QFile::encodeName(gTempRoot))) {
+        for (const QByteArray& line : readAll(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
+            if (line.startsWith("VmPeak:"))
+                largest = std::max(largest, line.mid(7).trimmed().split(' ').value(0).toLongLong());
+    }
+    return largest;
+}
+
+TEST_F(OfficeTest, ADeckThatNeedsMoreMemoryThanTheLimitFailsAndTheNextConvertsOnAFreshOffice)
+{
+    ASSERT_TRUE(makeHostileDecks(in, {QStringLiteral("memory-bomb")}));
+    const QStringList files = {
+        in + QStringLiteral("memory-bomb.pptx"),
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("next.pptx"))};
+    gProject->SetOption(QStringLiteral("OfficeMemoryLimit"), QStringLiteral("1200"));
+    hook({});
+    std::atomic<bool> running{true};
+    std::atomic<qint64> largest{0};
+    std::thread sampler([&] {
+        while (running) {
+            largest = std::max<qint64>(largest, largestOffice());
+            QThread::msleep(100);
+        }
+    });
+    convert(files);
+    running = false;
+    sampler.join();
+    gProject->SetOption(QStringLiteral("OfficeMemoryLimit"), QString());
+
+    ASSERT_EQ(reported.size(), 2);
+    const Outcome bomb = outcomes[QStringLiteral("memory-bomb.pptx")];
+    EXPECT_EQ(bomb.State, isFailed);
+    EXPECT_EQ(bomb.Result, QStringLiteral("The presentation needs more than 1200 MiB to convert"));
+    EXPECT_FALSE(QFileInfo::exists(pdf(QStringLiteral("memory-bomb.pptx"))));
+    EXPECT_EQ(outcomes[QStringLiteral("next.pptx")].State, isDone)
+        << outcomes[QStringLiteral("next.pptx")].Result.toStdString();
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("next.pptx"))), 3);
+    // The next deck had an office of its own, and no office grew past the limit.
+    EXPECT_NE(officeOf[QStringLiteral("memory-bomb.pptx")], officeOf[QStringLiteral("next.pptx")]);
+    EXPECT_GT(largest, 0);
+    EXPECT_LE(largest, 1200 * 1024);
+}
+
 // ---- offices on other machines ---------------------------------------------------------------------------
 
 // A free port on the loopback address, as the system hands one out.
