@@ -1,5 +1,6 @@
 #include "conversion/dvVellum.h"
 
+#include "conversion/dvFetch.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPpConstants.h"
@@ -9,6 +10,9 @@
 #include "project/dvProject.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
 
 namespace {
 
@@ -215,6 +219,26 @@ void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& tar
     batch->AddSuccess();
 }
 
+QString TdvVellum::fetchItem(TdvNode* item, QString& deck)
+{
+    // The office never reaches the network: the deck is fetched here, into the worker's own folder, with
+    // its name's extension, which helps the office tell its format.
+    const QString suffix = QFileInfo(QUrl(item->Source).fileName()).suffix();
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9]{1,8}$"));
+    try {
+        deck = WorkFile(QStringLiteral("item-%1.download%2")
+                            .arg(item->Index)
+                            .arg(plain.match(suffix).hasMatch() ? QLatin1Char('.') + suffix : QString()));
+        fetchDeck(item->Source, deck, kMaxDownloadBytes, gProject ? std::max(gProject->Timeout(), 0) : 0);
+    } catch (const std::exception& e) {
+        deck = item->Source;
+        return errorMessage(e);
+    }
+    if (fileSize(deck) == 0)
+        return damagedPresentationMessage();
+    return QString();
+}
+
 void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
 {
     const QString target = BuildTargetPath(batch, item);
@@ -222,15 +246,22 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
         return;
     QString out;
     QString failure = prepareItem(item, out);
+    QString deck = item->Source;
+    if (failure.isEmpty() && isWebAddress(item->Source))
+        failure = fetchItem(item, deck);
     bool done = false;
     if (failure.isEmpty()) {
         BeginItem();
-        done = runRoutes(batch, item->Source, out, failure);
+        done = runRoutes(batch, deck, out, failure);
         ClosePresentation();
         EndItem();
         if (done && !CommitTarget(item, out, failure))
             done = false;
         QFile::remove(out);
+    }
+    if (deck != item->Source) {
+        QFile::remove(deck);
+        failure.replace(officeSuiteUrl(deck), item->Source).replace(deck, item->Source);
     }
     reportOutcome(batch, item, target, out, done, failure);
 }

@@ -14,6 +14,8 @@ public:
 private:
     // What stops the item before any route runs (empty when nothing does), and the work file it writes.
     QString prepareItem(TdvNode* item, QString& out);
+    // Fetches a web source into the work folder; `deck` becomes the local file. Answers the failure, if any.
+    QString fetchItem(TdvNode* item, QString& deck);
     // The routes in their order: export, office suite, printer. Answers whether one wrote `out`; otherwise
     // `failure` says why.
     bool runRoutes(TdvBatch* batch, const QString& source, const QString& out, QString& failure);

@@ -54,6 +54,7 @@ const char* const usageText =
     "Options: Source, Target, Subdir, ThreadsCount (1), IsOverwrite (True, False or Skip),\n"
     "KeepTargetSubdirs (True), KeepFileTime, DeleteSource, RenameSource, SkipHidden, RegExt, Notes,\n"
     "ReadOnly, LogFile, PureConsole, RunAndClose, Daemon (0), Timeout (300 s), OfficeRestart (200),\n"
+    "OfficeMemoryLimit (MiB per office; 0: a share of the machine's memory per worker),\n"
     "MaxImageResolution (0: keep images), OfficeServers (host:port or local, blank separated: one\n"
     "worker each), ConnectTimeout (20 s), PDFWriter, MultiInstance.\n"
     "\n"

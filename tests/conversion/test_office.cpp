@@ -11,6 +11,7 @@
 #include "project/dvProject.h"
 #include "testSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -706,8 +707,15 @@ public:
                 const QByteArray answer = "HTTP/1.0 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
                                           QByteArray::number(picture.size()) + "\r\n\r\n" + picture;
                 char buffer[4096];
-                (void)::recv(client, buffer, sizeof buffer, 0);
-                (void)::send(client, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL);
+                const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+                const QByteArray request(buffer, int(std::max<ssize_t>(n, 0)));
+                QByteArray reply = answer;
+                if (request.startsWith("GET /deck.pptx "))
+                    reply = "HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(Deck.size()) +
+                            "\r\n\r\n" + Deck;
+                else if (request.startsWith("GET /missing.pptx "))
+                    reply = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+                (void)::send(client, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL);
                 ::close(client);
             }
         });
@@ -722,6 +730,7 @@ public:
 
     int Port = 0;
     std::atomic<int> Requests{0};
+    QByteArray Deck; // served as /deck.pptx; /missing.pptx is not found
 
 private:
     int FSocket = -1;
@@ -800,6 +809,49 @@ TEST_F(OfficeTest, WhereOfficesCannotBeIsolatedTheRunSaysSoOnce)
             ++told;
     }
     EXPECT_EQ(told, 1);
+}
+
+TEST_F(OfficeTest, WebSourcesAreFetchedByTheProgramAndSayWhyTheyFail)
+{
+    // The program's downloads run Qt's event loops, as the window and the console provide them.
+    int argc = 1;
+    char name[] = "test_office";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    CountingServer server;
+    ASSERT_GT(server.Port, 0);
+    server.Deck = readAll(kSamples + QStringLiteral("/quarterly-review.pptx"));
+    const QString deck = server.Address() + QStringLiteral("deck.pptx");
+    const QString missing = server.Address() + QStringLiteral("missing.pptx");
+    const QString nowhere = QStringLiteral("http://vellum-no-such-host.invalid/deck.pptx");
+    for (const QString& source : {deck, missing, nowhere}) {
+        reported.clear();
+        outcomes.clear();
+        TdvBatch batch;
+        batch.AddSingleSource(source);
+        TdvRun run(&batch, out, &OfficeTest::report, this, &vellumClass);
+        run.Start();
+        run.Wait();
+        ASSERT_EQ(reported.size(), 1) << source.toStdString();
+        const Outcome outcome = outcomes.begin()->second;
+        if (source == deck) {
+            EXPECT_EQ(outcome.State, isDone) << outcome.Result.toStdString();
+            EXPECT_EQ(pageCount(outcome.Result), 3);
+            EXPECT_TRUE(pdfText(outcome.Result).contains(QStringLiteral("Revenue up 12 percent")));
+            continue;
+        }
+        EXPECT_EQ(outcome.State, isFailed) << source.toStdString();
+        const QString expected =
+            source == missing ? QStringLiteral("HTTP 404 Not Found") : QStringLiteral("not found");
+        EXPECT_TRUE(outcome.Result.startsWith(
+            QStringLiteral("The presentation at %1 cannot be downloaded: ").arg(source)))
+            << outcome.Result.toStdString();
+        EXPECT_TRUE(outcome.Result.contains(expected)) << outcome.Result.toStdString();
+    }
+    // Only this program asked: one request for each of the two addresses on this machine.
+    EXPECT_EQ(server.Requests, 2);
+    // Nothing of the downloads is left beside the PDF.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 // The largest address space any office process of this test program has had (VmPeak), in KiB.
