@@ -88,12 +88,17 @@ QStringList officeArguments(const QString& profile)
             QStringLiteral("--nolockcheck")};
 }
 
-// The allocation hook of the offices: installed beside the program, or in the build tree.
+// The allocation hook of the offices: installed beside the program (bin/../lib/vellum), or in the build tree.
 QString memoryHook()
 {
-    for (const char* path : {VELLUM_MEMORY_HOOK_INSTALLED, VELLUM_MEMORY_HOOK_BUILT})
-        if (QFileInfo::exists(QString::fromLocal8Bit(path)))
-            return QString::fromLocal8Bit(path);
+    const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const QStringList candidates = {QFileInfo(program).absolutePath() +
+                                        QStringLiteral("/../lib/vellum/libvellum-office-memory.so"),
+                                    QString::fromLocal8Bit(VELLUM_MEMORY_HOOK_INSTALLED),
+                                    QString::fromLocal8Bit(VELLUM_MEMORY_HOOK_BUILT)};
+    for (const QString& path : candidates)
+        if (QFileInfo::exists(path))
+            return QDir::cleanPath(path);
     return QString();
 }
 
@@ -599,7 +604,7 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
     // The pipe's name stands in no command line: the office reads it from its profile, which only this user
     // can read, so no other program can learn it and take it first.
     QString pipe = QStringLiteral("vellum-%1-").arg(getpid());
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 2; ++i)
         pipe +=
             QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, QLatin1Char('0'));
     if (!addSettings(office->FProfile, acceptSetting(pipe)))

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -84,16 +85,31 @@ private:
 
 Reference<connection::XConnection> connectOfficePipe(const QString& path, pid_t group)
 {
-    const QByteArray name = QFile::encodeName(path);
+    // A socket's address holds 107 bytes at most, and a profile deep in the temporary folder gives a longer
+    // path: the socket is reached through its folder, opened here.
+    const QByteArray folderName = QFile::encodeName(path.section(QLatin1Char('/'), 0, -2));
+    const int folder =
+        ::open(folderName.isEmpty() ? "/" : folderName.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return {};
+    const QByteArray name = "/proc/self/fd/" + QByteArray::number(folder) + '/' +
+                            QFile::encodeName(path.section(QLatin1Char('/'), -1));
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
-    if (size_t(name.size()) >= sizeof address.sun_path)
-        throw TdvError(QStringLiteral("The office's pipe %1 has too long a path").arg(path));
+    if (size_t(name.size()) >= sizeof address.sun_path) {
+        ::close(folder);
+        throw TdvError(QStringLiteral("The office's pipe %1 has too long a name").arg(path));
+    }
     memcpy(address.sun_path, name.constData(), size_t(name.size()));
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw TdvError(QStringLiteral("No socket for the office's pipe: ") + systemMessage(errno));
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (fd < 0) {
+        const int error = errno;
+        ::close(folder);
+        throw TdvError(QStringLiteral("No socket for the office's pipe: ") + systemMessage(error));
+    }
+    const int connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::close(folder);
+    if (connected != 0) {
         ::close(fd);
         return {};
     }
