@@ -1,11 +1,11 @@
 // The batch, the converter chain and the run, with converter classes of the test's own.
-#include "discovery/dvFileUtils.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvPrintJob.h"
 #include "engine/dvRegistry.h"
 #include "engine/dvRun.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "testSupport.h"
 

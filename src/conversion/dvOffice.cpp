@@ -1,9 +1,9 @@
 #include "conversion/dvOffice.h"
 
+#include "base/dvPlaces.h"
 #include "conversion/dvOfficePipe.h"
 #include "conversion/dvSandbox.h"
 #include "conversion/dvUno.h"
-#include "discovery/dvPlaces.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvProcesses.h"
 

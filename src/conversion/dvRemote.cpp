@@ -1,12 +1,12 @@
 // Offices on other machines: a worker reaches an office listener over a socket, sends each deck to it as a
 // stream and takes the PDF back the same way, so the listener needs no access to this machine's files.
 
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvUno.h"
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
 #include "engine/dvConvertor.h"
-#include "project/dvError.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridgeFactory2.hpp>

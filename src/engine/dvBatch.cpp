@@ -1,8 +1,8 @@
 #include "engine/dvBatch.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
 #include "discovery/dvMatch.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 
 #include <QDir>

@@ -45,6 +45,8 @@ public:
     // worker's own thread. No worker ever waits for it. Set before Start.
     using TdvEndedEvent = std::function<void(int running)>;
     void SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event);
+    // The usage record the workers count in (office versions); none counts nothing. Set before Start.
+    void SetUsage(TdvUsage* usage);
 
     void Start();
     // Workers take no more items and end after their current ones; the batch keeps what is left, and a new

@@ -1,13 +1,13 @@
 #include "gui/dvFormMain.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
 #include "engine/dvBatch.h"
 #include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
 #include "gui/dvIcons.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
@@ -1146,6 +1146,7 @@ void TdvFrmMain::aConvertExecute()
 
     try {
         FRun = std::make_unique<TdvRun>(FBatch.get(), target, &TdvFrmMain::OnItemDone, this);
+        FRun->SetUsage(gInfo);
     } catch (const TdvError& e) {
         // An option the run cannot start with (a malformed OfficeServers entry) is the user's to mend.
         if (ShowError)

@@ -1,13 +1,13 @@
 // The main window, its dialogs and the about box, driven headless.
 #include "guiSupport.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvRepeat.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
 #include "gui/dvFormMain.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
