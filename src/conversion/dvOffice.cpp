@@ -422,6 +422,7 @@ struct ThreadSlot
 thread_local ThreadSlot slot;
 thread_local QString threadServer;
 thread_local int threadConnectLimit = 20;
+thread_local const std::atomic<bool>* threadCancel = nullptr;
 
 } // namespace
 
@@ -580,6 +581,8 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
             if (std::chrono::steady_clock::now() > until)
                 throw TdvError(QStringLiteral("The office did not accept a connection within %1 s")
                                    .arg(kStartLimitMs / 1000));
+            if (threadCancel && *threadCancel)
+                throw TdvError(QStringLiteral("The office start was cancelled"));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         const Reference<bridge::XBridge> link =
@@ -807,6 +810,11 @@ std::shared_ptr<TdvOffice> ensureThreadOffice()
 void setThreadOfficeServer(const QString& server)
 {
     threadServer = server;
+}
+
+void setThreadOfficeCancel(const std::atomic<bool>* cancel)
+{
+    threadCancel = cancel;
 }
 
 void setThreadOfficeConnectLimit(int seconds)

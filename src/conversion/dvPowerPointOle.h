@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class TdvOffice;
 class TdvOfficeWatch;
@@ -29,6 +30,8 @@ public:
     QString GetApplicationPath() override;
     bool HasMacros() override;
     void EndSession() override;
+    // Also ends the worker's office at once (from any thread), so that the call in progress returns.
+    void Abort() override;
 
     TdvVariant FApplication;
     TdvVariant FPresentation;
@@ -52,9 +55,13 @@ protected:
 private:
     void armClock();
     void refreshSession();
+    // The office an abort must end; one that arrives after the abort is ended as it arrives.
+    void watchForAbort(const std::shared_ptr<TdvOffice>& office);
 
     std::shared_ptr<TdvOffice> FOffice; // the real office behind FApplication, if there is one
     std::unique_ptr<TdvOfficeWatch> FWatch;
+    std::mutex FAbortLock;
+    std::weak_ptr<TdvOffice> FAbortOffice;
     bool FClockPending = false;
     int FTimeout = 0;
     // Reaching the listener: when to try again, the pause after the next failure, failed tries in a row.

@@ -26,6 +26,9 @@ void TdvVellum::throwIfTimedOut() const
 {
     if (TimedOut())
         throw TdvError(TimeoutMessage());
+    // An aborted item tries no further route: its office was ended on purpose.
+    if (Aborted())
+        throw TdvError(TdvOffice::DeadMessage());
 }
 
 void TdvVellum::exportPresentation(const QString& out)
@@ -151,8 +154,8 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
         }
     } catch (const std::exception& mainFailure) {
         failure = errorMessage(mainFailure);
-        // A timed-out item is not loaded again by another route.
-        if (!TimedOut() && ConvertWithOfficeSuite(source, out) && written(out))
+        // A timed-out or aborted item is not loaded again by another route.
+        if (!TimedOut() && !Aborted() && ConvertWithOfficeSuite(source, out) && written(out))
             done = true;
     }
     if (!done && TimedOut())
@@ -191,9 +194,16 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
         done = runRoutes(batch, item->Source, out, failure);
         ClosePresentation();
         EndItem();
+        // An aborted item puts nothing in place and tells no outcome: it is not done.
+        if (Aborted()) {
+            QFile::remove(out);
+            return;
+        }
         if (done && !CommitTarget(item, out, failure))
             done = false;
         QFile::remove(out);
     }
+    if (!done && Aborted())
+        return;
     reportOutcome(batch, item, target, out, done, failure);
 }

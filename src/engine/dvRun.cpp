@@ -46,6 +46,12 @@ void TdvRun::SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event)
     FOnWorkerEnded = event;
 }
 
+void TdvRun::SetOnItemStarted(TdvItemProc onStarted)
+{
+    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
+        c->FOnStarted = onStarted;
+}
+
 void TdvRun::Start()
 {
     if (FStarted)
@@ -64,6 +70,14 @@ void TdvRun::Stop()
 {
     FBatch->Terminate();
     FChain->StopChain();
+}
+
+void TdvRun::Abort()
+{
+    FBatch->Terminate();
+    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
+        if (!c->Ended())
+            c->Abort();
 }
 
 void TdvRun::Wait()
