@@ -127,8 +127,12 @@ TEST_F(InfoTest, HelpFileAndCountingWritesOnlyOnChange)
 {
     TempTree tree;
     gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
+    // Nothing there: the help the build makes is named, so that a message can say what is missing.
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.html")));
     tree.write(QStringLiteral("bin/vellum.pdf"));
     EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.pdf")));
+    tree.write(QStringLiteral("bin/vellum.html"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.html")));
     tree.write(QStringLiteral("bin/vellum.chm"));
     EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.chm")));
     gInfo->OpenLink(QStringLiteral("h"), QString(), QString());

@@ -12,15 +12,12 @@
 
 TdvFrmBase::TdvFrmBase(QWidget* parent, Qt::WindowFlags flags) : QWidget(parent, flags)
 {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(11);
-    font.setStyleHint(QFont::SansSerif);
-    setFont(font);
+    // No font of our own: the desktop's (its size, its hinting, a person's larger text) is the one to read.
     QPalette pal = palette();
     pal.setColor(QPalette::Window, pal.color(QPalette::Button));
     setPalette(pal);
     setAutoFillBackground(true);
-    setGeometry(100, 100, 1200, 600);
+    resize(1200, 600);
 }
 
 TdvFrmBase::~TdvFrmBase()

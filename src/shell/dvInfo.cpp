@@ -180,17 +180,17 @@ QString TdvInfo::CounterString() const
 QString TdvInfo::HelpFile() const
 {
     const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
-    const QString chm = changeFileExt(program, QStringLiteral(".chm"));
-    if (QFileInfo::exists(chm))
-        return chm;
+    // Beside the program (a build tree), else in the installed documentation folder; the HTML help that the
+    // build makes comes before a PDF one.
+    const QString installed = QStringLiteral(VELLUM_DOCDIR) + QLatin1Char('/');
+    const QString html = changeFileExt(program, QStringLiteral(".html"));
     const QString pdf = changeFileExt(program, QStringLiteral(".pdf"));
-    if (QFileInfo::exists(pdf))
-        return pdf;
-    // An installed program keeps its help in the documentation folder.
-    const QString installed = QStringLiteral(VELLUM_DOCDIR) + QLatin1Char('/') + QFileInfo(pdf).fileName();
-    if (QFileInfo::exists(installed))
-        return installed;
-    return pdf;
+    for (const QString& candidate :
+         {changeFileExt(program, QStringLiteral(".chm")), html, pdf, installed + QFileInfo(html).fileName(),
+          installed + QFileInfo(pdf).fileName()})
+        if (QFileInfo::exists(candidate))
+            return candidate;
+    return html;
 }
 
 QString TdvInfo::LinkFor(const QString& page, const QString& argument, const QString& extra) const

@@ -6,6 +6,7 @@
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
 #include "gui/dvFormMain.h"
+#include "gui/dvItemList.h"
 #include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
@@ -32,7 +33,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QWindow>
 #include <gtest/gtest.h>
 
@@ -66,13 +67,20 @@ struct Gate
         Allowed = allowed;
         Changed.notify_all();
     }
-    void enter()
+    // False when the worker was aborted while it waited, as a killed office ends the call in progress.
+    bool enter(const std::function<bool()>& aborted)
     {
         std::unique_lock lock(Lock);
         ++Arrived;
         // Bounded so that a broken test ends instead of hanging the suite.
-        Changed.wait_for(lock, std::chrono::seconds(30), [this] { return Started < Allowed; });
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (Started >= Allowed && std::chrono::steady_clock::now() < until) {
+            if (aborted())
+                return false;
+            Changed.wait_for(lock, std::chrono::milliseconds(5));
+        }
         ++Started;
+        return true;
     }
 };
 Gate gate;
@@ -83,7 +91,8 @@ class TestConvertor : public TdvConvertor
 public:
     void Convert(TdvBatch* batch, TdvNode* item) override
     {
-        gate.enter();
+        if (!gate.enter([this] { return Aborted(); }))
+            throw TdvError(QStringLiteral("The office process ended unexpectedly"));
         ++gate.Calls;
         if (extractFileName(item->Source).contains(QStringLiteral("bad"))) {
             item->State = isFailed;
@@ -111,9 +120,18 @@ public:
 class Gui : public ::testing::Test
 {
 protected:
-    void SetUp() override { resetWindow(); }
+    void SetUp() override
+    {
+        resetWindow();
+        // The help the build makes, beside a program of the test's own.
+        gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
+        help = tree.write(QStringLiteral("bin/vellum.html"), "<html><body>Help</body></html>");
+    }
+    void TearDown() override { gApp->ProgramPath = program; }
     TdvFrmMain* w = window();
     TempTree tree;
+    QString help;
+    const QString program = gApp->ProgramPath;
 };
 
 QString projectText(const QString& path)
@@ -132,6 +150,13 @@ QString shownTitle(QWidget* form)
     if (name == QCoreApplication::applicationName() || title.endsWith(name))
         return title;
     return title + QStringLiteral(" \u2014 ") + name;
+}
+
+// The window's title for a project file (none: untitled), with Qt's place for the unsaved mark.
+QString titleFor(const QString& file)
+{
+    const QString name = file.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(file).fileName();
+    return name + QStringLiteral("[*] \u2013 Vellum Converter");
 }
 
 // Closes the about box and the configuration dialog whenever one of them is up, for as long as it lives.
@@ -214,8 +239,8 @@ TEST_F(Gui, IdleButtonsShowTheirActions)
     EXPECT_TRUE(w->bCreate->isEnabled());
     EXPECT_FALSE(w->bSearchConvert->isVisible()); // Start is hidden until it turns into Stop
     EXPECT_EQ(w->bSearch->text(), QStringLiteral("Search"));
-    EXPECT_EQ(w->bView->text(), QStringLiteral("View"));
-    EXPECT_EQ(w->lViewer->columnCount(), 3);
+    EXPECT_EQ(w->bView->text(), QStringLiteral("V&iew"));
+    EXPECT_EQ(w->lViewer->model()->columnCount(), 4);
     EXPECT_EQ(w->lViewer->columnWidth(0), 30);
 }
 
@@ -258,12 +283,12 @@ TEST_F(Gui, MinimumSizeCutsNothingAndTheEditsAndResultGrow)
     resizeWindow(QSize(1200, 600));
     const int edit = w->eSource->width();
     EXPECT_EQ(w->lViewer->header()->length(), w->lViewer->viewport()->width());
-    const int result = w->lViewer->columnWidth(2);
+    const int result = w->lViewer->columnWidth(TdvItemModel::ColResult);
     resizeWindow(QSize(1600, 600));
     EXPECT_EQ(w->eSource->width(), edit + 400);
     EXPECT_EQ(w->eTarget->width(), edit + 400);
-    EXPECT_EQ(w->lViewer->columnWidth(2), result + 400);
-    EXPECT_EQ(w->lViewer->columnWidth(1), 370);
+    EXPECT_EQ(w->lViewer->columnWidth(TdvItemModel::ColResult), result + 400);
+    EXPECT_EQ(w->lViewer->columnWidth(TdvItemModel::ColName), 240);
     resizeWindow(normal);
 }
 
@@ -358,14 +383,14 @@ TEST_F(Gui, TitleAfterNewAndAfterSaveAs)
     gProject->ProjectFile = tree.path(QStringLiteral("old.batch-vellum"));
     w->UpdateTitle();
     w->aNew->trigger();
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - None"));
+    EXPECT_EQ(w->windowTitle(), titleFor(QString()));
 
     const QString file = tree.path(QStringLiteral("q3.batch-vellum"));
     w->eSource->setText(QStringLiteral("/decks/q3/*.ppt?"));
     w->eTarget->setText(QStringLiteral("/pdf/q3/"));
     dialogs()->setNextFileName(file);
     w->aSaveAs->trigger();
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + file);
+    EXPECT_EQ(w->windowTitle(), titleFor(file));
     EXPECT_EQ(dialogs()->LastFilter, QStringLiteral("Vellum Project|*.batch-vellum"));
     EXPECT_EQ(dialogs()->LastDefaultExt, QStringLiteral(".batch-vellum"));
     EXPECT_EQ(projectText(file), QStringLiteral("Source=/decks/q3/*.ppt?\nSubdir=False\nTarget=/pdf/q3/"));
@@ -374,12 +399,12 @@ TEST_F(Gui, TitleAfterNewAndAfterSaveAs)
 
     // A cancelled Save As keeps the file and the title.
     w->aSaveAs->trigger();
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + file);
+    EXPECT_EQ(w->windowTitle(), titleFor(file));
 }
 
 TEST_F(Gui, TitlesAreShownAsTheFormsSetThem)
 {
-    EXPECT_EQ(shownTitle(w), QStringLiteral("Vellum Converter - None"));
+    EXPECT_EQ(shownTitle(w), QStringLiteral("Untitled \u2013 Vellum Converter"));
     QString config;
     whenModal([&] {
         config = shownTitle(w->CfgForm());
@@ -398,7 +423,7 @@ TEST_F(Gui, OpenThroughTheDialogAppliesTheProject)
     EXPECT_EQ(w->eSource->text(), QStringLiteral("/in/*.ppt?"));
     EXPECT_TRUE(w->cSubdir->isChecked());
     EXPECT_EQ(w->eTarget->text(), QStringLiteral("/out/"));
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + file);
+    EXPECT_EQ(w->windowTitle(), titleFor(file));
     EXPECT_EQ(
         dialogs()->LastFilter,
         QStringLiteral("Vellum Project|*.batch-vellum|PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx"));
@@ -422,7 +447,7 @@ TEST_F(Gui, RecentMenuDisablesMissingProjects)
 
     items[1]->trigger();
     EXPECT_EQ(w->eSource->text(), QStringLiteral("/kept/*.ppt?"));
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + kept);
+    EXPECT_EQ(w->windowTitle(), titleFor(kept));
     EXPECT_EQ(w->tbOpen->menu(), w->pm2);
 }
 
@@ -469,7 +494,7 @@ TEST_F(Gui, InformationCommandsOpenTheirLinks)
         {w->aHomePage, QStringLiteral("https://vellum.example?")},
         {w->aSupports,
          QStringLiteral("mailto:help@vellum.example?subject=Support required for Vellum Converter")},
-        {w->aHelp, gInfo->HelpFile()},
+        {w->aHelp, help},
     };
     for (const Case& c : cases) {
         openedLinks().clear();
@@ -481,6 +506,14 @@ TEST_F(Gui, InformationCommandsOpenTheirLinks)
     const int helps = gInfo->Counter(QStringLiteral("H")).toInt();
     w->aHelp->trigger();
     EXPECT_EQ(gInfo->Counter(QStringLiteral("H")).toInt(), helps + 1);
+
+    // Help that is not there is said, not handed to the desktop to fail unseen.
+    QFile::remove(help);
+    openedLinks().clear();
+    w->aHelp->trigger();
+    EXPECT_TRUE(openedLinks().isEmpty());
+    ASSERT_EQ(shownErrors().size(), 1);
+    EXPECT_TRUE(shownErrors().first().contains(help)) << shownErrors().first().toStdString();
 }
 
 // ---- source and target --------------------------------------------------------------------------------
@@ -598,7 +631,8 @@ TEST_F(Gui, ListMenuOpensTheSelectedSource)
     EXPECT_TRUE(openedLinks().isEmpty());
 
     w->AddSource(a);
-    w->lViewer->topLevelItem(0)->setSelected(true);
+    w->lViewer->selectionModel()->select(w->lViewer->model()->index(0, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     w->pm1Popup();
     ASSERT_TRUE(w->OpenSource1->isEnabled());
     w->OpenSource1->trigger();
@@ -612,9 +646,13 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
 {
     const QString a = tree.write(QStringLiteral("in/a.pptx"));
     const QString b = tree.write(QStringLiteral("in/b.pptx"));
+    const QString pdf = tree.write(QStringLiteral("in/old.pdf"));
     const QString folder = tree.mkdir(QStringLiteral("decks"));
+    const QString x = tree.write(QStringLiteral("decks/x.pptx"));
+    tree.write(QStringLiteral("decks/notes.txt"));
     const QString project = tree.write(QStringLiteral("p.batch-vellum"), "Source=/from/project/*.ppt?\r\n");
     const QString bare = QString(folder).chopped(1); // a dropped folder comes without a delimiter
+    w->eTarget->clear();
 
     struct Case
     {
@@ -623,20 +661,33 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
         QStringList paths;
         bool taken;
         QString source, target;
-        QStringList files; // the rows' file names
+        QStringList files; // the rows' paths
         QString title;
+        QString notice; // part of what the window says about the drop
     };
     const QList<Case> cases = {
+        // Several files on the source are listed, as the Files button lists them.
         {"two files on the source",
          w->eSource,
          {a, b},
          true,
+         QString(),
+         tree.path(QStringLiteral("in/")),
+         {a, b},
+         QString(),
+         QString()},
+        {"one file on the source",
+         w->eSource,
+         {a},
+         true,
          a,
          tree.path(QStringLiteral("in/")),
          {},
+         QString(),
          QString()},
-        {"folder on the target", w->eTarget, {bare}, true, QString(), bare, {}, QString()},
-        // A folder on the source is searched with the product's pattern, as the Folder button sets it.
+        {"folder on the target", w->eTarget, {bare}, true, QString(), bare, {}, QString(), QString()},
+        // A folder on the source or the list is searched with the product's pattern, as the Folder button
+        // sets it; on the list it is listed at once.
         {"folder on the source",
          w->eSource,
          {bare},
@@ -644,6 +695,16 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
          folder + QStringLiteral("*.ppt?"),
          folder,
          {},
+         QString(),
+         QString()},
+        {"folder on the list",
+         w->lViewer->viewport(),
+         {bare},
+         true,
+         folder + QStringLiteral("*.ppt?"),
+         folder,
+         {x},
+         QString(),
          QString()},
         {"files on the list",
          w->lViewer->viewport(),
@@ -652,9 +713,38 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
          QString(),
          tree.path(QStringLiteral("in/")),
          {b, a},
+         QString(),
          QString()},
-        {"file on a button", w->bSearch, {a}, false, QString(), QString(), {}, QString()},
-        {"file on a panel", w->pOthers, {a}, false, QString(), QString(), {}, QString()},
+        {"a folder and a file on the list",
+         w->lViewer->viewport(),
+         {a, bare},
+         true,
+         QString(),
+         tree.path(QStringLiteral("in/")),
+         {a, x},
+         QString(),
+         QString()},
+        // Only presentations are taken; the others are named.
+        {"a PDF and a deck on the list",
+         w->lViewer->viewport(),
+         {pdf, b},
+         true,
+         QString(),
+         tree.path(QStringLiteral("in/")),
+         {b},
+         QString(),
+         QStringLiteral("old.pdf is no presentation")},
+        {"a PDF alone on the list",
+         w->lViewer->viewport(),
+         {pdf},
+         false,
+         QString(),
+         QString(),
+         {},
+         QString(),
+         QStringLiteral("old.pdf is no presentation")},
+        {"file on a button", w->bSearch, {a}, false, QString(), QString(), {}, QString(), QString()},
+        {"file on a panel", w->pOthers, {a}, false, QString(), QString(), {}, QString(), QString()},
         {"project alone on the list",
          w->lViewer->viewport(),
          {project},
@@ -662,7 +752,8 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
          QStringLiteral("/from/project/*.ppt?"),
          QString(),
          {},
-         project},
+         project,
+         QString()},
         {"project alone on the target",
          w->eTarget,
          {project},
@@ -670,15 +761,17 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
          QStringLiteral("/from/project/*.ppt?"),
          QString(),
          {},
-         project},
+         project,
+         QString()},
         {"project with a file on the list",
          w->lViewer->viewport(),
          {project, a},
          true,
          QString(),
-         tree.path(QString()),
-         {project, a},
-         QString()},
+         tree.path(QStringLiteral("in/")),
+         {a},
+         QString(),
+         QStringLiteral("p.batch-vellum is no presentation")},
     };
     for (const Case& c : cases) {
         resetWindow();
@@ -686,12 +779,17 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
         EXPECT_EQ(dropOn(c.control, c.paths), c.taken);
         EXPECT_EQ(w->eSource->text(), c.source);
         EXPECT_EQ(w->eTarget->text(), c.target);
+        // A folder is listed by the search's own thread.
+        waitFor([&] { return rows().size() >= c.files.size(); }, 5000);
         QStringList files;
         for (const QString& row : rows())
             files.append(row.section(QLatin1Char('|'), 1, 1));
         EXPECT_EQ(files, c.files);
-        EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") +
-                                        (c.title.isEmpty() ? QStringLiteral("None") : c.title));
+        EXPECT_EQ(w->windowTitle(), titleFor(c.title));
+        if (c.notice.isEmpty())
+            EXPECT_EQ(w->NoticeText(), QString());
+        else
+            EXPECT_TRUE(w->NoticeText().contains(c.notice)) << w->NoticeText().toStdString();
     }
 }
 
@@ -782,7 +880,7 @@ TEST_F(Gui, ConfigHelpOpensHelpWithoutCountingAndStaysOpen)
     });
     w->aConfig->trigger();
     EXPECT_TRUE(stillOpen);
-    EXPECT_EQ(openedLinks(), QStringList({gInfo->HelpFile()}));
+    EXPECT_EQ(openedLinks(), QStringList({help}));
     EXPECT_EQ(gInfo->Counter(QStringLiteral("H")).toInt(), helps);
 }
 
@@ -858,6 +956,7 @@ protected:
         gProject->NewProject();
         if (!w->isVisible())
             w->show();
+        Gui::TearDown();
     }
     // A source folder with decks named as given; the target is out/ beside it.
     void decks(const QStringList& names)
@@ -901,7 +1000,7 @@ TEST_F(Run, TwoWorkersConvertEveryRowAndTheButtonsFollowTheRun)
     QTest::mouseClick(w->bCreate, Qt::LeftButton);
     ASSERT_TRUE(w->IsRunning());
     EXPECT_EQ(w->RunningWorkers(), 2);
-    EXPECT_EQ(w->bCreate->text(), QStringLiteral("Pause"));
+    EXPECT_EQ(w->bCreate->text(), QStringLiteral("Paus&e"));
     EXPECT_TRUE(w->bCreate->isEnabled());
     EXPECT_TRUE(w->bSearchConvert->isVisible());
     EXPECT_EQ(w->bSearchConvert->text(), QStringLiteral("Sto&p"));
@@ -911,6 +1010,8 @@ TEST_F(Run, TwoWorkersConvertEveryRowAndTheButtonsFollowTheRun)
     // The batch cannot be replaced under the workers.
     EXPECT_FALSE(w->bSourceFile->isEnabled());
     EXPECT_FALSE(dropOn(w->lViewer->viewport(), {in(QStringLiteral("a.pptx"))}));
+    EXPECT_TRUE(w->NoticeText().contains(QStringLiteral("A conversion is running")))
+        << w->NoticeText().toStdString();
     EXPECT_TRUE(waitFor([] { return rows().size() == 5; }));
     EXPECT_EQ(counter("C"), runs + 1);
 
@@ -935,7 +1036,8 @@ TEST_F(Run, TwoWorkersConvertEveryRowAndTheButtonsFollowTheRun)
     EXPECT_FALSE(w->bSearchConvert->isVisible());
     EXPECT_TRUE(w->aSearch->isEnabled());
     EXPECT_TRUE(w->bSourceFile->isEnabled());
-    EXPECT_EQ(w->lblCount->text(), QStringLiteral("5 of 5, 2 failed"));
+    EXPECT_TRUE(w->lblCount->text().startsWith(QStringLiteral("5 of 5, 2 failed \u2013 took ")))
+        << w->lblCount->text().toStdString();
     EXPECT_EQ(w->pbRun->value(), w->pbRun->maximum());
     EXPECT_EQ(counter("A"), items + 5);
     EXPECT_EQ(counter("S"), successes + 3);
@@ -1026,46 +1128,35 @@ TEST_F(Run, ConvertAfterAnEditedSourceListsAfresh)
                                                                  out(QStringLiteral("3.pdf")))}));
 }
 
-TEST_F(Run, ClosingDuringARunSaysItIsStoppingRepaintsAndClosesWhenTheWorkersEnd)
+TEST_F(Run, ClosingDuringARunAsksAndYesStopsAtOnce)
 {
     startHeldRun();
     ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
     ASSERT_TRUE(waitFor([] { return gate.Arrived == 2; }));
+    const int items = counter("A");
 
-    class PaintWatch : public QObject
-    {
-    public:
-        bool Painted = false;
-        bool eventFilter(QObject*, QEvent* event) override
-        {
-            Painted = Painted || event->type() == QEvent::Paint;
-            return false;
-        }
-    } watch;
-    // Both workers still hold their files: the window stays open, says so and takes no more orders.
+    // No: the run goes on and the window stays.
+    askAnswers() = {QMessageBox::No};
     w->close();
+    EXPECT_EQ(askedQuestions(), QStringList({QStringLiteral("A conversion is running. Stop it and quit?")}));
     EXPECT_TRUE(w->isVisible());
     EXPECT_TRUE(w->IsRunning());
-    EXPECT_EQ(w->lblCount->text(), QStringLiteral("Stopping: finishing 2 files"));
-    EXPECT_FALSE(w->bSearchConvert->isEnabled());
-    EXPECT_FALSE(w->bCreate->isEnabled());
-    w->lblCount->installEventFilter(&watch);
-    w->lblCount->update();
-    EXPECT_TRUE(waitFor([&] { return watch.Painted; }));
-    w->lblCount->removeEventFilter(&watch);
-    // Closing again while it stops changes nothing.
-    w->close();
-    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->aPause->isEnabled());
 
-    gate.allow(1); // one worker ends after its file, the other still holds one
-    ASSERT_TRUE(waitFor([this] { return w->RunningWorkers() == 1; }));
-    EXPECT_TRUE(
-        waitFor([this] { return w->lblCount->text() == QStringLiteral("Stopping: finishing 1 file"); }));
-    EXPECT_TRUE(w->isVisible());
-    gate.allow(1 << 30);
-    ASSERT_TRUE(waitFor([this] { return !w->isVisible(); }));
-    EXPECT_FALSE(w->IsRunning());
-    EXPECT_EQ(gate.Calls, 2); // each worker ended after its current item
+    // Asked again, Yes: the window goes at once, while both workers still hold their files.
+    askAnswers() = {QMessageBox::Yes};
+    w->close();
+    EXPECT_EQ(askedQuestions().size(), 2);
+    EXPECT_FALSE(w->isVisible());
+    // The gate never opens: only the abort can end the workers.
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(gate.Calls, 0);
+    // The files in hand ended as not done: nothing reported, nothing written, the run not counted.
+    for (const QString& row : rows())
+        EXPECT_TRUE(row.startsWith(QStringLiteral("0|"))) << row.toStdString();
+    EXPECT_TRUE(QDir(out(QString())).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_EQ(counter("A"), items);
+    EXPECT_EQ(w->Run(), nullptr);
     w->show();
 }
 
@@ -1075,15 +1166,14 @@ TEST_F(Run, RowsOpenTheirPdfOrShowTheirMessageAndHintCutTexts)
     w->aConvert->trigger();
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     openedLinks().clear();
-    QTreeWidgetItem* good = nullptr;
-    QTreeWidgetItem* bad = nullptr;
-    for (int i = 0; i < w->lViewer->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = w->lViewer->topLevelItem(i);
-        (row->text(1).contains(QStringLiteral("bad")) ? bad : good) = row;
-    }
-    ASSERT_TRUE(good && bad);
-    const auto doubleClick = [this](QTreeWidgetItem* row) {
-        const QPoint at = w->lViewer->visualItemRect(row).center();
+    const int good = w->Items()->Source(0).contains(QStringLiteral("bad")) ? 1 : 0;
+    const int bad = 1 - good;
+    // Where a row of the batch is on screen.
+    const auto shown = [this](int row, int column) {
+        return w->Filter()->mapFromSource(w->Items()->index(row, column));
+    };
+    const auto doubleClick = [&](int row) {
+        const QPoint at = w->lViewer->visualRect(shown(row, 1)).center();
         QTest::mouseClick(w->lViewer->viewport(), Qt::LeftButton, Qt::NoModifier, at);
         QTest::mouseDClick(w->lViewer->viewport(), Qt::LeftButton, Qt::NoModifier, at);
     };
@@ -1093,25 +1183,26 @@ TEST_F(Run, RowsOpenTheirPdfOrShowTheirMessageAndHintCutTexts)
     doubleClick(bad);
     EXPECT_EQ(errors, QStringList({QStringLiteral("Broken deck?\nsecond line")}));
     // Enter on a row does the same.
-    w->lViewer->setCurrentItem(good);
+    w->lViewer->setCurrentIndex(shown(good, 1));
     QTest::keyClick(w->lViewer, Qt::Key_Return);
     EXPECT_EQ(openedLinks().size(), 2);
 
-    // A cell that shows all of its text needs no hint; a cut name and a result with more lines show it all.
-    w->lViewer->setColumnWidth(1, 370);
-    EXPECT_EQ(w->CellHint(good, 1), QString());
-    EXPECT_EQ(w->CellHint(good, 2), QString());
-    EXPECT_EQ(w->CellHint(bad, 2), QStringLiteral("Broken deck?\nsecond line"));
-    w->lViewer->setColumnWidth(1, 60);
-    EXPECT_EQ(w->CellHint(good, 1), in(QStringLiteral("a.pptx")));
-    // Hovering the cut cell shows the hint; hovering the list elsewhere shows the list's own.
-    const QRect cell = w->lViewer->visualItemRect(good);
-    const QPoint at(w->lViewer->header()->sectionViewportPosition(1) + 10, cell.center().y());
+    // The name column tells the whole path; a result shown whole needs no hint, one with more lines does.
+    const int result = TdvItemModel::ColResult;
+    w->lViewer->setColumnWidth(TdvItemModel::ColName, 240);
+    EXPECT_EQ(w->CellHint(good, TdvItemModel::ColName), in(QStringLiteral("a.pptx")));
+    EXPECT_EQ(w->CellHint(good, result), QString());
+    EXPECT_EQ(w->CellHint(bad, result), QStringLiteral("Broken deck?\nsecond line"));
+    w->lViewer->setColumnWidth(TdvItemModel::ColFolder, 20);
+    w->Items()->SetSourceFolder(QString()); // the whole folder, cut
+    EXPECT_EQ(w->CellHint(good, TdvItemModel::ColFolder), tree.path(QStringLiteral("in/")));
+    // Hovering the cut cell shows the hint.
+    const QPoint at = w->lViewer->visualRect(shown(good, TdvItemModel::ColFolder)).center();
     QHelpEvent help(QEvent::ToolTip, at, w->lViewer->viewport()->mapToGlobal(at));
     QApplication::sendEvent(w->lViewer->viewport(), &help);
-    EXPECT_EQ(QToolTip::text(), in(QStringLiteral("a.pptx")));
+    EXPECT_EQ(QToolTip::text(), tree.path(QStringLiteral("in/")));
     QToolTip::hideText();
-    w->lViewer->setColumnWidth(1, 370);
+    w->lViewer->setColumnWidth(TdvItemModel::ColFolder, 200);
 }
 
 TEST_F(Run, ConvertAfterAFinishedRunPicksUpNewFiles)
@@ -1252,7 +1343,7 @@ TEST_F(Run, FailedSaveAndSaveAsAreShownAndKeepTheOldFile)
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains(nowhere)) << errors[0].toStdString();
     EXPECT_EQ(gProject->ProjectFile, old);
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + old);
+    EXPECT_EQ(w->windowTitle(), titleFor(old));
     EXPECT_FALSE(gProject->RecentProjects.contains(nowhere));
     EXPECT_EQ(projectText(old), QStringLiteral("Source=/old/*.ppt?"));
 
@@ -1264,7 +1355,7 @@ TEST_F(Run, FailedSaveAndSaveAsAreShownAndKeepTheOldFile)
     ASSERT_EQ(errors.size(), 2);
     EXPECT_TRUE(errors[1].contains(gone)) << errors[1].toStdString();
     EXPECT_EQ(gProject->ProjectFile, gone);
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + gone);
+    EXPECT_EQ(w->windowTitle(), titleFor(gone));
     EXPECT_FALSE(gProject->RecentProjects.contains(gone));
     EXPECT_TRUE(openedLinks().filter(QStringLiteral("err&e=")).isEmpty());
 }
@@ -1339,22 +1430,6 @@ TEST_F(Run, RowsEndUpRightWhateverOrderTheirPostsArrive)
               QStringList({QStringLiteral("0|/in/0.pptx|"), QStringLiteral("2|/in/1.pptx|Damaged"),
                            QStringLiteral("0|/in/2.pptx|"), QStringLiteral("1|/in/3.pptx|/out/3.pdf")}));
     EXPECT_EQ(w->lblCount->text(), QStringLiteral("2 of 4, 1 failed"));
-}
-
-TEST_F(Run, ARunCutShortByClosingIsNotCountedAndFreesItsWorkers)
-{
-    startHeldRun();
-    ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
-    const int items = counter("A");
-    ASSERT_TRUE(waitFor([] { return gate.Arrived == 2; }));
-    w->close();
-    gate.allow(1 << 30);
-    ASSERT_TRUE(waitFor([this] { return !w->isVisible(); }));
-    EXPECT_FALSE(w->IsRunning());
-    EXPECT_EQ(w->Run(), nullptr);
-    EXPECT_EQ(gate.Calls, 2);
-    EXPECT_EQ(counter("A"), items);
-    w->show();
 }
 
 TEST_F(Run, RunAndCloseWritesTheLogAndCloses)
