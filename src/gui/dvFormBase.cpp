@@ -63,6 +63,11 @@ void TdvFrmBase::hideEvent(QHideEvent* event)
 
 // ---- dialogs ---------------------------------------------------------------------------------------------
 
+// The descriptions of the product's filters, for the translations.
+[[maybe_unused]] static const char* const filterNames[] = {QT_TRANSLATE_NOOP("TdvFilters", "Presentations"),
+                                                           QT_TRANSLATE_NOOP("TdvFilters", "Vellum Project"),
+                                                           QT_TRANSLATE_NOOP("TdvFilters", "Log File")};
+
 QStringList qtNameFilters(const QString& filter)
 {
     const QStringList parts = filter.split(QLatin1Char('|'));
@@ -75,6 +80,7 @@ QStringList qtNameFilters(const QString& filter)
         const int paren = description.indexOf(QLatin1String(" ("));
         if (paren > 0)
             description.truncate(paren);
+        description = QCoreApplication::translate("TdvFilters", description.toUtf8().constData());
         filters.append(QStringLiteral("%1 (%2)").arg(description, patterns));
     }
     return filters;

@@ -640,6 +640,15 @@ void TdvFrmMain::FormCreate()
     UpdateLinkCommands();
     gProject->OpenStartupProject();
     RestoreSession();
+    // A desktop hands every file it was asked to open to one program: beyond the first, the paths given are
+    // listed as if dropped on the list.
+    QStringList paths;
+    if (gApp && gApp->Params.size() > 1)
+        for (const QString& param : std::as_const(gApp->Params))
+            if (!param.startsWith(QLatin1Char('-')))
+                paths.append(absolutePath(param));
+    if (!paths.isEmpty())
+        takeDrop(lViewer, paths);
     UpdateTitle();
     updateStatus();
 }
@@ -1683,7 +1692,7 @@ void TdvFrmMain::SaveList(const QString& fileName)
 void TdvFrmMain::ExportList1Click()
 {
     QString name;
-    if (!gApp->SaveFileDialog(tr("Log File") + QStringLiteral("|*.log"), QStringLiteral(".log"), name))
+    if (!gApp->SaveFileDialog(QStringLiteral("Log File|*.log"), QStringLiteral(".log"), name))
         return;
     try {
         SaveList(name);

@@ -18,7 +18,10 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
     TdvProject* p = gProject;
     p->ConvertorClass = convertorClass;
     p->SourcePattern = QStringLiteral("*.ppt?");
-    p->SourceFilter = QStringLiteral("PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx");
+    // Every kind of presentation the office opens: shows (.pps, .ppsx), templates and macro decks too.
+    p->SourceFilter =
+        QStringLiteral("Presentations (*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;"
+                       "*.odp)|*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;*.odp");
     p->TargetExt = QStringLiteral(".pdf");
     p->ShortName = QStringLiteral("vellum");
     p->ProjectExt = QStringLiteral(".batch-") + p->ShortName;

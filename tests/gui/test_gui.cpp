@@ -426,7 +426,9 @@ TEST_F(Gui, OpenThroughTheDialogAppliesTheProject)
     EXPECT_EQ(w->windowTitle(), titleFor(file));
     EXPECT_EQ(
         dialogs()->LastFilter,
-        QStringLiteral("Vellum Project|*.batch-vellum|PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx"));
+        QStringLiteral(
+            "Vellum Project|*.batch-vellum|Presentations (*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;"
+            "*.potx;*.potm;*.odp)|*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;*.odp"));
 }
 
 TEST_F(Gui, RecentMenuDisablesMissingProjects)
