@@ -46,7 +46,8 @@ void TdvFrmBase::showEvent(QShowEvent* event)
     if ((!FCentred || FCentreEachShow) && isWindow()) {
         FCentred = true;
         if (QScreen* s = screen()) {
-            QRect frame = geometry();
+            // The whole window, its title bar and frame too, stands in the middle.
+            QRect frame = frameGeometry();
             frame.moveCenter(s->availableGeometry().center());
             move(frame.topLeft());
         }

@@ -915,8 +915,14 @@ TEST_F(Gui, AboutBoxShowsTitleAndVersionAndClosesOnClickOrKey)
         EXPECT_EQ(version, QStringLiteral("2024.16.323.3707"));
         EXPECT_FALSE(dvFrmAbout->isVisible());
     }
-    EXPECT_NEAR(dvFrmAbout->windowOpacity(), 200.0 / 255.0, 0.01);
-    EXPECT_TRUE(dvFrmAbout->windowFlags() & Qt::FramelessWindowHint);
+    // A window of the desktop's, with a title bar and the licences of what the program stands on.
+    EXPECT_FALSE(dvFrmAbout->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(dvFrmAbout->windowOpacity(), 1.0);
+    EXPECT_EQ(dvFrmAbout->windowTitle(), QStringLiteral("About Vellum Converter"));
+    for (const char* credit :
+         {"Licence", "LibreOffice", "Mozilla Public License 2.0", "Qt ", "GNU Lesser General Public License"})
+        EXPECT_TRUE(dvFrmAbout->lblCredits->text().contains(QLatin1String(credit))) << credit;
+    EXPECT_EQ(dvFrmAbout->btnAboutQt->text(), QStringLiteral("About &Qt"));
     ASSERT_NE(dvFrmAbout->img->pixmap().isNull(), true);
     EXPECT_EQ(dvFrmAbout->img->pixmap().size(), QSize(128, 128));
     EXPECT_EQ(w->windowOpacity(), 1.0); // no PureConsole: the window stays opaque
