@@ -258,10 +258,9 @@ void TdvFrmMain::createActions()
     aSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     aHelp->setShortcut(QKeySequence(Qt::Key_F1));
     aAbout->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
-    aConvert->setShortcut(QKeySequence(Qt::ALT | Qt::Key_C));
-    aPause->setShortcut(QKeySequence(Qt::ALT | Qt::Key_E));
-    aStop->setShortcut(QKeySequence(Qt::ALT | Qt::Key_P));
-    aView->setShortcut(QKeySequence(Qt::ALT | Qt::Key_I));
+    // The underlined letter of their captions, in the person's language.
+    for (QAction* action : {aConvert, aPause, aStop, aView})
+        action->setShortcut(QKeySequence::mnemonic(action->text()));
     aSearch->setShortcut(QKeySequence(Qt::Key_F5));
     aRetry->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     aFilter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
@@ -1261,7 +1260,7 @@ void TdvFrmMain::NewBatch()
     FBatch = std::make_unique<TdvBatch>();
     FBatchFed = false;
     FRunEnd = RunEnd::None;
-    aConvert->setText(tr("&Convert"));
+    setResume(false);
     FItems->Clear();
     FItems->SetSourceFolder(QString());
     FDoneCount = 0;
@@ -1574,8 +1573,7 @@ void TdvFrmMain::setRunning(bool running)
     bTarget->setEnabled(!running);
     if (running) {
         FRunEnd = RunEnd::None;
-        aConvert->setText(tr("&Convert"));
-        aConvert->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_C)});
+        setResume(false);
         aStop->setEnabled(true);
         aPause->setEnabled(true);
         bCreate->setAction(aPause);
@@ -1587,6 +1585,18 @@ void TdvFrmMain::setRunning(bool running)
         FTick->stop();
     }
     updateStatus();
+}
+
+void TdvFrmMain::setResume(bool resume)
+{
+    // After a pause the button says what Convert does then; Resume answers its own letter and Convert's,
+    // which the person may have learnt.
+    const QString convert = tr("&Convert");
+    aConvert->setText(resume ? tr("&Resume") : convert);
+    QList<QKeySequence> keys = {QKeySequence::mnemonic(convert)};
+    if (resume)
+        keys.append(QKeySequence::mnemonic(aConvert->text()));
+    aConvert->setShortcuts(keys);
 }
 
 void TdvFrmMain::showEnding(const QString& word)
@@ -1666,8 +1676,7 @@ void TdvFrmMain::endRun()
         aStop->setData(0);
     } else if (paused && !exhausted) {
         FRunEnd = RunEnd::Paused;
-        aConvert->setText(tr("&Resume"));
-        aConvert->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_C), QKeySequence(Qt::ALT | Qt::Key_R)});
+        setResume(true);
     } else {
         FRunEnd = RunEnd::Finished;
     }

@@ -283,6 +283,7 @@ private:
     bool closeAsked();
     void releaseBatch();
     void setRunning(bool running);
+    void setResume(bool resume);
     // The run is ending after the workers' current files: "Stopping" or "Pausing" on the status line.
     void showEnding(const QString& word);
     void endRun();

@@ -7,7 +7,10 @@
 
 #include <QAction>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <memory>
@@ -63,6 +66,32 @@ void takeScreenshots(TdvFrmMain* window, TdvFrmAbout* about, const QString& fold
 
 } // namespace
 
+QStringList translationFolders()
+{
+    // Beside the program in a build tree, else where the package puts them.
+    return {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+            QStringLiteral(VELLUM_DATADIR "/vellum/translations")};
+}
+
+void installTranslators(const QLocale& locale)
+{
+    // Qt's own texts (its dialogs, About Qt) and ours, each in the person's language where there is one.
+    auto* qt = new QTranslator(QCoreApplication::instance());
+    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+    else
+        delete qt;
+    for (const QString& folder : translationFolders()) {
+        auto* own = new QTranslator(QCoreApplication::instance());
+        if (own->load(locale, QStringLiteral("vellum"), QStringLiteral("_"), folder)) {
+            QCoreApplication::installTranslator(own);
+            break;
+        }
+        delete own;
+    }
+}
+
 int runWindowed(int argc, char** argv)
 {
     if (gProject->PureConsole()) {
@@ -76,6 +105,7 @@ int runWindowed(int argc, char** argv)
         return 1;
     }
     TdvApplication app(argc, argv);
+    installTranslators(QLocale());
     installWindowServices();
 
     auto window = std::make_unique<TdvFrmMain>();
