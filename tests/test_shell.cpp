@@ -135,6 +135,13 @@ TEST_F(InfoTest, HelpFileAndCountingWritesOnlyOnChange)
     EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.html")));
     tree.write(QStringLiteral("bin/vellum.chm"));
     EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.chm")));
+    // An installation under any prefix keeps its help in its own documentation folder.
+    gApp->ProgramPath = tree.path(QStringLiteral("opt/usr/bin/vellum"));
+    tree.write(QStringLiteral("opt/usr/share/doc/vellum/vellum.pdf"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("opt/usr/share/doc/vellum/vellum.pdf")));
+    tree.write(QStringLiteral("opt/usr/share/doc/vellum/vellum.html"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("opt/usr/share/doc/vellum/vellum.html")));
+    gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
     gInfo->OpenLink(QStringLiteral("h"), QString(), QString());
     EXPECT_EQ(singletons.OpenedLinks, QStringList({tree.path(QStringLiteral("bin/vellum.chm"))}));
 

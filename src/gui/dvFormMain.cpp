@@ -642,7 +642,7 @@ void TdvFrmMain::FormCreate()
     // A desktop hands every file it was asked to open to one program: beyond the first, the paths given are
     // listed as if dropped on the list.
     QStringList paths;
-    if (gApp && gApp->Params.size() > 1)
+    if (gApp && (gApp->Params.size() > 1 || gApp->ConvertOnStart))
         for (const QString& param : std::as_const(gApp->Params))
             if (!param.startsWith(QLatin1Char('-')))
                 paths.append(absolutePath(param));
@@ -1713,7 +1713,10 @@ void TdvFrmMain::ExportList1Click()
 
 void TdvFrmMain::AutoConvert()
 {
-    if (gProject->RunAndClose())
+    // --convert starts once, with the files it was given; the window then stays with their outcome.
+    const bool convertNow = !FShownConverted && gApp && gApp->ConvertOnStart;
+    FShownConverted = true;
+    if (gProject->RunAndClose() || convertNow)
         aConvertExecute();
 }
 

@@ -296,6 +296,7 @@ private:
     int FFailedCount = 0;
     TdvFrmCfg* FCfg = nullptr;
     bool FShownOnce = false;
+    bool FShownConverted = false; // the sources of --convert were converted
     std::unique_ptr<TdvRun> FRun;
     bool FStopped = false;
     bool FCloseWhenEnded = false; // the window was closed during a run: it closes once the run has ended

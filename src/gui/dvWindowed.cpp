@@ -68,8 +68,11 @@ void takeScreenshots(TdvFrmMain* window, TdvFrmAbout* about, const QString& fold
 
 QStringList translationFolders()
 {
-    // Beside the program in a build tree, else where the package puts them.
-    return {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+    // Beside the program in a build tree, else in the installation the program belongs to, else where this
+    // build installs them.
+    const QString program = QCoreApplication::applicationDirPath();
+    return {program + QStringLiteral("/translations"),
+            QDir::cleanPath(program + QStringLiteral("/../share/vellum/translations")),
             QStringLiteral(VELLUM_DATADIR "/vellum/translations")};
 }
 

@@ -49,6 +49,8 @@ public:
     QString FirstParam;
     // Every such argument in order: a desktop hands several files to one program.
     QStringList Params;
+    // --convert: the window converts the sources given as soon as it is up.
+    bool ConvertOnStart = false;
 
     bool OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect);
     bool SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName);

@@ -180,17 +180,21 @@ QString TdvInfo::CounterString() const
 QString TdvInfo::HelpFile() const
 {
     const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
-    // Beside the program (a build tree), else in the installed documentation folder; the HTML help that the
-    // build makes comes before a PDF one.
+    // Beside the program (a build tree), else in the documentation folder of the installation the program
+    // belongs to (found from the program's own place, so that another prefix works too), else in the one this
+    // build names; the HTML help that every build makes comes before a PDF one.
+    const QFileInfo self(program);
+    const QString html = self.completeBaseName() + QStringLiteral(".html");
+    const QString pdf = self.completeBaseName() + QStringLiteral(".pdf");
+    const QString beside = self.absolutePath() + QLatin1Char('/');
+    const QString relative = QDir::cleanPath(beside + QStringLiteral("../share/doc/") + self.completeBaseName()) +
+                             QLatin1Char('/');
     const QString installed = QStringLiteral(VELLUM_DOCDIR) + QLatin1Char('/');
-    const QString html = changeFileExt(program, QStringLiteral(".html"));
-    const QString pdf = changeFileExt(program, QStringLiteral(".pdf"));
-    for (const QString& candidate :
-         {changeFileExt(program, QStringLiteral(".chm")), html, pdf, installed + QFileInfo(html).fileName(),
-          installed + QFileInfo(pdf).fileName()})
+    for (const QString& candidate : {changeFileExt(program, QStringLiteral(".chm")), beside + html, beside + pdf,
+                                     relative + html, relative + pdf, installed + html, installed + pdf})
         if (QFileInfo::exists(candidate))
             return candidate;
-    return html;
+    return beside + html;
 }
 
 QString TdvInfo::LinkFor(const QString& page, const QString& argument, const QString& extra) const
