@@ -7,7 +7,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.1 DESTINATION ${CMAKE_INSTA
 # The service that keeps an office for other machines; its ExecStart finds the program on systemd's own path.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum-office-server.service DESTINATION lib/systemd/system)
 # The AppStream description of the program, for software centres.
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/org.vellum.Converter.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 # The help PDF exists once the help_pdf target has run; a build without an office installs without it.
 install(FILES ${PROJECT_BINARY_DIR}/vellum.pdf DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
 

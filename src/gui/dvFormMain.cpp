@@ -723,13 +723,10 @@ void TdvFrmMain::closeEvent(QCloseEvent* event)
     }
     if (FRun) {
         // Stopped at once: the files in hand end as not done and their offices are ended. The window goes
-        // now and closes for good once the workers have let go of the batch.
+        // now; the workers let go of the batch within moments, and the program waits for them on its way out.
         FCloseWhenEnded = true;
         FStopped = true;
         FRun->Abort();
-        hide();
-        event->ignore();
-        return;
     }
     guarded(this, [this] { SaveSession(); });
     FCloseConfirmed = false;
@@ -1658,10 +1655,8 @@ void TdvFrmMain::endRun()
     FPausing = false;
     setRunning(false);
     if (FCloseWhenEnded) {
-        // A run cut short by closing the window is not counted.
+        // A run cut short by closing the window is not counted; the window has gone already.
         FCloseWhenEnded = false;
-        run.reset();
-        close();
         return;
     }
     gInfo->RunEnded(*run);
