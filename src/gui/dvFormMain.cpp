@@ -8,6 +8,8 @@
 #include "gui/dvFormCfg.h"
 #include "gui/dvIcons.h"
 #include "gui/dvItemList.h"
+#include "gui/dvNotice.h"
+#include "gui/dvRunStatus.h"
 #include "gui/dvSession.h"
 #include "gui/dvSources.h"
 #include "project/dvError.h"
@@ -61,18 +63,6 @@ QStringList localPaths(const QMimeData* mime)
         if (url.isLocalFile())
             paths.append(url.toLocalFile());
     return paths;
-}
-
-// "0:42", "12:05", "1:02:03".
-QString duration(qint64 ms)
-{
-    const qint64 seconds = (ms + 500) / 1000;
-    const qint64 h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
-    return h > 0 ? QStringLiteral("%1:%2:%3")
-                       .arg(h)
-                       .arg(m, 2, 10, QLatin1Char('0'))
-                       .arg(s, 2, 10, QLatin1Char('0'))
-                 : QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QLatin1Char('0'));
 }
 
 // Names for a message: the first few, then how many more.
@@ -460,20 +450,8 @@ void TdvFrmMain::createPanels()
     connect(cSubdir, &QCheckBox::toggled, this, [this] { FTitleTimer->start(0); });
 
     // Why the last command did nothing, above the list, until the next command.
-    pNotice = panel(this, "pNotice", 0, QString());
-    auto* noticeLayout = new QHBoxLayout(pNotice);
-    noticeLayout->setContentsMargins(6, 4, 6, 4);
-    auto* noticeIcon = new QLabel(pNotice);
-    const int iconSize = style()->pixelMetric(QStyle::PM_SmallIconSize);
-    noticeIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(iconSize, iconSize));
-    lblNotice = new QLabel(pNotice);
-    lblNotice->setObjectName(QStringLiteral("lblNotice"));
-    lblNotice->setWordWrap(true);
-    lblNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    noticeLayout->addWidget(noticeIcon);
-    noticeLayout->addWidget(lblNotice, 1);
-    pNotice->setVisible(false);
+    pNotice = new TdvNoticeBar(this);
+    lblNotice = pNotice->lblNotice;
 
     // The status line: how far the run is, how long it took and how long it may still take.
     pStatus = panel(this, "pStatus", 0, QString());
@@ -500,29 +478,12 @@ void TdvFrmMain::createList()
     viewerPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     pViewer = viewerPanel;
 
-    // Which rows to show: all, or those of one outcome, and those holding a text.
-    pFilter = new QWidget(pViewer);
-    pFilter->setObjectName(QStringLiteral("pFilter"));
-    cbFilter = new QComboBox(pFilter);
-    cbFilter->setObjectName(QStringLiteral("cbFilter"));
-    cbFilter->addItem(tr("All files"), int(TdvItemFilter::ShowAll));
-    cbFilter->addItem(tr("Failed"), int(TdvItemFilter::ShowFailed));
-    cbFilter->addItem(tr("Converted"), int(TdvItemFilter::ShowConverted));
-    cbFilter->addItem(tr("Waiting"), int(TdvItemFilter::ShowWaiting));
-    cbFilter->setToolTip(tr("Show all rows or only those of one outcome"));
-    eFilter = new QLineEdit(pFilter);
-    eFilter->setObjectName(QStringLiteral("eFilter"));
-    eFilter->setPlaceholderText(
-        tr("Filter by path or message (%1)").arg(aFilter->shortcut().toString(QKeySequence::NativeText)));
-    eFilter->setClearButtonEnabled(true);
+    auto* filterBar =
+        new TdvFilterBar(FFilter, aFilter->shortcut().toString(QKeySequence::NativeText), pViewer);
+    pFilter = filterBar;
+    cbFilter = filterBar->cbFilter;
+    eFilter = filterBar->eFilter;
     eFilter->installEventFilter(this);
-    auto* filterLayout = new QHBoxLayout(pFilter);
-    filterLayout->setContentsMargins(2, 2, 2, 2);
-    filterLayout->addWidget(cbFilter);
-    filterLayout->addWidget(eFilter, 1);
-    connect(cbFilter, &QComboBox::currentIndexChanged, this,
-            [this] { FFilter->SetShow(TdvItemFilter::Show(cbFilter->currentData().toInt())); });
-    connect(eFilter, &QLineEdit::textChanged, FFilter, &TdvItemFilter::SetText);
 
     lViewer = new QTreeView(pViewer);
     lViewer->setObjectName(QStringLiteral("lViewer"));
@@ -566,9 +527,9 @@ void TdvFrmMain::createList()
         guarded(this, [this, index] { OpenRow(FFilter->mapToSource(index).row()); });
     });
     lViewer->installEventFilter(this);
-    setTabOrder(bView, eFilter);
-    setTabOrder(eFilter, cbFilter);
-    setTabOrder(cbFilter, lViewer);
+    setTabOrder(bView, cbFilter);
+    setTabOrder(cbFilter, eFilter);
+    setTabOrder(eFilter, lViewer);
 }
 
 void TdvFrmMain::createMenus()
@@ -829,15 +790,14 @@ void TdvFrmMain::RestoreSession()
 
 void TdvFrmMain::Notice(const QString& text)
 {
-    lblNotice->setText(text);
-    pNotice->setVisible(!text.isEmpty());
+    pNotice->SetText(text);
     if (!text.isEmpty() && gProject->RunAndClose())
         printError(text); // nobody watches an unattended run
 }
 
 QString TdvFrmMain::NoticeText() const
 {
-    return pNotice->isVisibleTo(const_cast<TdvFrmMain*>(this)) ? lblNotice->text() : QString();
+    return pNotice->Text();
 }
 
 // ---- source and target -----------------------------------------------------------------------------------
@@ -1256,7 +1216,7 @@ void TdvFrmMain::NewBatch()
     ++FBatchSerial;
     FBatch = std::make_unique<TdvBatch>();
     FBatchFed = false;
-    FRunEnd = RunEnd::None;
+    FRunEnd = TdvRunStatus::End::None;
     setResume(false);
     FItems->Clear();
     FItems->SetSourceFolder(QString());
@@ -1341,36 +1301,21 @@ int TdvFrmMain::ShowItem(const QString& path, TdvBatch* batch, TdvNode* item)
 
 void TdvFrmMain::updateStatus()
 {
-    const int total = FItems->rowCount();
-    const int done = FItems->Done();
-    const int failed = FItems->Failed();
-    const QString counts = tr("%1 of %2, %3 failed").arg(done).arg(total).arg(failed);
-    QString text;
-    if (FRun && !FEnding.isEmpty()) {
-        const int left = RunningWorkers();
-        text = left == 1 ? tr("%1: finishing 1 file").arg(FEnding)
-                         : tr("%1: finishing %2 files").arg(FEnding).arg(left);
-    } else if (FRun) {
-        const qint64 elapsed = FClock.isValid() ? FClock.elapsed() : 0;
-        text = counts + QStringLiteral(" \u2013 ") + tr("%1 elapsed").arg(duration(elapsed));
-        // Once every file is listed, the pace so far says how long the rest takes.
-        if (done > 0 && total > done && FBatch && FBatch->IsListed())
-            text += QStringLiteral(", ") + tr("about %1 left").arg(duration(elapsed * (total - done) / done));
-    } else if (FRunEnd == RunEnd::Paused) {
-        text = tr("Paused: %1. Resume goes on with the files not yet converted.").arg(counts);
-    } else if (FRunEnd == RunEnd::Stopped) {
-        text = tr("Stopped: %1, %2 not done. Convert lists the source again and starts over.")
-                   .arg(counts)
-                   .arg(FItems->Count(TdvRowState::NotDone));
-    } else if (FRunEnd == RunEnd::Finished) {
-        text = counts + QStringLiteral(" \u2013 ") + tr("took %1").arg(duration(FLastElapsed));
-    } else {
-        text = counts;
-    }
-    lblCount->setText(text);
-    pbRun->setRange(0, std::max(total, 1));
-    pbRun->setValue(std::min(done, std::max(total, 1)));
-    Desktop->SetProgress(total > 0 ? double(done) / total : 0, FRun != nullptr);
+    TdvRunStatus status;
+    status.Total = FItems->rowCount();
+    status.Done = FItems->Done();
+    status.Failed = FItems->Failed();
+    status.NotDone = FItems->Count(TdvRowState::NotDone);
+    status.Running = FRun != nullptr;
+    status.Listed = FBatch && FBatch->IsListed();
+    status.Ending = FEnding;
+    status.Finishing = RunningWorkers();
+    status.ElapsedMs = FRun && FClock.isValid() ? FClock.elapsed() : FLastElapsed;
+    status.LastEnd = FRunEnd;
+    lblCount->setText(status.Text());
+    pbRun->setRange(0, std::max(status.Total, 1));
+    pbRun->setValue(std::min(status.Done, std::max(status.Total, 1)));
+    Desktop->SetProgress(status.Total > 0 ? double(status.Done) / status.Total : 0, status.Running);
 }
 
 // ---- running a batch -------------------------------------------------------------------------------------
@@ -1569,7 +1514,7 @@ void TdvFrmMain::setRunning(bool running)
     bSource->setEnabled(!running);
     bTarget->setEnabled(!running);
     if (running) {
-        FRunEnd = RunEnd::None;
+        FRunEnd = TdvRunStatus::End::None;
         setResume(false);
         aStop->setEnabled(true);
         aPause->setEnabled(true);
@@ -1666,16 +1611,16 @@ void TdvFrmMain::endRun()
     if (aStop->data().toInt() == 1) {
         // The files the run did not reach are not done; the next Convert lists afresh.
         FItems->MarkUnfinished(TdvRowState::NotDone);
-        FRunEnd = RunEnd::Stopped;
+        FRunEnd = TdvRunStatus::End::Stopped;
         releaseBatch();
         aStop->setData(0);
     } else if (paused && !exhausted) {
-        FRunEnd = RunEnd::Paused;
+        FRunEnd = TdvRunStatus::End::Paused;
         setResume(true);
     } else {
-        FRunEnd = RunEnd::Finished;
+        FRunEnd = TdvRunStatus::End::Finished;
     }
-    if (tallies.Listed == 0 && FRunEnd == RunEnd::Finished)
+    if (tallies.Listed == 0 && FRunEnd == TdvRunStatus::End::Finished)
         Notice(nothingFoundText());
     updateStatus();
     // Someone who looks elsewhere learns that the run is over.

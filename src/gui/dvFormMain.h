@@ -2,6 +2,7 @@
 
 #include "engine/dvRun.h"
 #include "gui/dvFormBase.h"
+#include "gui/dvRunStatus.h"
 
 #include <QElapsedTimer>
 #include <QIcon>
@@ -29,6 +30,7 @@ class TdvCellHints;
 class TdvDesktop;
 class TdvItemFilter;
 class TdvItemModel;
+class TdvNoticeBar;
 class TdvConvertor;
 class TdvFrmCfg;
 struct TdvNode;
@@ -186,7 +188,7 @@ public:
     TdvActionButton* bView = nullptr;
     TdvActionButton* bSearchConvert = nullptr;
     TdvActionButton* bCreate = nullptr;
-    QWidget* pNotice = nullptr;
+    TdvNoticeBar* pNotice = nullptr;
     QLabel* lblNotice = nullptr;
     QWidget* pFilter = nullptr;
     QComboBox* cbFilter = nullptr;
@@ -256,7 +258,6 @@ protected:
     void FormDestroy();
 
 private:
-    enum class RunEnd { None, Finished, Paused, Stopped };
     enum class RowChange { Listed, Started, Reported };
 
     void createActions();
@@ -302,7 +303,7 @@ private:
     bool FCloseWhenEnded = false; // the window was closed during a run: it closes once the run has ended
     bool FCloseConfirmed = false; // the person has answered the closing questions
     QString FEnding;              // how the run is ending, while its workers finish
-    RunEnd FRunEnd = RunEnd::None;
+    TdvRunStatus::End FRunEnd = TdvRunStatus::End::None;
     bool FPausing = false;
     QElapsedTimer FClock; // since the run started
     qint64 FLastElapsed = 0;

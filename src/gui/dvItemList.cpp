@@ -6,8 +6,11 @@
 #include "project/dvProject.h"
 #include "shell/dvMain.h"
 
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QLineEdit>
 #include <QToolTip>
 #include <QTreeView>
 
@@ -407,4 +410,29 @@ bool TdvCellHints::helpEvent(QHelpEvent* event, QAbstractItemView* view, const Q
         return false;
     QToolTip::showText(event->globalPos(), hint, view->viewport(), option.rect);
     return true;
+}
+
+// ---- filter bar ------------------------------------------------------------------------------------------
+
+TdvFilterBar::TdvFilterBar(TdvItemFilter* filter, const QString& keys, QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("pFilter"));
+    cbFilter = new QComboBox(this);
+    cbFilter->setObjectName(QStringLiteral("cbFilter"));
+    cbFilter->addItem(tr("All files"), int(TdvItemFilter::ShowAll));
+    cbFilter->addItem(tr("Failed"), int(TdvItemFilter::ShowFailed));
+    cbFilter->addItem(tr("Converted"), int(TdvItemFilter::ShowConverted));
+    cbFilter->addItem(tr("Waiting"), int(TdvItemFilter::ShowWaiting));
+    cbFilter->setToolTip(tr("Show all rows or only those of one outcome"));
+    eFilter = new QLineEdit(this);
+    eFilter->setObjectName(QStringLiteral("eFilter"));
+    eFilter->setPlaceholderText(tr("Filter by path or message (%1)").arg(keys));
+    eFilter->setClearButtonEnabled(true);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->addWidget(cbFilter);
+    layout->addWidget(eFilter, 1);
+    connect(cbFilter, &QComboBox::currentIndexChanged, filter,
+            [this, filter] { filter->SetShow(TdvItemFilter::Show(cbFilter->currentData().toInt())); });
+    connect(eFilter, &QLineEdit::textChanged, filter, &TdvItemFilter::SetText);
 }

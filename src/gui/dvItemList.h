@@ -8,6 +8,8 @@
 #include <QStyledItemDelegate>
 #include <QVector>
 
+class QComboBox;
+class QLineEdit;
 class QTreeView;
 
 // What a row of the list shows; finer than an item's state, so that a person can tell the files in work
@@ -124,4 +126,16 @@ public:
 
 private:
     QTreeView* FView;
+};
+
+// Above the list: which rows to show, all or those of one outcome, and those that hold a text.
+class TdvFilterBar : public QWidget
+{
+    Q_OBJECT
+public:
+    // keys: the shortcut that focuses the text, named in its placeholder.
+    TdvFilterBar(TdvItemFilter* filter, const QString& keys, QWidget* parent = nullptr);
+
+    QComboBox* cbFilter = nullptr;
+    QLineEdit* eFilter = nullptr;
 };
