@@ -1439,6 +1439,12 @@ void TdvFrmMain::aConvertExecute()
         eTarget->setFocus();
         CheckRunAndClose();
     };
+    // With nothing at all, what to convert comes first.
+    if (eSource->text().trimmed().isEmpty() && eTarget->text().trimmed().isEmpty() &&
+        (!FBatch || !FBatchFed)) {
+        aSearchExecute();
+        return;
+    }
     if (eTarget->text().trimmed().isEmpty()) {
         targetMissing();
         return;

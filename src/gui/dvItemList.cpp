@@ -61,6 +61,46 @@ int rankOf(TdvRowState state)
     return 6;
 }
 
+// Names as a person reads them: runs of digits by their number ("deck 9" before "deck 10"), the rest by the
+// locale's order with letter case aside.
+int naturalCompare(const QString& a, const QString& b)
+{
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a.at(ei).isDigit())
+                ++ei;
+            while (ej < b.size() && b.at(ej).isDigit())
+                ++ej;
+            // Leading zeros aside, the longer run is the larger number.
+            QStringView x = QStringView(a).mid(i, ei - i), y = QStringView(b).mid(j, ej - j);
+            while (x.size() > 1 && x.front() == QLatin1Char('0'))
+                x = x.mid(1);
+            while (y.size() > 1 && y.front() == QLatin1Char('0'))
+                y = y.mid(1);
+            if (x.size() != y.size())
+                return x.size() < y.size() ? -1 : 1;
+            if (const int order = x.compare(y); order != 0)
+                return order;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        qsizetype ei = i, ej = j;
+        while (ei < a.size() && !a.at(ei).isDigit())
+            ++ei;
+        while (ej < b.size() && !b.at(ej).isDigit())
+            ++ej;
+        const QString x = a.mid(i, ei - i).toCaseFolded(), y = b.mid(j, ej - j).toCaseFolded();
+        if (const int order = QString::localeAwareCompare(x, y); order != 0)
+            return order;
+        i = ei;
+        j = ej;
+    }
+    return (a.size() - i > 0) - (b.size() - j > 0);
+}
+
 } // namespace
 
 // ---- model -----------------------------------------------------------------------------------------------
@@ -317,9 +357,6 @@ TdvItemFilter::TdvItemFilter(QObject* parent) : QSortFilterProxyModel(parent)
 {
     setSortRole(TdvItemModel::SortRole);
     setDynamicSortFilter(true);
-    // Numbers in names sort as numbers ("deck 9" before "deck 10"), letter case aside.
-    FCollator.setNumericMode(true);
-    FCollator.setCaseSensitivity(Qt::CaseInsensitive);
 }
 
 void TdvItemFilter::SetShow(Show show)
@@ -369,7 +406,7 @@ bool TdvItemFilter::lessThan(const QModelIndex& left, const QModelIndex& right) 
     const QVariant b = right.data(TdvItemModel::SortRole);
     if (left.column() == TdvItemModel::ColState)
         return a.toLongLong() < b.toLongLong();
-    const int order = FCollator.compare(a.toString(), b.toString());
+    const int order = naturalCompare(a.toString(), b.toString());
     // Rows that compare equal keep their listing order.
     return order != 0 ? order < 0 : left.row() < right.row();
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QCollator>
 #include <QIcon>
 #include <QList>
 #include <QSortFilterProxyModel>
@@ -111,7 +110,6 @@ protected:
 private:
     Show FShow = ShowAll;
     QString FText;
-    QCollator FCollator;
 };
 
 // Shows the whole text of a cell that shows only part of it.

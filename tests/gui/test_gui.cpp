@@ -3,10 +3,12 @@
 
 #include "discovery/dvFileUtils.h"
 #include "engine/dvConvertor.h"
+#include "gui/dvDesktop.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
 #include "gui/dvFormMain.h"
 #include "gui/dvItemList.h"
+#include "gui/dvRunStatus.h"
 #include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
@@ -14,6 +16,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +31,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -52,6 +57,7 @@ struct Gate
     int Started = 0;
     std::atomic<int> Arrived{0}; // workers that reached the gate, let through or not
     std::atomic<int> Calls{0};
+    std::atomic<bool> FailBad{true}; // decks named "bad" fail
 
     void reset(int allowed)
     {
@@ -60,6 +66,7 @@ struct Gate
         Started = 0;
         Arrived = 0;
         Calls = 0;
+        FailBad = true;
     }
     void allow(int allowed)
     {
@@ -94,7 +101,7 @@ public:
         if (!gate.enter([this] { return Aborted(); }))
             throw TdvError(QStringLiteral("The office process ended unexpectedly"));
         ++gate.Calls;
-        if (extractFileName(item->Source).contains(QStringLiteral("bad"))) {
+        if (gate.FailBad && extractFileName(item->Source).contains(QStringLiteral("bad"))) {
             item->State = isFailed;
             item->Result = QStringLiteral("Broken deck?\nsecond line");
             batch->AddFailure(QStringLiteral("Broken deck?"));
@@ -1491,6 +1498,298 @@ TEST_F(Run, WebAddressIsTheSingleItem)
     w->aSearch->trigger();
     EXPECT_EQ(rows(), QStringList({QStringLiteral("0|http://127.0.0.1:9/decks/q3.pptx|")}));
     EXPECT_TRUE(w->eTarget->text().isEmpty()); // never a folder from a web address
+}
+
+// ---- what a desktop user met ----------------------------------------------------------------------------
+
+TEST_F(Run, KeysOfTheRunReachTheirCommandsInEveryStateAndNeverAField)
+{
+    const QString source = tree.path(QStringLiteral("in/*.ppt?"));
+    startHeldRun();
+    ASSERT_TRUE(w->IsRunning());
+    ASSERT_TRUE(activateWindow());
+    // Alt+S focuses the source; Convert cannot run now, and its key must not replace the source with "c".
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+S")));
+    ASSERT_EQ(QApplication::focusWidget(), w->eSource);
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+C")));
+    QTest::keyClicks(w->eSource, QStringLiteral("x"));
+    EXPECT_EQ(w->eSource->text(), source);
+    EXPECT_TRUE(w->eSource->isReadOnly());
+    EXPECT_TRUE(w->eTarget->isReadOnly());
+    EXPECT_FALSE(w->cSubdir->isEnabled());
+
+    // Pause has a key of its own; after the pause the button says Resume, and Convert's key resumes.
+    QSignalSpy paused(w->aPause, &QAction::triggered);
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+E")));
+    EXPECT_EQ(paused.count(), 1);
+    gate.allow(2);
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(w->bCreate->text(), QStringLiteral("&Resume"));
+    EXPECT_TRUE(w->lblCount->text().startsWith(QStringLiteral("Paused: 2 of 4, 0 failed.")))
+        << w->lblCount->text().toStdString();
+    EXPECT_FALSE(w->eSource->isReadOnly());
+    gate.reset(0);
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+C")));
+    ASSERT_TRUE(waitFor([this] { return w->IsRunning(); }));
+    EXPECT_EQ(w->bCreate->text(), QStringLiteral("Paus&e"));
+    // Stop's key, on the other button.
+    QSignalSpy stopped(w->aStop, &QAction::triggered);
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+P")));
+    EXPECT_EQ(stopped.count(), 1);
+    EXPECT_TRUE(w->Stopped());
+}
+
+TEST_F(Run, EveryConvertSaysWhatHappenedAndMakesNoFolderForNothing)
+{
+    tree.mkdir(QStringLiteral("empty"));
+    tree.write(QStringLiteral("notes/readme.txt"));
+    CurrentFolder here(tree.path());
+    struct Case
+    {
+        const char* name;
+        QString source, target;
+        QString notice;   // part of what the window says
+        QWidget* focused; // the field to mend
+    };
+    const QList<Case> cases = {
+        {"nothing at all", QString(), QString(), QStringLiteral("the Source field is empty"), w->eSource},
+        {"no target", tree.path(QStringLiteral("empty/*.ppt?")), QString(),
+         QStringLiteral("the Target field is empty"), w->eTarget},
+        {"a folder that is not there", tree.path(QStringLiteral("gone/*.ppt?")),
+         tree.path(QStringLiteral("out")),
+         QStringLiteral("The source folder %1 does not exist.").arg(tree.path(QStringLiteral("gone/"))),
+         w->eSource},
+        // A mistyped letter is a relative path to nothing, not a folder to convert into.
+        {"a stray letter", QStringLiteral("c"), tree.path(QStringLiteral("out")),
+         QStringLiteral("The source %1 does not exist.").arg(tree.path(QStringLiteral("c"))), w->eSource},
+        {"a folder without decks", tree.path(QStringLiteral("notes/*.ppt?")),
+         tree.path(QStringLiteral("out")),
+         QStringLiteral("No presentations found in %1 (pattern *.ppt?).")
+             .arg(tree.path(QStringLiteral("notes/"))),
+         nullptr},
+    };
+    const int runs = counter("C");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetWindow();
+        w->ShowError = [this](const QString& message) { errors.append(message); };
+        w->eSource->setText(c.source);
+        w->eTarget->setText(c.target);
+        w->eTarget->setFocus();
+        w->aConvert->trigger();
+        ASSERT_TRUE(waitFor([this] { return !w->IsRunning() && !w->NoticeText().isEmpty(); }));
+        EXPECT_TRUE(w->NoticeText().contains(c.notice)) << w->NoticeText().toStdString();
+        if (c.focused) {
+            EXPECT_EQ(w->focusWidget(), c.focused);
+        }
+        EXPECT_TRUE(rows().isEmpty());
+        // Nothing was converted, so nothing was made.
+        EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("out")))) << "target folder made";
+        EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("out/c"))))
+            << "folder of the stray letter made";
+    }
+    EXPECT_EQ(counter("C"), runs + 1); // only the run over the folder without decks started
+    // A search alone says so too.
+    w->eSource->setText(tree.path(QStringLiteral("notes/*.ppt?")));
+    w->aSearch->trigger();
+    EXPECT_TRUE(
+        waitFor([this] { return w->NoticeText().startsWith(QStringLiteral("No presentations found")); }));
+}
+
+TEST_F(Run, TheListSortsFiltersAndTellsEveryStateApart)
+{
+    tree.write(QStringLiteral("in/b/deck 10.pptx"));
+    tree.write(QStringLiteral("in/a/deck 9-bad.pptx"));
+    tree.write(QStringLiteral("in/deck 2.pptx"));
+    tree.write(QStringLiteral("out/deck 2.pdf"), "kept");
+    gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("Skip"));
+    w->cSubdir->setChecked(true);
+    w->eSource->setText(tree.path(QStringLiteral("in/*.ppt?")));
+    w->eTarget->setText(tree.path(QStringLiteral("out/")));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    TdvItemModel* items = w->Items();
+    ASSERT_EQ(items->rowCount(), 3);
+
+    // The name alone, and the folder below the source beside it; long paths are cut in the middle.
+    QMap<QString, QString> folders;
+    QMap<QString, TdvRowState> states;
+    for (int row = 0; row < 3; ++row) {
+        const QString name = items->index(row, TdvItemModel::ColName).data().toString();
+        folders[name] = items->index(row, TdvItemModel::ColFolder).data().toString();
+        states[name] = items->RowState(row);
+    }
+    EXPECT_EQ(folders, (QMap<QString, QString>{{QStringLiteral("deck 10.pptx"), QStringLiteral("b/")},
+                                               {QStringLiteral("deck 9-bad.pptx"), QStringLiteral("a/")},
+                                               {QStringLiteral("deck 2.pptx"), QString()}}));
+    EXPECT_EQ(w->lViewer->textElideMode(), Qt::ElideMiddle);
+    EXPECT_EQ(states[QStringLiteral("deck 10.pptx")], TdvRowState::Converted);
+    EXPECT_EQ(states[QStringLiteral("deck 9-bad.pptx")], TdvRowState::Failed);
+    EXPECT_EQ(states[QStringLiteral("deck 2.pptx")], TdvRowState::Skipped);
+
+    // Sorted by name, numbers as numbers; the header's third click brings the listing order back.
+    const auto shownNames = [this] {
+        QStringList names;
+        for (int row = 0; row < w->lViewer->model()->rowCount(); ++row)
+            names.append(w->lViewer->model()->index(row, TdvItemModel::ColName).data().toString());
+        return names;
+    };
+    const QStringList listed = shownNames();
+    QHeaderView* header = w->lViewer->header();
+    const QPoint nameHeader(header->sectionViewportPosition(TdvItemModel::ColName) + 10,
+                            header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, nameHeader);
+    EXPECT_EQ(shownNames(), QStringList({QStringLiteral("deck 2.pptx"), QStringLiteral("deck 9-bad.pptx"),
+                                         QStringLiteral("deck 10.pptx")}));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, nameHeader);
+    EXPECT_EQ(shownNames().first(), QStringLiteral("deck 10.pptx"));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, nameHeader);
+    EXPECT_EQ(shownNames(), listed);
+
+    // The failures alone, then the converted ones, then rows holding a text.
+    w->cbFilter->setCurrentIndex(w->cbFilter->findData(int(TdvItemFilter::ShowFailed)));
+    EXPECT_EQ(shownNames(), QStringList({QStringLiteral("deck 9-bad.pptx")}));
+    w->cbFilter->setCurrentIndex(w->cbFilter->findData(int(TdvItemFilter::ShowConverted)));
+    EXPECT_EQ(shownNames().size(), 2);
+    w->cbFilter->setCurrentIndex(w->cbFilter->findData(int(TdvItemFilter::ShowAll)));
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Ctrl+F")));
+    EXPECT_EQ(QApplication::focusWidget(), w->eFilter);
+    QTest::keyClicks(w->eFilter, QStringLiteral("broken"));
+    EXPECT_EQ(shownNames(), QStringList({QStringLiteral("deck 9-bad.pptx")}));
+    w->eFilter->clear();
+
+    // Ctrl+C copies the selected rows, as lines of the exported list.
+    w->lViewer->setFocus();
+    w->lViewer->selectAll();
+    QTest::keySequence(w->lViewer, QKeySequence::Copy);
+    QStringList lines;
+    for (int row = 0; row < 3; ++row)
+        lines.append(items->ResultLine(row));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(
+        QStringLiteral("[Failure] => ") + tree.path(QStringLiteral("in/a/deck 9-bad.pptx"))));
+
+    // Every state has an icon of its own.
+    QSet<qint64> icons;
+    for (const TdvRowState state : {TdvRowState::Waiting, TdvRowState::Converting, TdvRowState::Converted,
+                                    TdvRowState::Failed, TdvRowState::Skipped, TdvRowState::NotDone}) {
+        TdvItemModel model(w->imgList);
+        model.Listed(0, QStringLiteral("/in/a.pptx"));
+        if (state == TdvRowState::Converting)
+            model.Started(0);
+        else if (state == TdvRowState::NotDone)
+            model.MarkUnfinished(TdvRowState::NotDone);
+        else if (state != TdvRowState::Waiting)
+            model.Reported(0, state == TdvRowState::Failed ? isFailed : isDone, state == TdvRowState::Skipped,
+                           QStringLiteral("/in/a.pptx"), QStringLiteral("/out/a.pdf"));
+        ASSERT_EQ(model.RowState(0), state);
+        const QImage image =
+            model.index(0, 0).data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage();
+        icons.insert(qHashBits(image.constBits(), image.sizeInBytes()));
+    }
+    EXPECT_EQ(icons.size(), 6);
+}
+
+TEST_F(Run, RowsInHandShowConvertingAndAStoppedRunLeavesTheRestNotDone)
+{
+    startHeldRun();
+    ASSERT_TRUE(waitFor([] { return rows().size() == 4 && gate.Arrived == 2; }));
+    ASSERT_TRUE(waitFor([this] { return w->Items()->Count(TdvRowState::Converting) == 2; }));
+    EXPECT_EQ(w->Items()->Count(TdvRowState::Waiting), 2);
+    w->aStopExecute();
+    gate.allow(2); // the two files in hand finish; the others are never taken
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(w->Items()->Count(TdvRowState::Converted), 2);
+    EXPECT_EQ(w->Items()->Count(TdvRowState::NotDone), 2);
+    EXPECT_EQ(w->lblCount->text(),
+              QStringLiteral(
+                  "Stopped: 2 of 4, 0 failed, 2 not done. Convert lists the source again and starts over."));
+    EXPECT_EQ(w->bCreate->text(), QStringLiteral("&Convert"));
+}
+
+TEST_F(Run, RetryFailedConvertsTheFailedFilesAgainIntoTheirPlaces)
+{
+    tree.write(QStringLiteral("in/ok.pptx"));
+    tree.write(QStringLiteral("in/sub/flaky-bad.pptx"));
+    w->cSubdir->setChecked(true);
+    w->eSource->setText(tree.path(QStringLiteral("in/*.ppt?")));
+    w->eTarget->setText(tree.path(QStringLiteral("out/")));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    ASSERT_EQ(w->Items()->Failed(), 1);
+    gate.FailBad = false; // mended meanwhile
+    const int calls = gate.Calls;
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Ctrl+R")));
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning() && w->Items()->Done() == 1; }));
+    EXPECT_EQ(gate.Calls, calls + 1); // the failed file only
+    EXPECT_EQ(rows(),
+              QStringList({QStringLiteral("1|%1|%2").arg(tree.path(QStringLiteral("in/sub/flaky-bad.pptx")),
+                                                         out(QStringLiteral("sub/flaky-bad.pdf")))}));
+    EXPECT_TRUE(QFile::exists(out(QStringLiteral("sub/flaky-bad.pdf"))));
+}
+
+TEST(RunStatus, SaysElapsedAndLeftTimeAndHowARunEnded)
+{
+    using End = TdvRunStatus::End;
+    struct Case
+    {
+        TdvRunStatus status;
+        QString text;
+    };
+    const auto make = [](int total, int done, int failed, bool running, bool listed, qint64 ms, End end) {
+        TdvRunStatus s;
+        s.Total = total;
+        s.Done = done;
+        s.Failed = failed;
+        s.Running = running;
+        s.Listed = listed;
+        s.ElapsedMs = ms;
+        s.LastEnd = end;
+        return s;
+    };
+    const QList<Case> cases = {
+        {make(40, 10, 1, true, true, 42000, End::None),
+         QStringLiteral("10 of 40, 1 failed \u2013 0:42 elapsed, about 2:06 left")},
+        // While the listing goes on the total still grows: no guess.
+        {make(40, 10, 0, true, false, 42000, End::None),
+         QStringLiteral("10 of 40, 0 failed \u2013 0:42 elapsed")},
+        {make(5000, 1, 0, true, true, 3723000, End::None),
+         QStringLiteral("1 of 5000, 0 failed \u2013 1:02:03 elapsed, about 5169:47:57 left")},
+        {make(4, 4, 0, false, true, 61000, End::Finished),
+         QStringLiteral("4 of 4, 0 failed \u2013 took 1:01")},
+        {make(0, 0, 0, false, false, 0, End::None), QStringLiteral("0 of 0, 0 failed")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.status.Text(), c.text);
+}
+
+TEST_F(Run, ARunThatEndsInTheBackgroundIsToldAndItsProgressReachesTheTaskBar)
+{
+    QList<QPair<double, bool>> progress;
+    w->Desktop->ProgressShower = [&](double fraction, bool visible) { progress.append({fraction, visible}); };
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2-bad.pptx")});
+    // Another window has the focus: the person looks elsewhere.
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    ASSERT_EQ(notifications().size(), 1);
+    EXPECT_EQ(notifications().first(),
+              QStringLiteral("Conversion ended with failures|2 listed, 1 converted, 0 skipped, 1 failed"));
+    ASSERT_FALSE(progress.isEmpty());
+    using Shown = QPair<double, bool>;
+    EXPECT_TRUE(progress.contains(Shown(0.5, true)));
+    EXPECT_EQ(progress.last(), Shown(1.0, false)); // hidden once the run is over
+    elsewhere.close();
+
+    // In front, the window itself shows the end: no notification.
+    ASSERT_TRUE(activateWindow());
+    notifications().clear();
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_TRUE(notifications().isEmpty());
 }
 
 } // namespace
