@@ -1,26 +1,52 @@
-<?xml version="1.0" encoding="utf-8"?>
-<!DOCTYPE TS>
+<?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="de_DE">
+<context>
+    <name>TdvFilterBar</name>
+    <message>
+        <source>All files</source>
+        <translation>Alle Dateien</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Converted</source>
+        <translation>Konvertiert</translation>
+    </message>
+    <message>
+        <source>Waiting</source>
+        <translation>Wartend</translation>
+    </message>
+    <message>
+        <source>Show all rows or only those of one outcome</source>
+        <translation>Alle Zeilen zeigen oder nur die mit einem Ergebnis</translation>
+    </message>
+    <message>
+        <source>Filter by path or message (%1)</source>
+        <translation>Nach Pfad oder Meldung filtern (%1)</translation>
+    </message>
+</context>
 <context>
     <name>TdvFilters</name>
     <message>
         <source>Presentations</source>
-        <translation type="unfinished"></translation>
+        <translation>Präsentationen</translation>
     </message>
     <message>
         <source>Vellum Project</source>
-        <translation type="unfinished"></translation>
+        <translation>Vellum-Projekt</translation>
     </message>
     <message>
         <source>Log File</source>
-        <translation type="unfinished"></translation>
+        <translation>Protokolldatei</translation>
     </message>
 </context>
 <context>
     <name>TdvFrmAbout</name>
     <message>
         <source>Copyright © 2024 Vellum Converter developers</source>
-        <translation type="unfinished"></translation>
+        <translation>Copyright © 2024 die Entwickler von Vellum Converter</translation>
     </message>
     <message>
         <source>Licence: all rights reserved by the Vellum Converter developers.
@@ -28,606 +54,589 @@
 Vellum Converter converts through LibreOffice (https://www.libreoffice.org), which runs as a program of its own and is licensed under the Mozilla Public License 2.0; it reaches it through the LibreOffice UNO runtime libraries under the same licence.
 
 Its window is built with Qt %1 (https://www.qt.io), used under the GNU Lesser General Public License version 3.</source>
-        <translation type="unfinished"></translation>
+        <translation>Lizenz: alle Rechte bei den Entwicklern von Vellum Converter.
+
+Vellum Converter konvertiert mit LibreOffice (https://www.libreoffice.org), das als eigenes Programm läuft und unter der Mozilla Public License 2.0 steht; es erreicht LibreOffice über dessen UNO-Laufzeitbibliotheken unter derselben Lizenz.
+
+Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU Lesser General Public License Version 3.</translation>
     </message>
     <message>
         <source>About &amp;Qt</source>
-        <translation type="unfinished"></translation>
+        <translation>Über &amp;Qt</translation>
     </message>
     <message>
         <source>&amp;Close</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Schließen</translation>
     </message>
     <message>
         <source>About %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Über %1</translation>
     </message>
 </context>
 <context>
     <name>TdvFrmCfg</name>
     <message>
         <source>True or False</source>
-        <translation type="unfinished"></translation>
+        <translation>True oder False</translation>
     </message>
     <message>
         <source>a number from %1</source>
-        <translation type="unfinished"></translation>
+        <translation>eine Zahl ab %1</translation>
     </message>
     <message>
         <source>a number from %1 to %2</source>
-        <translation type="unfinished"></translation>
+        <translation>eine Zahl von %1 bis %2</translation>
     </message>
     <message>
         <source>text</source>
-        <translation type="unfinished"></translation>
+        <translation>Text</translation>
     </message>
     <message>
         <source>a path</source>
-        <translation type="unfinished"></translation>
+        <translation>ein Pfad</translation>
     </message>
     <message>
         <source>one of %1</source>
-        <translation type="unfinished"></translation>
+        <translation>eines von %1</translation>
     </message>
     <message>
         <source>empty</source>
-        <translation type="unfinished"></translation>
+        <translation>leer</translation>
     </message>
     <message>
         <source>%1; default %2</source>
-        <translation type="unfinished"></translation>
+        <translation>%1; vorgegeben %2</translation>
     </message>
     <message>
         <source>Config</source>
-        <translation type="unfinished"></translation>
+        <translation>Einstellungen</translation>
     </message>
     <message>
         <source>One option per line, written Name=Value. Lines of other names are kept.</source>
-        <translation type="unfinished"></translation>
+        <translation>Eine Option je Zeile, geschrieben Name=Wert. Zeilen mit anderen Namen bleiben erhalten.</translation>
     </message>
     <message>
         <source>Please add/delete/modify the options by yourself</source>
-        <translation type="unfinished"></translation>
+        <translation>Optionen hier selbst hinzufügen, löschen oder ändern</translation>
     </message>
     <message>
         <source>As text</source>
-        <translation type="unfinished"></translation>
+        <translation>Als Text</translation>
     </message>
     <message>
         <source>&amp;Ok</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;OK</translation>
     </message>
     <message>
         <source>Cancel</source>
-        <translation type="unfinished"></translation>
+        <translation>Abbrechen</translation>
     </message>
     <message>
         <source>&amp;Help</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Hilfe</translation>
     </message>
     <message>
         <source>Click here to see the details about the options</source>
-        <translation type="unfinished"></translation>
+        <translation>Hier klicken, um mehr über die Optionen zu lesen</translation>
     </message>
 </context>
 <context>
     <name>TdvFrmMain</name>
     <message>
         <source>&amp;Convert</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Konvertieren</translation>
     </message>
     <message>
         <source>Convert the file(s) instantly</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Datei(en) sofort konvertieren</translation>
     </message>
     <message>
         <source>Sto&amp;p</source>
-        <translation type="unfinished"></translation>
+        <translation>Sto&amp;pp</translation>
     </message>
     <message>
         <source>Stop the run; the next Convert starts over</source>
-        <translation type="unfinished"></translation>
+        <translation>Den Lauf beenden; das nächste Konvertieren beginnt von vorn</translation>
     </message>
     <message>
         <source>&amp;Open</source>
-        <translation type="unfinished"></translation>
+        <translation>Ö&amp;ffnen</translation>
     </message>
     <message>
         <source>Open a batch project</source>
-        <translation type="unfinished"></translation>
+        <translation>Ein Stapelprojekt öffnen</translation>
     </message>
     <message>
         <source>&amp;New</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Neu</translation>
     </message>
     <message>
         <source>New a batch project</source>
-        <translation type="unfinished"></translation>
+        <translation>Ein neues Stapelprojekt beginnen</translation>
     </message>
     <message>
         <source>Config</source>
-        <translation type="unfinished"></translation>
+        <translation>Einstellungen</translation>
     </message>
     <message>
         <source>Config the options of the batch project</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Optionen des Stapelprojekts einstellen</translation>
     </message>
     <message>
         <source>Sa&amp;ve</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Speichern</translation>
     </message>
     <message>
         <source>Save the batch project</source>
-        <translation type="unfinished"></translation>
+        <translation>Das Stapelprojekt speichern</translation>
     </message>
     <message>
         <source>Save &amp;As</source>
-        <translation type="unfinished"></translation>
+        <translation>Speichern un&amp;ter</translation>
     </message>
     <message>
         <source>Save the batch project as ...</source>
-        <translation type="unfinished"></translation>
+        <translation>Das Stapelprojekt speichern unter ...</translation>
     </message>
     <message>
         <source>Check &amp;Update</source>
-        <translation type="unfinished"></translation>
+        <translation>Nach &amp;Aktualisierung sehen</translation>
     </message>
     <message>
         <source>&amp;Help</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Hilfe</translation>
     </message>
     <message>
         <source>Home</source>
-        <translation type="unfinished"></translation>
+        <translation>Startseite</translation>
     </message>
     <message>
         <source>Support</source>
-        <translation type="unfinished"></translation>
+        <translation>Unterstützung</translation>
     </message>
     <message>
         <source>Send us e-mail for support</source>
-        <translation type="unfinished"></translation>
+        <translation>Uns eine E-Mail um Unterstützung schreiben</translation>
     </message>
     <message>
         <source>About</source>
-        <translation type="unfinished"></translation>
+        <translation>Über</translation>
     </message>
     <message>
         <source>Search</source>
-        <translation type="unfinished"></translation>
+        <translation>Suchen</translation>
     </message>
     <message>
         <source>Search files from the source folder</source>
-        <translation type="unfinished"></translation>
+        <translation>Dateien im Quellordner suchen</translation>
     </message>
     <message>
         <source>V&amp;iew</source>
-        <translation type="unfinished"></translation>
+        <translation>Anze&amp;igen</translation>
     </message>
     <message>
         <source>View the convert result</source>
-        <translation type="unfinished"></translation>
+        <translation>Das Ergebnis der Konvertierung anzeigen</translation>
     </message>
     <message>
         <source>Start</source>
-        <translation type="unfinished"></translation>
+        <translation>Start</translation>
     </message>
     <message>
         <source>Paus&amp;e</source>
-        <translation type="unfinished"></translation>
+        <translation>Paus&amp;e</translation>
     </message>
     <message>
         <source>Let the workers finish their files, then pause</source>
-        <translation type="unfinished"></translation>
+        <translation>Die laufenden Dateien noch fertigstellen, dann anhalten</translation>
     </message>
     <message>
         <source>Retry &amp;Failed</source>
-        <translation type="unfinished"></translation>
+        <translation>Fehlgeschlagene &amp;wiederholen</translation>
     </message>
     <message>
         <source>Convert the failed files again</source>
-        <translation type="unfinished"></translation>
+        <translation>Die fehlgeschlagenen Dateien noch einmal konvertieren</translation>
     </message>
     <message>
         <source>&amp;Copy</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Kopieren</translation>
     </message>
     <message>
         <source>Copy the selected rows as lines of the list</source>
-        <translation type="unfinished"></translation>
+        <translation>Die gewählten Zeilen als Zeilen der Liste kopieren</translation>
     </message>
     <message>
         <source>Filter</source>
-        <translation type="unfinished"></translation>
+        <translation>Filter</translation>
     </message>
     <message>
         <source>Show only the rows that hold a text</source>
-        <translation type="unfinished"></translation>
+        <translation>Nur die Zeilen zeigen, die einen Text enthalten</translation>
     </message>
     <message>
         <source>Choose or drag &amp; drop source folder or file(s)</source>
-        <translation type="unfinished"></translation>
+        <translation>Quellordner oder Datei(en) wählen oder hierher ziehen</translation>
     </message>
     <message>
         <source>&amp;Source</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Quelle</translation>
     </message>
     <message>
         <source>Folder</source>
-        <translation type="unfinished"></translation>
+        <translation>Ordner</translation>
     </message>
     <message>
-        <source>Choose a folder and click &quot;Search&quot; to list files</source>
-        <translation type="unfinished"></translation>
+        <source>Choose a folder and click "Search" to list files</source>
+        <translation>Einen Ordner wählen und „Suchen“ klicken, um die Dateien aufzulisten</translation>
     </message>
     <message>
         <source>Files</source>
-        <translation type="unfinished"></translation>
+        <translation>Dateien</translation>
     </message>
     <message>
-        <source>Choose file(s) and click &quot;Convert&quot; to convert them</source>
-        <translation type="unfinished"></translation>
+        <source>Choose file(s) and click "Convert" to convert them</source>
+        <translation>Datei(en) wählen und „Konvertieren“ klicken, um sie zu konvertieren</translation>
     </message>
     <message>
         <source>Su&amp;b folders</source>
-        <translation type="unfinished"></translation>
+        <translation>Unter&amp;ordner</translation>
     </message>
     <message>
         <source>Choose or drag &amp; drop target folder</source>
-        <translation type="unfinished"></translation>
+        <translation>Zielordner wählen oder hierher ziehen</translation>
     </message>
     <message>
         <source>&amp;Target</source>
-        <translation type="unfinished"></translation>
+        <translation>&amp;Ziel</translation>
     </message>
     <message>
         <source>Choose a target folder to save the converted file(s)</source>
-        <translation type="unfinished"></translation>
+        <translation>Einen Zielordner für die konvertierte(n) Datei(en) wählen</translation>
     </message>
     <message>
         <source>&amp;Resume</source>
-        <translation type="unfinished"></translation>
+        <translation>Fo&amp;rtsetzen</translation>
     </message>
     <message>
-        <source>All files</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Failed</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Converted</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Waiting</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Show all rows or only those of one outcome</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Filter by path or message (%1)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Drag &amp; drop file(s) here and click &quot;Convert&quot; to convert them</source>
-        <translation type="unfinished"></translation>
+        <source>Drag &amp; drop file(s) here and click "Convert" to convert them</source>
+        <translation>Datei(en) hierher ziehen und „Konvertieren“ klicken, um sie zu konvertieren</translation>
     </message>
     <message>
         <source>Browse Files</source>
-        <translation type="unfinished"></translation>
+        <translation>Dateien wählen</translation>
     </message>
     <message>
         <source>View  Source</source>
-        <translation type="unfinished"></translation>
+        <translation>Quelle  anzeigen</translation>
     </message>
     <message>
         <source>Open Source</source>
-        <translation type="unfinished"></translation>
+        <translation>Quelle öffnen</translation>
     </message>
     <message>
         <source>View  Output</source>
-        <translation type="unfinished"></translation>
+        <translation>Ergebnis  anzeigen</translation>
     </message>
     <message>
         <source>Export the List</source>
-        <translation type="unfinished"></translation>
+        <translation>Liste exportieren</translation>
     </message>
     <message>
         <source>A conversion is running. Stop it and quit?</source>
-        <translation type="unfinished"></translation>
+        <translation>Eine Konvertierung läuft. Abbrechen und beenden?</translation>
     </message>
     <message>
         <source>The project %1 has changes that are not saved. Save them before closing?</source>
-        <translation type="unfinished"></translation>
+        <translation>Das Projekt %1 hat ungespeicherte Änderungen. Vor dem Schließen speichern?</translation>
     </message>
     <message>
         <source>Untitled</source>
-        <translation type="unfinished"></translation>
+        <translation>Unbenannt</translation>
     </message>
     <message>
-        <source>The window&apos;s state is not kept for the next start: %1</source>
-        <translation type="unfinished"></translation>
+        <source>The window's state is not kept for the next start: %1</source>
+        <translation>Der Zustand des Fensters bleibt für den nächsten Start nicht erhalten: %1</translation>
     </message>
     <message>
         <source>No file of the list has failed.</source>
-        <translation type="unfinished"></translation>
+        <translation>Keine Datei der Liste ist fehlgeschlagen.</translation>
     </message>
     <message>
         <source>The help is not installed: %1 is missing.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Hilfe ist nicht installiert: %1 fehlt.</translation>
     </message>
     <message>
         <source>A conversion is running: drop the files again once it has ended.</source>
-        <translation type="unfinished"></translation>
+        <translation>Eine Konvertierung läuft: die Dateien bitte erneut ablegen, wenn sie beendet ist.</translation>
     </message>
     <message>
         <source>There is one target folder: %1 was taken, the other paths were not.</source>
-        <translation type="unfinished"></translation>
+        <translation>Es gibt einen Zielordner: %1 wurde übernommen, die anderen Pfade nicht.</translation>
     </message>
     <message>
         <source>%1 is no presentation; it was not listed.</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 ist keine Präsentation und wurde nicht aufgelistet.</translation>
     </message>
     <message>
         <source>%1 files are no presentations and were not listed: %2</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 Dateien sind keine Präsentationen und wurden nicht aufgelistet: %2</translation>
     </message>
     <message>
         <source>No presentations found in what was dropped.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>%1 of %2, %3 failed</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>%1: finishing 1 file</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>%1: finishing %2 files</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>%1 elapsed</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>about %1 left</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Paused: %1. Resume goes on with the files not yet converted.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Stopped: %1, %2 not done. Convert lists the source again and starts over.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>took %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Im Abgelegten wurden keine Präsentationen gefunden.</translation>
     </message>
     <message>
         <source>Choose what to convert: the Source field is empty.</source>
-        <translation type="unfinished"></translation>
+        <translation>Bitte wählen, was konvertiert werden soll: das Feld Quelle ist leer.</translation>
     </message>
     <message>
         <source>Choose where the PDF files go: the Target field is empty.</source>
-        <translation type="unfinished"></translation>
+        <translation>Bitte wählen, wohin die PDF-Dateien sollen: das Feld Ziel ist leer.</translation>
     </message>
     <message>
         <source>The source folder %1 does not exist.</source>
-        <translation type="unfinished"></translation>
+        <translation>Den Quellordner %1 gibt es nicht.</translation>
     </message>
     <message>
         <source>The source %1 does not exist.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Quelle %1 gibt es nicht.</translation>
     </message>
     <message>
         <source>No presentations found in %1 or its sub-folders (pattern %2).</source>
-        <translation type="unfinished"></translation>
+        <translation>In %1 und seinen Unterordnern wurden keine Präsentationen gefunden (Muster %2).</translation>
     </message>
     <message>
         <source>No presentations found in %1 (pattern %2).</source>
-        <translation type="unfinished"></translation>
+        <translation>In %1 wurden keine Präsentationen gefunden (Muster %2).</translation>
     </message>
     <message>
         <source>Pausing</source>
-        <translation type="unfinished"></translation>
+        <translation>Wird angehalten</translation>
     </message>
     <message>
         <source>Stopping</source>
-        <translation type="unfinished"></translation>
+        <translation>Wird beendet</translation>
     </message>
     <message>
         <source>Conversion ended with failures</source>
-        <translation type="unfinished"></translation>
+        <translation>Konvertierung mit Fehlern beendet</translation>
     </message>
     <message>
         <source>Conversion finished</source>
-        <translation type="unfinished"></translation>
+        <translation>Konvertierung fertig</translation>
     </message>
 </context>
 <context>
     <name>TdvItemModel</name>
     <message>
         <source>Waiting</source>
-        <translation type="unfinished"></translation>
+        <translation>Wartend</translation>
     </message>
     <message>
         <source>Converting</source>
-        <translation type="unfinished"></translation>
+        <translation>Wird konvertiert</translation>
     </message>
     <message>
         <source>Converted</source>
-        <translation type="unfinished"></translation>
+        <translation>Konvertiert</translation>
     </message>
     <message>
         <source>Failed</source>
-        <translation type="unfinished"></translation>
+        <translation>Fehlgeschlagen</translation>
     </message>
     <message>
         <source>Skipped</source>
-        <translation type="unfinished"></translation>
+        <translation>Übersprungen</translation>
     </message>
     <message>
         <source>Not done</source>
-        <translation type="unfinished"></translation>
+        <translation>Nicht erledigt</translation>
     </message>
     <message>
         <source>Skipped: its PDF was there already</source>
-        <translation type="unfinished"></translation>
+        <translation>Übersprungen: die PDF-Datei war schon da</translation>
     </message>
     <message>
         <source>Converting…</source>
-        <translation type="unfinished"></translation>
+        <translation>Wird konvertiert …</translation>
     </message>
     <message>
         <source>File Name</source>
-        <translation type="unfinished"></translation>
+        <translation>Dateiname</translation>
     </message>
     <message>
         <source>Folder</source>
-        <translation type="unfinished"></translation>
+        <translation>Ordner</translation>
     </message>
     <message>
         <source>Result</source>
-        <translation type="unfinished"></translation>
+        <translation>Ergebnis</translation>
     </message>
 </context>
 <context>
     <name>TdvOptions</name>
     <message>
         <source>A folder and a pattern (/in/*.ppt?), one file, a file: address or an http(s) address</source>
-        <translation type="unfinished"></translation>
+        <translation>Ein Ordner mit Muster (/in/*.ppt?), eine Datei, eine file:-Adresse oder eine http(s)-Adresse</translation>
     </message>
     <message>
         <source>Search the sub-folders of the source folder too</source>
-        <translation type="unfinished"></translation>
+        <translation>Auch die Unterordner des Quellordners durchsuchen</translation>
     </message>
     <message>
         <source>Never list hidden files (hidden folders are never searched)</source>
-        <translation type="unfinished"></translation>
+        <translation>Versteckte Dateien nie auflisten (versteckte Ordner werden nie durchsucht)</translation>
     </message>
     <message>
         <source>A regular expression that every listed path must also match</source>
-        <translation type="unfinished"></translation>
+        <translation>Ein regulärer Ausdruck, auf den jeder aufgelistete Pfad auch passen muss</translation>
     </message>
     <message>
         <source>The target folder; created when missing</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Zielordner; wird angelegt, wenn er fehlt</translation>
     </message>
     <message>
-        <source>Keep each presentation&apos;s sub-folder below the target folder</source>
-        <translation type="unfinished"></translation>
+        <source>Keep each presentation's sub-folder below the target folder</source>
+        <translation>Den Unterordner jeder Präsentation unter dem Zielordner beibehalten</translation>
     </message>
     <message>
         <source>An existing PDF: True replaces it, False writes -vellum-NAME.pdf, Skip leaves it</source>
-        <translation type="unfinished"></translation>
+        <translation>Eine vorhandene PDF-Datei: True ersetzt sie, False schreibt -vellum-NAME.pdf, Skip lässt sie</translation>
     </message>
     <message>
         <source>Give each PDF the times of its presentation</source>
-        <translation type="unfinished"></translation>
+        <translation>Jeder PDF-Datei die Zeiten ihrer Präsentation geben</translation>
     </message>
     <message>
         <source>Delete a presentation once its PDF is written (never a read-only one)</source>
-        <translation type="unfinished"></translation>
+        <translation>Eine Präsentation löschen, sobald ihre PDF-Datei geschrieben ist (nie eine schreibgeschützte)</translation>
     </message>
     <message>
-        <source>Append this text to a presentation&apos;s name once its PDF is written</source>
-        <translation type="unfinished"></translation>
+        <source>Append this text to a presentation's name once its PDF is written</source>
+        <translation>Diesen Text an den Namen einer Präsentation hängen, sobald ihre PDF-Datei geschrieben ist</translation>
     </message>
     <message>
         <source>Export notes pages instead of slides</source>
-        <translation type="unfinished"></translation>
+        <translation>Notizseiten statt Folien ausgeben</translation>
     </message>
     <message>
         <source>Open presentations read-only</source>
-        <translation type="unfinished"></translation>
+        <translation>Präsentationen schreibgeschützt öffnen</translation>
     </message>
     <message>
         <source>Images in the PDF: 0 keeps them as they are; N reduces finer ones to N ppi</source>
-        <translation type="unfinished"></translation>
+        <translation>Bilder im PDF: 0 lässt sie, wie sie sind; N verringert feinere auf N ppi</translation>
     </message>
     <message>
         <source>The PDF printer of the printer route</source>
-        <translation type="unfinished"></translation>
+        <translation>Der PDF-Drucker des Druckerwegs</translation>
     </message>
     <message>
-        <source>On the printer route, wait for another copy&apos;s print job</source>
-        <translation type="unfinished"></translation>
+        <source>On the printer route, wait for another copy's print job</source>
+        <translation>Auf dem Druckerweg auf den Druckauftrag einer anderen Programmkopie warten</translation>
     </message>
     <message>
         <source>Workers, each with its own office process (at most four per core)</source>
-        <translation type="unfinished"></translation>
+        <translation>Arbeiter, jeder mit eigenem Office-Prozess (höchstens vier je Kern)</translation>
     </message>
     <message>
         <source>Seconds one file may take before its office is stopped and the file fails (0: no limit)</source>
-        <translation type="unfinished"></translation>
+        <translation>Sekunden, die eine Datei dauern darf, bevor ihr Office beendet wird und die Datei fehlschlägt (0: keine Grenze)</translation>
     </message>
     <message>
         <source>Start a fresh office process after this many files (0: never)</source>
-        <translation type="unfinished"></translation>
+        <translation>Nach so vielen Dateien einen frischen Office-Prozess starten (0: nie)</translation>
     </message>
     <message>
         <source>Office listeners to convert on, host:port or local, separated by blanks</source>
-        <translation type="unfinished"></translation>
+        <translation>Office-Dienste, auf denen konvertiert wird, host:port oder local, durch Leerzeichen getrennt</translation>
     </message>
     <message>
         <source>Seconds for reaching a listener and its first answer</source>
-        <translation type="unfinished"></translation>
+        <translation>Sekunden, um einen Office-Dienst und seine erste Antwort zu erreichen</translation>
     </message>
     <message>
         <source>Run without a window</source>
-        <translation type="unfinished"></translation>
+        <translation>Ohne Fenster laufen</translation>
     </message>
     <message>
         <source>Window: convert at start and close when done</source>
-        <translation type="unfinished"></translation>
+        <translation>Fenster: beim Start konvertieren und danach schließen</translation>
     </message>
     <message>
         <source>Window: milliseconds to wait before converting again (0 closes instead)</source>
-        <translation type="unfinished"></translation>
+        <translation>Fenster: Millisekunden bis zum nächsten Konvertieren (0 schließt stattdessen)</translation>
     </message>
     <message>
         <source>The run log of a console run, or the list of an unattended windowed run</source>
-        <translation type="unfinished"></translation>
+        <translation>Das Laufprotokoll eines Konsolenlaufs oder die Liste eines unbeaufsichtigten Fensterlaufs</translation>
     </message>
     <message>
         <source>Source</source>
-        <translation type="unfinished"></translation>
+        <translation>Quelle</translation>
     </message>
     <message>
         <source>Target</source>
-        <translation type="unfinished"></translation>
+        <translation>Ziel</translation>
     </message>
     <message>
         <source>Conversion</source>
-        <translation type="unfinished"></translation>
+        <translation>Konvertierung</translation>
     </message>
     <message>
         <source>Offices</source>
-        <translation type="unfinished"></translation>
+        <translation>Office-Prozesse</translation>
     </message>
     <message>
         <source>Unattended runs</source>
-        <translation type="unfinished"></translation>
+        <translation>Unbeaufsichtigte Läufe</translation>
+    </message>
+</context>
+<context>
+    <name>TdvRunStatus</name>
+    <message>
+        <source>%1 of %2, %3 failed</source>
+        <translation>%1 von %2, %3 fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>%1: finishing 1 file</source>
+        <translation>%1: 1 Datei wird fertiggestellt</translation>
+    </message>
+    <message>
+        <source>%1: finishing %2 files</source>
+        <translation>%1: %2 Dateien werden fertiggestellt</translation>
+    </message>
+    <message>
+        <source>%1 elapsed</source>
+        <translation>%1 vergangen</translation>
+    </message>
+    <message>
+        <source>about %1 left</source>
+        <translation>noch etwa %1</translation>
+    </message>
+    <message>
+        <source>Paused: %1. Resume goes on with the files not yet converted.</source>
+        <translation>Angehalten: %1. Fortsetzen macht mit den noch nicht konvertierten Dateien weiter.</translation>
+    </message>
+    <message>
+        <source>Stopped: %1, %2 not done. Convert lists the source again and starts over.</source>
+        <translation>Beendet: %1, %2 nicht erledigt. Konvertieren listet die Quelle neu auf und beginnt von vorn.</translation>
+    </message>
+    <message>
+        <source>took %1</source>
+        <translation>Dauer %1</translation>
     </message>
 </context>
 <context>
     <name>TdvSession</name>
     <message>
         <source>%1 cannot be written</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 kann nicht geschrieben werden</translation>
     </message>
     <message>
         <source>%1 is damaged</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 ist beschädigt</translation>
     </message>
 </context>
 </TS>

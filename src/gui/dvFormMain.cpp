@@ -620,6 +620,13 @@ void TdvFrmMain::setFirstSize()
     QSize size(1200, 600);
     if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
         const QSize room = s->availableGeometry().size() * 9 / 10;
+        // A narrow screen gets the tool bar's pictures alone (their names are in their hints), so that the
+        // whole window fits on it.
+        if (minimumSizeHint().width() > room.width()) {
+            ToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+            fitToolBar();
+            layout()->activate();
+        }
         size = size.boundedTo(room).expandedTo(minimumSizeHint());
     }
     resize(size);

@@ -76,7 +76,7 @@ QStringList translationFolders()
             QStringLiteral(VELLUM_DATADIR "/vellum/translations")};
 }
 
-void installTranslators(const QLocale& locale)
+void installTranslators(const QLocale& locale, const QStringList& folders)
 {
     // Qt's own texts (its dialogs, About Qt) and ours, each in the person's language where there is one.
     auto* qt = new QTranslator(QCoreApplication::instance());
@@ -85,7 +85,7 @@ void installTranslators(const QLocale& locale)
         QCoreApplication::installTranslator(qt);
     else
         delete qt;
-    for (const QString& folder : translationFolders()) {
+    for (const QString& folder : folders) {
         auto* own = new QTranslator(QCoreApplication::instance());
         if (own->load(locale, QStringLiteral("vellum"), QStringLiteral("_"), folder)) {
             QCoreApplication::installTranslator(own);

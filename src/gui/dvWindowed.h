@@ -10,5 +10,6 @@ int runWindowed(int argc, char** argv);
 
 // Where the program's translations are looked for: beside the program, then where the package installs them.
 QStringList translationFolders();
-// Loads Qt's translation and the program's for the locale, where there are such files.
-void installTranslators(const QLocale& locale);
+// Loads Qt's translation and the program's for the locale, where there are such files; the program's from the
+// first of the folders that has one.
+void installTranslators(const QLocale& locale, const QStringList& folders = translationFolders());

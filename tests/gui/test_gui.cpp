@@ -9,7 +9,10 @@
 #include "gui/dvFormMain.h"
 #include "gui/dvItemList.h"
 #include "gui/dvRunStatus.h"
+#include "gui/dvSession.h"
+#include "gui/dvWindowed.h"
 #include "project/dvError.h"
+#include "project/dvOptions.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
@@ -33,11 +36,14 @@
 #include <QScreen>
 #include <QSet>
 #include <QSignalSpy>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
+#include <QTranslator>
 #include <QTreeView>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -1790,6 +1796,178 @@ TEST_F(Run, ARunThatEndsInTheBackgroundIsToldAndItsProgressReachesTheTaskBar)
     w->aConvert->trigger();
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     EXPECT_TRUE(notifications().isEmpty());
+}
+
+TEST_F(Gui, WhatWasOnScreenComesBackAtTheNextStartAndNamedChangesAreAskedFor)
+{
+    // An untitled project: typed fields, an option set in Config, a moved and resized window; closed without
+    // a word.
+    w->eSource->setText(QStringLiteral("/talks/*.ppt?"));
+    w->eTarget->setText(QStringLiteral("/pdf/"));
+    w->cSubdir->setChecked(true);
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
+    waitFor([] { return false; }, 50); // the title follows the edits
+    EXPECT_TRUE(w->isWindowModified());
+    EXPECT_EQ(shownTitle(w), QStringLiteral("Untitled* \u2013 Vellum Converter"));
+    const QRect place(30, 40, w->minimumSizeHint().width() + 40, w->minimumSizeHint().height() + 60);
+    w->setGeometry(place);
+    w->close();
+    EXPECT_TRUE(askedQuestions().isEmpty());
+    ASSERT_TRUE(QFile::exists(TdvSession::FileName()));
+
+    // The next start (the same window, emptied) shows it all again.
+    gProject->NewProject();
+    w->setGeometry(0, 0, 400, 300);
+    w->RestoreSession();
+    w->show();
+    EXPECT_EQ(w->eSource->text(), QStringLiteral("/talks/*.ppt?"));
+    EXPECT_EQ(w->eTarget->text(), QStringLiteral("/pdf/"));
+    EXPECT_TRUE(w->cSubdir->isChecked());
+    EXPECT_EQ(gProject->ThreadsCount(), 2);
+    EXPECT_EQ(w->geometry(), place);
+
+    // A named project with changes asks before it goes: Cancel keeps the window, Discard keeps the file.
+    const QString file = tree.write(QStringLiteral("weekly.batch-vellum"), "Source=/weekly/*.ppt?\r\n");
+    gProject->ProjectFile = file;
+    gProject->OpenProject(false);
+    w->MarkSaved();
+    EXPECT_EQ(w->windowTitle(), titleFor(file));
+    EXPECT_FALSE(w->isWindowModified());
+    w->eSource->setText(QStringLiteral("/changed/*.ppt?"));
+    w->UpdateTitle();
+    EXPECT_EQ(shownTitle(w), QStringLiteral("weekly.batch-vellum* \u2013 Vellum Converter"));
+    askAnswers() = {QMessageBox::Cancel};
+    w->close();
+    EXPECT_TRUE(w->isVisible());
+    ASSERT_EQ(askedQuestions().size(), 1);
+    EXPECT_EQ(
+        askedQuestions().first(),
+        QStringLiteral(
+            "The project weekly.batch-vellum has changes that are not saved. Save them before closing?"));
+    askAnswers() = {QMessageBox::Discard};
+    w->close();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(projectText(file), QStringLiteral("Source=/weekly/*.ppt?"));
+    w->show();
+    // Save writes the file, and the window closes.
+    w->eSource->setText(QStringLiteral("/changed/*.ppt?"));
+    askAnswers() = {QMessageBox::Save};
+    w->close();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(projectText(file).startsWith(QStringLiteral("Source=/changed/*.ppt?")))
+        << projectText(file).toStdString();
+    w->show();
+}
+
+TEST_F(Gui, TheFirstSizeFitsTheScreenAndTheWindowHasItsIcon)
+{
+    QFile::remove(TdvSession::FileName());
+    w->resize(3000, 2000);
+    w->RestoreSession(); // no session: the first size
+    const QRect screen = w->screen()->availableGeometry();
+    EXPECT_LE(w->width(), screen.width());
+    EXPECT_LE(w->height(), screen.height());
+    EXPECT_GE(w->width(), w->minimumSizeHint().width());
+    EXPECT_FALSE(w->windowIcon().isNull());
+    // Every command is still on the tool bar, by its picture.
+    for (QAction* action : w->ToolBar->actions())
+        if (action->isVisible() && !action->isSeparator()) {
+            QWidget* button = w->ToolBar->widgetForAction(action);
+            EXPECT_TRUE(QRect(QPoint(0, 0), w->size())
+                            .contains(QRect(button->mapTo(w, QPoint(0, 0)), button->size())))
+                << action->objectName().toStdString();
+        }
+    w->ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    w->resize(1200, 600);
+}
+
+TEST_F(Gui, FormsFollowTheDesktopsFontAndTheTranslationIsComplete)
+{
+    // No form sets a font of its own: the desktop's, at any size, is the one shown.
+    TdvFrmCfg cfg;
+    for (QWidget* form : std::initializer_list<QWidget*>{w, &cfg, dvFrmAbout}) {
+        EXPECT_FALSE(form->testAttribute(Qt::WA_SetFont)) << form->objectName().toStdString();
+        EXPECT_EQ(form->font(), QApplication::font()) << form->objectName().toStdString();
+    }
+
+    // German: Qt's own texts and the program's, in a form made after the translators are in.
+    installTranslators(QLocale(QLocale::German, QLocale::Germany),
+                       {QStringLiteral(VELLUM_BUILD_DIR "/translations")});
+    {
+        TdvFrmCfg german;
+        EXPECT_EQ(german.btnCancel->text(), QStringLiteral("Abbrechen"));
+        EXPECT_EQ(german.windowTitle(), QStringLiteral("Einstellungen"));
+        EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Open"), QStringLiteral("\u00d6ffnen"));
+    }
+    for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+    EXPECT_EQ(TdvFrmCfg().btnCancel->text(), QStringLiteral("Cancel"));
+
+    // Every text of the program has its German: no message left unfinished.
+    const QByteArray ts = readAll(QStringLiteral(VELLUM_SOURCE_DIR "/translations/vellum_de.ts"));
+    ASSERT_FALSE(ts.isEmpty());
+    EXPECT_EQ(ts.count("<message"), ts.count("<translation>"));
+    EXPECT_EQ(ts.count("type=\"unfinished\""), 0);
+}
+
+TEST_F(Gui, TheHelpIsBuiltBesideTheProgramAndNamesEveryOption)
+{
+    const QString page = QStringLiteral(VELLUM_BUILD_DIR "/vellum.html");
+    const QString html = QString::fromUtf8(readAll(page));
+    ASSERT_FALSE(html.isEmpty()) << page.toStdString();
+    for (const TdvOptionInfo& info : dvOptionInfos())
+        EXPECT_TRUE(html.contains(info.name())) << info.Name;
+}
+
+TEST_F(Gui, ConfigShowsEveryOptionWithItsKindDefaultAndMeaningBesideTheText)
+{
+    w->eSource->setText(QStringLiteral("/in/*.ppt?"));
+    gProject->SetOptionLines({QStringLiteral("ThreadsCount=abc"), QStringLiteral("Custom=kept as it is")});
+    QStringList missing;
+    QString threads, textAfterEdits;
+    bool resizable = false;
+    int spinValue = -1;
+    whenModal([&] {
+        TdvFrmCfg* cfg = w->CfgForm();
+        resizable = cfg->minimumSize() != cfg->maximumSize();
+        for (const TdvOptionInfo& info : dvOptionInfos()) {
+            QWidget* editor = cfg->Editor(info.name());
+            if (!editor || editor->toolTip().indexOf(info.meaning()) < 0)
+                missing.append(info.name());
+        }
+        // A malformed value shows the default; the line stays as written until its own editor changes.
+        auto* spin = qobject_cast<QSpinBox*>(cfg->Editor(QStringLiteral("ThreadsCount")));
+        spinValue = spin ? spin->value() : -1;
+        qobject_cast<QCheckBox*>(cfg->Editor(QStringLiteral("Notes")))->setChecked(true);
+        auto* overwrite = qobject_cast<QComboBox*>(cfg->Editor(QStringLiteral("IsOverwrite")));
+        overwrite->setCurrentText(QStringLiteral("Skip"));
+        textAfterEdits = cfg->txtCfg->toPlainText();
+        // Typed as text, the editors follow.
+        cfg->txtCfg->setPlainText(textAfterEdits + QStringLiteral("\nTimeout=60"));
+        threads = QString::number(qobject_cast<QSpinBox*>(cfg->Editor(QStringLiteral("Timeout")))->value());
+        QTest::mouseClick(cfg->btnOk, Qt::LeftButton);
+    });
+    w->aConfig->trigger();
+    EXPECT_TRUE(resizable);
+    EXPECT_TRUE(missing.isEmpty()) << missing.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(spinValue, 1);
+    EXPECT_TRUE(textAfterEdits.contains(QStringLiteral("ThreadsCount=abc")));
+    EXPECT_TRUE(textAfterEdits.contains(QStringLiteral("Custom=kept as it is")));
+    EXPECT_EQ(threads, QStringLiteral("60"));
+    EXPECT_EQ(gProject->GetOption(QStringLiteral("Notes")), QStringLiteral("True"));
+    EXPECT_EQ(gProject->IsOverwrite(), TdvOverwrite::Skip);
+    EXPECT_EQ(gProject->Timeout(), 60);
+    EXPECT_EQ(gProject->GetOption(QStringLiteral("Custom")), QStringLiteral("kept as it is"));
+    EXPECT_EQ(w->eSource->text(), QStringLiteral("/in/*.ppt?"));
+    // Each group has its page, and the text its own.
+    QStringList pages;
+    for (int i = 0; i < w->CfgForm()->tabCfg->count(); ++i)
+        pages.append(w->CfgForm()->tabCfg->tabText(i));
+    EXPECT_EQ(pages, QStringList({QStringLiteral("Source"), QStringLiteral("Target"),
+                                  QStringLiteral("Conversion"), QStringLiteral("Offices"),
+                                  QStringLiteral("Unattended runs"), QStringLiteral("As text")}));
 }
 
 } // namespace
