@@ -233,6 +233,45 @@ TEST(UserFolders, WithoutAUsableHomeAPrivateFolderIsUsed)
         qputenv("XDG_CACHE_HOME", savedCache);
 }
 
+TEST(CommandLine, QtsOwnOptionsAreNeverTakenForPathsOrSwitches)
+{
+    struct Case
+    {
+        std::vector<const char*> argv;
+        QString first;
+        QStringList params;
+    };
+    const QList<Case> cases = {
+        {{"vellum", "-style", "fusion", "/in/a.pptx"},
+         QStringLiteral("/in/a.pptx"),
+         {QStringLiteral("/in/a.pptx")}},
+        {{"vellum", "-reverse"}, QString(), {}},
+        // "-platform" would otherwise read as the -P switch with the options "latform".
+        {{"vellum", "-platform", "offscreen", "-P:Subdir=True"},
+         QStringLiteral("-P:Subdir=True"),
+         {QStringLiteral("-P:Subdir=True")}},
+        {{"vellum", "-style=fusion", "--reverse", "a.pptx", "b.pptx"},
+         QStringLiteral("a.pptx"),
+         {QStringLiteral("a.pptx"), QStringLiteral("b.pptx")}},
+        {{"vellum", "-qwindowgeometry", "800x600+0+0", "-session", "1234_5", "-stylesheet", "x.qss",
+          "deck.pptx"},
+         QStringLiteral("deck.pptx"),
+         {QStringLiteral("deck.pptx")}},
+        {{"vellum", "-P:Source=/in/*.ppt?", "/in/extra.pptx"},
+         QStringLiteral("-P:Source=/in/*.ppt?"),
+         {QStringLiteral("-P:Source=/in/*.ppt?"), QStringLiteral("/in/extra.pptx")}},
+        {{"vellum", "-style"}, QString(), {}}, // its value missing at the end
+    };
+    for (const Case& c : cases) {
+        std::vector<char*> argv;
+        for (const char* arg : c.argv)
+            argv.push_back(const_cast<char*>(arg));
+        TdvApp app(int(argv.size()), argv.data());
+        EXPECT_EQ(app.FirstParam, c.first) << c.argv.at(1);
+        EXPECT_EQ(app.Params, c.params) << c.argv.at(1);
+    }
+}
+
 TEST(CommaText, QuotesWhereNeeded)
 {
     EXPECT_EQ(commaText({QStringLiteral("plain"), QStringLiteral("two words"), QStringLiteral("a,b"),

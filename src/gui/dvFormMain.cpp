@@ -600,6 +600,13 @@ void TdvFrmMain::FormCreate()
     UpdateLinkCommands();
     gProject->OpenStartupProject();
     RestoreSession();
+    ListStartupSources();
+    UpdateTitle();
+    updateStatus();
+}
+
+void TdvFrmMain::ListStartupSources()
+{
     // A desktop hands every file it was asked to open to one program: beyond the first, the paths given are
     // listed as if dropped on the list.
     QStringList paths;
@@ -609,8 +616,6 @@ void TdvFrmMain::FormCreate()
                 paths.append(absolutePath(param));
     if (!paths.isEmpty())
         takeDrop(lViewer, paths);
-    UpdateTitle();
-    updateStatus();
 }
 
 void TdvFrmMain::setFirstSize()

@@ -119,6 +119,8 @@ public:
     // The window's state for the next start: project, options, place and columns.
     void SaveSession();
     void RestoreSession();
+    // The sources named on the command line beyond the first (or all of them for --convert), listed.
+    void ListStartupSources();
 
     // A word to the person about the last command (why nothing started, what a drop refused), shown above
     // the list until the next command; unattended runs also write it to standard error.

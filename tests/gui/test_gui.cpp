@@ -1970,6 +1970,25 @@ TEST_F(Gui, ConfigShowsEveryOptionWithItsKindDefaultAndMeaningBesideTheText)
                                   QStringLiteral("Unattended runs"), QStringLiteral("As text")}));
 }
 
+TEST_F(Gui, EveryFileTheDesktopHandsOverIsListedAndConvertConvertsThemAtOnce)
+{
+    const QString a = tree.write(QStringLiteral("in/a.pptx"));
+    const QString b = tree.write(QStringLiteral("in/b.ppsx"));
+    const QString pdf = tree.write(QStringLiteral("in/c.pdf"));
+    const QStringList saved = gApp->Params;
+    gApp->Params = {a, b, pdf};
+    w->ListStartupSources();
+    EXPECT_EQ(rows(), QStringList({QStringLiteral("0|%1|").arg(a), QStringLiteral("0|%1|").arg(b)}));
+    EXPECT_TRUE(w->NoticeText().contains(QStringLiteral("c.pdf is no presentation")))
+        << w->NoticeText().toStdString();
+    // One path alone is the source, as it always was: nothing more is listed.
+    resetWindow();
+    gApp->Params = {a};
+    w->ListStartupSources();
+    EXPECT_TRUE(rows().isEmpty());
+    gApp->Params = saved;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
