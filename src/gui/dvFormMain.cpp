@@ -569,16 +569,21 @@ void TdvFrmMain::createMenus()
     connect(ExportList1, &QAction::triggered, this,
             [this] { guarded(this, [this] { ExportList1Click(); }); });
     connect(pm1, &QMenu::aboutToShow, this, [this] { guarded(this, [this] { pm1Popup(); }); });
-    // The menu key and Shift+F10 open it too.
     lViewer->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(lViewer, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { pm1->popup(lViewer->viewport()->mapToGlobal(pos)); });
+    connect(lViewer, &QWidget::customContextMenuRequested, this, &TdvFrmMain::showListMenu);
 
     pm2 = new QMenu(this);
     pm2->setObjectName(QStringLiteral("pm2"));
     connect(pm2, &QMenu::aboutToShow, this, [this] { guarded(this, [this] { pm2Popup(); }); });
     tbOpen->setMenu(pm2);
     tbOpen->setPopupMode(QToolButton::MenuButtonPopup);
+}
+
+void TdvFrmMain::showListMenu(const QPoint& pos)
+{
+    // The window system may follow a menu key with a context-menu request of its own: one menu is enough.
+    if (!pm1->isVisible())
+        pm1->popup(lViewer->viewport()->mapToGlobal(pos));
 }
 
 void TdvFrmMain::RegisterControls()
@@ -1090,6 +1095,14 @@ bool TdvFrmMain::eventFilter(QObject* watched, QEvent* event)
             (key->modifiers() & Qt::AltModifier) && !(key->modifiers() & Qt::ControlModifier) &&
             !key->text().isEmpty())
             return true;
+        // The menu key and Shift+F10 open the list's menu at the current row, whatever the platform makes
+        // of them.
+        if (watched == lViewer && (key->key() == Qt::Key_Menu ||
+                                   (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier))) {
+            const QRect row = lViewer->visualRect(lViewer->currentIndex());
+            showListMenu(row.isValid() ? row.bottomLeft() : QPoint());
+            return true;
+        }
         // Enter on a row does what a double-click does.
         if (watched == lViewer && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
             lViewer->currentIndex().isValid()) {

@@ -267,6 +267,8 @@ private:
     void createPanels();
     void createList();
     void createMenus();
+    // The list's menu at a point of the list (the mouse's, or the current row's from the keyboard).
+    void showListMenu(const QPoint& pos);
     void fitToolBar();
     QAction* newAction(const char* name, const QString& caption, const QString& hint, int image,
                        void (TdvFrmMain::*handler)());

@@ -6,6 +6,7 @@
 #include "project/dvProject.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -30,8 +31,8 @@ bool displayAvailable()
         return wayland;
     return true; // offscreen, vnc, eglfs and the like need no display server
 }
-// Documentation screenshots (VELLUM_SCREENSHOT=<folder>): the window, the about box, the window during a
-// run and after it; then the window closes.
+// Documentation screenshots (VELLUM_SCREENSHOT=<folder>): the window, the Config dialog, the about box, the
+// window during a run and after it; then the window closes.
 void takeScreenshots(TdvFrmMain* window, TdvFrmAbout* about, const QString& folder)
 {
     QDir().mkpath(folder);
@@ -40,6 +41,14 @@ void takeScreenshots(TdvFrmMain* window, TdvFrmAbout* about, const QString& fold
     };
     QTimer::singleShot(1000, window, [=] {
         save(window, "main-window.png");
+        // Config is modal: it is taken and closed from within its own event loop.
+        QTimer::singleShot(700, window, [=] {
+            if (QWidget* cfg = QApplication::activeModalWidget()) {
+                save(cfg, "config-dialog.png");
+                cfg->close();
+            }
+        });
+        window->aConfig->trigger();
         QTimer::singleShot(700, about, [=] {
             save(about, "about-box.png");
             about->close();

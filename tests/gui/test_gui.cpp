@@ -352,6 +352,94 @@ TEST_F(Gui, KeysReachEveryCommand)
     EXPECT_EQ(QApplication::focusWidget(), w->eSource);
 }
 
+// Every command of the window, found by walking its actions rather than from a list of its own, is reached
+// without a mouse: by its keys, else by Tab to a button that shows it and Space, else from the list's menu
+// opened with the menu key.
+TEST_F(Gui, EveryCommandIsReachedFromTheKeyboard)
+{
+    gInfo->SiteRoot = QStringLiteral("https://vellum.example");
+    gInfo->SupportMail = QStringLiteral("help@vellum.example");
+    w->UpdateLinkCommands();
+    w->AddSource(tree.write(QStringLiteral("in/a.pptx")));
+    w->lViewer->setCurrentIndex(w->lViewer->model()->index(0, 0));
+    QCoreApplication::processEvents();
+
+    const auto shownBy = [this](QAction* action) -> QWidget* {
+        for (QWidget* widget : w->findChildren<QWidget*>()) {
+            const auto* tool = qobject_cast<QToolButton*>(widget);
+            const auto* button = qobject_cast<TdvActionButton*>(widget);
+            if (((tool && tool->defaultAction() == action) || (button && button->action() == action)) &&
+                widget->isVisible())
+                return widget;
+        }
+        return nullptr;
+    };
+    const auto byTab = [this](QWidget* target) {
+        w->eSource->setFocus(Qt::TabFocusReason);
+        const int widgets = int(w->findChildren<QWidget*>().size());
+        for (int i = 0; i < widgets && QApplication::focusWidget() != target; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (QApplication::focusWidget() != target)
+            return false;
+        QTest::keyClick(target, Qt::Key_Space);
+        return true;
+    };
+    const auto byMenu = [this](QAction* action) {
+        w->lViewer->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(w->lViewer, Qt::Key_F10, Qt::ShiftModifier);
+        if (!waitFor([this] { return QApplication::activePopupWidget() == w->pm1; }, 2000))
+            return false;
+        for (int i = 0; i <= w->pm1->actions().size() && w->pm1->activeAction() != action; ++i)
+            QTest::keyClick(w->pm1, Qt::Key_Down);
+        if (w->pm1->activeAction() != action) {
+            w->pm1->close();
+            return false;
+        }
+        QTest::keyClick(w->pm1, Qt::Key_Return);
+        return true;
+    };
+
+    ModalCloser closer;
+    QStringList walked;
+    const QList<QAction*> actions = w->findChildren<QAction*>();
+    for (QAction* action : actions) {
+        if (action->isSeparator() || action->text().isEmpty() || action->menu() || !action->isVisible() ||
+            (action->parent() != w && action->parent() != w->pm1))
+            continue;
+        const QString name = action->objectName();
+        SCOPED_TRACE(name.toStdString());
+        // The commands of a run are walked in every state of a run by the test of the run's keys.
+        if (!action->isEnabled()) {
+            EXPECT_FALSE(action->shortcut().isEmpty());
+            continue;
+        }
+        ASSERT_TRUE(activateWindow());
+        QSignalSpy triggered(action, &QAction::triggered);
+        bool pressed = false;
+        if (!action->shortcut().isEmpty()) {
+            // A key of the list's own works where the list has the focus.
+            if (action->shortcutContext() == Qt::WidgetWithChildrenShortcut)
+                w->lViewer->setFocus(Qt::OtherFocusReason);
+            QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : w,
+                               action->shortcut());
+            pressed = true;
+        } else if (QWidget* button = shownBy(action)) {
+            pressed = byTab(button);
+        } else if (w->pm1->actions().contains(action)) {
+            pressed = byMenu(action);
+        }
+        EXPECT_TRUE(pressed) << "no key, button or menu reaches it";
+        EXPECT_TRUE(waitFor([&] { return triggered.count() == 1; }, 2000));
+        walked.append(name);
+        QApplication::processEvents();
+        openedLinks().clear();
+    }
+    // The walk met the commands of every kind of reach.
+    for (const char* name : {"aOpen", "aConvert", "aHomePage", "aSupports", "BrowseFiles1", "ViewSource1",
+                             "OpenSource1", "ViewOutput1", "ExportList1", "aCopy", "aFilter"})
+        EXPECT_TRUE(walked.contains(QLatin1String(name))) << name;
+}
+
 TEST_F(Gui, LinkCommandsWithNowhereToGoAreHidden)
 {
     struct Case
