@@ -187,11 +187,13 @@ QString TdvInfo::HelpFile() const
     const QString html = self.completeBaseName() + QStringLiteral(".html");
     const QString pdf = self.completeBaseName() + QStringLiteral(".pdf");
     const QString beside = self.absolutePath() + QLatin1Char('/');
-    const QString relative = QDir::cleanPath(beside + QStringLiteral("../share/doc/") + self.completeBaseName()) +
-                             QLatin1Char('/');
+    const QString relative =
+        QDir::cleanPath(beside + QStringLiteral("../share/doc/") + self.completeBaseName()) +
+        QLatin1Char('/');
     const QString installed = QStringLiteral(VELLUM_DOCDIR) + QLatin1Char('/');
-    for (const QString& candidate : {changeFileExt(program, QStringLiteral(".chm")), beside + html, beside + pdf,
-                                     relative + html, relative + pdf, installed + html, installed + pdf})
+    for (const QString& candidate :
+         {changeFileExt(program, QStringLiteral(".chm")), beside + html, beside + pdf, relative + html,
+          relative + pdf, installed + html, installed + pdf})
         if (QFileInfo::exists(candidate))
             return candidate;
     return beside + html;
