@@ -1,4 +1,5 @@
-<?xml version='1.0' encoding='utf-8'?>
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
     <name>TdvFilterBar</name>
@@ -71,6 +72,13 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
     <message>
         <source>About %1</source>
         <translation>Über %1</translation>
+    </message>
+</context>
+<context>
+    <name>TdvFrmBase</name>
+    <message>
+        <source>Nothing on this desktop opens %1: install xdg-utils (xdg-open) or choose a program for such files.</source>
+        <translation>Auf diesem Desktop öffnet nichts %1: xdg-utils (xdg-open) installieren oder ein Programm für solche Dateien wählen.</translation>
     </message>
 </context>
 <context>
@@ -287,7 +295,7 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
         <translation>Ordner</translation>
     </message>
     <message>
-        <source>Choose a folder and click "Search" to list files</source>
+        <source>Choose a folder and click &quot;Search&quot; to list files</source>
         <translation>Einen Ordner wählen und „Suchen“ klicken, um die Dateien aufzulisten</translation>
     </message>
     <message>
@@ -295,7 +303,7 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
         <translation>Dateien</translation>
     </message>
     <message>
-        <source>Choose file(s) and click "Convert" to convert them</source>
+        <source>Choose file(s) and click &quot;Convert&quot; to convert them</source>
         <translation>Datei(en) wählen und „Konvertieren“ klicken, um sie zu konvertieren</translation>
     </message>
     <message>
@@ -319,7 +327,7 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
         <translation>Fo&amp;rtsetzen</translation>
     </message>
     <message>
-        <source>Drag &amp; drop file(s) here and click "Convert" to convert them</source>
+        <source>Drag &amp; drop file(s) here and click &quot;Convert&quot; to convert them</source>
         <translation>Datei(en) hierher ziehen und „Konvertieren“ klicken, um sie zu konvertieren</translation>
     </message>
     <message>
@@ -355,7 +363,7 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
         <translation>Unbenannt</translation>
     </message>
     <message>
-        <source>The window's state is not kept for the next start: %1</source>
+        <source>The window&apos;s state is not kept for the next start: %1</source>
         <translation>Der Zustand des Fensters bleibt für den nächsten Start nicht erhalten: %1</translation>
     </message>
     <message>
@@ -497,7 +505,7 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
         <translation>Der Zielordner; wird angelegt, wenn er fehlt</translation>
     </message>
     <message>
-        <source>Keep each presentation's sub-folder below the target folder</source>
+        <source>Keep each presentation&apos;s sub-folder below the target folder</source>
         <translation>Den Unterordner jeder Präsentation unter dem Zielordner beibehalten</translation>
     </message>
     <message>
@@ -513,7 +521,7 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
         <translation>Eine Präsentation löschen, sobald ihre PDF-Datei geschrieben ist (nie eine schreibgeschützte)</translation>
     </message>
     <message>
-        <source>Append this text to a presentation's name once its PDF is written</source>
+        <source>Append this text to a presentation&apos;s name once its PDF is written</source>
         <translation>Diesen Text an den Namen einer Präsentation hängen, sobald ihre PDF-Datei geschrieben ist</translation>
     </message>
     <message>
@@ -533,7 +541,7 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
         <translation>Der PDF-Drucker des Druckerwegs</translation>
     </message>
     <message>
-        <source>On the printer route, wait for another copy's print job</source>
+        <source>On the printer route, wait for another copy&apos;s print job</source>
         <translation>Auf dem Druckerweg auf den Druckauftrag einer anderen Programmkopie warten</translation>
     </message>
     <message>

@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScreen>
 #include <QUrl>
 
@@ -186,7 +187,16 @@ void openWithDesktop(const QString& link)
     // Local paths become file URLs; anything with a scheme (http, mailto) goes as it is.
     const QUrl url =
         link.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(link) : QUrl(link, QUrl::TolerantMode);
-    QDesktopServices::openUrl(url);
+    // The desktop's own way first; where the platform has none (offscreen, a bare X server) xdg-open; without
+    // either the click would otherwise go without any answer.
+    if (QDesktopServices::openUrl(url) ||
+        QProcess::startDetached(QStringLiteral("xdg-open"), {url.isLocalFile() ? url.toLocalFile() : link}))
+        return;
+    if (gInfo && gInfo->ShowError)
+        gInfo->ShowError(QCoreApplication::translate("TdvFrmBase",
+                                                     "Nothing on this desktop opens %1: install xdg-utils "
+                                                     "(xdg-open) or choose a program for such files.")
+                             .arg(link));
 }
 
 void installWindowServices()

@@ -619,6 +619,34 @@ TEST_F(Gui, InformationCommandsOpenTheirLinks)
     EXPECT_TRUE(shownErrors().first().contains(help)) << shownErrors().first().toStdString();
 }
 
+TEST_F(Gui, ADesktopWithoutAnOpenerIsSaidNotSilent)
+{
+    // The desktop's opener of the test's own, recording what it was asked to open.
+    const QString record = tree.path(QStringLiteral("opened"));
+    const QString opener =
+        tree.write(QStringLiteral("bin/xdg-open"),
+                   QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >>'%1'\n").arg(record).toUtf8());
+    QFile::setPermissions(opener, QFile::permissions(opener) | QFileDevice::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    const auto opener0 = gInfo->Opener;
+    gInfo->Opener = openWithDesktop;
+
+    qputenv("PATH", QFile::encodeName(tree.path(QStringLiteral("bin"))));
+    w->aHelp->trigger();
+    EXPECT_TRUE(waitFor([&] { return QFileInfo(record).size() > 0; }, 5000));
+    EXPECT_TRUE(shownErrors().isEmpty());
+
+    QFile::remove(opener);
+    w->aHelp->trigger();
+    ASSERT_EQ(shownErrors().size(), 1);
+    EXPECT_TRUE(shownErrors().first().contains(QStringLiteral("xdg-open")))
+        << shownErrors().first().toStdString();
+    EXPECT_TRUE(shownErrors().first().contains(help));
+
+    qputenv("PATH", path);
+    gInfo->Opener = opener0;
+}
+
 // ---- source and target --------------------------------------------------------------------------------
 
 TEST_F(Gui, SourceFolderSetsPatternAndFillsAnEmptyTarget)
