@@ -509,10 +509,6 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
         <translation>Den Unterordner jeder Präsentation unter dem Zielordner beibehalten</translation>
     </message>
     <message>
-        <source>An existing PDF: True replaces it, False writes -vellum-NAME.pdf, Skip leaves it</source>
-        <translation>Eine vorhandene PDF-Datei: True ersetzt sie, False schreibt -vellum-NAME.pdf, Skip lässt sie</translation>
-    </message>
-    <message>
         <source>Give each PDF the times of its presentation</source>
         <translation>Jeder PDF-Datei die Zeiten ihrer Präsentation geben</translation>
     </message>
@@ -535,10 +531,6 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
     <message>
         <source>Images in the PDF: 0 keeps them as they are; N reduces finer ones to N ppi</source>
         <translation>Bilder im PDF: 0 lässt sie, wie sie sind; N verringert feinere auf N ppi</translation>
-    </message>
-    <message>
-        <source>The PDF printer of the printer route</source>
-        <translation>Der PDF-Drucker des Druckerwegs</translation>
     </message>
     <message>
         <source>On the printer route, wait for another copy&apos;s print job</source>
@@ -573,10 +565,6 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
         <translation>Fenster: beim Start konvertieren und danach schließen</translation>
     </message>
     <message>
-        <source>Window: milliseconds to wait before converting again (0 closes instead)</source>
-        <translation>Fenster: Millisekunden bis zum nächsten Konvertieren (0 schließt stattdessen)</translation>
-    </message>
-    <message>
         <source>The run log of a console run, or the list of an unattended windowed run</source>
         <translation>Das Laufprotokoll eines Konsolenlaufs oder die Liste eines unbeaufsichtigten Fensterlaufs</translation>
     </message>
@@ -599,6 +587,26 @@ Sein Fenster ist mit Qt %1 (https://www.qt.io) gebaut, verwendet unter der GNU L
     <message>
         <source>Unattended runs</source>
         <translation>Unbeaufsichtigte Läufe</translation>
+    </message>
+    <message>
+        <source>An existing PDF: True replaces it, False writes -vellum-NAME.pdf, Skip leaves it, Update replaces it only when its presentation changed</source>
+        <translation>Eine vorhandene PDF-Datei: True ersetzt sie, False schreibt -vellum-NAME.pdf, Skip lässt sie, Update ersetzt sie nur, wenn sich ihre Präsentation geändert hat</translation>
+    </message>
+    <message>
+        <source>With IsOverwrite=Update, try again the decks that failed before and are unchanged since</source>
+        <translation>Mit IsOverwrite=Update die Präsentationen erneut versuchen, die zuvor fehlschlugen und seither unverändert sind</translation>
+    </message>
+    <message>
+        <source>The printer of the printer route: empty for the office&apos;s own Vellum PDF, or a printer the office lists</source>
+        <translation>Der Drucker des Druckerwegs: leer für den eigenen Vellum-PDF-Drucker des Office, oder ein Drucker, den das Office auflistet</translation>
+    </message>
+    <message>
+        <source>MiB of memory one office may take (0: half the machine&apos;s memory shared among the workers, at least 2048)</source>
+        <translation>MiB Speicher, die ein Office belegen darf (0: die Hälfte des Speichers der Maschine, auf die Arbeiter verteilt, mindestens 2048)</translation>
+    </message>
+    <message>
+        <source>Milliseconds between repeats of an unattended run; decks arriving start one sooner (0: run once)</source>
+        <translation>Millisekunden zwischen den Wiederholungen eines unbeaufsichtigten Laufs; neu eintreffende Präsentationen starten eine früher (0: einmal laufen)</translation>
     </message>
 </context>
 <context>

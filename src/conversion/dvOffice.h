@@ -6,6 +6,7 @@
 #include "conversion/dvAutomation.h"
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -48,8 +49,28 @@ public:
     QString LostMessage() const;
 
     pid_t ProcessGroup() const { return FGroup; }
+    // The office runs in namespaces of its own: no network, none of the user's files. When it does not,
+    // NotIsolatedReason says why.
+    bool Isolated() const { return FIsolated; }
+    QString NotIsolatedReason() const { return FNotIsolated; }
+    // Whether the office can write the file `path` itself: it is on this machine and not isolated, or the
+    // file is in a folder bound into its namespaces.
+    bool CanWrite(const QString& path) const;
+    // The address space each of its processes may take, in MiB; 0 for none.
+    int MemoryLimitMiB() const { return FMemoryLimitMiB; }
+    // One of its processes could not get memory: it ran into the limit.
+    bool OutOfMemory() const;
     QString ProgramFolder() const;
     QString ProfileDir() const { return FProfile; }
+    // The file the office's PDF printer takes the path of its next PDF from (empty for a remote office).
+    QString PrintJobFile() const
+    {
+        return FProfile.isEmpty() ? QString() : FProfile + QStringLiteral("/print-job");
+    }
+    // The printers the office can print to; fails with the office's message when it cannot be asked.
+    QStringList PrinterNames() const;
+    // The socket of the office's single-instance pipe: in its private /tmp when it is isolated.
+    QString InstancePipe() const;
 
     // Items this process has opened, for the restart after `OfficeRestart` items.
     int ItemsOpened = 0;
@@ -63,6 +84,7 @@ private:
     TdvOffice();
     void reap(int boundMs);
     void removeProfile();
+    QString pipeFile() const;
 
     std::unique_ptr<Uno> FUno;
     mutable std::mutex FLock;
@@ -72,6 +94,10 @@ private:
     QString FProfile;
     QString FPipe;
     QString FServer; // "host:port" of a remote office
+    bool FIsolated = false;
+    QStringList FWritable;
+    QString FNotIsolated;
+    int FMemoryLimitMiB = 0;
 };
 
 // Kills an office when an item's time limit passes. One per worker; its thread runs only while armed
@@ -84,7 +110,7 @@ public:
     TdvOfficeWatch(const TdvOfficeWatch&) = delete;
     TdvOfficeWatch& operator=(const TdvOfficeWatch&) = delete;
 
-    void Arm(std::shared_ptr<TdvOffice> office, int seconds);
+    void Arm(std::shared_ptr<TdvOffice> office, std::chrono::milliseconds limit);
     void Disarm();
     // The limit passed and the office was killed since the last Reset.
     bool Fired() const { return FFired; }
@@ -110,6 +136,10 @@ std::shared_ptr<TdvOffice> threadOffice();
 std::shared_ptr<TdvOffice> ensureThreadOffice();
 // The office listener the calling thread's office is on ("host:port"), or empty for a local office.
 void setThreadOfficeServer(const QString& server);
+// The worker's private folder, which its office may write (the PDF goes there).
+void setThreadOfficeWorkFolder(const QString& folder);
+// The memory limit of the offices the calling thread starts, in MiB (0: none).
+void setThreadOfficeMemoryLimit(int mib);
 // The limit for reaching a listener and its first answer, in seconds.
 void setThreadOfficeConnectLimit(int seconds);
 // A flag that, once set (by another thread), ends an office start of the calling thread at once: the
@@ -122,8 +152,10 @@ void endThreadOffice();
 QString officeProgramFolder();
 
 // The template profile, made once per user under the user's cache folder (document locking off, VBA
-// loading on). Returns its folder, making it first when needed; fails with a message.
+// loading on, the PDF printer). Returns its folder, making it first when needed; fails with a message.
 QString officeTemplateProfile();
+// What names the template: the office's program folder, its build and flavour, and the profile's format.
+QString officeTemplateKey();
 // The socket file of an office's pipe: the office leaves it behind, so its owner removes it.
 QString officePipeFile(const QString& pipeName);
 // The socket file of the single-instance pipe that an office makes for its profile folder.

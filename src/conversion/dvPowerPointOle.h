@@ -32,6 +32,10 @@ public:
     void EndSession() override;
     // Also ends the worker's office at once (from any thread), so that the call in progress returns.
     void Abort() override;
+    // The job file of this worker's office's PDF printer; none for an office on a listener.
+    QString PdfPrinterJobFile() override;
+    // The printers this worker's office can print to; without an office here, the store's list.
+    bool PrinterInstalled(const QString& name) override;
 
     TdvVariant FApplication;
     TdvVariant FPresentation;
@@ -51,6 +55,14 @@ protected:
     void EndItem();
     bool TimedOut() const;
     QString TimeoutMessage() const;
+    // Waits until `ready` holds or `seconds` have passed, looking every 100 ms, for something outside the
+    // office (a printer's file): the item's clock stands still meanwhile, so that the office's time and this
+    // wait are bounded each on their own. Answers `ready`'s last word.
+    bool WaitOutsideOffice(const std::function<bool()>& ready, int seconds);
+    // The item's office could not get memory within its limit; killing it makes the next item start afresh.
+    bool OutOfMemory() const;
+    QString OutOfMemoryMessage() const;
+    void DropOffice();
 
 private:
     void armClock();
@@ -63,6 +75,8 @@ private:
     std::mutex FAbortLock;
     std::weak_ptr<TdvOffice> FAbortOffice;
     bool FClockPending = false;
+    bool FClockRunning = false;
+    std::chrono::steady_clock::time_point FDeadline;
     int FTimeout = 0;
     // Reaching the listener: when to try again, the pause after the next failure, failed tries in a row.
     std::chrono::steady_clock::time_point FRetryAt;

@@ -2,6 +2,7 @@
 
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
+#include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
 #include "gui/dvDesktop.h"
 #include "gui/dvFormAbout.h"
@@ -141,9 +142,7 @@ TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
     layout->addWidget(pViewer, 1);
     layout->addWidget(pStatus);
 
-    FDaemonTimer = new QTimer(this);
-    FDaemonTimer->setSingleShot(true);
-    connect(FDaemonTimer, &QTimer::timeout, this, [this] { guarded(this, [this] { AutoConvert(); }); });
+    FRepeat = new TdvRepeat([this] { guarded(this, [this] { AutoConvert(); }); }, this);
     FTick = new QTimer(this);
     FTick->setInterval(1000);
     connect(FTick, &QTimer::timeout, this, &TdvFrmMain::updateStatus);
@@ -689,7 +688,6 @@ bool TdvFrmMain::closeAsked()
 
 void TdvFrmMain::closeEvent(QCloseEvent* event)
 {
-    FDaemonTimer->stop();
     if (!FCloseConfirmed) {
         bool asked = false;
         guarded(this, [&] { asked = closeAsked(); });
@@ -699,6 +697,7 @@ void TdvFrmMain::closeEvent(QCloseEvent* event)
         }
         FCloseConfirmed = true;
     }
+    FRepeat->Disarm();
     if (FRun) {
         // Stopped at once: the files in hand end as not done and their offices are ended. The window goes
         // now; the workers let go of the batch within moments, and the program waits for them on its way out.
@@ -713,7 +712,7 @@ void TdvFrmMain::closeEvent(QCloseEvent* event)
 
 void TdvFrmMain::FormDestroy()
 {
-    FDaemonTimer->stop();
+    FRepeat->Disarm();
     FTick->stop();
     FListWatch->stop();
     // Freed here, the run stops and waits for its workers; their events for this window are dropped.
@@ -1442,6 +1441,8 @@ void TdvFrmMain::aSearchExecute()
     if (target != eTarget->text())
         eTarget->setText(target);
     NewBatch();
+    if (gProject->Daemon() > 0)
+        FBatch->ListFilter = [repeat = FRepeat](const QString& path) { return repeat->Take(path); };
     FBatch->StartSearch(source, target, cSubdir->isChecked());
     FItems->SetSourceFolder(FBatch->FSourceFolder);
     FBatchFed = true;
@@ -1638,6 +1639,8 @@ void TdvFrmMain::endRun()
     gInfo->RunEnded(*run);
     const TdvTallies tallies = run->Tallies();
     const bool exhausted = run->Batch()->IsExhausted();
+    if (gProject->Daemon() > 0)
+        FRepeat->RunEnded(run->Batch());
     run.reset();
     if (aStop->data().toInt() == 1) {
         // The files the run did not reach are not done; the next Convert lists afresh.
@@ -1696,7 +1699,9 @@ void TdvFrmMain::CheckRunAndClose()
     if (!gProject->RunAndClose())
         return;
     const QString logFile = gProject->LogFile();
-    if (!logFile.isEmpty()) {
+    // A repeat that found nothing new keeps the list of the last one that did.
+    const bool emptyRepeat = gProject->Daemon() > 0 && FItems->rowCount() == 0;
+    if (!logFile.isEmpty() && !emptyRepeat) {
         try {
             SaveList(logFile);
         } catch (const std::exception& e) {
@@ -1713,5 +1718,5 @@ void TdvFrmMain::CheckRunAndClose()
     }
     // The periodic mode waits on a timer, so every cycle starts afresh from the event loop.
     if (!FStopped)
-        FDaemonTimer->start(gProject->Daemon());
+        FRepeat->Arm(gProject->Daemon());
 }

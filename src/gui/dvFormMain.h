@@ -311,7 +311,6 @@ private:
     bool FPausing = false;
     QElapsedTimer FClock; // since the run started
     qint64 FLastElapsed = 0;
-    class QTimer* FDaemonTimer = nullptr;
     class QTimer* FTick = nullptr;       // the status line's clock during a run
     class QTimer* FListWatch = nullptr;  // a search's end, to say when it found nothing
     class QTimer* FTitleTimer = nullptr; // the title after an edit, once the edit's own changes are done
@@ -319,6 +318,7 @@ private:
     TdvItemModel* FItems = nullptr;
     TdvItemFilter* FFilter = nullptr;
     TdvCellHints* FHints = nullptr;
+    class TdvRepeat* FRepeat = nullptr; // the periodic mode's repeats
 };
 
 // The target reduced until it names a folder: wildcards and an existing file name are cut back to the
