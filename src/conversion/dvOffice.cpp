@@ -4,6 +4,8 @@
 #include "discovery/dvPlaces.h"
 #include "engine/dvProcesses.h"
 
+#include <com/sun/star/awt/Toolkit.hpp>
+#include <com/sun/star/awt/XFontMappingUse.hpp>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridgeFactory2.hpp>
 #include <com/sun/star/connection/Connector.hpp>
@@ -48,7 +50,7 @@ namespace {
 constexpr int kStartLimitMs = 60000;
 constexpr int kQuitLimitMs = 15000;
 // Bumped when the template profile's settings change, so an old template is not reused.
-constexpr int kProfileFormat = 3;
+constexpr int kProfileFormat = 4;
 
 } // namespace
 
@@ -291,7 +293,33 @@ const char kSettings[] =
     "<item oor:path=\"/org.openoffice.Office.Common/History\"><prop oor:name=\"RecentDocsThumbnail\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Impress/MultiPaneGUI/SlideSorterBar/Visible\"><prop "
-    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n";
+    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    // The office's font replacement table is on; its entries depend on the machine's fonts.
+    "<item oor:path=\"/org.openoffice.Office.Common/Font/Substitution\"><prop oor:name=\"Replacement\" "
+    "oor:op=\"fuse\"><value>true</value></prop></item>\n";
+
+// The office's font replacement table, for names that a shipped font matches by design but that the office
+// would set in its default font. The office applies only entries marked "Always", and those also to a font
+// the machine has: so the table names only fonts the machine lacks, and the template's key follows it.
+QByteArray fontReplacementSettings()
+{
+    QByteArray text;
+    int n = 0;
+    for (const auto& [font, replacement] : fontReplacements(installedFontFamilies())) {
+        text += "<item oor:path=\"/org.openoffice.Office.Common/Font/Substitution/FontPairs\"><node "
+                "oor:name=\"_" +
+                QByteArray::number(n++) +
+                "\" oor:op=\"replace\">"
+                "<prop oor:name=\"Always\" oor:op=\"fuse\"><value>true</value></prop>"
+                "<prop oor:name=\"OnScreenOnly\" oor:op=\"fuse\"><value>false</value></prop>"
+                "<prop oor:name=\"ReplaceFont\" oor:op=\"fuse\"><value>" +
+                font.toHtmlEscaped().toUtf8() +
+                "</value></prop>"
+                "<prop oor:name=\"SubstituteFont\" oor:op=\"fuse\"><value>" +
+                replacement.toHtmlEscaped().toUtf8() + "</value></prop></node></item>\n";
+    }
+    return text;
+}
 
 // An office whose profile has not yet seen its version takes itself for freshly upgraded, and runs its
 // graphics self-tests on every start: seconds of CPU per office before the first deck. The template records
@@ -311,7 +339,7 @@ QByteArray seenVersionSetting()
            match.captured(1).toLatin1() + "</value></prop></item>\n";
 }
 
-QString templateKey()
+QString templateKey(const QByteArray& fontTable)
 {
     // A new office build gets a new template: a profile made by another version may not fit it.
     const QSettings version(officeProgramFolder() + QStringLiteral("/versionrc"), QSettings::IniFormat);
@@ -319,6 +347,8 @@ QString templateKey()
     hash.addData(officeProgramFolder().toUtf8());
     hash.addData(version.value(QStringLiteral("Version/buildid")).toString().toUtf8());
     hash.addData(QByteArray::number(kProfileFormat));
+    // Installing a font the table stands in for gives a new template, which leaves that font alone.
+    hash.addData(fontTable);
     return QString::fromLatin1(hash.result().toHex().left(12));
 }
 
@@ -438,7 +468,8 @@ QString officeTemplateProfile()
     std::lock_guard guard(lock);
 
     const QString cache = userFolder(QStandardPaths::CacheLocation);
-    const QString name = QStringLiteral("office-profile-") + templateKey();
+    const QByteArray fontTable = fontReplacementSettings();
+    const QString name = QStringLiteral("office-profile-") + templateKey(fontTable);
     const QString dir = cache + QLatin1Char('/') + name;
     const QString ready = dir + QStringLiteral("/.vellum-ready");
     if (QFileInfo::exists(ready))
@@ -462,7 +493,7 @@ QString officeTemplateProfile()
         throw TdvError(
             QStringLiteral("The office profile cannot be made in %1: %2").arg(cache, staging.errorString()));
     QFile settings(staging.path() + QStringLiteral("/user/registrymodifications.xcu"));
-    const QByteArray text = kSettings + seenVersionSetting() + "</oor:items>\n";
+    const QByteArray text = kSettings + fontTable + seenVersionSetting() + "</oor:items>\n";
     if (!settings.open(QIODevice::WriteOnly) || settings.write(text) != text.size())
         throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
     settings.close();
@@ -691,6 +722,34 @@ void TdvOffice::Terminate()
     }
     reap(kQuitLimitMs);
     removeProfile();
+}
+
+namespace {
+
+Reference<awt::XFontMappingUse> fontMapping(const TdvOffice::Uno& u)
+{
+    return Reference<awt::XFontMappingUse>(awt::Toolkit::create(u.context), UNO_QUERY_THROW);
+}
+
+} // namespace
+
+void TdvOffice::StartFontTracking()
+{
+    fontMapping(*FUno)->startTrackingFontMappingUse();
+}
+
+QList<TdvFontUse> TdvOffice::FinishFontTracking()
+{
+    QList<TdvFontUse> uses;
+    for (const awt::XFontMappingUseItem& item : fontMapping(*FUno)->finishTrackingFontMappingUse()) {
+        TdvFontUse use;
+        use.Requested = toQString(item.originalFont);
+        for (const OUString& font : item.usedFonts)
+            use.Used.append(toQString(font));
+        use.Count = item.count;
+        uses.append(use);
+    }
+    return uses;
 }
 
 QString officePipeFile(const QString& pipeName)

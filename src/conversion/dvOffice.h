@@ -4,7 +4,9 @@
 // This header carries no UNO type; the bridge's objects live behind TdvOffice::Uno (dvUno.h).
 
 #include "conversion/dvAutomation.h"
+#include "conversion/dvFonts.h"
 
+#include <QList>
 #include <QString>
 #include <atomic>
 #include <chrono>
@@ -50,6 +52,12 @@ public:
     pid_t ProcessGroup() const { return FGroup; }
     QString ProgramFolder() const;
     QString ProfileDir() const { return FProfile; }
+
+    // Which fonts the office sets for the fonts documents ask for, from StartFontTracking on. The office
+    // tracks for its whole process, so a worker whose office converts one item at a time learns that
+    // item's fonts. Both fail with the office's message.
+    void StartFontTracking();
+    QList<TdvFontUse> FinishFontTracking();
 
     // Items this process has opened, for the restart after `OfficeRestart` items.
     int ItemsOpened = 0;

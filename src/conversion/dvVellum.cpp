@@ -1,5 +1,6 @@
 #include "conversion/dvVellum.h"
 
+#include "conversion/dvFonts.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPpConstants.h"
@@ -141,6 +142,7 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
         } catch (const std::exception& exportFailure) {
             const QString exportMessage = errorMessage(exportFailure);
             throwIfTimedOut();
+            startFontTracking();
             if (ConvertWithOfficeSuite(source, out) && written(out)) {
                 done = true;
             } else {
@@ -152,8 +154,11 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
     } catch (const std::exception& mainFailure) {
         failure = errorMessage(mainFailure);
         // A timed-out item is not loaded again by another route.
-        if (!TimedOut() && ConvertWithOfficeSuite(source, out) && written(out))
-            done = true;
+        if (!TimedOut()) {
+            // The fallback's own load is tracked too: without it a deck the route converts would say nothing.
+            startFontTracking();
+            done = ConvertWithOfficeSuite(source, out) && written(out);
+        }
     }
     if (!done && TimedOut())
         failure = TimeoutMessage();
@@ -161,7 +166,7 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
 }
 
 void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out,
-                              bool done, QString failure)
+                              bool done, QString failure, const QString& fonts)
 {
     if (!done) {
         // The user knows the target, not the work file that stood in for it.
@@ -173,6 +178,10 @@ void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& tar
         return;
     }
     AfterConvert(batch, item, target);
+    if (!fonts.isEmpty()) {
+        item->StandInFonts = true;
+        item->Note = item->Note.isEmpty() ? fonts : fonts + QStringLiteral("; ") + item->Note;
+    }
     item->Result = target;
     item->State = isDone;
     batch->AddSuccess();
@@ -186,14 +195,27 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     QString out;
     QString failure = prepareItem(item, out);
     bool done = false;
+    QString fonts;
     if (failure.isEmpty()) {
         BeginItem();
         done = runRoutes(batch, item->Source, out, failure);
+        // Finished whatever the outcome, so that this item's fonts never count for the next one.
+        const QList<TdvFontUse> uses = finishFontTracking();
+        if (done)
+            fonts = standInFontsNote(uses, pdfFontNames(out));
         ClosePresentation();
         EndItem();
+        const TdvMissingFonts rule = gProject ? gProject->MissingFonts() : TdvMissingFonts::Warn;
+        if (rule == TdvMissingFonts::Ignore)
+            fonts.clear();
+        if (done && !fonts.isEmpty() && rule == TdvMissingFonts::Fail) {
+            // The strict user gets no PDF that does not look like the deck.
+            done = false;
+            failure = fonts;
+        }
         if (done && !CommitTarget(item, out, failure))
             done = false;
         QFile::remove(out);
     }
-    reportOutcome(batch, item, target, out, done, failure);
+    reportOutcome(batch, item, target, out, done, failure, fonts);
 }

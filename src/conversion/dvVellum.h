@@ -17,9 +17,9 @@ private:
     // The routes in their order: export, office suite, printer. Answers whether one wrote `out`; otherwise
     // `failure` says why.
     bool runRoutes(TdvBatch* batch, const QString& source, const QString& out, QString& failure);
-    // The item's result, state and tally.
+    // The item's result, state and tally; `fonts` is the note on stand-in fonts of a converted item.
     void reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out, bool done,
-                       QString failure);
+                       QString failure, const QString& fonts);
     void exportPresentation(const QString& out);
     void printPresentation(TdvBatch* batch, const QString& out, const QString& exportMessage);
     void throwIfTimedOut() const;

@@ -41,6 +41,8 @@ struct TdvNode
     TdvFileId SourceFound;   // the source when the item was handed out, so that only it is deleted or renamed
     QString Problem;         // why the claimed target cannot be written (its folder could not be made)
     QString Note;            // what the person should know beyond the result ("the source was kept: ...")
+    // Converted, with some text set in fonts that stood in for fonts the machine lacks.
+    bool StandInFonts = false;
 };
 
 using TdvItemProc = void (*)(void* context, TdvBatch* batch, TdvNode* item);

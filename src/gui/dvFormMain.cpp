@@ -928,6 +928,7 @@ void TdvFrmMain::NewBatch()
     lViewer->clear();
     FDoneCount = 0;
     FFailedCount = 0;
+    FStandInCount = 0;
     FBatch->OnListed = &TdvFrmMain::OnItemListed;
     FBatch->OnListedContext = this;
     updateStatus();
@@ -1027,7 +1028,9 @@ void TdvFrmMain::updateStatus()
                               .arg(RunningWorkers())
                               .arg(RunningWorkers() == 1 ? QStringLiteral("file") : QStringLiteral("files")));
     else
-        lblCount->setText(QStringLiteral("%1 of %2, %3 failed").arg(FDoneCount).arg(total).arg(FFailedCount));
+        lblCount->setText(
+            QStringLiteral("%1 of %2, %3 failed").arg(FDoneCount).arg(total).arg(FFailedCount) +
+            (FStandInCount > 0 ? QStringLiteral("; ") + standInFontsCount(FStandInCount) : QString()));
     pbRun->setRange(0, std::max(total, 1));
     pbRun->setValue(std::min(FDoneCount, std::max(total, 1)));
 }
@@ -1217,6 +1220,18 @@ void TdvFrmMain::OnItemDone(void* context, TdvBatch* batch, TdvNode* item)
     const QString result =
         item->Note.isEmpty() ? item->Result : QStringLiteral("%1 (%2)").arg(item->Result, item->Note);
     self->postRow(item->Index, item->State, item->Source, result, true);
+    if (item->State == isDone && item->StandInFonts) {
+        const quint64 serial = self->FBatchSerial.load();
+        QMetaObject::invokeMethod(
+            self,
+            [self, serial] {
+                if (serial != self->FBatchSerial.load())
+                    return;
+                ++self->FStandInCount;
+                self->updateStatus();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void TdvFrmMain::OnWorkerEnded(int running)

@@ -61,13 +61,14 @@ void TdvMain::LogItem(void* context, TdvBatch* batch, TdvNode* item)
 {
     auto* self = static_cast<TdvMain*>(context);
     const QString word = stateWord(item->State);
+    // What the run adds (stand-in fonts, a source it kept) stands beside the result, as in the window.
+    const QString note = item->Note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(item->Note);
     std::lock_guard lock(self->FLogLock);
-    self->Log.append(QStringLiteral("%1 => %2 => %3").arg(word, item->Source, item->Result));
+    self->Log.append(QStringLiteral("%1 => %2 => %3%4").arg(word, item->Source, item->Result, note));
     ++self->FDone;
     if (self->ShowProgress) {
-        QString result = item->Skipped ? QStringLiteral("(skipped, target exists)") : item->Result;
-        if (!item->Note.isEmpty())
-            result += QStringLiteral(" (%1)").arg(item->Note);
+        const QString result =
+            (item->Skipped ? QStringLiteral("(skipped, target exists)") : item->Result) + note;
         // While the listing goes on the count so far is no total: "[7/8]" would say the run is nearly done.
         const QString count = batch->IsListed()
                                   ? QStringLiteral("%1/%2").arg(self->FDone).arg(batch->ItemCount())
