@@ -54,8 +54,10 @@ const char* const usageText =
     "Options: Source, Target, Subdir, ThreadsCount (1), IsOverwrite (True, False or Skip),\n"
     "KeepTargetSubdirs (True), KeepFileTime, DeleteSource, RenameSource, SkipHidden, RegExt, Notes,\n"
     "ReadOnly, LogFile, PureConsole, RunAndClose, Daemon (0), Timeout (300 s), OfficeRestart (200),\n"
-    "MaxImageResolution (0: keep images), OfficeServers (host:port or local, blank separated: one\n"
-    "worker each), ConnectTimeout (20 s), PDFWriter, MultiInstance.\n"
+    "MissingFonts (Warn, Fail or Ignore: a font the machine lacks, set in a stand-in),\n"
+    "ExportComments (False: review comments stay out of the PDFs), MaxImageResolution (0: keep images),\n"
+    "OfficeServers (host:port or local, blank separated: one worker each), ConnectTimeout (20 s),\n"
+    "PDFWriter, MultiInstance.\n"
     "\n"
     "Exit codes: 0 after a run (also when some files failed), 1 when the run could not go on,\n"
     "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM (0 for --office-server).\n";
