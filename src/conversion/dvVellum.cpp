@@ -23,6 +23,13 @@ bool TdvVellum::IsNotes() const
     return gProject && gProject->Notes();
 }
 
+QString TdvVellum::OutputSettings() const
+{
+    return QStringLiteral("notes=%1 ppi=%2")
+        .arg(IsNotes() ? 1 : 0)
+        .arg(gProject ? gProject->MaxImageResolution() : 0);
+}
+
 void TdvVellum::throwIfTimedOut() const
 {
     if (TimedOut())
@@ -120,8 +127,10 @@ QString TdvVellum::prepareItem(TdvNode* item, QString& out)
             return FServers->AllDown() ? FServers->DownMessage() : failure;
     }
     // Every route opens an empty file as a new, blank presentation: that would be no conversion of it.
-    if (!isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0)
+    if (!isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0) {
+        item->DeckFault = true;
         return damagedPresentationMessage();
+    }
     try {
         out = WorkFile(QStringLiteral("item-%1.pdf").arg(item->Index));
         QFile::remove(out);
@@ -203,6 +212,11 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
         const QList<TdvFontUse> uses = finishFontTracking();
         if (done)
             fonts = standInFontsNote(uses, pdfFontNames(out));
+        // The office answered and refused the deck, or the deck took too long: it would again. An office
+        // that could not start, or died, says nothing about the deck. (Fonts the machine lacks are the
+        // machine's: a strict failure for them below is no fault of the deck.)
+        const auto office = threadOffice();
+        item->DeckFault = !done && (TimedOut() || (office && office->Alive()));
         ClosePresentation();
         EndItem();
         const TdvMissingFonts rule = gProject ? gProject->MissingFonts() : TdvMissingFonts::Warn;

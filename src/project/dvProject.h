@@ -16,7 +16,9 @@
 class TdvConvertorClass;
 class TdvPropList;
 
-enum class TdvOverwrite { Overwrite, Skip, Rename };
+// Update replaces an existing target like Overwrite, except one this program wrote for the same, unchanged
+// presentation, which it keeps.
+enum class TdvOverwrite { Overwrite, Skip, Rename, Update };
 // A font the machine lacks, set in a stand-in: named in the item's note, a failure of the item, or nothing.
 enum class TdvMissingFonts { Warn, Fail, Ignore };
 
@@ -74,6 +76,8 @@ public:
     QString RegExt() const { return GetOption(QStringLiteral("RegExt")); }
     QString RenameSource() const { return GetOption(QStringLiteral("RenameSource")); }
     bool RunAndClose() const;
+    // Under IsOverwrite=Update, decks that failed before and are unchanged since are tried again.
+    bool RetryFailed() const { return BoolOption(QStringLiteral("RetryFailed"), false); }
     bool SkipHidden() const { return BoolOption(QStringLiteral("SkipHidden"), false); }
     QString Source() const { return GetOption(QStringLiteral("Source")); }
     bool Subdir() const { return BoolOption(QStringLiteral("Subdir"), false); }
