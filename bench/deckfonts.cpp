@@ -32,6 +32,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <chrono>
 #include <cstdio>
 
 using namespace css;
@@ -193,7 +194,7 @@ int main(int argc, char** argv)
             }
             // A deck that holds the office for minutes is left out, as a conversion's time limit would.
             watch.Reset();
-            watch.Arm(office, 120);
+            watch.Arm(office, std::chrono::seconds(120));
             QJsonObject deck = readDeck(*office, path);
             watch.Disarm();
             print(deck);

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev
-          libreoffice-impress-nogui libreoffice-dev poppler-utils xvfb xauth
+          libreoffice-core libreoffice-impress-nogui libreoffice-dev poppler-utils xvfb xauth
           desktop-file-utils python3 fonts-dejavu-core clang-format
           # Fonts with the widths of the Office fonts (Calibri, Cambria, Arial, Times New Roman, Courier New,
           # Arial Narrow), East Asian glyphs and symbols. Not fonts-noto-color-emoji (the office draws its

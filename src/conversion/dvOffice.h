@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -52,6 +53,13 @@ public:
     pid_t ProcessGroup() const { return FGroup; }
     QString ProgramFolder() const;
     QString ProfileDir() const { return FProfile; }
+    // The file the office's PDF printer takes the path of its next PDF from (empty for a remote office).
+    QString PrintJobFile() const
+    {
+        return FProfile.isEmpty() ? QString() : FProfile + QStringLiteral("/print-job");
+    }
+    // The printers the office can print to; fails with the office's message when it cannot be asked.
+    QStringList PrinterNames() const;
 
     // Which fonts the office sets for the fonts documents ask for, from StartFontTracking on. The office
     // tracks for its whole process, so a worker whose office converts one item at a time learns that
@@ -92,7 +100,7 @@ public:
     TdvOfficeWatch(const TdvOfficeWatch&) = delete;
     TdvOfficeWatch& operator=(const TdvOfficeWatch&) = delete;
 
-    void Arm(std::shared_ptr<TdvOffice> office, int seconds);
+    void Arm(std::shared_ptr<TdvOffice> office, std::chrono::milliseconds limit);
     void Disarm();
     // The limit passed and the office was killed since the last Reset.
     bool Fired() const { return FFired; }
@@ -127,8 +135,11 @@ void endThreadOffice();
 QString officeProgramFolder();
 
 // The template profile, made once per user under the user's cache folder (document locking off, VBA
-// loading on). Returns its folder, making it first when needed; fails with a message.
+// loading on, the PDF printer). Returns its folder, making it first when needed; fails with a message.
 QString officeTemplateProfile();
+// What names the template: the office's program folder, its build and flavour, the profile's format and
+// the font replacement table, which follows the fonts the machine has.
+QString officeTemplateKey();
 // The socket file of an office's pipe: the office leaves it behind, so its owner removes it.
 QString officePipeFile(const QString& pipeName);
 // The socket file of the single-instance pipe that an office makes for its profile folder.

@@ -59,7 +59,8 @@ const char* const usageText =
     "Timeout (300 s), OfficeRestart (200), MissingFonts (Warn, Fail or Ignore: a font the machine\n"
     "lacks, set in a stand-in), ExportComments (False: review comments stay out of the PDFs),\n"
     "MaxImageResolution (0: keep images), OfficeServers (host:port or local, blank separated: one\n"
-    "worker each), ConnectTimeout (20 s), PDFWriter, MultiInstance.\n"
+    "worker each), ConnectTimeout (20 s), PDFWriter (the printer of the last route: Vellum PDF),\n"
+    "MultiInstance.\n"
     "\n"
     "Exit codes: 0 after a run (also when some files failed), 1 when the run could not go on,\n"
     "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM (0 for --office-server).\n";

@@ -18,6 +18,8 @@ grep -q "OfficeRestart (200)" <<<"$help_text"
 (cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null)
 deb=$(ls "$work"/pkg/*.deb)
 grep -q libreoffice-impress <<<"$(dpkg-deb -f "$deb" Depends)"
+# The regular office core: the -nogui one cannot print.
+grep -q "libreoffice-core," <<<"$(dpkg-deb -f "$deb" Depends)"
 # The metric-compatible fonts come with the program; East Asian glyphs are recommended.
 for font in fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation2; do
   grep -q "$font" <<<"$(dpkg-deb -f "$deb" Depends)" || { echo "the package does not depend on $font"; exit 1; }
