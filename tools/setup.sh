@@ -10,11 +10,12 @@ packages=(cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libreoffice-core libreoffice-impress-nogui libreoffice-dev poppler-utils xvfb xauth
           desktop-file-utils python3 fonts-dejavu-core clang-format
           # Fonts with the widths of the Office fonts (Calibri, Cambria, Arial, Times New Roman, Courier New,
-          # Arial Narrow), East Asian glyphs and symbols. Not fonts-noto-color-emoji (the office draws its
-          # emoji invisible), fonts-noto-core (taller lines for every unknown font), fonts-urw-base35 or
-          # fonts-arkpandora (wrong stand-ins for Comic Sans and Arial).
+          # Arial Narrow), East Asian glyphs and symbols, and Comic Neue, without which a fonts-urw-base35
+          # that other packages bring (ghostscript's) sets Comic Sans in a calligraphic script. Not
+          # fonts-noto-color-emoji (the office draws its emoji invisible), fonts-noto-core (taller lines for
+          # every unknown font) or fonts-arkpandora (a wider stand-in for Arial).
           fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation2 fonts-liberation
-          fonts-noto-cjk fonts-symbola)
+          fonts-noto-cjk fonts-symbola fonts-comic-neue)
 
 missing=()
 for p in "${packages[@]}"; do
