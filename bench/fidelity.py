@@ -97,14 +97,19 @@ class Fonts:
                 lo, _, hi = r.partition("-")
                 ranges.append((int(lo, 16), int(hi or lo, 16)))
             family = families.split(",")[0]
-            for k, table in ((key(ps), self.by_ps), (key(family), self.by_family)):
+            # The office may embed a face without the hyphen of its PostScript name ("NimbusRomanRegular").
+            for k, table in ((key(ps), self.by_ps), (key(ps).replace("-", ""), self.by_ps),
+                             (key(family), self.by_family)):
                 table.setdefault(k, []).extend(ranges)
             self.family_of[key(ps)] = family
+            self.family_of[key(ps).replace("-", "")] = family
             self.family_of.setdefault(key(family), family)
 
     def resolve(self, pdf_name):
         """(family, ranges or None) of a font as a PDF names it: "BAAAAA+LiberationSerif-Bold"."""
         name = pdf_name.split("+", 1)[-1]
+        if key(name) in self.by_ps:
+            return self.family_of[key(name)], self.by_ps[key(name)]
         parts = name.split("-")
         for n in range(len(parts), 0, -1):
             k = key("-".join(parts[:n]))
