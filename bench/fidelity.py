@@ -118,6 +118,14 @@ class Fonts:
         k = key(parts[0])
         if k in self.by_family:
             return self.family_of[k], self.by_family[k]
+        # A face named otherwise than fontconfig names it ("C059BoldItalic" for "C059-BdIta"): the longest
+        # family its name begins with.
+        k = key(name).replace("-", "")
+        stems = [f for f in self.by_family if len(f) >= 4 and k.startswith(f.replace("-", ""))]
+        if stems:
+            best = max(stems, key=len)
+            return self.family_of[best], self.by_family[best]
+        k = key(parts[0])
         # Not on this machine: its family by the look of its name ("LiberationSans" for "Liberation Sans").
         for family in self.family_of.values():
             if key(family) == k:
@@ -422,7 +430,7 @@ def measure(corpus, folder, log, against, against_log, tool, cache):
         n = sum(used.values())
         good = sum(v for f, v in used.items() if compatible(requested, f))
         sets = ", ".join(f"{f} {100.0 * v / n:.0f} %" for f, v in used.most_common(3))
-        mark = "" if good == n else "  <- stand-in"
+        mark = "" if good == n else "  <- stand-in" if good == 0 else f"  <- {n - good} in a stand-in"
         print(f"    {requested or '(none)'}: {n} ({sets}){mark}")
     return share, len(no_glyph), sum(off_page.values()), len(comments)
 
