@@ -41,6 +41,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION office)
 # the fonts-urw-base35 of ghostscript sets Comic Sans in a calligraphic script. fontconfig lists the fonts
 # the office's replacement table must leave alone.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libreoffice-core, libreoffice-impress-nogui | libreoffice-impress, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3, libqt6core6, libqt6gui6, libqt6widgets6, libc6, libstdc++6, xdg-utils, fontconfig, fonts-crosextra-carlito, fonts-crosextra-caladea, fonts-liberation2, fonts-liberation")
+    "libreoffice-core, libreoffice-impress-nogui | libreoffice-impress, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3, libqt6core6, libqt6network6, libqt6gui6, libqt6widgets6, libc6, libstdc++6, xdg-utils, fontconfig, fonts-crosextra-carlito, fonts-crosextra-caladea, fonts-liberation2, fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, fonts-symbola, fonts-comic-neue, fonts-dejavu-core")
 include(CPack)

@@ -58,6 +58,10 @@ protected:
     // office (a printer's file): the item's clock stands still meanwhile, so that the office's time and this
     // wait are bounded each on their own. Answers `ready`'s last word.
     bool WaitOutsideOffice(const std::function<bool()>& ready, int seconds);
+    // The item's office could not get memory within its limit; killing it makes the next item start afresh.
+    bool OutOfMemory() const;
+    QString OutOfMemoryMessage() const;
+    void DropOffice();
 
     // The fonts the worker's office set for one item: tracking starts once the presentation is loaded (the
     // load lays out text, such as a master's, that the PDF never shows), or before a fallback route loads

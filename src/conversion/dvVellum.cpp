@@ -1,15 +1,20 @@
 #include "conversion/dvVellum.h"
 
+#include "conversion/dvFetch.h"
 #include "conversion/dvFonts.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPpConstants.h"
+#include "conversion/dvSandbox.h"
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
 #include "engine/dvPrintJob.h"
 #include "project/dvProject.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <memory>
 #include <mutex>
@@ -44,6 +49,13 @@ void TdvVellum::throwIfTimedOut() const
 {
     if (TimedOut())
         throw TdvError(TimeoutMessage());
+    if (outOfMemory())
+        throw TdvError(QStringLiteral("out of memory"));
+}
+
+bool TdvVellum::outOfMemory() const
+{
+    return OutOfMemory();
 }
 
 void TdvVellum::exportPresentation(const QString& out)
@@ -180,6 +192,11 @@ QString TdvVellum::prepareItem(TdvNode* item, QString& out)
     try {
         out = WorkFile(QStringLiteral("item-%1.pdf").arg(item->Index));
         QFile::remove(out);
+        // An office started for this item writes into the work folder, and nowhere else of the user's.
+        setThreadOfficeWorkFolder(extractFilePath(out).chopped(1));
+        const int workers = std::min(gProject ? gProject->ThreadsCount() : 1, maxThreadsCount());
+        setThreadOfficeMemoryLimit(
+            officeMemoryLimitMiB(gProject ? gProject->OfficeMemoryLimit() : 0, workers));
     } catch (const std::exception& e) {
         return errorMessage(e);
     }
@@ -213,7 +230,7 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
         // A printer that left a part of a file behind must not pass it off as the suite's PDF.
         QFile::remove(out);
         // A timed-out item is not loaded again by another route.
-        if (!TimedOut()) {
+        if (!TimedOut() && !outOfMemory()) {
             // The fallback's own load is tracked too: without it a deck the route converts would say nothing.
             startFontTracking();
             done = ConvertWithOfficeSuite(source, out) && written(out);
@@ -221,8 +238,30 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
     }
     if (!done && TimedOut())
         failure = TimeoutMessage();
+    // An office that ran out of memory may still have written a PDF without what it could not hold: the item
+    // fails, and the office is replaced before the next one.
+    if (outOfMemory()) {
+        done = false;
+        failure = OutOfMemoryMessage();
+        DropOffice();
+    }
     return done;
 }
+
+namespace {
+
+// What the person should know of the office beyond the item's result: said once per run.
+void tellOfficeNotices(TdvBatch* batch, TdvNode* item)
+{
+    const std::shared_ptr<TdvOffice> office = threadOffice();
+    if (!office || office->IsRemote() || office->Isolated() ||
+        !batch->FirstTelling(QStringLiteral("isolation")))
+        return;
+    const QString note = notIsolatedNote(office->NotIsolatedReason());
+    item->Note = item->Note.isEmpty() ? note : item->Note + QStringLiteral("; ") + note;
+}
+
+} // namespace
 
 void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out,
                               bool done, QString failure, const QString& note, const QString& fonts)
@@ -234,6 +273,7 @@ void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& tar
         item->Result = failure;
         item->State = isFailed;
         batch->AddFailure(failure);
+        tellOfficeNotices(batch, item);
         return;
     }
     // How the PDF came about, where it is not the export: the person sees what it lacks.
@@ -243,9 +283,30 @@ void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& tar
         item->StandInFonts = true;
         item->Note = item->Note.isEmpty() ? fonts : fonts + QStringLiteral("; ") + item->Note;
     }
+    tellOfficeNotices(batch, item);
     item->Result = target;
     item->State = isDone;
     batch->AddSuccess();
+}
+
+QString TdvVellum::fetchItem(TdvNode* item, QString& deck)
+{
+    // The office never reaches the network: the deck is fetched here, into the worker's own folder, with
+    // its name's extension, which helps the office tell its format.
+    const QString suffix = QFileInfo(QUrl(item->Source).fileName()).suffix();
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9]{1,8}$"));
+    try {
+        deck = WorkFile(QStringLiteral("item-%1.download%2")
+                            .arg(item->Index)
+                            .arg(plain.match(suffix).hasMatch() ? QLatin1Char('.') + suffix : QString()));
+        fetchDeck(item->Source, deck, kMaxDownloadBytes, gProject ? std::max(gProject->Timeout(), 0) : 0);
+    } catch (const std::exception& e) {
+        deck = item->Source;
+        return errorMessage(e);
+    }
+    if (fileSize(deck) == 0)
+        return damagedPresentationMessage();
+    return QString();
 }
 
 void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
@@ -256,20 +317,23 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     QString out;
     QString note;
     QString failure = prepareItem(item, out);
+    QString deck = item->Source;
+    if (failure.isEmpty() && isWebAddress(item->Source))
+        failure = fetchItem(item, deck);
     bool done = false;
     QString fonts;
     if (failure.isEmpty()) {
         BeginItem();
-        done = runRoutes(batch, item->Source, out, failure, note);
+        done = runRoutes(batch, deck, out, failure, note);
         // Finished whatever the outcome, so that this item's fonts never count for the next one.
         const QList<TdvFontUse> uses = finishFontTracking();
         if (done)
             fonts = standInFontsNote(uses, pdfFontNames(out));
-        // The office answered and refused the deck, or the deck took too long: it would again. An office
-        // that could not start, or died, says nothing about the deck. (Fonts the machine lacks are the
-        // machine's: a strict failure for them below is no fault of the deck.)
+        // The office answered and refused the deck, the deck took too long or needed more memory than the
+        // limit: it would again. An office that could not start, or died, says nothing about the deck. (Fonts
+        // the machine lacks are the machine's: a strict failure for them below is no fault of the deck.)
         const auto office = threadOffice();
-        item->DeckFault = !done && (TimedOut() || (office && office->Alive()));
+        item->DeckFault = !done && (TimedOut() || outOfMemory() || (office && office->Alive()));
         ClosePresentation();
         EndItem();
         const TdvMissingFonts rule = gProject ? gProject->MissingFonts() : TdvMissingFonts::Warn;
@@ -283,6 +347,10 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
         if (done && !CommitTarget(item, out, failure))
             done = false;
         QFile::remove(out);
+    }
+    if (deck != item->Source) {
+        QFile::remove(deck);
+        failure.replace(officeSuiteUrl(deck), item->Source).replace(deck, item->Source);
     }
     reportOutcome(batch, item, target, out, done, failure, note, fonts);
 }

@@ -81,6 +81,9 @@ public:
     void AddSuccess();
     // Target paths claimed by the items of this run; a claim lasts as long as the batch's items.
     bool IsClaimed(const QString& path) const;
+    // True the first time a run-wide notice (a key such as "isolation") is to be told, false after: what
+    // holds for the whole run is said once, not on every item.
+    bool FirstTelling(const QString& key);
     void Claim(const QString& path);
     static QString NormalizePath(const QString& text);
     void Terminate();
@@ -132,6 +135,7 @@ private:
     QStringList FFailureTexts;
     QSet<QString> FFailureKeys; // the texts case-folded: one look-up per failure, however many there are
     QSet<QString> FClaimed;
+    QSet<QString> FTold;
 
     std::atomic<bool> FTerminated{false};
     std::thread FThread;

@@ -53,6 +53,8 @@ const QList<TdvOptionInfo> kOptions = {
      QT_TRANSLATE_NOOP("TdvOptions", "Seconds one file may take before its office is stopped and the file fails (0: no limit)")},
     {"OfficeRestart", K::Int, G::Offices, "200", 0, kNoMax, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "Start a fresh office process after this many files (0: never)")},
+    {"OfficeMemoryLimit", K::Int, G::Offices, "0", 0, kNoMax, nullptr,
+     QT_TRANSLATE_NOOP("TdvOptions", "MiB of memory one office may take (0: half the machine's memory shared among the workers, at least 2048)")},
     {"OfficeServers", K::Text, G::Offices, "", 0, 0, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "Office listeners to convert on, host:port or local, separated by blanks")},
     {"ConnectTimeout", K::Int, G::Offices, "20", 1, kNoMax, nullptr,

@@ -87,6 +87,8 @@ public:
     // restart).
     int Timeout() const { return IntOption(QStringLiteral("Timeout"), 300); }
     int OfficeRestart() const { return IntOption(QStringLiteral("OfficeRestart"), 200); }
+    // Address space per office process in MiB; 0: a share of the machine's memory per worker.
+    int OfficeMemoryLimit() const { return std::max(IntOption(QStringLiteral("OfficeMemoryLimit"), 0), 0); }
     // Office listeners to convert on, "host:port" or "local", separated by blanks; empty: local offices.
     QString OfficeServers() const { return GetOption(QStringLiteral("OfficeServers")).simplified(); }
     // Seconds for reaching an office listener and its first answer.
