@@ -50,8 +50,12 @@ set(CPACK_PACKAGE_CONTACT "Vellum Converter developers <vellum@localhost>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION office)
+# The fonts with the widths of the Office fonts are part of the product: without them every deck comes out
+# in a wider stand-in. East Asian glyphs (91 MB) and symbols are recommended, and Comic Neue, without which
+# the fonts-urw-base35 of ghostscript sets Comic Sans in a calligraphic script. fontconfig lists the fonts
+# the office's replacement table must leave alone.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libreoffice-core, libreoffice-impress-nogui | libreoffice-impress, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3, libqt6core6, libqt6network6, libqt6gui6, libqt6widgets6, libqt6dbus6, libc6, libstdc++6, xdg-utils")
+    "libreoffice-core, libreoffice-impress-nogui | libreoffice-impress, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3, libqt6core6, libqt6network6, libqt6gui6, libqt6widgets6, libqt6dbus6, libc6, libstdc++6, xdg-utils, fontconfig, fonts-crosextra-carlito, fonts-crosextra-caladea, fonts-liberation2, fonts-liberation")
 # Qt's own texts (file dialogs, About Qt) in the person's language.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, qt6-translations-l10n")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, fonts-symbola, fonts-comic-neue, fonts-dejavu-core, qt6-translations-l10n")
 include(CPack)

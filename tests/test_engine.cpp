@@ -716,6 +716,40 @@ TEST_F(EngineTest, AnAbortedRunEndsAtOnceAndItsItemsInHandStayNotDone)
     EXPECT_EQ(record.takenBy.count(1003), 0u);
 }
 
+// Marks the decks with "stand-in" in their names as set in stand-in fonts, as the office route does once it
+// knows; a failed one keeps the mark it got before failing.
+class StandInConvertor : public RecordingConvertor
+{
+public:
+    void Convert(TdvBatch* batch, TdvNode* item) override
+    {
+        item->StandInFonts = item->Source.contains(QLatin1String("stand-in"));
+        RecordingConvertor::Convert(batch, item);
+    }
+};
+const TdvConvertorClassOf<StandInConvertor> standInClass;
+
+TEST_F(EngineTest, TheSummaryCountsConvertedPdfsWithStandInFontsApart)
+{
+    const std::pair<QStringList, const char*> cases[] = {
+        {{QStringLiteral("a.pptx"), QStringLiteral("b.pptx")}, "2 listed, 2 converted, 0 skipped, 0 failed"},
+        {{QStringLiteral("stand-in.pptx"), QStringLiteral("a.pptx"), QStringLiteral("stand-in-bad.pptx")},
+         "3 listed, 2 converted, 0 skipped, 1 failed; 1 PDF uses stand-in fonts"},
+        {{QStringLiteral("stand-in-1.pptx"), QStringLiteral("stand-in-2.pptx")},
+         "2 listed, 2 converted, 0 skipped, 0 failed; 2 PDFs use stand-in fonts"},
+    };
+    for (const auto& [names, summary] : cases) {
+        TdvBatch batch;
+        TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &standInClass);
+        for (const QString& name : names.mid(0, names.size() - 1))
+            batch.AddFile(tree.path(QStringLiteral("in/") + name));
+        batch.AddSingleSource(tree.path(QStringLiteral("in/") + names.last()));
+        run.Start();
+        run.Wait();
+        EXPECT_EQ(run.Tallies().Summary(), QString::fromLatin1(summary));
+    }
+}
+
 TEST_F(EngineTest, OfficeServersAreParsedStrictly)
 {
     EXPECT_EQ(TdvServers::Parse(QStringLiteral("  a.example:2002\tLOCAL  [::1]:2003 10.0.0.7:1 ")),

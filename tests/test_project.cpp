@@ -74,6 +74,9 @@ TEST_F(ProjectTest, TheOptionTableSaysWhatTheGettersDo)
         {QStringLiteral("OfficeMemoryLimit"), [&] { return QString::number(p.OfficeMemoryLimit()); }},
         {QStringLiteral("ConnectTimeout"), [&] { return QString::number(p.ConnectTimeout()); }},
         {QStringLiteral("MaxImageResolution"), [&] { return QString::number(p.MaxImageResolution()); }},
+        {QStringLiteral("ExportComments"), [&] { return text(p.ExportComments()); }},
+        {QStringLiteral("MissingFonts"),
+         [&] { return p.MissingFonts() == TdvMissingFonts::Warn ? QStringLiteral("Warn") : QString(); }},
         {QStringLiteral("Daemon"), [&] { return QString::number(p.Daemon()); }},
     };
     p.SetOptionLines({});
@@ -125,6 +128,24 @@ TEST_F(ProjectTest, ValueReadings)
         p.SetOptionLines({QStringLiteral("ThreadsCount=") + QString::fromUtf8(c.value)});
         EXPECT_EQ(p.ThreadsCount(), c.expected) << c.value;
     }
+}
+
+TEST_F(ProjectTest, MissingFontsReadsItsThreeWordsAndWarnsOtherwise)
+{
+    const std::pair<const char*, TdvMissingFonts> cases[] = {
+        {"MissingFonts=Fail", TdvMissingFonts::Fail},   {"MissingFonts=ignore", TdvMissingFonts::Ignore},
+        {"MissingFonts=WARN", TdvMissingFonts::Warn},   {"MissingFonts= Fail ", TdvMissingFonts::Fail},
+        {"MissingFonts=strict", TdvMissingFonts::Warn}, {"MissingFonts=", TdvMissingFonts::Warn},
+        {"ExportComments=True", TdvMissingFonts::Warn},
+    };
+    for (const auto& [line, rule] : cases) {
+        setLines({line});
+        EXPECT_EQ(p.MissingFonts(), rule) << line;
+    }
+    // Comments stay out of the PDF unless a line asks for them.
+    EXPECT_TRUE(p.ExportComments());
+    setLines({"ExportComments=0"});
+    EXPECT_FALSE(p.ExportComments());
 }
 
 TEST_F(ProjectTest, OverwriteAndRunAndClose)

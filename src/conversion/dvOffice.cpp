@@ -8,6 +8,8 @@
 #include "engine/dvProcesses.h"
 
 #include <com/sun/star/awt/PrinterServer.hpp>
+#include <com/sun/star/awt/Toolkit.hpp>
+#include <com/sun/star/awt/XFontMappingUse.hpp>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridgeFactory2.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
@@ -52,7 +54,7 @@ constexpr int kQuitLimitMs = 15000;
 // What the allocation hook loaded into every office says when an allocation fails.
 constexpr char kOutOfMemory[] = "vellum-office-memory: an allocation failed";
 // Bumped when the template profile's settings change, so an old template is not reused.
-constexpr int kProfileFormat = 5;
+constexpr int kProfileFormat = 6;
 
 } // namespace
 
@@ -326,6 +328,9 @@ const char kSettings[] =
     "oor:op=\"fuse\"><value>true</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Impress/Print/Other\"><prop oor:name=\"HiddenPage\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    // The office's font replacement table is on; its entries depend on the machine's fonts.
+    "<item oor:path=\"/org.openoffice.Office.Common/Font/Substitution\"><prop oor:name=\"Replacement\" "
+    "oor:op=\"fuse\"><value>true</value></prop></item>\n"
     // Where an office cannot be isolated, settings stop what they can of a deck's reach: links of an
     // untrusted document are not followed, and the office's own web access goes to a proxy that is not
     // there, so that it fails at once instead of reaching any address a deck names.
@@ -347,6 +352,29 @@ const char kSettings[] =
     "oor:op=\"fuse\"><value>1</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetNoProxy\" "
     "oor:op=\"fuse\"><value></value></prop></item>\n";
+
+// The office's font replacement table, for names that a shipped font matches by design but that the office
+// would set in its default font. The office applies only entries marked "Always", and those also to a font
+// the machine has: so the table names only fonts the machine lacks, and the template's key follows it.
+QByteArray fontReplacementSettings()
+{
+    QByteArray text;
+    int n = 0;
+    for (const auto& [font, replacement] : fontReplacements(installedFontFamilies())) {
+        text += "<item oor:path=\"/org.openoffice.Office.Common/Font/Substitution/FontPairs\"><node "
+                "oor:name=\"_" +
+                QByteArray::number(n++) +
+                "\" oor:op=\"replace\">"
+                "<prop oor:name=\"Always\" oor:op=\"fuse\"><value>true</value></prop>"
+                "<prop oor:name=\"OnScreenOnly\" oor:op=\"fuse\"><value>false</value></prop>"
+                "<prop oor:name=\"ReplaceFont\" oor:op=\"fuse\"><value>" +
+                font.toHtmlEscaped().toUtf8() +
+                "</value></prop>"
+                "<prop oor:name=\"SubstituteFont\" oor:op=\"fuse\"><value>" +
+                replacement.toHtmlEscaped().toUtf8() + "</value></prop></node></item>\n";
+    }
+    return text;
+}
 
 // The virtual PDF printer of every office: a command printer whose PDF goes to the path written in the
 // office's job file, which the printer route sets before each job (VELLUM_PRINT_JOB names that file in the
@@ -400,9 +428,7 @@ QByteArray officeFlavour()
     return {};
 }
 
-} // namespace
-
-QString officeTemplateKey()
+QString templateKeyWith(const QByteArray& fontTable)
 {
     // A new office build gets a new template: a profile made by another version, or by another build of
     // it, may not fit it, and starts slower when it does not.
@@ -412,7 +438,16 @@ QString officeTemplateKey()
     hash.addData(version.value(QStringLiteral("Version/buildid")).toString().toUtf8());
     hash.addData(officeFlavour());
     hash.addData(QByteArray::number(kProfileFormat));
+    // Installing a font the table stands in for gives a new template, which leaves that font alone.
+    hash.addData(fontTable);
     return QString::fromLatin1(hash.result().toHex().left(12));
+}
+
+} // namespace
+
+QString officeTemplateKey()
+{
+    return templateKeyWith(fontReplacementSettings());
 }
 
 namespace {
@@ -543,7 +578,9 @@ QString officeTemplateProfile()
     std::lock_guard guard(lock);
 
     const QString cache = userFolder(QStandardPaths::CacheLocation);
-    const QString name = QStringLiteral("office-profile-") + officeTemplateKey();
+    // Read once: the key and the settings must name the same table.
+    const QByteArray fontTable = fontReplacementSettings();
+    const QString name = QStringLiteral("office-profile-") + templateKeyWith(fontTable);
     const QString dir = cache + QLatin1Char('/') + name;
     const QString ready = dir + QStringLiteral("/.vellum-ready");
     if (QFileInfo::exists(ready))
@@ -567,7 +604,7 @@ QString officeTemplateProfile()
         throw TdvError(
             QStringLiteral("The office profile cannot be made in %1: %2").arg(cache, staging.errorString()));
     QFile settings(staging.path() + QStringLiteral("/user/registrymodifications.xcu"));
-    const QByteArray text = kSettings + seenVersionSetting() + "</oor:items>\n";
+    const QByteArray text = kSettings + fontTable + seenVersionSetting() + "</oor:items>\n";
     if (!settings.open(QIODevice::WriteOnly) || settings.write(text) != text.size())
         throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
     settings.close();
@@ -880,6 +917,34 @@ void TdvOffice::Terminate()
     }
     reap(kQuitLimitMs);
     removeProfile();
+}
+
+namespace {
+
+Reference<awt::XFontMappingUse> fontMapping(const TdvOffice::Uno& u)
+{
+    return Reference<awt::XFontMappingUse>(awt::Toolkit::create(u.context), UNO_QUERY_THROW);
+}
+
+} // namespace
+
+void TdvOffice::StartFontTracking()
+{
+    fontMapping(*FUno)->startTrackingFontMappingUse();
+}
+
+QList<TdvFontUse> TdvOffice::FinishFontTracking()
+{
+    QList<TdvFontUse> uses;
+    for (const awt::XFontMappingUseItem& item : fontMapping(*FUno)->finishTrackingFontMappingUse()) {
+        TdvFontUse use;
+        use.Requested = toQString(item.originalFont);
+        for (const OUString& font : item.usedFonts)
+            use.Used.append(toQString(font));
+        use.Count = item.count;
+        uses.append(use);
+    }
+    return uses;
 }
 
 QString officePipeFile(const QString& pipeName)

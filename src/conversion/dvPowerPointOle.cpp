@@ -92,6 +92,7 @@ void TdvPowerPointOle::OpenPresentation(const QString& path)
     const bool readOnly = IsReadOnly();
     FPresentation =
         FApplication.Get(QStringLiteral("Presentations")).Call(QStringLiteral("Open"), {path, readOnly});
+    startFontTracking();
 }
 
 void TdvPowerPointOle::ClosePresentation()
@@ -104,6 +105,32 @@ void TdvPowerPointOle::ClosePresentation()
         }
     }
     FPresentation.Clear();
+}
+
+void TdvPowerPointOle::startFontTracking()
+{
+    if (FFontsTracked || !FOffice || !FOffice->Alive())
+        return;
+    try {
+        FOffice->StartFontTracking();
+        FFontsTracked = true;
+    } catch (const std::exception&) {
+        // An office that cannot track fonts still converts; the item then says nothing of its fonts.
+    }
+}
+
+QList<TdvFontUse> TdvPowerPointOle::finishFontTracking()
+{
+    if (!FFontsTracked)
+        return {};
+    FFontsTracked = false;
+    if (!FOffice || !FOffice->Alive())
+        return {};
+    try {
+        return FOffice->FinishFontTracking();
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 bool TdvPowerPointOle::IsReadOnly() const
@@ -401,6 +428,11 @@ TdvImagePolicy imagePolicy()
     return TdvImagePolicy{resolution > 0, resolution};
 }
 
+bool exportComments()
+{
+    return gProject && gProject->ExportComments();
+}
+
 bool ConvertWithOfficeSuite(const QString& source, const QString& target)
 {
     const QString sourceUrl = officeSuiteUrl(source);
@@ -424,9 +456,10 @@ bool ConvertWithOfficeSuite(const QString& source, const QString& target)
             propertyValue(manager, QStringLiteral("FilterName"), pdfFilterOf([&](const QString& service) {
                               return document.Call(QStringLiteral("supportsService"), {service}).ToBool();
                           }));
-        // The same image settings as the presentation route.
+        // The same image and comment settings as the presentation route.
         const TdvImagePolicy images = imagePolicy();
         std::vector<TdvVariant> data{
+            propertyValue(manager, QStringLiteral("ExportNotes"), exportComments()),
             propertyValue(manager, QStringLiteral("ReduceImageResolution"), images.Reduce)};
         if (images.Reduce)
             data.push_back(

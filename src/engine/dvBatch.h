@@ -40,6 +40,8 @@ struct TdvNode
     // The failure is the deck's own (the office opened it and refused, or it took too long), not the
     // machine's: the deck is left out of update runs until it changes.
     bool DeckFault = false;
+    // Converted, with some text set in fonts that stood in for fonts the machine lacks.
+    bool StandInFonts = false;
     QString Target;
     TdvFileId TargetFound; // the file found at Target, so that only it is replaced
     TdvFileId SourceFound; // the source when the item was handed out, so that only it is deleted or renamed

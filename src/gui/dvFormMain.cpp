@@ -1246,6 +1246,7 @@ void TdvFrmMain::NewBatch()
     FItems->SetSourceFolder(QString());
     FDoneCount = 0;
     FFailedCount = 0;
+    FStandInCount = 0;
     FBatch->OnListed = &TdvFrmMain::OnItemListed;
     FBatch->OnListedContext = this;
     updateStatus();
@@ -1336,6 +1337,7 @@ void TdvFrmMain::updateStatus()
     status.Finishing = RunningWorkers();
     status.ElapsedMs = FRun && FClock.isValid() ? FClock.elapsed() : FLastElapsed;
     status.LastEnd = FRunEnd;
+    status.StandIns = FStandInCount;
     lblCount->setText(status.Text());
     pbRun->setRange(0, std::max(status.Total, 1));
     pbRun->setValue(std::min(status.Done, std::max(status.Total, 1)));
@@ -1612,6 +1614,18 @@ void TdvFrmMain::OnItemDone(void* context, TdvBatch* batch, TdvNode* item)
     const QString result =
         item->Note.isEmpty() ? item->Result : QStringLiteral("%1 (%2)").arg(item->Result, item->Note);
     self->postRow(RowChange::Reported, item->Index, item->State, item->Skipped, item->Source, result);
+    if (item->State == isDone && item->StandInFonts) {
+        const quint64 serial = self->FBatchSerial.load();
+        QMetaObject::invokeMethod(
+            self,
+            [self, serial] {
+                if (serial != self->FBatchSerial.load())
+                    return;
+                ++self->FStandInCount;
+                self->updateStatus();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void TdvFrmMain::OnWorkerEnded(int running)

@@ -299,6 +299,7 @@ private:
     bool FBatchFed = false; // a search was started or sources were added
     int FDoneCount = 0;
     int FFailedCount = 0;
+    int FStandInCount = 0; // PDFs of this batch with text in stand-in fonts
     TdvFrmCfg* FCfg = nullptr;
     bool FShownOnce = false;
     bool FShownConverted = false; // the sources of --convert were converted

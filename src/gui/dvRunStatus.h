@@ -21,6 +21,7 @@ public:
     int Finishing = 0;    // workers still finishing
     qint64 ElapsedMs = 0; // since the run started, or what the last run took
     End LastEnd = End::None;
+    int StandIns = 0; // PDFs set with stand-in fonts
 
     QString Text() const;
 };

@@ -241,6 +241,16 @@ TdvOverwrite TdvProject::IsOverwrite() const
     return ReadBool(value, DefaultOverwrite) ? TdvOverwrite::Overwrite : TdvOverwrite::Rename;
 }
 
+TdvMissingFonts TdvProject::MissingFonts() const
+{
+    const QString value = GetOption(QStringLiteral("MissingFonts")).trimmed();
+    if (value.compare(QLatin1String("Fail"), Qt::CaseInsensitive) == 0)
+        return TdvMissingFonts::Fail;
+    if (value.compare(QLatin1String("Ignore"), Qt::CaseInsensitive) == 0)
+        return TdvMissingFonts::Ignore;
+    return TdvMissingFonts::Warn;
+}
+
 bool TdvProject::RunAndClose() const
 {
     return BoolOption(QStringLiteral("RunAndClose"), false) || PureConsole() || Daemon() > 0;

@@ -19,6 +19,8 @@ class TdvPropList;
 // Update replaces an existing target like Overwrite, except one this program wrote for the same, unchanged
 // presentation, which it keeps.
 enum class TdvOverwrite { Overwrite, Skip, Rename, Update };
+// A font the machine lacks, set in a stand-in: named in the item's note, a failure of the item, or nothing.
+enum class TdvMissingFonts { Warn, Fail, Ignore };
 
 // The batch project: every setting of a run as ordered "name=value" lines, the product identity and the
 // project-file bookkeeping. Readers on worker threads go through the getters, which take the option lock,
@@ -91,6 +93,11 @@ public:
     QString OfficeServers() const { return GetOption(QStringLiteral("OfficeServers")).simplified(); }
     // Seconds for reaching an office listener and its first answer.
     int ConnectTimeout() const { return std::max(IntOption(QStringLiteral("ConnectTimeout"), 20), 1); }
+    // Stand-in fonts: Warn (the default, also for a value that is none of the three), Fail or Ignore.
+    TdvMissingFonts MissingFonts() const;
+    // The presentations' review comments go into the PDF as annotations only when asked for: a reviewer's
+    // remark is not for the customer who gets the PDF.
+    bool ExportComments() const { return BoolOption(QStringLiteral("ExportComments"), false); }
     // Images in the PDF: 0 keeps them as the deck holds them, N reduces those finer than N ppi to N ppi.
     int MaxImageResolution() const { return std::max(IntOption(QStringLiteral("MaxImageResolution"), 0), 0); }
 

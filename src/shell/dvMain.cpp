@@ -105,16 +105,18 @@ void TdvMain::LogItem(void* context, TdvBatch* batch, TdvNode* item)
 {
     auto* self = static_cast<TdvMain*>(context);
     const QString word = stateWord(item->State);
+    // What the run adds to a result (stand-in fonts, a source it kept) stands beside it, as in the window; a
+    // skipped item's note says why it was skipped.
+    const QString note =
+        item->Note.isEmpty() || item->Skipped ? QString() : QStringLiteral(" (%1)").arg(item->Note);
     std::lock_guard lock(self->FLogLock);
-    self->Log.append(QStringLiteral("%1 => %2 => %3").arg(word, item->Source, item->Result));
+    self->Log.append(QStringLiteral("%1 => %2 => %3%4").arg(word, item->Source, item->Result, note));
     ++self->FDone;
     if (self->ShowProgress) {
-        QString result = item->Result;
+        QString result = item->Result + note;
         if (item->Skipped)
             result = QStringLiteral("(skipped, %1)")
                          .arg(item->Note.isEmpty() ? QStringLiteral("target exists") : item->Note);
-        else if (!item->Note.isEmpty())
-            result += QStringLiteral(" (%1)").arg(item->Note);
         // While the listing goes on the count so far is no total: "[7/8]" would say the run is nearly done.
         const QString count = batch->IsListed()
                                   ? QStringLiteral("%1/%2").arg(self->FDone).arg(batch->ItemCount())

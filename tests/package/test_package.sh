@@ -20,6 +20,13 @@ deb=$(ls "$work"/pkg/*.deb)
 grep -q libreoffice-impress <<<"$(dpkg-deb -f "$deb" Depends)"
 # The regular office core: the -nogui one cannot print.
 grep -q "libreoffice-core," <<<"$(dpkg-deb -f "$deb" Depends)"
+# The metric-compatible fonts come with the program; East Asian glyphs and Comic Neue are recommended.
+for font in fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation2; do
+  grep -q "$font" <<<"$(dpkg-deb -f "$deb" Depends)" || { echo "the package does not depend on $font"; exit 1; }
+done
+for font in fonts-noto-cjk fonts-comic-neue; do
+  grep -q "$font" <<<"$(dpkg-deb -f "$deb" Recommends)" || { echo "the package does not recommend $font"; exit 1; }
+done
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/vellum usr/share/applications/vellum.desktop usr/share/icons/hicolor/scalable/apps/vellum.svg \
          usr/share/man/man1/vellum.1 usr/share/doc/vellum/vellum.pdf usr/share/doc/vellum/vellum.html \
