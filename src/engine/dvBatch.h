@@ -2,6 +2,7 @@
 
 #include "discovery/dvPlaces.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -54,7 +55,16 @@ public:
     TdvBatch(const TdvBatch&) = delete;
     TdvBatch& operator=(const TdvBatch&) = delete;
 
+    // Sets the source's folder and pattern and the target folder as StartSearch does, without making a
+    // folder or listing anything, so that the run can see what it will list before anything happens.
+    void Prepare(const QString& source, const QString& target, bool subdirs);
     void StartSearch(const QString& source, const QString& target, bool subdirs);
+    // Whether the walk lists this path (or would, once it exists): under the source folder by its real
+    // place, a name the pattern and the filters take, never inside the target folder.
+    bool WouldList(const QString& path) const;
+    // The target folder when it lies inside the source folder and the walk would enter it, else empty: the
+    // walk never lists it, so that a run never converts its own PDFs again.
+    QString TargetInsideSource() const;
     void AddFile(const QString& path);
     void AddSingleSource(const QString& path);
     bool Matches(const QString& path) const;
@@ -72,6 +82,10 @@ public:
     QList<TdvNode*>& LockItems();
     void UnlockItems();
     void AddFailure(const QString& text);
+    // Folders of the target that this run made for its items. A folder made for an item that then fails or
+    // is skipped is removed again once no other item of the run waits to write into it, if it is empty.
+    void NoteFolders(TdvNode* item, const QString& folder, const QStringList& made);
+    void ItemEnded(TdvNode* item);
     void AddSuccess();
     // Target paths claimed by the items of this run; a claim lasts as long as the batch's items.
     bool IsClaimed(const QString& path) const;
@@ -117,6 +131,9 @@ private:
     QList<TdvNode*> FItems;
     QStringList FFailureTexts;
     QSet<QString> FClaimed;
+    QHash<QString, int> FMadeFolders;           // folder made by the run -> items that wait to write into it
+    QHash<const TdvNode*, QString> FItemFolder; // such an item -> the deepest made folder of its target
+    void releaseFolder(const QString& folder, bool removeEmpty);
 
     std::atomic<bool> FTerminated{false};
     std::thread FThread;

@@ -3,6 +3,7 @@
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
 #include "engine/dvRun.h"
+#include "engine/dvRunLog.h"
 #include "project/dvProject.h"
 #include "shell/dvInfo.h"
 
@@ -35,9 +36,17 @@ void TdvMain::Run()
 {
     Log.clear();
     FDone = 0;
+    FLogFailed = false;
+    // Values the run cannot take are said once, before any work; the run goes on with the defaults.
+    for (const QString& problem : gProject->OptionProblems())
+        fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
     Batch = std::make_unique<TdvBatch>();
     const QString target = gProject->Target();
     Batch->StartSearch(gProject->Source(), target, gProject->Subdir());
+    // The log is opened before any item runs: one that cannot be written stops the run before any work.
+    const QString logFile = gProject->LogFile();
+    if (!logFile.isEmpty())
+        FRunLog.Open(logFile, Batch.get());
 
     CurrentRun = std::make_unique<TdvRun>(Batch.get(), target, &TdvMain::LogItem, this);
     if (!CurrentRun->Servers().isEmpty())
@@ -61,19 +70,32 @@ void TdvMain::LogItem(void* context, TdvBatch* batch, TdvNode* item)
 {
     auto* self = static_cast<TdvMain*>(context);
     const QString word = stateWord(item->State);
+    // One item is one line, whatever its name holds.
+    const QString source = escapeControls(item->Source);
+    const QString line = QStringLiteral("%1 => %2 => %3").arg(word, source, escapeControls(item->Result));
     std::lock_guard lock(self->FLogLock);
-    self->Log.append(QStringLiteral("%1 => %2 => %3").arg(word, item->Source, item->Result));
+    self->Log.append(line);
+    // In the file before it is told, so that a run killed at any moment has logged what it reported.
+    if (self->FRunLog.IsOpen()) {
+        QString error;
+        if (!self->FRunLog.Append(line, &error)) {
+            self->FLogFailed = true;
+            if (!error.isEmpty())
+                fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        }
+    }
     ++self->FDone;
     if (self->ShowProgress) {
         QString result = item->Skipped ? QStringLiteral("(skipped, target exists)") : item->Result;
         if (!item->Note.isEmpty())
             result += QStringLiteral(" (%1)").arg(item->Note);
+        result = escapeControls(result);
         // While the listing goes on the count so far is no total: "[7/8]" would say the run is nearly done.
         const QString count = batch->IsListed()
                                   ? QStringLiteral("%1/%2").arg(self->FDone).arg(batch->ItemCount())
                                   : QString::number(self->FDone);
-        const QString line = QStringLiteral("[%1] %2 %3 => %4\n").arg(count, word, item->Source, result);
-        fputs(line.toLocal8Bit().constData(), stdout);
+        const QString shown = QStringLiteral("[%1] %2 %3 => %4\n").arg(count, word, source, result);
+        fputs(shown.toLocal8Bit().constData(), stdout);
         fflush(stdout);
     }
 }
@@ -87,7 +109,5 @@ void TdvMain::Finish()
         fputs(summary.toLocal8Bit().constData(), stdout);
         fflush(stdout);
     }
-    const QString logFile = gProject->LogFile();
-    if (!logFile.isEmpty())
-        writeTextLines(logFile, Log);
+    FRunLog.Close();
 }

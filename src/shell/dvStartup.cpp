@@ -209,7 +209,7 @@ void TdvStartup::teardown()
 
 bool TdvStartup::IsConsoleMode()
 {
-    return gProject->PureConsole() && !gProject->Source().contains(QLatin1String("http"));
+    return gProject->PureConsole() && !isWebAddress(gProject->Source());
 }
 
 int runConsole()
@@ -220,5 +220,6 @@ int runConsole()
         fprintf(stderr, "%s\n", errorMessage(e).toLocal8Bit().constData());
         return 1;
     }
-    return 0;
+    // The log said why it lost lines when it did; the run's code says it too.
+    return gMain->LogFailed() ? 1 : 0;
 }
