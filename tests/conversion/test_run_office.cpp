@@ -1,0 +1,159 @@
+// The real program converting through real offices while the world around it moves: the program itself
+// stopped and continued, a source moved away while its office reads it.
+#include "discovery/dvFileUtils.h"
+#include "testSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+const QString kSamples = QStringLiteral(VELLUM_SOURCE_DIR "/samples");
+
+QString output(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+int pageCount(const QString& pdf)
+{
+    for (const QString& line : output(QStringLiteral("pdfinfo"), {pdf}).split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("Pages:")))
+            return line.mid(6).trimmed().toInt();
+    return -1;
+}
+
+// Pages of a corpus deck that LibreOffice converts, as SOURCES.tsv has them.
+int corpusPages(const QString& relative)
+{
+    for (const QString& line :
+         QString::fromUtf8(readAll(corpusDir() + QStringLiteral("/SOURCES.tsv"))).split(QLatin1Char('\n'))) {
+        const QStringList f = line.split(QLatin1Char('\t'));
+        if (f.size() >= 6 && f[0] == relative && f[4] == QLatin1String("ok"))
+            return f[5].toInt();
+    }
+    return -1;
+}
+
+class ProgramRun : public ::testing::Test
+{
+protected:
+    TempTree tree;
+    QProcess process;
+    QString binary = QString::fromLocal8Bit(qgetenv("VELLUM_BINARY"));
+
+    void SetUp() override
+    {
+        if (binary.isEmpty())
+            GTEST_SKIP() << "VELLUM_BINARY not set";
+    }
+    void TearDown() override
+    {
+        if (process.state() != QProcess::NotRunning) {
+            ::kill(pid_t(process.processId()), SIGCONT);
+            process.kill();
+            process.waitForFinished(30000);
+        }
+        // No office of the run outlives it: its profile copies lie in this test's folder.
+        EXPECT_TRUE(
+            waitUntil([&] { return processesNaming(QFile::encodeName(tree.path())).isEmpty(); }, 15000));
+    }
+    void start(const QString& options)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), tree.path(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), tree.path(QStringLiteral("home/cache")));
+        env.insert(QStringLiteral("TMPDIR"), tree.mkdir(QStringLiteral("tmp")));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(binary, {options});
+        ASSERT_TRUE(process.waitForStarted());
+    }
+    QStringList logged(const QString& log) const
+    {
+        QStringList lines;
+        readTextLines(log, lines);
+        return lines;
+    }
+    // Whether a process of the run (its office) holds this file open.
+    bool heldOpen(const QString& file) const
+    {
+        for (const qint64 pid : processesNaming(QFile::encodeName(tree.path()))) {
+            const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+            for (const QString& fd :
+                 QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+                if (QFile::symLinkTarget(fds + QLatin1Char('/') + fd) == file)
+                    return true;
+        }
+        return false;
+    }
+};
+
+// The time the program itself was stopped (SIGSTOP, a suspended job) is not the office's: no item times out
+// for it.
+TEST_F(ProgramRun, TheProgramStoppedAndContinuedTimesNoItemOut)
+{
+    const int decks = 40;
+    for (int i = 0; i < decks; ++i)
+        ASSERT_TRUE(QFile::copy(kSamples + QStringLiteral("/quarterly-review.pptx"),
+                                tree.mkdir(QStringLiteral("in")) + QStringLiteral("q%1.pptx").arg(i)));
+    const QString log = tree.path(QStringLiteral("run.log"));
+    start(QStringLiteral("-P:Source=%1;Target=%2;Timeout=5;LogFile=%3;PureConsole=True")
+              .arg(tree.path(QStringLiteral("in/*.pptx")), tree.path(QStringLiteral("out")), log));
+    // Once items are converting, the program is stopped three times for longer than an item may take; an
+    // item is in its office nearly all the time, so the stops fall into items.
+    ASSERT_TRUE(waitUntil([&] { return logged(log).size() >= 2; }, 120000)) << "no item was converted";
+    for (int stop = 0; stop < 3; ++stop) {
+        ::kill(pid_t(process.processId()), SIGSTOP);
+        QThread::sleep(7);
+        ::kill(pid_t(process.processId()), SIGCONT);
+        QThread::msleep(300);
+    }
+    ASSERT_TRUE(process.waitForFinished(180000));
+    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
+    EXPECT_TRUE(out.endsWith(QStringLiteral("%1 listed, %1 converted, 0 skipped, 0 failed\n").arg(decks)))
+        << out.toStdString();
+    EXPECT_EQ(logged(log).filter(QStringLiteral("timed out")), QStringList());
+    for (const int i : {0, decks - 1})
+        EXPECT_EQ(pageCount(tree.path(QStringLiteral("out/q%1.pdf").arg(i))), 3);
+}
+
+// A source moved away while its office reads it was converted and then left alone where it went; the line
+// says what happened to it.
+TEST_F(ProgramRun, ASourceMovedDuringItsConversionIsToldAsMoved)
+{
+    const QString deck = tree.mkdir(QStringLiteral("in")) + QStringLiteral("slow.pptx");
+    ASSERT_TRUE(QFile::copy(corpusDir() + QStringLiteral("/poi/customGeo.pptx"), deck));
+    const QString moved = tree.mkdir(QStringLiteral("moved")) + QStringLiteral("slow.pptx");
+    const QString log = tree.path(QStringLiteral("run.log"));
+    start(QStringLiteral("-P:Source=%1;Target=%2;DeleteSource=True;LogFile=%3;PureConsole=True")
+              .arg(deck, tree.path(QStringLiteral("out")), log));
+    ASSERT_TRUE(waitUntil([&] { return heldOpen(deck) || process.waitForFinished(1); }, 120000));
+    ASSERT_EQ(process.state(), QProcess::Running) << "the run ended before its office opened the deck";
+    ASSERT_EQ(::rename(QFile::encodeName(deck).constData(), QFile::encodeName(moved).constData()), 0);
+    ASSERT_TRUE(process.waitForFinished(180000));
+    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    EXPECT_EQ(process.exitCode(), 0);
+    const QString pdf = tree.path(QStringLiteral("out/slow.pdf"));
+    EXPECT_EQ(out.section(QLatin1Char('\n'), 0, 0),
+              QStringLiteral("[1/1] Success %1 => %2 (The source was moved or deleted during the conversion)")
+                  .arg(deck, pdf));
+    EXPECT_EQ(logged(log), QStringList({QStringLiteral("Success => %1 => %2").arg(deck, pdf)}));
+    EXPECT_EQ(pageCount(pdf), corpusPages(QStringLiteral("poi/customGeo.pptx")));
+    // Deleting the source never reaches the file where it went.
+    EXPECT_TRUE(QFileInfo::exists(moved));
+}
+
+} // namespace
