@@ -1261,8 +1261,11 @@ void TdvFrmMain::SaveList(const QString& fileName)
     for (int i = 0; i < lViewer->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = lViewer->topLevelItem(i);
         const int state = row->data(0, kReportedRole).toBool() ? row->data(0, kStateRole).toInt() : isRunning;
+        // A failure text gives its first line, as the row shows it; a PDF's path is given whole, whatever its
+        // name holds.
+        const QString result = state == isDone ? row->data(2, kFullTextRole).toString() : row->text(2);
         lines.append(QStringLiteral("[%1] => %2 => %3")
-                         .arg(stateWord(state), escapeControls(row->text(1)), escapeControls(row->text(2))));
+                         .arg(stateWord(state), escapeControls(row->text(1)), escapeControls(result)));
     }
     writeRunFile(fileName, lines, FBatch.get());
 }
