@@ -55,7 +55,12 @@ const char* const usageText =
     "KeepTargetSubdirs (True), KeepFileTime, DeleteSource, RenameSource, SkipHidden, RegExt, Notes,\n"
     "ReadOnly, LogFile, PureConsole, RunAndClose, Daemon (0), Timeout (300 s), OfficeRestart (200),\n"
     "MaxImageResolution (0: keep images), OfficeServers (host:port or local, blank separated: one\n"
-    "worker each), ConnectTimeout (20 s), PDFWriter, MultiInstance.\n"
+    "worker each), ConnectTimeout (20 s), PDFWriter, MultiInstance. A value out of range or\n"
+    "malformed takes the default and is said once before the run.\n"
+    "\n"
+    "LogFile gets one line per file (State => source => result) as the file finishes; it is\n"
+    "never a link, a presentation or a PDF of the run. Control characters in names are written\n"
+    "escaped (\\n, \\x1b), in the log as on the console.\n"
     "\n"
     "Exit codes: 0 after a run (also when some files failed), 1 when the run could not go on,\n"
     "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM (0 for --office-server).\n";
