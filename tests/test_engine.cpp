@@ -746,6 +746,14 @@ TEST_F(EngineTest, TheBatchKnowsWhatItWouldListAndNeverEntersATargetInsideTheSou
     batch.UnlockItems();
     listed.sort();
     EXPECT_EQ(listed, QStringList({QStringLiteral("in/a.pptx"), QStringLiteral("in/sub/b.pptx")}));
+
+    // A PDF that an item of the run claimed is never listed as a source of it.
+    TdvBatch own;
+    own.Prepare(tree.path(QStringLiteral("in/*.*")), tree.path(QStringLiteral("in/")), false);
+    own.Claim(tree.path(QStringLiteral("in/a.pdf")));
+    own.AddFile(tree.path(QStringLiteral("in/a.pdf")));
+    own.AddSingleSource(tree.path(QStringLiteral("in/a.pptx")));
+    EXPECT_EQ(own.ItemCount(), 1);
 }
 
 TEST(RunLog, ControlCharactersAreEscapedSoThatAnItemIsOneLine)

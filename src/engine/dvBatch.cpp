@@ -123,9 +123,12 @@ QString parentFolder(const QString& folder)
 
 bool isOwnPartFile(const QString& path)
 {
-    const QString name = extractFileName(path);
+    // Asked of every listed path: only hidden names are looked at further.
+    const qsizetype start = path.lastIndexOf(QLatin1Char('/')) + 1;
+    if (start >= path.size() || path.at(start) != QLatin1Char('.'))
+        return false;
     static const QString prefix = QStringLiteral(".vellum-%1-").arg(getpid());
-    return name.startsWith(prefix) && name.endsWith(QLatin1String(".part"));
+    return QStringView(path).mid(start).startsWith(prefix) && path.endsWith(QLatin1String(".part"));
 }
 
 // Heap order: the larger first, of equal sizes the one listed first.
@@ -143,9 +146,8 @@ void TdvBatch::AddFile(const QString& path)
 
 void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
 {
-    // A PDF that an item of this run claimed is the run's own output, never a source of it; nor is a part
-    // file this process is moving into place.
-    if (IsClaimed(path) || isOwnPartFile(path))
+    // A part file this process is moving into place is no source.
+    if (isOwnPartFile(path))
         return;
     // The walk has matched the name against the mask already; the expression test is then a foregone
     // conclusion unless the name holds a line break, which the expression's "." does not cross.
@@ -153,11 +155,16 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
                       !path.contains(QLatin1Char('\r'));
     if (!sure && !Matches(path))
         return;
-    TdvNode* node = new TdvNode;
-    node->Source = path;
-    node->Size = size;
+    TdvNode* node = nullptr;
     {
         std::lock_guard lock(FLock);
+        // A PDF that an item of this run claimed is the run's own output, never a source of it. Asked under
+        // the lock that claims take, so that no path is both.
+        if (FClaimed.contains(path))
+            return;
+        node = new TdvNode;
+        node->Source = path;
+        node->Size = size;
         node->Index = FItems.size();
         FItems.append(node);
         FBySize.push_back(node);
