@@ -476,7 +476,8 @@ TEST_F(OfficeTest, AnOfficeKilledMidItemFailsOnlyThatItem)
     EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, isDone);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].State, isFailed);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].Result, TdvOffice::DeadMessage());
-    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone);
+    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone)
+        << outcomes[QStringLiteral("c.pptx")].Result.toStdString();
     EXPECT_EQ(pageCount(pdf(QStringLiteral("c.pptx"))), 2);
     EXPECT_NE(officeOf[QStringLiteral("c.pptx")], officeOf[QStringLiteral("a.pptx")]);
 }
@@ -493,14 +494,16 @@ TEST_F(OfficeTest, AFrozenOfficeTimesOutAndIsReplaced)
     });
     convert(files);
     EXPECT_EQ(reported.size(), 3);
-    EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, isDone);
+    EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, isDone)
+        << outcomes[QStringLiteral("a.pptx")].Result.toStdString();
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].State, isFailed);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].Result, QStringLiteral("Conversion timed out after 2 s"));
     EXPECT_FALSE(QFileInfo::exists(pdf(QStringLiteral("b.pptx"))));
     // The killed office's store left nothing in the target folder.
     EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden),
               QStringList({QStringLiteral("a.pdf"), QStringLiteral("c.pdf")}));
-    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone);
+    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone)
+        << outcomes[QStringLiteral("c.pptx")].Result.toStdString();
     EXPECT_EQ(pageCount(pdf(QStringLiteral("c.pptx"))), 3);
     EXPECT_NE(officeOf[QStringLiteral("c.pptx")], officeOf[QStringLiteral("b.pptx")]);
 }
