@@ -1274,9 +1274,11 @@ void TdvFrmMain::tellOptionProblems()
 {
     const QStringList problems = gProject->OptionProblems();
     // Said once, not at every run of a periodic or repeated start, and again once they change.
-    if (problems.isEmpty() || problems == FToldOptionProblems)
+    if (problems == FToldOptionProblems)
         return;
     FToldOptionProblems = problems;
+    if (problems.isEmpty())
+        return;
     const QString text = problems.join(QLatin1Char('\n'));
     if (gProject->RunAndClose())
         fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); // nobody may be there to close a box
