@@ -82,11 +82,11 @@ public:
     QList<TdvNode*>& LockItems();
     void UnlockItems();
     void AddFailure(const QString& text);
+    void AddSuccess();
     // Folders of the target that this run made for its items. A folder made for an item that then fails or
     // is skipped is removed again once no other item of the run waits to write into it, if it is empty.
     void NoteFolders(TdvNode* item, const QString& folder, const QStringList& made);
     void ItemEnded(TdvNode* item);
-    void AddSuccess();
     // Target paths claimed by the items of this run; a claim lasts as long as the batch's items.
     bool IsClaimed(const QString& path) const;
     void Claim(const QString& path);
@@ -117,6 +117,7 @@ private:
     void Execute();
     void setListed();
     void addListed(const QString& path, qint64 size, bool nameMatched);
+    void releaseFolder(const QString& folder, bool removeEmpty);
 
     int FNextIndex = 0; // items before this index have been handed out
     int FHanded = 0;
@@ -133,7 +134,6 @@ private:
     QSet<QString> FClaimed;
     QHash<QString, int> FMadeFolders;           // folder made by the run -> items that wait to write into it
     QHash<const TdvNode*, QString> FItemFolder; // such an item -> the deepest made folder of its target
-    void releaseFolder(const QString& folder, bool removeEmpty);
 
     std::atomic<bool> FTerminated{false};
     std::thread FThread;
