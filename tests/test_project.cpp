@@ -65,6 +65,7 @@ TEST_F(ProjectTest, TheOptionTableSaysWhatTheGettersDo)
         {QStringLiteral("MultiInstance"), [&] { return text(p.MultiInstance()); }},
         {QStringLiteral("PureConsole"), [&] { return text(p.PureConsole()); }},
         {QStringLiteral("RunAndClose"), [&] { return text(p.RunAndClose()); }},
+        {QStringLiteral("RetryFailed"), [&] { return text(p.RetryFailed()); }},
         {QStringLiteral("IsOverwrite"),
          [&] { return p.IsOverwrite() == TdvOverwrite::Overwrite ? QStringLiteral("True") : QString(); }},
         {QStringLiteral("ThreadsCount"), [&] { return QString::number(p.ThreadsCount()); }},
@@ -155,7 +156,7 @@ TEST_F(ProjectTest, ValuesOutOfRangeGiveTheDefaultAndSaySo)
         {"Subdir=yes", [&] { return int(p.Subdir()); }, 0, "Subdir=yes is not True or False; False is used"},
         {"Subdir=-1", [&] { return int(p.Subdir()); }, 1, ""},
         {"IsOverwrite=maybe", [&] { return int(p.IsOverwrite()); }, int(TdvOverwrite::Overwrite),
-         "IsOverwrite=maybe is not one of True, False, Skip; True is used"},
+         "IsOverwrite=maybe is not one of True, False, Skip, Update; True is used"},
         {"IsOverwrite=SKIP", [&] { return int(p.IsOverwrite()); }, int(TdvOverwrite::Skip), ""},
         {"IsOverwrite=0", [&] { return int(p.IsOverwrite()); }, int(TdvOverwrite::Rename), ""},
         {"RegExt=[", [&] { return 0; }, 0, ""},
@@ -198,6 +199,10 @@ TEST_F(ProjectTest, OverwriteAndRunAndClose)
 {
     setLines({"IsOverwrite=Skip"});
     EXPECT_EQ(p.IsOverwrite(), TdvOverwrite::Skip);
+    for (const char* update : {"IsOverwrite=Update", "isoverwrite=UPDATE"}) {
+        setLines({update});
+        EXPECT_EQ(p.IsOverwrite(), TdvOverwrite::Update) << update;
+    }
     setLines({"IsOverwrite=False"});
     EXPECT_EQ(p.IsOverwrite(), TdvOverwrite::Rename);
     setLines({"IsOverwrite="});

@@ -22,6 +22,13 @@ bool TdvVellum::IsNotes() const
     return gProject && gProject->Notes();
 }
 
+QString TdvVellum::OutputSettings() const
+{
+    return QStringLiteral("notes=%1 ppi=%2")
+        .arg(IsNotes() ? 1 : 0)
+        .arg(gProject ? gProject->MaxImageResolution() : 0);
+}
+
 void TdvVellum::throwIfTimedOut() const
 {
     if (TimedOut())
@@ -119,8 +126,10 @@ QString TdvVellum::prepareItem(TdvNode* item, QString& out)
             return FServers->AllDown() ? FServers->DownMessage() : failure;
     }
     // Every route opens an empty file as a new, blank presentation: that would be no conversion of it.
-    if (!isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0)
+    if (!isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0) {
+        item->DeckFault = true;
         return damagedPresentationMessage();
+    }
     try {
         out = WorkFile(QStringLiteral("item-%1.pdf").arg(item->Index));
         QFile::remove(out);
@@ -189,6 +198,10 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     if (failure.isEmpty()) {
         BeginItem();
         done = runRoutes(batch, item->Source, out, failure);
+        // The office answered and refused the deck, or the deck took too long: it would again. An office
+        // that could not start, or died, says nothing about the deck.
+        const auto office = threadOffice();
+        item->DeckFault = !done && (TimedOut() || (office && office->Alive()));
         ClosePresentation();
         EndItem();
         if (done && !CommitTarget(item, out, failure))

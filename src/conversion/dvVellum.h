@@ -10,6 +10,7 @@ class TdvVellum : public TdvPowerPointOle
 public:
     void Convert(TdvBatch* batch, TdvNode* item) override;
     bool IsNotes() const;
+    QString OutputSettings() const override;
 
 private:
     // What stops the item before any route runs (empty when nothing does), and the work file it writes.

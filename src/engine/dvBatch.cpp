@@ -155,6 +155,8 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
                       !path.contains(QLatin1Char('\r'));
     if (!sure && !Matches(path))
         return;
+    if (ListFilter && !ListFilter(path))
+        return;
     TdvNode* node = nullptr;
     {
         std::lock_guard lock(FLock);
@@ -162,7 +164,7 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
         // the lock that claims take, so that no path is both.
         if (FClaimed.contains(path))
             return;
-        node = new TdvNode;
+        node = newNode();
         node->Source = path;
         node->Size = size;
         node->Index = FItems.size();
@@ -173,6 +175,17 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
     }
     if (OnListed)
         OnListed(OnListedContext, this, node);
+}
+
+TdvNode* TdvBatch::newNode()
+{
+    if (FBlockUsed == FBlockSize) {
+        // Small batches stay small; large ones take 4,096 items a block.
+        FBlockSize = std::min<qsizetype>(FBlocks.empty() ? 16 : FBlockSize * 2, 4096);
+        FBlocks.push_back(std::make_unique<TdvNode[]>(size_t(FBlockSize)));
+        FBlockUsed = 0;
+    }
+    return &FBlocks.back()[FBlockUsed++];
 }
 
 void TdvBatch::AddSingleSource(const QString& path)
@@ -238,8 +251,11 @@ void TdvBatch::AddFailure(const QString& text)
 {
     std::lock_guard lock(FLock);
     ++FFailures;
-    if (!FFailureTexts.contains(text, Qt::CaseInsensitive))
+    // Letter case ignored, as the report has always merged them.
+    if (!FFailureKeys.contains(text.toCaseFolded())) {
+        FFailureKeys.insert(text.toCaseFolded());
         FFailureTexts.append(text);
+    }
 }
 
 void TdvBatch::AddSuccess()
@@ -349,14 +365,17 @@ void TdvBatch::Clear()
     for (const TdvNode* item : waiting)
         releaseFolder(FItemFolder.take(item), true);
     FMadeFolders.clear();
-    qDeleteAll(FItems);
     FItems.clear();
+    FBlocks.clear();
+    FBlockUsed = FBlockSize = 0;
     FClaimed.clear();
     FBySize.clear();
     FNextIndex = 0;
     FHanded = 0;
     FTakenUpTo = 0;
     FFailures = 0;
+    FFailureTexts.clear();
+    FFailureKeys.clear();
     FSuccesses = 0;
     FListed = false;
     FExhausted = false;

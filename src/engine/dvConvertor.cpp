@@ -2,6 +2,7 @@
 
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
+#include "engine/dvRecord.h"
 #include "engine/dvRegistry.h"
 #include "project/dvError.h"
 #include "project/dvProject.h"
@@ -263,10 +264,27 @@ void TdvConvertor::ProcessItem()
     } catch (...) {
         escaped(QStringLiteral("Unknown error"));
     }
+    recordOutcome(FItem);
     // A folder made for an item that came to nothing goes again.
     FBatch->ItemEnded(FItem);
     if (FOnDone)
         FOnDone(FOnDoneContext, FBatch, FItem);
+}
+
+void TdvConvertor::recordOutcome(const TdvNode* item)
+{
+    if (!FRecord || !item->SourceFound.Exists || isWebAddress(item->Source))
+        return;
+    try {
+        if (item->State == isDone && !item->Skipped && !item->Target.isEmpty() &&
+            item->Result == item->Target)
+            FRecord->Written(item->Target, TdvFileId::Of(item->Target), item->Source, item->SourceFound,
+                             OutputSettings());
+        else if (item->State == isFailed && item->DeckFault)
+            FRecord->Failed(item->Source, item->SourceFound, OutputSettings(), item->Result);
+    } catch (...) {
+        // A line the record misses costs the next update run a conversion, nothing more.
+    }
 }
 
 void TdvConvertor::ThreadEnded()
@@ -374,6 +392,22 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
     item->Claimed = true;
     if (!web)
         item->SourceFound = TdvFileId::Of(item->Source);
+    const TdvOverwrite asked = gProject->IsOverwrite();
+    // A deck that failed before as it is now fails the same way again: an update run leaves it out until it
+    // changes, unless asked to try again.
+    if (asked == TdvOverwrite::Update && FRecord && !web && !gProject->RetryFailed()) {
+        const QString earlier = FRecord->FailedBefore(item->Source, item->SourceFound, OutputSettings());
+        if (!earlier.isEmpty()) {
+            item->State = isFailed;
+            item->Result = earlier;
+            item->Note =
+                QStringLiteral("failed before and unchanged since; not tried again (RetryFailed=True "
+                               "tries it)");
+            item->Target.clear();
+            batch->AddFailure(earlier);
+            return QString();
+        }
+    }
     const QString folder = extractFilePath(path);
     QString reason;
     QStringList made;
@@ -390,8 +424,12 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
     const bool claimed = batch->IsClaimed(path);
     bool mayReplace = false;
     if (found.Exists || claimed) {
-        TdvOverwrite rule = gProject->IsOverwrite();
-        if (rule == TdvOverwrite::Overwrite && claimed)
+        TdvOverwrite rule = asked;
+        if (rule == TdvOverwrite::Update && !claimed && upToDate(path, found, item)) {
+            skipUpToDate(batch, item, path);
+            return QString();
+        }
+        if ((rule == TdvOverwrite::Overwrite || rule == TdvOverwrite::Update) && claimed)
             rule = TdvOverwrite::Rename;
         switch (rule) {
         case TdvOverwrite::Skip:
@@ -400,14 +438,20 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
             item->Target.clear();
             return QString();
         case TdvOverwrite::Overwrite:
+        case TdvOverwrite::Update:
             mayReplace = true;
             break;
         case TdvOverwrite::Rename:
             path = renamedTarget(folder, path);
             while (batch->IsClaimed(path))
                 path = renamedTarget(folder, path);
-            // The renamed form is not tested against older files: one of an earlier run is replaced.
+            // The renamed form is not tested against older files: one of an earlier run is replaced, unless
+            // an update run finds it up to date.
             found = TdvFileId::Of(path);
+            if (asked == TdvOverwrite::Update && upToDate(path, found, item)) {
+                skipUpToDate(batch, item, path);
+                return QString();
+            }
             mayReplace = found.Exists;
             break;
         }
@@ -417,6 +461,23 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
     item->TargetFound = found;
     item->MayReplace = mayReplace;
     return path;
+}
+
+bool TdvConvertor::upToDate(const QString& path, const TdvFileId& found, const TdvNode* item) const
+{
+    return FRecord && found.Exists &&
+           FRecord->UpToDate(path, found, item->Source, item->SourceFound, OutputSettings());
+}
+
+void TdvConvertor::skipUpToDate(TdvBatch* batch, TdvNode* item, const QString& path)
+{
+    item->State = isDone;
+    item->Skipped = true;
+    item->Note = QStringLiteral("up to date");
+    item->Target.clear();
+    // Still this deck's: a later item of the run with the same name takes the renamed form, as it would
+    // have when the PDF was written.
+    batch->Claim(path);
 }
 
 QString TdvConvertor::TargetProblem(const TdvNode* item) const

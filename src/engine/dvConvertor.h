@@ -9,6 +9,7 @@
 #include <thread>
 
 class TdvConvertor;
+class TdvRecord;
 using TdvEvent = std::function<void()>;
 
 // A converter class: the engine constructs the product's converter through it, then calls the virtual Create.
@@ -115,6 +116,9 @@ public:
     virtual bool HasMacros() { return true; }
     // Ends the converter's office session on its own thread; the product overrides it.
     virtual void EndSession() {}
+    // The settings that shape a target beyond its presentation (notes pages, image resolution): a PDF
+    // written with others is not up to date.
+    virtual QString OutputSettings() const { return QString(); }
 
     // The item's target, claimed in the batch the first time it is asked for (as the item is handed out):
     // no two items of a run write one file, and a file written earlier in the run is never replaced.
@@ -144,6 +148,8 @@ public:
     // The run's office listeners and this worker's entry among them; none when the offices are local.
     std::shared_ptr<TdvServers> FServers;
     int FServerIndex = -1;
+    // What earlier runs wrote to the target folder and which decks failed there; none when it cannot be had.
+    std::shared_ptr<TdvRecord> FRecord;
     // This worker's listener ("host:port"), or empty for an office on this machine.
     QString Server() const;
 
@@ -154,6 +160,11 @@ protected:
 private:
     void removeWorkFolder();
     void escaped(const QString& error);
+    // Whether the PDF at path is the one this program wrote from the item's deck as the deck is now.
+    bool upToDate(const QString& path, const TdvFileId& found, const TdvNode* item) const;
+    void skipUpToDate(TdvBatch* batch, TdvNode* item, const QString& path);
+    // Adds the item's outcome to the record.
+    void recordOutcome(const TdvNode* item);
 
     QString FWorkFolder;
 };

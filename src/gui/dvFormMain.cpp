@@ -3,6 +3,7 @@
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
 #include "engine/dvBatch.h"
+#include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
 #include "engine/dvRunLog.h"
 #include "gui/dvFormAbout.h"
@@ -33,7 +34,6 @@
 #include <QProgressBar>
 #include <QStyledItemDelegate>
 #include <QThread>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
@@ -148,9 +148,7 @@ TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
     layout->addWidget(pViewer, 1);
     layout->addWidget(pStatus);
 
-    FDaemonTimer = new QTimer(this);
-    FDaemonTimer->setSingleShot(true);
-    connect(FDaemonTimer, &QTimer::timeout, this, [this] { guarded(this, [this] { AutoConvert(); }); });
+    FRepeat = new TdvRepeat([this] { guarded(this, [this] { AutoConvert(); }); }, this);
     ShowError = [this](const QString& message) { QMessageBox::warning(this, gProject->Title, message); };
     // Unexpected errors that no report page receives are shown through the same replaceable hook.
     gInfo->ShowError = [this](const QString& message) {
@@ -556,7 +554,7 @@ void TdvFrmMain::FormShow()
 
 void TdvFrmMain::closeEvent(QCloseEvent* event)
 {
-    FDaemonTimer->stop();
+    FRepeat->Disarm();
     if (FRun) {
         // Workers end only after their current files: the window says so, stays responsive, and closes
         // when the last one has ended.
@@ -574,7 +572,7 @@ void TdvFrmMain::closeEvent(QCloseEvent* event)
 
 void TdvFrmMain::FormDestroy()
 {
-    FDaemonTimer->stop();
+    FRepeat->Disarm();
     // Freed here, the run stops and waits for its workers; their events for this window are dropped.
     FRun.reset();
     try {
@@ -1088,6 +1086,8 @@ void TdvFrmMain::aSearchExecute()
     if (target != eTarget->text())
         eTarget->setText(target);
     NewBatch();
+    if (gProject->Daemon() > 0)
+        FBatch->ListFilter = [repeat = FRepeat](const QString& path) { return repeat->Take(path); };
     FBatch->StartSearch(source, target, cSubdir->isChecked());
     FBatchFed = true;
 }
@@ -1247,6 +1247,8 @@ void TdvFrmMain::endRun()
         return;
     }
     gInfo->RunEnded(*run);
+    if (gProject->Daemon() > 0)
+        FRepeat->RunEnded(run->Batch());
     run.reset();
     if (aStop->data().toInt() == 1) {
         releaseBatch();
@@ -1334,7 +1336,9 @@ void TdvFrmMain::CheckRunAndClose()
     if (!gProject->RunAndClose())
         return;
     const QString logFile = gProject->LogFile();
-    if (!logFile.isEmpty()) {
+    // A repeat that found nothing new keeps the list of the last one that did.
+    const bool emptyRepeat = gProject->Daemon() > 0 && lViewer->topLevelItemCount() == 0;
+    if (!logFile.isEmpty() && !emptyRepeat) {
         try {
             SaveList(logFile);
         } catch (const std::exception& e) {
@@ -1351,5 +1355,5 @@ void TdvFrmMain::CheckRunAndClose()
     }
     // The periodic mode waits on a timer, so every cycle starts afresh from the event loop.
     if (!FStopped)
-        FDaemonTimer->start(gProject->Daemon());
+        FRepeat->Arm(gProject->Daemon());
 }

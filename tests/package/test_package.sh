@@ -21,7 +21,7 @@ grep -q libreoffice-impress <<<"$(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/vellum usr/share/applications/vellum.desktop usr/share/icons/hicolor/scalable/apps/vellum.svg \
          usr/share/man/man1/vellum.1 usr/share/doc/vellum/vellum.pdf \
-         usr/lib/systemd/system/vellum-office-server.service; do
+         usr/lib/systemd/system/vellum-office-server.service usr/lib/systemd/user/vellum-watch@.service; do
   test -e "$work/root/$f" || { echo "missing in package: $f"; exit 1; }
 done
 desktop-file-validate "$work/root/usr/share/applications/vellum.desktop"
