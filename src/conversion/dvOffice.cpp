@@ -3,8 +3,10 @@
 #include "conversion/dvUno.h"
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
+#include "engine/dvConvertor.h"
 #include "engine/dvProcesses.h"
 
+#include <com/sun/star/awt/PrinterServer.hpp>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridgeFactory2.hpp>
 #include <com/sun/star/connection/Connector.hpp>
@@ -49,7 +51,7 @@ namespace {
 constexpr int kStartLimitMs = 60000;
 constexpr int kQuitLimitMs = 15000;
 // Bumped when the template profile's settings change, so an old template is not reused.
-constexpr int kProfileFormat = 3;
+constexpr int kProfileFormat = 4;
 
 } // namespace
 
@@ -90,7 +92,9 @@ QStringList officeArguments(const QString& profile)
 // Starts the office launcher in a session (and so a process group) of its own, registered for the
 // program's exit and signal handlers. Orphaned members of the group come back to this process (subreaper),
 // so that every one of them is reaped here. The child gets default signal handling back (no SIGPIPE ignored).
-pid_t spawnOffice(const QStringList& arguments, const QString& tempDir, const QString& logFile)
+// `printJob` is the file its PDF printer takes its output path from.
+pid_t spawnOffice(const QStringList& arguments, const QString& tempDir, const QString& logFile,
+                  const QString& printJob = QString())
 {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -137,12 +141,20 @@ pid_t spawnOffice(const QStringList& arguments, const QString& tempDir, const QS
     bool arenas = false;
     for (char** e = environ; *e; ++e) {
         arenas = arenas || strncmp(*e, "MALLOC_ARENA_MAX=", 17) == 0;
-        if (tempDir.isEmpty() || strncmp(*e, "TMPDIR=", 7) != 0)
+        if ((tempDir.isEmpty() || strncmp(*e, "TMPDIR=", 7) != 0) &&
+            strncmp(*e, "VELLUM_PRINT_JOB=", 17) != 0 && strncmp(*e, "SHELL=", 6) != 0)
             envp.push_back(*e);
     }
-    envStorage.reserve(2);
+    envStorage.reserve(4);
     if (!tempDir.isEmpty()) {
         envStorage.push_back("TMPDIR=" + QFile::encodeName(tempDir));
+        envp.push_back(envStorage.back().data());
+    }
+    // The printer's command runs in the shell SHELL names, whatever the user's login shell is.
+    envStorage.push_back("SHELL=/bin/sh");
+    envp.push_back(envStorage.back().data());
+    if (!printJob.isEmpty()) {
+        envStorage.push_back("VELLUM_PRINT_JOB=" + QFile::encodeName(printJob));
         envp.push_back(envStorage.back().data());
     }
     // The office serves our calls on threads of a pool, and the C library gives each new thread a heap of
@@ -337,7 +349,32 @@ const char kSettings[] =
     "<item oor:path=\"/org.openoffice.Office.Common/History\"><prop oor:name=\"RecentDocsThumbnail\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Impress/MultiPaneGUI/SlideSorterBar/Visible\"><prop "
-    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n";
+    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    // Printing: a slide larger than the paper is fitted onto it instead of cropped, and hidden slides are
+    // left out, as the export leaves them out.
+    "<item oor:path=\"/org.openoffice.Office.Impress/Print/Page\"><prop oor:name=\"PageSize\" "
+    "oor:op=\"fuse\"><value>true</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Impress/Print/Other\"><prop oor:name=\"HiddenPage\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n";
+
+// The virtual PDF printer of every office: a command printer whose PDF goes to the path written in the
+// office's job file, which the printer route sets before each job (VELLUM_PRINT_JOB names that file in the
+// office's environment). Without a job file the command writes nothing.
+QByteArray pdfPrinterSettings()
+{
+    return "[" + virtualPdfPrinter().toUtf8() +
+           "]\n"
+           "Printer=SGENPRT/" +
+           virtualPdfPrinter().toUtf8() +
+           "\n"
+           "DefaultPrinter=0\n"
+           "Location=\n"
+           "Comment=PDF files for Vellum Converter\n"
+           "Command=cat > \"$(cat \"$VELLUM_PRINT_JOB\")\"\n"
+           "QuickCommand=\n"
+           "Features=pdf=\n"
+           "Copies=1\n";
+}
 
 // An office whose profile has not yet seen its version takes itself for freshly upgraded, and runs its
 // graphics self-tests on every start: seconds of CPU per office before the first deck. The template records
@@ -357,16 +394,37 @@ QByteArray seenVersionSetting()
            match.captured(1).toLatin1() + "</value></prop></item>\n";
 }
 
-QString templateKey()
+// What tells two builds of one office version apart: the regular build and the one without a printer
+// manager (-nogui) share the program folder and the build id, but not their main library.
+QByteArray officeFlavour()
 {
-    // A new office build gets a new template: a profile made by another version may not fit it.
+    for (const char* name : {"/libmergedlo.so", "/soffice.bin"}) {
+        struct stat st;
+        const QByteArray path = QFile::encodeName(officeProgramFolder() + QLatin1String(name));
+        if (::stat(path.constData(), &st) == 0)
+            return QByteArray(name) + ' ' + QByteArray::number(qint64(st.st_size)) + ' ' +
+                   QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
+                   QByteArray::number(qint64(st.st_mtim.tv_nsec));
+    }
+    return {};
+}
+
+} // namespace
+
+QString officeTemplateKey()
+{
+    // A new office build gets a new template: a profile made by another version, or by another build of
+    // it, may not fit it, and starts slower when it does not.
     const QSettings version(officeProgramFolder() + QStringLiteral("/versionrc"), QSettings::IniFormat);
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData(officeProgramFolder().toUtf8());
     hash.addData(version.value(QStringLiteral("Version/buildid")).toString().toUtf8());
+    hash.addData(officeFlavour());
     hash.addData(QByteArray::number(kProfileFormat));
     return QString::fromLatin1(hash.result().toHex().left(12));
 }
+
+namespace {
 
 std::atomic<int> pipeCounter{0};
 
@@ -484,7 +542,7 @@ QString officeTemplateProfile()
     std::lock_guard guard(lock);
 
     const QString cache = userFolder(QStandardPaths::CacheLocation);
-    const QString name = QStringLiteral("office-profile-") + templateKey();
+    const QString name = QStringLiteral("office-profile-") + officeTemplateKey();
     const QString dir = cache + QLatin1Char('/') + name;
     const QString ready = dir + QStringLiteral("/.vellum-ready");
     if (QFileInfo::exists(ready))
@@ -512,6 +570,12 @@ QString officeTemplateProfile()
     if (!settings.open(QIODevice::WriteOnly) || settings.write(text) != text.size())
         throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
     settings.close();
+    QFile printers(staging.path() + QStringLiteral("/user/psprint/psprint.conf"));
+    const QByteArray printer = pdfPrinterSettings();
+    if (!QDir().mkpath(staging.path() + QStringLiteral("/user/psprint")) ||
+        !printers.open(QIODevice::WriteOnly) || printers.write(printer) != printer.size())
+        throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
+    printers.close();
 
     // The first start of a new profile fills it in; the copies then start at once.
     QStringList arguments = officeArguments(staging.path());
@@ -579,6 +643,19 @@ QString TdvOffice::ProgramFolder() const
     return officeProgramFolder();
 }
 
+QStringList TdvOffice::PrinterNames() const
+{
+    QStringList names;
+    try {
+        const Reference<awt::XPrinterServer2> server = awt::PrinterServer::create(FUno->context);
+        for (const OUString& name : server->getPrinterNames())
+            names.append(toQString(name));
+    } catch (const uno::Exception& e) {
+        throw TdvError(Alive() ? toQString(e.Message) : LostMessage());
+    }
+    return names;
+}
+
 std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
 {
     const QString templ = officeTemplateProfile();
@@ -615,7 +692,8 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
     if (!listen.isEmpty())
         arguments << QStringLiteral("--accept=%1;urp;StarOffice.ComponentContext").arg(listen);
     const QString log = office->FProfile + QStringLiteral("/office.log");
-    office->FGroup = spawnOffice(arguments, office->FProfile + QStringLiteral("/tmp"), log);
+    office->FGroup =
+        spawnOffice(arguments, office->FProfile + QStringLiteral("/tmp"), log, office->PrintJobFile());
 
     try {
         const Reference<uno::XComponentContext> local = localUnoContext();
@@ -800,12 +878,12 @@ TdvOfficeWatch::~TdvOfficeWatch()
         FThread.join();
 }
 
-void TdvOfficeWatch::Arm(std::shared_ptr<TdvOffice> office, int seconds)
+void TdvOfficeWatch::Arm(std::shared_ptr<TdvOffice> office, std::chrono::milliseconds limit)
 {
     {
         std::lock_guard guard(FLock);
         FOffice = std::move(office);
-        FDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        FDeadline = std::chrono::steady_clock::now() + limit;
         FArmed = true;
         ++FArming;
         if (!FThread.joinable())

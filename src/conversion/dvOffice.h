@@ -6,6 +6,7 @@
 #include "conversion/dvAutomation.h"
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -50,6 +51,13 @@ public:
     pid_t ProcessGroup() const { return FGroup; }
     QString ProgramFolder() const;
     QString ProfileDir() const { return FProfile; }
+    // The file the office's PDF printer takes the path of its next PDF from (empty for a remote office).
+    QString PrintJobFile() const
+    {
+        return FProfile.isEmpty() ? QString() : FProfile + QStringLiteral("/print-job");
+    }
+    // The printers the office can print to; fails with the office's message when it cannot be asked.
+    QStringList PrinterNames() const;
 
     // Items this process has opened, for the restart after `OfficeRestart` items.
     int ItemsOpened = 0;
@@ -84,7 +92,7 @@ public:
     TdvOfficeWatch(const TdvOfficeWatch&) = delete;
     TdvOfficeWatch& operator=(const TdvOfficeWatch&) = delete;
 
-    void Arm(std::shared_ptr<TdvOffice> office, int seconds);
+    void Arm(std::shared_ptr<TdvOffice> office, std::chrono::milliseconds limit);
     void Disarm();
     // The limit passed and the office was killed since the last Reset.
     bool Fired() const { return FFired; }
@@ -120,8 +128,10 @@ void endThreadOffice();
 QString officeProgramFolder();
 
 // The template profile, made once per user under the user's cache folder (document locking off, VBA
-// loading on). Returns its folder, making it first when needed; fails with a message.
+// loading on, the PDF printer). Returns its folder, making it first when needed; fails with a message.
 QString officeTemplateProfile();
+// What names the template: the office's program folder, its build and flavour, and the profile's format.
+QString officeTemplateKey();
 // The socket file of an office's pipe: the office leaves it behind, so its owner removes it.
 QString officePipeFile(const QString& pipeName);
 // The socket file of the single-instance pipe that an office makes for its profile folder.

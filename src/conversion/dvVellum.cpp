@@ -5,15 +5,25 @@
 #include "conversion/dvPpConstants.h"
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
+#include "engine/dvPrintJob.h"
 #include "project/dvProject.h"
 
 #include <QFile>
+
+#include <memory>
+#include <mutex>
 
 namespace {
 
 bool written(const QString& path)
 {
     return isRegularFile(path) && fileSize(path) > 0;
+}
+
+bool isPdf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(5) == "%PDF-";
 }
 } // namespace
 
@@ -53,16 +63,19 @@ void TdvVellum::exportPresentation(const QString& out)
 
 namespace {
 
-// Puts the printer a presentation had back when the printer route ends, however it ends.
+// Puts the printer a presentation had back when the printer route ends, however it ends, and empties the
+// job file of the office's own printer, so that no later print can write to this item's file.
 class TdvPrinterRestore
 {
 public:
-    TdvPrinterRestore(const TdvVariant& presentation, QString previous)
-        : FPresentation(presentation), FPrevious(std::move(previous))
+    TdvPrinterRestore(const TdvVariant& presentation, QString previous, QString jobFile)
+        : FPresentation(presentation), FPrevious(std::move(previous)), FJobFile(std::move(jobFile))
     {
     }
     ~TdvPrinterRestore()
     {
+        if (!FJobFile.isEmpty())
+            QFile::remove(FJobFile);
         try {
             FPresentation.Get(QStringLiteral("PrintOptions")).Put(QStringLiteral("ActivePrinter"), FPrevious);
         } catch (const std::exception&) {
@@ -75,11 +88,21 @@ public:
 private:
     const TdvVariant& FPresentation;
     QString FPrevious;
+    QString FJobFile;
 };
+
+// One print job of this program at a time, from choosing the printer until its file is found: a queue's
+// files are told apart by their names and times. Taken before the batch's lock, never while holding it.
+std::mutex gPrinting;
+
+// The longest wait for a printer's file when the option Timeout sets no limit: a printer that never
+// writes must not hold the run for ever.
+constexpr int kLongestPrinterWait = 300;
 
 } // namespace
 
-void TdvVellum::printPresentation(TdvBatch* batch, const QString& out, const QString& exportMessage)
+void TdvVellum::printPresentation(TdvBatch* batch, const QString& source, const QString& out,
+                                  const QString& exportMessage, QString& note)
 {
     // The printer writes its file on the machine of the office; a lost connection is told as it is.
     if (!Server().isEmpty() && !(threadOffice() && threadOffice()->Alive()))
@@ -89,21 +112,44 @@ void TdvVellum::printPresentation(TdvBatch* batch, const QString& out, const QSt
             QStringLiteral("%1 (printing was not tried: it needs an office on this machine, and the "
                            "office at %2 is remote)")
                 .arg(exportMessage, Server()));
-    bool written = false;
+    try {
+        note = printHere(batch, source, out);
+    } catch (const std::exception& e) {
+        // The printer is the last resort: why the export failed stays in view.
+        throw TdvError(QStringLiteral("%1, after the export failed: %2").arg(errorMessage(e), exportMessage));
+    }
+}
+
+QString TdvVellum::printHere(TdvBatch* batch, const QString& source, const QString& out)
+{
+    const std::lock_guard printing(gPrinting);
+    QString printer;
+    std::unique_ptr<TdvPrintedFile> printed;
     {
         // One worker at a time chooses and uses the printer.
         TdvBatchLock lock(batch);
-        const TdvPrinterRestore restore(FPresentation,
-                                        FApplication.Get(QStringLiteral("ActivePrinter")).ToText());
+        const TdvPrinterRestore restore(
+            FPresentation, FApplication.Get(QStringLiteral("ActivePrinter")).ToText(), PdfPrinterJobFile());
         SetPdfPrinterTarget(out);
-        const QString printer = PdfPrinterName();
+        printer = PdfPrinterName();
+        printed = std::make_unique<TdvPrintedFile>(printer, out, source);
+        printed->Begin();
         FPresentation.Get(QStringLiteral("PrintOptions")).Put(QStringLiteral("ActivePrinter"), printer);
         FPresentation.Call(QStringLiteral("PrintOut"), {TdvVariant::Missing()});
-        // No waiting for the printer: the file is there now or the route failed.
-        written = fileExists(out);
     }
-    if (!written)
-        throw TdvError(exportMessage);
+    // A printer may write its file after the office has handed the job over (a queue does): it gets the
+    // item's limit of its own to do so.
+    const int limit = gProject && gProject->Timeout() > 0 ? gProject->Timeout() : kLongestPrinterWait;
+    if (!WaitOutsideOffice([&] { return printed->Poll(); }, limit))
+        throw TdvError(printed->Failure(limit));
+    if (!isPdf(out))
+        throw TdvError(QStringLiteral("The printer %1 wrote a file that is not a PDF").arg(printer));
+    const QString lacks = QStringLiteral("no links, no outline, pages of paper size");
+    const QString wanted = gProject ? gProject->PDFWriter() : QString();
+    if (!wanted.isEmpty() && wanted != printer)
+        return QStringLiteral("The printer %1 is not available; printed on %2 instead: %3")
+            .arg(wanted, printer, lacks);
+    return QStringLiteral("Printed on %1: %2").arg(printer, lacks);
 }
 
 QString TdvVellum::prepareItem(TdvNode* item, QString& out)
@@ -139,7 +185,8 @@ QString TdvVellum::prepareItem(TdvNode* item, QString& out)
     return QString();
 }
 
-bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString& out, QString& failure)
+bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString& out, QString& failure,
+                          QString& note)
 {
     bool done = false;
     try {
@@ -154,12 +201,15 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
                 done = true;
             } else {
                 throwIfTimedOut();
-                printPresentation(batch, out, exportMessage);
+                printPresentation(batch, source, out, exportMessage, note);
                 done = true;
             }
         }
     } catch (const std::exception& mainFailure) {
         failure = errorMessage(mainFailure);
+        note.clear();
+        // A printer that left a part of a file behind must not pass it off as the suite's PDF.
+        QFile::remove(out);
         // A timed-out item is not loaded again by another route.
         if (!TimedOut() && ConvertWithOfficeSuite(source, out) && written(out))
             done = true;
@@ -170,7 +220,7 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
 }
 
 void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out,
-                              bool done, QString failure)
+                              bool done, QString failure, const QString& note)
 {
     if (!done) {
         // The user knows the target, not the work file that stood in for it.
@@ -181,6 +231,8 @@ void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& tar
         batch->AddFailure(failure);
         return;
     }
+    // How the PDF came about, where it is not the export: the person sees what it lacks.
+    item->Note = note;
     AfterConvert(batch, item, target);
     item->Result = target;
     item->State = isDone;
@@ -193,11 +245,12 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     if (target.isEmpty())
         return;
     QString out;
+    QString note;
     QString failure = prepareItem(item, out);
     bool done = false;
     if (failure.isEmpty()) {
         BeginItem();
-        done = runRoutes(batch, item->Source, out, failure);
+        done = runRoutes(batch, item->Source, out, failure, note);
         // The office answered and refused the deck, or the deck took too long: it would again. An office
         // that could not start, or died, says nothing about the deck.
         const auto office = threadOffice();
@@ -208,5 +261,5 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
             done = false;
         QFile::remove(out);
     }
-    reportOutcome(batch, item, target, out, done, failure);
+    reportOutcome(batch, item, target, out, done, failure, note);
 }

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QThread>
 
 #include <cerrno>
@@ -671,25 +672,28 @@ void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& t
     // was converted: a newer version saved over it meanwhile is the user's work.
     if (!isRegularFile(target) || fileSize(target) <= 0)
         return;
+    // Notes of the conversion itself come first.
+    QStringList notes;
+    if (!item->Note.isEmpty())
+        notes << item->Note;
     if (item->SourceFound.Exists) {
         const TdvFileId now = TdvFileId::Of(item->Source);
-        if (!now.Exists) {
-            item->Note = QStringLiteral("The source was moved or deleted during the conversion");
-            return;
-        }
-        if (now != item->SourceFound) {
-            item->Note = QStringLiteral("The source was kept: it changed during the conversion");
+        if (!now.Exists || now != item->SourceFound) {
+            notes << (now.Exists ? QStringLiteral("The source was kept: it changed during the conversion")
+                                 : QStringLiteral("The source was moved or deleted during the conversion"));
+            item->Note = notes.join(QStringLiteral("; "));
             return;
         }
     }
-    QStringList notes;
     if (deleteSource) {
         if (isReadOnly(source))
             notes << QStringLiteral("The source was not deleted: it is read-only");
         else if (::unlink(source.constData()) != 0)
             notes << QStringLiteral("The source was not deleted: %1").arg(systemMessage(errno));
-        else
+        else {
+            item->Note = notes.join(QStringLiteral("; "));
             return; // gone: there is nothing left to rename
+        }
     }
     if (!suffix.isEmpty()) {
         const QByteArray renamed = encodeFileName(item->Source + suffix);
@@ -771,8 +775,28 @@ static const QString kDistillerKey = QStringLiteral("Software\\Adobe\\Acrobat Di
 static const QString kFreePdfKey = QStringLiteral("Software\\shbox\\FreePdfXp");
 static const QString kDevicesKey = QStringLiteral("Software\\Microsoft\\Windows NT\\CurrentVersion\\Devices");
 
+QString virtualPdfPrinter()
+{
+    return QStringLiteral("Vellum PDF");
+}
+
 void TdvConvertor::SetPdfPrinterTarget(const QString& target)
 {
+    // This platform's own printer first: its job file belongs to this worker's office alone, so no other
+    // worker or copy of the program can redirect its output. Written whole, so the printer never reads half
+    // a path.
+    try {
+        const QString job = PdfPrinterJobFile();
+        if (!job.isEmpty()) {
+            QSaveFile file(job);
+            if (file.open(QIODevice::WriteOnly)) {
+                file.write(encodeFileName(target));
+                file.commit();
+            }
+        }
+    } catch (...) {
+        // The route checks for its file afterwards; a job file that cannot be written shows there.
+    }
     try {
         const QString writer = gProject->PDFWriter();
         if (writer == QLatin1String("FreePDF XP")) {
@@ -809,22 +833,25 @@ void TdvConvertor::SetPdfPrinterTarget(const QString& target)
     }
 }
 
+bool TdvConvertor::PrinterInstalled(const QString& name)
+{
+    TdvRegistry user(TdvRegistry::CurrentUser);
+    // Without a list nothing can be said against the name.
+    if (!user.OpenKey(kDevicesKey, false))
+        return true;
+    return !user.ReadString(name).isEmpty();
+}
+
 QString TdvConvertor::PdfPrinterName()
 {
-    QString name = gProject->PDFWriter();
-    if (name.isEmpty())
-        name = QStringLiteral("Acrobat PDFWriter");
+    const QString wanted = gProject->PDFWriter();
+    if (wanted.isEmpty())
+        return virtualPdfPrinter();
+    // A printer the machine does not have would print nowhere: the office's own PDF printer takes the job.
     try {
-        TdvRegistry user(TdvRegistry::CurrentUser);
-        if (user.OpenKey(kDevicesKey, false)) {
-            if (user.ReadString(name).isEmpty()) {
-                name = QStringLiteral("Acrobat PDFWriter");
-                if (user.ReadString(name).isEmpty())
-                    name = QStringLiteral("Adobe PDF");
-            }
-            user.CloseKey();
-        }
+        if (!PrinterInstalled(wanted))
+            return virtualPdfPrinter();
     } catch (...) {
     }
-    return name;
+    return wanted;
 }

@@ -114,6 +114,12 @@ public:
     virtual QString AdjustTargetName(const QString& path) { return path; }
     virtual QString GetApplicationPath() { return QString(); }
     virtual bool HasMacros() { return true; }
+    // The job file of this worker's own PDF printer: it holds the path its next PDF goes to. Empty when the
+    // worker's office has none (the base has no office).
+    virtual QString PdfPrinterJobFile() { return QString(); }
+    // Whether the machine has a printer of this name: the store's list of installed printers (its Devices
+    // key) where it has one; the product asks its office.
+    virtual bool PrinterInstalled(const QString& name);
     // Ends the converter's office session on its own thread; the product overrides it.
     virtual void EndSession() {}
     // The settings that shape a target beyond its presentation (notes pages, image resolution): a PDF
@@ -168,6 +174,10 @@ private:
 
     QString FWorkFolder;
 };
+
+// The virtual PDF printer every office of this program defines, and the one the printer route prints to
+// unless the option PDFWriter names another.
+QString virtualPdfPrinter();
 
 // Removes what killed runs of this user left behind: work folders and the part files they were moving into
 // place. Done once per process, at the first chain.

@@ -43,7 +43,7 @@ const QList<TdvOptionInfo> kOptions = {
      QT_TRANSLATE_NOOP("TdvOptions", "Images in the PDF: 0 keeps them as they are; N reduces finer ones to N ppi"),
      "pixels per inch"},
     {"PDFWriter", K::Text, G::Conversion, "", 0, 0, nullptr,
-     QT_TRANSLATE_NOOP("TdvOptions", "The PDF printer of the printer route")},
+     QT_TRANSLATE_NOOP("TdvOptions", "The printer of the printer route: empty for the office's own Vellum PDF, or a printer the office lists")},
     {"MultiInstance", K::Bool, G::Conversion, "False", 0, 0, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "On the printer route, wait for another copy's print job")},
     {"ThreadsCount", K::Int, G::Offices, "1", 1, kNoMax, nullptr,

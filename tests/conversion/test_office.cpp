@@ -22,6 +22,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <condition_variable>
 #include <csignal>
@@ -110,30 +111,35 @@ QStringList profileCopies()
     return QDir(gTempRoot).entryList({QStringLiteral("vellum-office-*")}, QDir::Dirs | QDir::Hidden);
 }
 
-// Stands between the converter and the real application object, to act at the moment an item is opened.
+// Stands between the converter and the real application object, to act at the moment an item is opened; with
+// `failExport`, every export of an opened presentation fails, so that its item goes on to the printer.
 class Hooked : public TdvAutoObject
 {
 public:
     using Hook = std::function<void(const QString& source)>;
-    Hooked(TdvVariant inner, Hook hook, Hook after = {})
-        : FInner(std::move(inner)), FHook(std::move(hook)), FAfter(std::move(after))
+    Hooked(TdvVariant inner, Hook hook, Hook after = {}, bool failExport = false)
+        : FInner(std::move(inner)), FHook(std::move(hook)), FAfter(std::move(after)), FFailExport(failExport)
     {
     }
     TdvVariant Get(const QString& name) override
     {
         TdvVariant value = FInner.Get(name);
         if (name == QLatin1String("Presentations"))
-            return TdvVariant(std::make_shared<Hooked>(value, FHook, FAfter));
+            return TdvVariant(std::make_shared<Hooked>(value, FHook, FAfter, FFailExport));
         return value;
     }
     void Put(const QString& name, const TdvVariant& value) override { FInner.Put(name, value); }
     TdvVariant Call(const QString& name, const std::vector<TdvVariant>& args) override
     {
-        if (name == QLatin1String("Open"))
+        if (FFailExport && (name == QLatin1String("SaveAs") || name == QLatin1String("ExportAsFixedFormat")))
+            throw TdvAutomationError(QStringLiteral("The export is switched off"));
+        if (name == QLatin1String("Open") && FHook)
             FHook(args.at(0).ToText());
         TdvVariant result = FInner.Call(name, args);
         if (name == QLatin1String("Open") && FAfter)
             FAfter(args.at(0).ToText());
+        if (name == QLatin1String("Open") && FFailExport)
+            return TdvVariant(std::make_shared<Hooked>(result, Hook(), Hook(), true));
         return result;
     }
 
@@ -141,6 +147,7 @@ private:
     TdvVariant FInner;
     Hook FHook;
     Hook FAfter;
+    bool FFailExport;
 };
 
 struct Outcome
@@ -195,7 +202,7 @@ protected:
         return to;
     }
 
-    void hook(Hooked::Hook h, Hooked::Hook afterOpen = {})
+    void hook(Hooked::Hook h, Hooked::Hook afterOpen = {}, bool failExport = false)
     {
         const TdvAutoFactory real = RegisterAutomationFactory(ProgIdPowerPoint, {});
         saved = real;
@@ -219,11 +226,12 @@ protected:
             if (h)
                 h(source);
         };
-        RegisterAutomationFactory(ProgIdPowerPoint, {[real, record, afterOpen] {
-                                                         return std::make_shared<Hooked>(
-                                                             TdvVariant(real.Create()), record, afterOpen);
-                                                     },
-                                                     real.ThreadDone});
+        RegisterAutomationFactory(ProgIdPowerPoint,
+                                  {[real, record, afterOpen, failExport] {
+                                       return std::make_shared<Hooked>(TdvVariant(real.Create()), record,
+                                                                       afterOpen, failExport);
+                                   },
+                                   real.ThreadDone});
     }
 
     static void report(void* context, TdvBatch*, TdvNode* item)
@@ -634,6 +642,153 @@ TEST_F(OfficeTest, ChildrenThatAreNotOfficesAreReaped)
     for (int i = 0; i < 50 && !gone(); ++i)
         QThread::msleep(100);
     EXPECT_TRUE(gone()) << (zombie() ? "left as a zombie" : "still running");
+}
+
+// ---- the printer route -----------------------------------------------------------------------------------
+
+// Three slides of 120 x 90 cm, the second hidden, each with a line at its top and one at its far corner,
+// which paper of A4 or Letter size shows only when the slide is fitted onto it.
+void writeLargeDeck(const QString& path)
+{
+    QByteArray slides;
+    for (const QByteArray word : {"Alpha", "Bravo", "Charlie"})
+        slides +=
+            "<draw:page draw:master-page-name=\"Big\"" +
+            (word == "Bravo" ? QByteArray(" draw:style-name=\"hidden\"") : QByteArray()) +
+            "><draw:frame svg:x=\"2cm\" svg:y=\"2cm\" svg:width=\"24cm\" svg:height=\"5cm\"><draw:text-box>"
+            "<text:p>" +
+            word +
+            " top</text:p></draw:text-box></draw:frame><draw:frame svg:x=\"95cm\" "
+            "svg:y=\"80cm\" svg:width=\"24cm\" svg:height=\"5cm\"><draw:text-box><text:p>" +
+            word + " corner</text:p></draw:text-box></draw:frame></draw:page>\n";
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+ xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0"
+ xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"
+ xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"
+ xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0"
+ xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"
+ xmlns:presentation="urn:oasis:names:tc:opendocument:xmlns:presentation:1.0"
+ office:version="1.2" office:mimetype="application/vnd.oasis.opendocument.presentation">
+<office:styles><style:style style:name="standard" style:family="graphic"><style:graphic-properties
+ draw:stroke="none" draw:fill="none"/></style:style></office:styles>
+<office:automatic-styles><style:page-layout style:name="big"><style:page-layout-properties fo:page-width="120cm"
+ fo:page-height="90cm" style:print-orientation="landscape"/></style:page-layout>
+<style:style style:name="hidden" style:family="drawing-page"><style:drawing-page-properties
+ presentation:visibility="hidden"/></style:style></office:automatic-styles>
+<office:master-styles><style:master-page style:name="Big" style:page-layout-name="big"/></office:master-styles>
+<office:body><office:presentation>
+)" + slides + "</office:presentation></office:body></office:document>\n");
+}
+
+class PrinterTest : public OfficeTest
+{
+protected:
+    TdvAutoFactory savedSuite;
+
+    void SetUp() override
+    {
+        // The export fails for every deck, and there is no office suite to fall back on.
+        hook({}, {}, true);
+        savedSuite = RegisterAutomationFactory(
+            ProgIdOfficeManager, {[]() -> std::shared_ptr<TdvAutoObject> {
+                                      throw TdvAutomationError(QStringLiteral("No office suite"));
+                                  },
+                                  {}});
+    }
+    void TearDown() override
+    {
+        RegisterAutomationFactory(ProgIdOfficeManager, savedSuite);
+        OfficeTest::TearDown();
+        // The workers' own folders went with them.
+        EXPECT_TRUE(QDir(gTempRoot).entryList({QStringLiteral("vellum-work-*")}, QDir::Dirs).isEmpty());
+    }
+
+    QStringList targets() const { return QDir(out).entryList(QDir::Files | QDir::Hidden); }
+};
+
+const QString kPrinted = QStringLiteral("Printed on Vellum PDF: no links, no outline, pages of paper size");
+const QString kNoExport = QStringLiteral(", after the export failed: The export is switched off");
+
+TEST_F(PrinterTest, DecksTheExportCannotWriteArePrintedEachByItsOwnOffice)
+{
+    const QString large = in + QStringLiteral("large slides.fodp");
+    writeLargeDeck(large);
+    const QStringList files = {
+        large,
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("quarterly-review.pptx")),
+        copy(kSamples + QStringLiteral("/field-trip.ppt"), QStringLiteral("field-trip.ppt")),
+    };
+    // Two workers, two offices: each printer writes where its own office's route asks.
+    convert(files, 2);
+
+    ASSERT_EQ(reported.size(), 3);
+    for (const QString& name : {QStringLiteral("quarterly-review.pptx"), QStringLiteral("large slides.fodp"),
+                                QStringLiteral("field-trip.ppt")}) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(outcomes[name].State, isDone) << outcomes[name].Result.toStdString();
+        EXPECT_EQ(outcomes[name].Result, pdf(name));
+        EXPECT_EQ(outcomes[name].Note, kPrinted);
+    }
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("quarterly-review.pptx"))), 3);
+    const QString review = pdfText(pdf(QStringLiteral("quarterly-review.pptx")));
+    EXPECT_TRUE(review.contains(QStringLiteral("Revenue up 12 percent"))) << review.toStdString();
+    EXPECT_FALSE(review.contains(QStringLiteral("Bus leaves"))) << review.toStdString();
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("field-trip.ppt"))), 2);
+    EXPECT_TRUE(
+        pdfText(pdf(QStringLiteral("field-trip.ppt"))).contains(QStringLiteral("Bus leaves at 8:30")));
+    // Slides larger than the paper are fitted onto it, and the hidden one is left out, as the export does.
+    const QString fitted = pdfText(pdf(QStringLiteral("large slides.fodp")));
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("large slides.fodp"))), 2);
+    for (const char* line : {"Alpha top", "Alpha corner", "Charlie top", "Charlie corner"})
+        EXPECT_TRUE(fitted.contains(QString::fromLatin1(line))) << line << ": " << fitted.toStdString();
+    EXPECT_FALSE(fitted.contains(QStringLiteral("Bravo"))) << fitted.toStdString();
+    // The target folder holds the three PDFs and nothing else.
+    EXPECT_EQ(targets(), (QStringList{QStringLiteral("field-trip.pdf"), QStringLiteral("large slides.pdf"),
+                                      QStringLiteral("quarterly-review.pdf")}));
+}
+
+TEST_F(PrinterTest, APrinterThatWritesNothingOrNoPrinterAtAllFailsTheItemSayingSo)
+{
+    // Offices of a template of this test's own.
+    TempTree cache;
+    const struct CacheGuard
+    {
+        QByteArray real = qgetenv("XDG_CACHE_HOME");
+        ~CacheGuard() { qputenv("XDG_CACHE_HOME", real); }
+    } guard;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    const QString printers = officeTemplateProfile() + QStringLiteral("/user/psprint/psprint.conf");
+    QList<QByteArray> lines = readAll(printers).split('\n');
+    const auto command = std::find_if(lines.begin(), lines.end(),
+                                      [](const QByteArray& line) { return line.startsWith("Command="); });
+    ASSERT_NE(command, lines.end());
+    const QString deck = copy(kSamples + QStringLiteral("/release-notes.pptx"), QStringLiteral("notes.pptx"));
+    // Long enough for a loaded machine to open and print the deck: the printer is then waited for as long.
+    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("8"));
+
+    // The printer's command ends without a word and without output.
+    *command = "Command=exit 0";
+    QFile file(printers);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(lines.join('\n'));
+    file.close();
+    convert({deck});
+    EXPECT_EQ(outcomes[QStringLiteral("notes.pptx")].State, isFailed);
+    EXPECT_EQ(outcomes[QStringLiteral("notes.pptx")].Result,
+              QStringLiteral("The printer Vellum PDF did not write a file within 8 s") + kNoExport);
+    EXPECT_TRUE(targets().isEmpty()) << targets().join(QLatin1Char(' ')).toStdString();
+
+    // An office without the printer (as the office built without printing, which lists none).
+    QFile::remove(printers);
+    convert({deck});
+    EXPECT_EQ(outcomes[QStringLiteral("notes.pptx")].State, isFailed);
+    EXPECT_EQ(outcomes[QStringLiteral("notes.pptx")].Result,
+              QStringLiteral("No PDF printer is available: the office cannot print on this machine") +
+                  kNoExport);
+    EXPECT_TRUE(targets().isEmpty()) << targets().join(QLatin1Char(' ')).toStdString();
 }
 
 // The real program, run in the folder of a deck whose name came from a Windows archive (Latin-1, not UTF-8):

@@ -18,6 +18,8 @@ grep -q "OfficeRestart (200)" <<<"$help_text"
 (cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null)
 deb=$(ls "$work"/pkg/*.deb)
 grep -q libreoffice-impress <<<"$(dpkg-deb -f "$deb" Depends)"
+# The regular office core: the -nogui one cannot print.
+grep -q "libreoffice-core," <<<"$(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/vellum usr/share/applications/vellum.desktop usr/share/icons/hicolor/scalable/apps/vellum.svg \
          usr/share/man/man1/vellum.1 usr/share/doc/vellum/vellum.pdf \
