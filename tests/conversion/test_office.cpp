@@ -627,6 +627,32 @@ TEST_F(OfficeTest, AnOfficeThatCannotStartSaysWhy)
     EXPECT_EQ(liveChildGroups(), 0);
 }
 
+// A profile copy that fails names the system's cause, as it does when the program runs out of open files,
+// and leaves no half copy behind.
+TEST_F(OfficeTest, AProfileThatCannotBeCopiedSaysWhy)
+{
+    TempTree cache;
+    const struct CacheGuard
+    {
+        QByteArray real = qgetenv("XDG_CACHE_HOME");
+        ~CacheGuard() { qputenv("XDG_CACHE_HOME", real); }
+    } guard;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    // A link in the template that leads nowhere: its copy fails on opening, as a file past the limit does.
+    const QString templ = officeTemplateProfile();
+    ASSERT_TRUE(QFile::link(cache.path(QStringLiteral("gone")), templ + QStringLiteral("/user/gone.xcu")));
+    QString message;
+    try {
+        TdvOffice::Start();
+    } catch (const std::exception& e) {
+        message = errorMessage(e);
+    }
+    EXPECT_TRUE(message.startsWith(QStringLiteral("The office profile cannot be copied to ") + gTempRoot))
+        << message.toStdString();
+    EXPECT_TRUE(message.endsWith(QStringLiteral(": No such file or directory"))) << message.toStdString();
+    EXPECT_EQ(liveChildGroups(), 0);
+}
+
 TEST_F(OfficeTest, ChildrenThatAreNotOfficesAreReaped)
 {
     adoptOrphans();
