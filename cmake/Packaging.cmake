@@ -37,6 +37,6 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION office)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libreoffice-core, libreoffice-impress-nogui | libreoffice-impress, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3, libqt6core6, libqt6gui6, libqt6widgets6, libc6, libstdc++6, xdg-utils")
+    "libreoffice-core, libreoffice-impress-nogui | libreoffice-impress, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3, libqt6core6, libqt6network6, libqt6gui6, libqt6widgets6, libc6, libstdc++6, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 include(CPack)

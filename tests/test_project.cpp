@@ -71,6 +71,7 @@ TEST_F(ProjectTest, TheOptionTableSaysWhatTheGettersDo)
         {QStringLiteral("ThreadsCount"), [&] { return QString::number(p.ThreadsCount()); }},
         {QStringLiteral("Timeout"), [&] { return QString::number(p.Timeout()); }},
         {QStringLiteral("OfficeRestart"), [&] { return QString::number(p.OfficeRestart()); }},
+        {QStringLiteral("OfficeMemoryLimit"), [&] { return QString::number(p.OfficeMemoryLimit()); }},
         {QStringLiteral("ConnectTimeout"), [&] { return QString::number(p.ConnectTimeout()); }},
         {QStringLiteral("MaxImageResolution"), [&] { return QString::number(p.MaxImageResolution()); }},
         {QStringLiteral("Daemon"), [&] { return QString::number(p.Daemon()); }},

@@ -49,6 +49,17 @@ public:
     QString LostMessage() const;
 
     pid_t ProcessGroup() const { return FGroup; }
+    // The office runs in namespaces of its own: no network, none of the user's files. When it does not,
+    // NotIsolatedReason says why.
+    bool Isolated() const { return FIsolated; }
+    QString NotIsolatedReason() const { return FNotIsolated; }
+    // Whether the office can write the file `path` itself: it is on this machine and not isolated, or the
+    // file is in a folder bound into its namespaces.
+    bool CanWrite(const QString& path) const;
+    // The address space each of its processes may take, in MiB; 0 for none.
+    int MemoryLimitMiB() const { return FMemoryLimitMiB; }
+    // One of its processes could not get memory: it ran into the limit.
+    bool OutOfMemory() const;
     QString ProgramFolder() const;
     QString ProfileDir() const { return FProfile; }
     // The file the office's PDF printer takes the path of its next PDF from (empty for a remote office).
@@ -58,6 +69,8 @@ public:
     }
     // The printers the office can print to; fails with the office's message when it cannot be asked.
     QStringList PrinterNames() const;
+    // The socket of the office's single-instance pipe: in its private /tmp when it is isolated.
+    QString InstancePipe() const;
 
     // Items this process has opened, for the restart after `OfficeRestart` items.
     int ItemsOpened = 0;
@@ -71,6 +84,7 @@ private:
     TdvOffice();
     void reap(int boundMs);
     void removeProfile();
+    QString pipeFile() const;
 
     std::unique_ptr<Uno> FUno;
     mutable std::mutex FLock;
@@ -80,6 +94,10 @@ private:
     QString FProfile;
     QString FPipe;
     QString FServer; // "host:port" of a remote office
+    bool FIsolated = false;
+    QStringList FWritable;
+    QString FNotIsolated;
+    int FMemoryLimitMiB = 0;
 };
 
 // Kills an office when an item's time limit passes. One per worker; its thread runs only while armed
@@ -119,6 +137,10 @@ std::shared_ptr<TdvOffice> threadOffice();
 std::shared_ptr<TdvOffice> ensureThreadOffice();
 // The office listener the calling thread's office is on ("host:port"), or empty for a local office.
 void setThreadOfficeServer(const QString& server);
+// The worker's private folder, which its office may write (the PDF goes there).
+void setThreadOfficeWorkFolder(const QString& folder);
+// The memory limit of the offices the calling thread starts, in MiB (0: none).
+void setThreadOfficeMemoryLimit(int mib);
 // The limit for reaching a listener and its first answer, in seconds.
 void setThreadOfficeConnectLimit(int seconds);
 // Ends the calling thread's office: a clean end when it is alive, a kill otherwise.

@@ -282,6 +282,23 @@ QString TdvPowerPointOle::TimeoutMessage() const
     return QStringLiteral("Conversion timed out after %1 s").arg(FTimeout);
 }
 
+bool TdvPowerPointOle::OutOfMemory() const
+{
+    return FOffice && FOffice->OutOfMemory();
+}
+
+QString TdvPowerPointOle::OutOfMemoryMessage() const
+{
+    return QStringLiteral("The presentation needs more than %1 MiB to convert")
+        .arg(FOffice ? FOffice->MemoryLimitMiB() : 0);
+}
+
+void TdvPowerPointOle::DropOffice()
+{
+    if (FOffice)
+        FOffice->Kill();
+}
+
 int PowerPointVersion(const TdvVariant& value)
 {
     int result = 0;

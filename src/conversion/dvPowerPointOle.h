@@ -56,6 +56,10 @@ protected:
     // office (a printer's file): the item's clock stands still meanwhile, so that the office's time and this
     // wait are bounded each on their own. Answers `ready`'s last word.
     bool WaitOutsideOffice(const std::function<bool()>& ready, int seconds);
+    // The item's office could not get memory within its limit; killing it makes the next item start afresh.
+    bool OutOfMemory() const;
+    QString OutOfMemoryMessage() const;
+    void DropOffice();
 
 private:
     void armClock();

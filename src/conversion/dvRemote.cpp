@@ -318,7 +318,9 @@ Reference<lang::XComponent> loadDocument(TdvOffice& office, const OUString& url,
                                          const Sequence<beans::PropertyValue>& args)
 {
     const Reference<frame::XComponentLoader> loader(office.uno().desktop, UNO_QUERY_THROW);
-    if (!office.IsRemote() || !isLocalFileUrl(url))
+    // Every office gets a local deck as a stream: it sees no file of the user's, and no folder that the
+    // deck's relative links could climb out of.
+    if (!isLocalFileUrl(url))
         return loader->loadComponentFromURL(url, OUString("_blank"), 0, args);
     // The deck goes over in one call; the office reads it from a stream of its own.
     const QByteArray bytes = readLocalFile(localPathOfUrl(url));
@@ -333,7 +335,7 @@ Reference<lang::XComponent> loadDocument(TdvOffice& office, const OUString& url,
 void storeDocument(TdvOffice& office, const Reference<frame::XStorable>& storable, const OUString& url,
                    const Sequence<beans::PropertyValue>& args)
 {
-    if (!office.IsRemote() || !isLocalFileUrl(url)) {
+    if (!isLocalFileUrl(url) || office.CanWrite(localPathOfUrl(url))) {
         storable->storeToURL(url, args);
         return;
     }

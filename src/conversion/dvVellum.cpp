@@ -1,14 +1,19 @@
 #include "conversion/dvVellum.h"
 
+#include "conversion/dvFetch.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPpConstants.h"
+#include "conversion/dvSandbox.h"
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
 #include "engine/dvPrintJob.h"
 #include "project/dvProject.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <memory>
 #include <mutex>
@@ -43,6 +48,13 @@ void TdvVellum::throwIfTimedOut() const
 {
     if (TimedOut())
         throw TdvError(TimeoutMessage());
+    if (outOfMemory())
+        throw TdvError(QStringLiteral("out of memory"));
+}
+
+bool TdvVellum::outOfMemory() const
+{
+    return OutOfMemory();
 }
 
 void TdvVellum::exportPresentation(const QString& out)
@@ -179,6 +191,11 @@ QString TdvVellum::prepareItem(TdvNode* item, QString& out)
     try {
         out = WorkFile(QStringLiteral("item-%1.pdf").arg(item->Index));
         QFile::remove(out);
+        // An office started for this item writes into the work folder, and nowhere else of the user's.
+        setThreadOfficeWorkFolder(extractFilePath(out).chopped(1));
+        const int workers = std::min(gProject ? gProject->ThreadsCount() : 1, maxThreadsCount());
+        setThreadOfficeMemoryLimit(
+            officeMemoryLimitMiB(gProject ? gProject->OfficeMemoryLimit() : 0, workers));
     } catch (const std::exception& e) {
         return errorMessage(e);
     }
@@ -211,13 +228,35 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
         // A printer that left a part of a file behind must not pass it off as the suite's PDF.
         QFile::remove(out);
         // A timed-out item is not loaded again by another route.
-        if (!TimedOut() && ConvertWithOfficeSuite(source, out) && written(out))
+        if (!TimedOut() && !outOfMemory() && ConvertWithOfficeSuite(source, out) && written(out))
             done = true;
     }
     if (!done && TimedOut())
         failure = TimeoutMessage();
+    // An office that ran out of memory may still have written a PDF without what it could not hold: the item
+    // fails, and the office is replaced before the next one.
+    if (outOfMemory()) {
+        done = false;
+        failure = OutOfMemoryMessage();
+        DropOffice();
+    }
     return done;
 }
+
+namespace {
+
+// What the person should know of the office beyond the item's result: said once per run.
+void tellOfficeNotices(TdvBatch* batch, TdvNode* item)
+{
+    const std::shared_ptr<TdvOffice> office = threadOffice();
+    if (!office || office->IsRemote() || office->Isolated() ||
+        !batch->FirstTelling(QStringLiteral("isolation")))
+        return;
+    const QString note = notIsolatedNote(office->NotIsolatedReason());
+    item->Note = item->Note.isEmpty() ? note : item->Note + QStringLiteral("; ") + note;
+}
+
+} // namespace
 
 void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out,
                               bool done, QString failure, const QString& note)
@@ -229,14 +268,36 @@ void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& tar
         item->Result = failure;
         item->State = isFailed;
         batch->AddFailure(failure);
+        tellOfficeNotices(batch, item);
         return;
     }
     // How the PDF came about, where it is not the export: the person sees what it lacks.
     item->Note = note;
     AfterConvert(batch, item, target);
+    tellOfficeNotices(batch, item);
     item->Result = target;
     item->State = isDone;
     batch->AddSuccess();
+}
+
+QString TdvVellum::fetchItem(TdvNode* item, QString& deck)
+{
+    // The office never reaches the network: the deck is fetched here, into the worker's own folder, with
+    // its name's extension, which helps the office tell its format.
+    const QString suffix = QFileInfo(QUrl(item->Source).fileName()).suffix();
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9]{1,8}$"));
+    try {
+        deck = WorkFile(QStringLiteral("item-%1.download%2")
+                            .arg(item->Index)
+                            .arg(plain.match(suffix).hasMatch() ? QLatin1Char('.') + suffix : QString()));
+        fetchDeck(item->Source, deck, kMaxDownloadBytes, gProject ? std::max(gProject->Timeout(), 0) : 0);
+    } catch (const std::exception& e) {
+        deck = item->Source;
+        return errorMessage(e);
+    }
+    if (fileSize(deck) == 0)
+        return damagedPresentationMessage();
+    return QString();
 }
 
 void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
@@ -247,19 +308,26 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     QString out;
     QString note;
     QString failure = prepareItem(item, out);
+    QString deck = item->Source;
+    if (failure.isEmpty() && isWebAddress(item->Source))
+        failure = fetchItem(item, deck);
     bool done = false;
     if (failure.isEmpty()) {
         BeginItem();
-        done = runRoutes(batch, item->Source, out, failure, note);
-        // The office answered and refused the deck, or the deck took too long: it would again. An office
-        // that could not start, or died, says nothing about the deck.
+        done = runRoutes(batch, deck, out, failure, note);
+        // The office answered and refused the deck, the deck took too long or needed more memory than the
+        // limit: it would again. An office that could not start, or died, says nothing about the deck.
         const auto office = threadOffice();
-        item->DeckFault = !done && (TimedOut() || (office && office->Alive()));
+        item->DeckFault = !done && (TimedOut() || outOfMemory() || (office && office->Alive()));
         ClosePresentation();
         EndItem();
         if (done && !CommitTarget(item, out, failure))
             done = false;
         QFile::remove(out);
+    }
+    if (deck != item->Source) {
+        QFile::remove(deck);
+        failure.replace(officeSuiteUrl(deck), item->Source).replace(deck, item->Source);
     }
     reportOutcome(batch, item, target, out, done, failure, note);
 }

@@ -264,6 +264,15 @@ void TdvBatch::AddSuccess()
     ++FSuccesses;
 }
 
+bool TdvBatch::FirstTelling(const QString& key)
+{
+    std::lock_guard guard(FLock);
+    if (FTold.contains(key))
+        return false;
+    FTold.insert(key);
+    return true;
+}
+
 bool TdvBatch::IsClaimed(const QString& path) const
 {
     std::lock_guard lock(FLock);

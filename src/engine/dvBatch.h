@@ -93,6 +93,9 @@ public:
     void ItemEnded(TdvNode* item);
     // Target paths claimed by the items of this run; a claim lasts as long as the batch's items.
     bool IsClaimed(const QString& path) const;
+    // True the first time a run-wide notice (a key such as "isolation") is to be told, false after: what
+    // holds for the whole run is said once, not on every item.
+    bool FirstTelling(const QString& key);
     void Claim(const QString& path);
     static QString NormalizePath(const QString& text);
     void Terminate();
@@ -147,6 +150,7 @@ private:
     QSet<QString> FClaimed;
     QHash<QString, int> FMadeFolders;           // folder made by the run -> items that wait to write into it
     QHash<const TdvNode*, QString> FItemFolder; // such an item -> the deepest made folder of its target
+    QSet<QString> FTold;
 
     std::atomic<bool> FTerminated{false};
     std::thread FThread;

@@ -91,6 +91,8 @@ public:
     // restart).
     int Timeout() const { return RangedOption(QStringLiteral("Timeout")); }
     int OfficeRestart() const { return RangedOption(QStringLiteral("OfficeRestart")); }
+    // Address space per office process in MiB; 0: a share of the machine's memory per worker.
+    int OfficeMemoryLimit() const { return RangedOption(QStringLiteral("OfficeMemoryLimit")); }
     // Office listeners to convert on, "host:port" or "local", separated by blanks; empty: local offices.
     QString OfficeServers() const { return GetOption(QStringLiteral("OfficeServers")).simplified(); }
     // Seconds for reaching an office listener and its first answer.

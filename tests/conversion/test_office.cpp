@@ -11,6 +11,7 @@
 #include "project/dvProject.h"
 #include "testSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <condition_variable>
 #include <csignal>
 #include <map>
@@ -215,12 +217,11 @@ protected:
                 EXPECT_EQ(
                     QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(threadOffice()->ProcessGroup())),
                     QStringLiteral("/"));
-                const QString profile = threadOffice()->ProfileDir();
-                if (!instancePipes.contains(officeInstancePipe(profile))) {
+                const QString pipe = threadOffice()->InstancePipe();
+                if (!instancePipes.contains(pipe)) {
                     // A running office has its single-instance pipe where it is looked for.
-                    EXPECT_TRUE(QFileInfo::exists(officeInstancePipe(profile)))
-                        << officeInstancePipe(profile).toStdString();
-                    instancePipes.append(officeInstancePipe(profile));
+                    EXPECT_TRUE(QFileInfo::exists(pipe)) << pipe.toStdString();
+                    instancePipes.append(pipe);
                 }
             }
             if (h)
@@ -413,6 +414,8 @@ TEST_F(OfficeTest, AStoreTheOfficeRefusesIsToldInTheSystemsWords)
     const QString deck = copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("q.pptx"));
     const QString blocked = copy(deck, QStringLiteral("blocked")) + QLatin1Char('/');
     TdvVellum convertor;
+    // The office writes where its worker lets it; here that is the folder of the deck.
+    setThreadOfficeWorkFolder(QDir::cleanPath(in));
     convertor.OpenPresentation(deck);
     QString message;
     try {
@@ -422,6 +425,7 @@ TEST_F(OfficeTest, AStoreTheOfficeRefusesIsToldInTheSystemsWords)
     }
     convertor.ClosePresentation();
     convertor.EndSession();
+    setThreadOfficeWorkFolder(QString());
     EXPECT_TRUE(message.startsWith(
         QStringLiteral("The PDF file cannot be written to %1: Not a directory (office: ").arg(blocked)))
         << message.toStdString();
@@ -855,6 +859,230 @@ TEST(ProgramOffice, LatinOneFileNameConvertsFromRelativePaths)
     EXPECT_TRUE(pdfText(plain).contains(QStringLiteral("Revenue up 12 percent")));
     // Qt's own removal cannot name the deck, so the test removes it before its folder goes.
     ::unlink(deck.constData());
+}
+
+// ---- decks from strangers -------------------------------------------------------------------------------
+
+// A web server on the loopback address that answers every request with a small picture and counts the
+// connections made to it.
+class CountingServer
+{
+public:
+    CountingServer()
+    {
+        FSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(FSocket, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(FSocket, 16) == 0 &&
+            ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            Port = ntohs(address.sin_port);
+        FThread = std::thread([this] {
+            for (;;) {
+                const int client = ::accept(FSocket, nullptr, nullptr);
+                if (client < 0)
+                    return;
+                ++Requests;
+                // A 1x1 picture, so that a link that is followed shows in the PDF.
+                static const QByteArray picture =
+                    QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAA"
+                                           "AMBAQDJ/pLvAAAAAElFTkSuQmCC");
+                const QByteArray answer = "HTTP/1.0 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
+                                          QByteArray::number(picture.size()) + "\r\n\r\n" + picture;
+                char buffer[4096];
+                const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+                const QByteArray request(buffer, int(std::max<ssize_t>(n, 0)));
+                QByteArray reply = answer;
+                if (request.startsWith("GET /deck.pptx "))
+                    reply = "HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(Deck.size()) +
+                            "\r\n\r\n" + Deck;
+                else if (request.startsWith("GET /missing.pptx "))
+                    reply = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+                (void)::send(client, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL);
+                ::close(client);
+            }
+        });
+    }
+    ~CountingServer()
+    {
+        ::shutdown(FSocket, SHUT_RDWR);
+        FThread.join();
+        ::close(FSocket);
+    }
+    QString Address() const { return QStringLiteral("http://127.0.0.1:%1/").arg(Port); }
+
+    int Port = 0;
+    std::atomic<int> Requests{0};
+    QByteArray Deck; // served as /deck.pptx; /missing.pptx is not found
+
+private:
+    int FSocket = -1;
+    std::thread FThread;
+};
+
+// Decks of tools/make-hostile-decks.py, made into `folder`; answers false when Python could not make them.
+bool makeHostileDecks(const QString& folder, const QStringList& names, const QString& link = QString(),
+                      const QString& filePicture = QString())
+{
+    QStringList args = {QStringLiteral(VELLUM_SOURCE_DIR "/tools/make-hostile-decks.py"), folder,
+                        QStringLiteral("--only"), names.join(QLatin1Char(','))};
+    if (!link.isEmpty())
+        args << QStringLiteral("--link") << link;
+    if (!filePicture.isEmpty())
+        args << QStringLiteral("--file-picture") << filePicture;
+    return QProcess::execute(QStringLiteral("python3"), args) == 0;
+}
+
+TEST_F(OfficeTest, DecksFromStrangersReachNoServerAndNoFileOfTheUser)
+{
+    CountingServer server;
+    ASSERT_GT(server.Port, 0);
+    // A picture of the user's, as a deck could link it by its path.
+    const QString secret =
+        tree.write(QStringLiteral("private/secret.png"),
+                   QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQV"
+                                          "R4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC"));
+    const QStringList names = {QStringLiteral("linked-picture"), QStringLiteral("linked-background"),
+                               QStringLiteral("linked-ole"), QStringLiteral("file-picture")};
+    ASSERT_TRUE(makeHostileDecks(in, names, server.Address(), secret));
+    bool isolated = true;
+    QString why;
+    hook([&](const QString&) {
+        std::lock_guard g(lock);
+        isolated = isolated && threadOffice()->Isolated();
+        why = threadOffice()->NotIsolatedReason();
+    });
+    QStringList files;
+    for (const QString& name : names)
+        files << in + name + QStringLiteral(".pptx");
+    convert(files);
+    if (!isolated)
+        GTEST_SKIP() << "offices cannot be isolated here: " << why.toStdString();
+
+    ASSERT_EQ(reported.size(), 4);
+    for (const QString& name : names) {
+        const QString file = name + QStringLiteral(".pptx");
+        EXPECT_EQ(outcomes[file].State, isDone) << file.toStdString() << outcomes[file].Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(file)), 3) << file.toStdString();
+        EXPECT_TRUE(pdfText(pdf(file)).contains(QStringLiteral("Revenue up 12 percent")))
+            << file.toStdString();
+        EXPECT_FALSE(outcomes[file].Note.contains(QStringLiteral("not isolated")))
+            << outcomes[file].Note.toStdString();
+    }
+    // Nothing was fetched, and the user's picture is not in the PDF.
+    EXPECT_EQ(server.Requests, 0);
+    EXPECT_TRUE(imageSizes(pdf(QStringLiteral("file-picture.pptx"))).empty());
+}
+
+TEST_F(OfficeTest, WhereOfficesCannotBeIsolatedTheRunSaysSoOnce)
+{
+    qputenv("VELLUM_NO_ISOLATION", "1");
+    QStringList files;
+    for (int i = 0; i < 3; ++i)
+        files << copy(kSamples + QStringLiteral("/quarterly-review.pptx"),
+                      QStringLiteral("deck-%1.pptx").arg(i));
+    convert(files, 2);
+    qunsetenv("VELLUM_NO_ISOLATION");
+    ASSERT_EQ(reported.size(), 3);
+    int told = 0;
+    for (const auto& [name, outcome] : outcomes) {
+        EXPECT_EQ(outcome.State, isDone) << name.toStdString() << outcome.Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(name)), 3);
+        if (outcome.Note.contains(QStringLiteral("Offices are not isolated here: isolation is switched off")))
+            ++told;
+    }
+    EXPECT_EQ(told, 1);
+}
+
+TEST_F(OfficeTest, WebSourcesAreFetchedByTheProgramAndSayWhyTheyFail)
+{
+    // The program's downloads run Qt's event loops, as the window and the console provide them.
+    int argc = 1;
+    char name[] = "test_office";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    CountingServer server;
+    ASSERT_GT(server.Port, 0);
+    server.Deck = readAll(kSamples + QStringLiteral("/quarterly-review.pptx"));
+    const QString deck = server.Address() + QStringLiteral("deck.pptx");
+    const QString missing = server.Address() + QStringLiteral("missing.pptx");
+    const QString nowhere = QStringLiteral("http://vellum-no-such-host.invalid/deck.pptx");
+    for (const QString& source : {deck, missing, nowhere}) {
+        reported.clear();
+        outcomes.clear();
+        TdvBatch batch;
+        batch.AddSingleSource(source);
+        TdvRun run(&batch, out, &OfficeTest::report, this, &vellumClass);
+        run.Start();
+        run.Wait();
+        ASSERT_EQ(reported.size(), 1) << source.toStdString();
+        const Outcome outcome = outcomes.begin()->second;
+        if (source == deck) {
+            EXPECT_EQ(outcome.State, isDone) << outcome.Result.toStdString();
+            EXPECT_EQ(pageCount(outcome.Result), 3);
+            EXPECT_TRUE(pdfText(outcome.Result).contains(QStringLiteral("Revenue up 12 percent")));
+            continue;
+        }
+        EXPECT_EQ(outcome.State, isFailed) << source.toStdString();
+        const QString expected =
+            source == missing ? QStringLiteral("HTTP 404 Not Found") : QStringLiteral("not found");
+        EXPECT_TRUE(outcome.Result.startsWith(
+            QStringLiteral("The presentation at %1 cannot be downloaded: ").arg(source)))
+            << outcome.Result.toStdString();
+        EXPECT_TRUE(outcome.Result.contains(expected)) << outcome.Result.toStdString();
+    }
+    // Only this program asked: one request for each of the two addresses on this machine.
+    EXPECT_EQ(server.Requests, 2);
+    // Nothing of the downloads is left beside the PDF.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// The largest address space any office process of this test program has had (VmPeak), in KiB.
+qint64 largestOffice()
+{
+    qint64 largest = 0;
+    for (const qint64 pid : processesNaming(QFile::encodeName(gTempRoot))) {
+        for (const QByteArray& line : readAll(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
+            if (line.startsWith("VmPeak:"))
+                largest = std::max(largest, line.mid(7).trimmed().split(' ').value(0).toLongLong());
+    }
+    return largest;
+}
+
+TEST_F(OfficeTest, ADeckThatNeedsMoreMemoryThanTheLimitFailsAndTheNextConvertsOnAFreshOffice)
+{
+    ASSERT_TRUE(makeHostileDecks(in, {QStringLiteral("memory-bomb")}));
+    const QStringList files = {
+        in + QStringLiteral("memory-bomb.pptx"),
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("next.pptx"))};
+    gProject->SetOption(QStringLiteral("OfficeMemoryLimit"), QStringLiteral("1200"));
+    hook({});
+    std::atomic<bool> running{true};
+    std::atomic<qint64> largest{0};
+    std::thread sampler([&] {
+        while (running) {
+            largest = std::max<qint64>(largest, largestOffice());
+            QThread::msleep(100);
+        }
+    });
+    convert(files);
+    running = false;
+    sampler.join();
+    gProject->SetOption(QStringLiteral("OfficeMemoryLimit"), QString());
+
+    ASSERT_EQ(reported.size(), 2);
+    const Outcome bomb = outcomes[QStringLiteral("memory-bomb.pptx")];
+    EXPECT_EQ(bomb.State, isFailed);
+    EXPECT_EQ(bomb.Result, QStringLiteral("The presentation needs more than 1200 MiB to convert"));
+    EXPECT_FALSE(QFileInfo::exists(pdf(QStringLiteral("memory-bomb.pptx"))));
+    EXPECT_EQ(outcomes[QStringLiteral("next.pptx")].State, isDone)
+        << outcomes[QStringLiteral("next.pptx")].Result.toStdString();
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("next.pptx"))), 3);
+    // The next deck had an office of its own, and no office grew past the limit.
+    EXPECT_NE(officeOf[QStringLiteral("memory-bomb.pptx")], officeOf[QStringLiteral("next.pptx")]);
+    EXPECT_GT(largest, 0);
+    EXPECT_LE(largest, 1200 * 1024);
 }
 
 // ---- offices on other machines ---------------------------------------------------------------------------
