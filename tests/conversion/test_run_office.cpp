@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -86,17 +88,34 @@ protected:
         readTextLines(log, lines);
         return lines;
     }
-    // Whether a process of the run (its office) holds this file open.
-    bool heldOpen(const QString& file) const
+    // Marks a file unread (its access time long past), so that its first read shows.
+    static void markUnread(const QString& file)
     {
-        for (const qint64 pid : processesNaming(QFile::encodeName(tree.path()))) {
-            const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
-            for (const QString& fd :
-                 QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
-                if (QFile::symLinkTarget(fds + QLatin1Char('/') + fd) == file)
-                    return true;
+        const struct timespec times[2] = {{1000000000, 0}, {0, UTIME_OMIT}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+    }
+    // Whether the file was read since markUnread: the program hands the deck to its office as it converts.
+    static bool wasRead(const QString& file)
+    {
+        struct stat st;
+        return ::stat(QFile::encodeName(file).constData(), &st) == 0 && st.st_atim.tv_sec != 1000000000;
+    }
+    // Waits while the run goes on until it has read the deck twice: it checks that it can read it, then
+    // hands it to its office, which converts it from there.
+    bool handedToOffice(const QString& deck)
+    {
+        for (int read = 0; read < 2; ++read) {
+            if (!waitUntil(
+                    [&] {
+                        return wasRead(deck) || process.waitForFinished(1) ||
+                               process.state() == QProcess::NotRunning;
+                    },
+                    120000) ||
+                process.state() != QProcess::Running)
+                return false;
+            markUnread(deck);
         }
-        return false;
+        return true;
     }
 };
 
@@ -106,16 +125,16 @@ TEST_F(ProgramRun, TheProgramStoppedAndContinuedTimesNoItemOut)
 {
     const QString deck = tree.mkdir(QStringLiteral("in")) + QStringLiteral("slow.pptx");
     ASSERT_TRUE(QFile::copy(corpusDir() + QStringLiteral("/poi/customGeo.pptx"), deck));
+    markUnread(deck);
     const QString log = tree.path(QStringLiteral("run.log"));
-    // The deck takes its office a few seconds; the program is stopped as its office starts to read it, for
+    // The deck takes its office a few seconds; the program is stopped as it hands it to its office, for
     // longer than the limit, and its office has the export still to do once the program goes on.
     const int limit = 30;
     start(QStringLiteral("-P:Source=%1;Target=%2;Timeout=%3;LogFile=%4;PureConsole=True")
               .arg(deck, tree.path(QStringLiteral("out")))
               .arg(limit)
               .arg(log));
-    ASSERT_TRUE(waitUntil([&] { return heldOpen(deck) || process.waitForFinished(1); }, 120000));
-    ASSERT_EQ(process.state(), QProcess::Running) << "the run ended before its office opened the deck";
+    ASSERT_TRUE(handedToOffice(deck)) << "the run ended before it handed the deck to its office";
     ::kill(pid_t(process.processId()), SIGSTOP);
     QThread::sleep(limit + 2);
     ::kill(pid_t(process.processId()), SIGCONT);
@@ -128,18 +147,18 @@ TEST_F(ProgramRun, TheProgramStoppedAndContinuedTimesNoItemOut)
     EXPECT_EQ(pageCount(pdf), corpusPages(QStringLiteral("poi/customGeo.pptx")));
 }
 
-// A source moved away while its office reads it was converted and then left alone where it went; the line
+// A source moved away while its office converts it was converted and then left alone where it went; the line
 // says what happened to it.
 TEST_F(ProgramRun, ASourceMovedDuringItsConversionIsToldAsMoved)
 {
     const QString deck = tree.mkdir(QStringLiteral("in")) + QStringLiteral("slow.pptx");
     ASSERT_TRUE(QFile::copy(corpusDir() + QStringLiteral("/poi/customGeo.pptx"), deck));
+    markUnread(deck);
     const QString moved = tree.mkdir(QStringLiteral("moved")) + QStringLiteral("slow.pptx");
     const QString log = tree.path(QStringLiteral("run.log"));
     start(QStringLiteral("-P:Source=%1;Target=%2;DeleteSource=True;LogFile=%3;PureConsole=True")
               .arg(deck, tree.path(QStringLiteral("out")), log));
-    ASSERT_TRUE(waitUntil([&] { return heldOpen(deck) || process.waitForFinished(1); }, 120000));
-    ASSERT_EQ(process.state(), QProcess::Running) << "the run ended before its office opened the deck";
+    ASSERT_TRUE(handedToOffice(deck)) << "the run ended before it handed the deck to its office";
     ASSERT_EQ(::rename(QFile::encodeName(deck).constData(), QFile::encodeName(moved).constData()), 0);
     ASSERT_TRUE(process.waitForFinished(180000));
     const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
