@@ -35,8 +35,7 @@ void TdvBatch::StartSearch(const QString& source, const QString& target, bool su
     Prepare(source, target, subdirs);
     if (FTargetFolder.isEmpty())
         throw TdvError(QStringLiteral("Unable to create directory"));
-    if (!isWebAddress(FTargetFolder) && !isDirectory(FTargetFolder))
-        makePath(FTargetFolder);
+    // The folder is made by the first item that needs it: a search that finds nothing makes nothing.
     if (!FListed && !FThread.joinable())
         FThread = std::thread([this] { Execute(); });
 }
