@@ -3,6 +3,7 @@
 #include "conversion/dvOfficePipe.h"
 #include "conversion/dvSandbox.h"
 #include "conversion/dvUno.h"
+#include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvProcesses.h"
@@ -272,11 +273,56 @@ QString startFailure(const QString& what, int code, const QString& logFile)
     return message;
 }
 
-bool copyTree(const QString& from, const QString& to)
+// Copies a file (a link as the file it names); answers 0 or the errno of the step that failed.
+int copyFile(const QString& from, const QString& to)
+{
+    const int in = ::open(encodeFileName(from).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return errno;
+    struct stat st;
+    const mode_t mode = ::fstat(in, &st) == 0 ? (st.st_mode & 0777) : 0600;
+    const int out = ::open(encodeFileName(to).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error;
+    }
+    int error = 0;
+    char buffer[1 << 15];
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            error = got < 0 ? errno : 0;
+            break;
+        }
+        for (ssize_t done = 0; done < got && error == 0;) {
+            const ssize_t put = ::write(out, buffer + done, size_t(got - done));
+            if (put < 0 && errno != EINTR)
+                error = errno;
+            else if (put > 0)
+                done += put;
+        }
+        if (error != 0)
+            break;
+    }
+    if (::close(out) != 0 && error == 0)
+        error = errno;
+    ::close(in);
+    return error;
+}
+
+// Copies a folder tree; answers empty text, or what failed in the system's words ("Too many open files").
+QString copyTree(const QString& from, const QString& to)
 {
     QDir source(from);
-    if (!QDir().mkpath(to))
-        return false;
+    const auto madeFolder = [](const QString& path) {
+        QString reason;
+        return makeFolder(path, &reason) ? QString() : reason;
+    };
+    if (QString reason = madeFolder(to); !reason.isEmpty())
+        return reason;
     QDirIterator it(from, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -284,13 +330,13 @@ bool copyTree(const QString& from, const QString& to)
         const QString target = to + QLatin1Char('/') + source.relativeFilePath(path);
         const QFileInfo info = it.fileInfo();
         if (info.isDir() && !info.isSymLink()) {
-            if (!QDir().mkpath(target))
-                return false;
-        } else if (!QFile::copy(path, target)) {
-            return false;
+            if (QString reason = madeFolder(target); !reason.isEmpty())
+                return reason;
+        } else if (const int error = copyFile(path, target); error != 0) {
+            return systemMessage(error);
         }
     }
-    return true;
+    return QString();
 }
 
 const char kSettings[] =
@@ -704,11 +750,20 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
     removeStaleProfiles();
     QTemporaryDir profile(officeProfileRoot() + QStringLiteral("/vellum-office-%1-XXXXXX").arg(getpid()));
     if (!profile.isValid())
-        throw TdvError(QStringLiteral("No folder for the office profile in %1").arg(officeProfileRoot()));
+        throw TdvError(QStringLiteral("No folder for the office profile in %1: %2")
+                           .arg(officeProfileRoot(), profile.errorString()));
     profile.setAutoRemove(false);
     office->FProfile = profile.path();
-    if (!copyTree(templ, office->FProfile) || !QDir().mkpath(office->FProfile + QStringLiteral("/tmp")))
-        throw TdvError(QStringLiteral("The office profile cannot be copied to %1").arg(office->FProfile));
+    QString reason = copyTree(templ, office->FProfile);
+    if (reason.isEmpty() && !makeFolder(office->FProfile + QStringLiteral("/tmp"), &reason) &&
+        reason.isEmpty())
+        reason = QStringLiteral("its tmp folder cannot be made");
+    if (!reason.isEmpty()) {
+        // Nothing of a copy that cannot start an office is kept.
+        QDir(office->FProfile).removeRecursively();
+        throw TdvError(
+            QStringLiteral("The office profile cannot be copied to %1: %2").arg(office->FProfile, reason));
+    }
     if (!listen.isEmpty() && !addSettings(office->FProfile, kNoMacros))
         throw TdvError(
             QStringLiteral("The office profile in %1 cannot be locked against macros").arg(office->FProfile));
@@ -1006,6 +1061,7 @@ void TdvOfficeWatch::Arm(std::shared_ptr<TdvOffice> office, std::chrono::millise
         FOffice = std::move(office);
         FDeadline = std::chrono::steady_clock::now() + limit;
         FArmed = true;
+        ++FArming;
         if (!FThread.joinable())
             FThread = std::thread([this] { run(); });
     }
@@ -1021,14 +1077,27 @@ void TdvOfficeWatch::Disarm()
 
 void TdvOfficeWatch::run()
 {
+    using std::chrono::steady_clock;
+    // The watch wakes every slice while armed. A wake far later than it slept means that this program
+    // itself was stopped meanwhile (SIGSTOP, a suspended job): that time is not the office's, and the
+    // deadline moves by it.
+    constexpr auto kSlice = std::chrono::milliseconds(250);
+    constexpr auto kLate = std::chrono::seconds(2);
     std::unique_lock guard(FLock);
     while (!FStop) {
         if (!FArmed) {
             FWake.wait(guard);
             continue;
         }
-        if (FWake.wait_until(guard, FDeadline) == std::cv_status::timeout && FArmed &&
-            std::chrono::steady_clock::now() >= FDeadline) {
+        const int armed = FArming;
+        const auto before = steady_clock::now();
+        const auto wake = std::min(FDeadline, before + kSlice);
+        FWake.wait_until(guard, wake);
+        const auto after = steady_clock::now();
+        const auto meant = std::max(wake - before, steady_clock::duration::zero());
+        if (FArmed && armed == FArming && after - before > meant + kLate)
+            FDeadline += (after - before) - meant;
+        if (FArmed && after >= FDeadline) {
             FArmed = false;
             FFired = true;
             if (std::shared_ptr<TdvOffice> office = FOffice.lock())

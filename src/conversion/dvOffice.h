@@ -133,6 +133,7 @@ private:
     std::weak_ptr<TdvOffice> FOffice;
     std::chrono::steady_clock::time_point FDeadline;
     bool FArmed = false;
+    int FArming = 0; // counts the arms, so that a deadline set meanwhile is not moved
     bool FStop = false;
     std::atomic<bool> FFired{false};
 };

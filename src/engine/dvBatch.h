@@ -2,6 +2,7 @@
 
 #include "discovery/dvPlaces.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -60,7 +61,16 @@ public:
     TdvBatch(const TdvBatch&) = delete;
     TdvBatch& operator=(const TdvBatch&) = delete;
 
+    // Sets the source's folder and pattern and the target folder as StartSearch does, without making a
+    // folder or listing anything, so that the run can see what it will list before anything happens.
+    void Prepare(const QString& source, const QString& target, bool subdirs);
     void StartSearch(const QString& source, const QString& target, bool subdirs);
+    // Whether the walk lists this path (or would, once it exists): under the source folder by its real
+    // place, a name the pattern and the filters take, never inside the target folder.
+    bool WouldList(const QString& path) const;
+    // The target folder when it lies inside the source folder and the walk would enter it, else empty: the
+    // walk never lists it, so that a run never converts its own PDFs again.
+    QString TargetInsideSource() const;
     void AddFile(const QString& path);
     void AddSingleSource(const QString& path);
     bool Matches(const QString& path) const;
@@ -79,6 +89,10 @@ public:
     void UnlockItems();
     void AddFailure(const QString& text);
     void AddSuccess();
+    // Folders of the target that this run made for its items. A folder made for an item that then fails or
+    // is skipped is removed again once no other item of the run waits to write into it, if it is empty.
+    void NoteFolders(TdvNode* item, const QString& folder, const QStringList& made);
+    void ItemEnded(TdvNode* item);
     // Target paths claimed by the items of this run; a claim lasts as long as the batch's items.
     bool IsClaimed(const QString& path) const;
     // True the first time a run-wide notice (a key such as "isolation") is to be told, false after: what
@@ -116,6 +130,7 @@ private:
     void Execute();
     void setListed();
     void addListed(const QString& path, qint64 size, bool nameMatched);
+    void releaseFolder(const QString& folder, bool removeEmpty);
 
     int FNextIndex = 0; // items before this index have been handed out
     int FHanded = 0;
@@ -135,6 +150,8 @@ private:
     QStringList FFailureTexts;
     QSet<QString> FFailureKeys; // the texts case-folded: one look-up per failure, however many there are
     QSet<QString> FClaimed;
+    QHash<QString, int> FMadeFolders;           // folder made by the run -> items that wait to write into it
+    QHash<const TdvNode*, QString> FItemFolder; // such an item -> the deepest made folder of its target
     QSet<QString> FTold;
 
     std::atomic<bool> FTerminated{false};

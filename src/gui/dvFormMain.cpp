@@ -1,9 +1,11 @@
 #include "gui/dvFormMain.h"
 
 #include "discovery/dvFileUtils.h"
+#include "discovery/dvPlaces.h"
 #include "engine/dvBatch.h"
 #include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
+#include "engine/dvRunLog.h"
 #include "gui/dvDesktop.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
@@ -46,6 +48,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <cstdio>
 
 TdvFrmMain* dvFrmMain = nullptr;
@@ -1513,6 +1516,9 @@ void TdvFrmMain::aConvertExecute()
     if (!FBatch || !FBatchFed || FBatch->IsExhausted())
         return;
 
+    tellOptionProblems();
+    if (!logFileUsable())
+        return;
     try {
         FRun = std::make_unique<TdvRun>(FBatch.get(), target, &TdvFrmMain::OnItemDone, this);
     } catch (const TdvError& e) {
@@ -1683,7 +1689,47 @@ void TdvFrmMain::SaveList(const QString& fileName)
     QStringList lines;
     for (int row = 0; row < FItems->rowCount(); ++row)
         lines.append(FItems->ResultLine(row));
-    writeTextLines(fileName, lines);
+    writeRunFile(fileName, lines, FBatch.get());
+}
+
+void TdvFrmMain::tellOptionProblems()
+{
+    const QStringList problems = gProject->OptionProblems();
+    // Said once, not at every run of a periodic or repeated start, and again once they change.
+    if (problems == FToldOptionProblems)
+        return;
+    FToldOptionProblems = problems;
+    if (problems.isEmpty())
+        return;
+    const QString text = problems.join(QLatin1Char('\n'));
+    if (gProject->RunAndClose())
+        fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); // nobody may be there to close a box
+    else if (ShowError)
+        ShowError(text);
+}
+
+bool TdvFrmMain::logFileUsable()
+{
+    const QString logFile = gProject->LogFile();
+    if (!gProject->RunAndClose() || logFile.isEmpty())
+        return true;
+    QString reason = runFileRefusal(logFile, FBatch.get());
+    const QString folder = extractFilePath(logFile);
+    if (reason.isEmpty() && !folder.isEmpty() && !makeFolder(folder, &reason) && reason.isEmpty())
+        reason = systemMessage(ENOTDIR);
+    if (reason.isEmpty() && !folder.isEmpty())
+        reason = writeProblem(folder);
+    if (reason.isEmpty())
+        return true;
+    // Found before any file is converted, as the console finds it: the run does not start.
+    const QString message =
+        QStringLiteral("The list cannot be written to %1: %2").arg(escapeControls(logFile), reason);
+    fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    if (!gProject->PureConsole() && ShowError)
+        ShowError(message);
+    ExitCode = 1;
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    return false;
 }
 
 void TdvFrmMain::ExportList1Click()

@@ -292,6 +292,11 @@ private:
     // The run is ending after the workers' current files: "Stopping" or "Pausing" on the status line.
     void showEnding(const QString& word);
     void endRun();
+    // Before a run: the option values it cannot take, said once, and an unattended run's LogFile, which
+    // must be one the list can be written to (false: said, and the run does not start).
+    void tellOptionProblems();
+    bool logFileUsable();
+    QStringList FToldOptionProblems;
 
     std::unique_ptr<TdvBatch> FBatch;
     // Changes with every batch, so that rows still on their way from a dropped batch are not applied.

@@ -2,6 +2,7 @@
 
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
+#include "engine/dvRunLog.h"
 #include "gui/dvIcons.h"
 #include "project/dvProject.h"
 #include "shell/dvMain.h"
@@ -338,8 +339,12 @@ int TdvItemModel::ReportedState(int row) const
 
 QString TdvItemModel::ResultLine(int row) const
 {
+    // A failure text gives its first line, as the row shows it; a PDF's path is given whole, whatever its
+    // name holds. Control characters are escaped, so that one row is one line.
+    const int state = ReportedState(row);
+    const QString result = state == isDone ? Result(row) : firstLine(Result(row));
     return QStringLiteral("[%1] => %2 => %3")
-        .arg(stateWord(ReportedState(row)), Source(row), firstLine(Result(row)));
+        .arg(stateWord(state), escapeControls(Source(row)), escapeControls(result));
 }
 
 int TdvItemModel::Count(TdvRowState state) const

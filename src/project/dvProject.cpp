@@ -3,6 +3,7 @@
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
 #include "project/dvError.h"
+#include "project/dvOptions.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,7 +25,9 @@ QString extractFileName(const QString& path)
 
 bool isWebAddress(const QString& text)
 {
-    return text.startsWith(QLatin1String("http"), Qt::CaseInsensitive);
+    // Only the scheme makes an address: a folder named "my-https-decks" or "httpd" is a folder.
+    return text.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+           text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
 }
 
 QString absolutePath(const QString& text)
@@ -229,6 +232,29 @@ bool TdvProject::TryReadInt(const QString& value, int& number)
         return false;
     number = int(result);
     return true;
+}
+
+int TdvProject::RangedOption(const QString& name) const
+{
+    const TdvOptionInfo* info = dvOptionInfo(name);
+    if (!info)
+        return IntOption(name, 0);
+    const int def = ReadInt(info->defaultValue(), 0);
+    int number = 0;
+    if (!TryReadInt(GetOption(name), number) || number < info->Min || number > info->Max)
+        return def;
+    return number;
+}
+
+QStringList TdvProject::OptionProblems() const
+{
+    QStringList problems;
+    for (const TdvOptionInfo& info : dvOptionInfos()) {
+        const QString value = GetOption(info.name());
+        if (!dvOptionAccepts(info, value))
+            problems.append(dvOptionProblem(info, value));
+    }
+    return problems;
 }
 
 TdvOverwrite TdvProject::IsOverwrite() const

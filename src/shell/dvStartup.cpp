@@ -72,7 +72,11 @@ const char* const usageText =
     "in a stand-in), ExportComments (False: review comments stay out of the PDFs),\n"
     "MaxImageResolution (0: keep images), OfficeServers (host:port or local, blank separated: one\n"
     "worker each), ConnectTimeout (20 s), PDFWriter (the printer of the last route: Vellum PDF),\n"
-    "MultiInstance.\n"
+    "MultiInstance. A value out of range or malformed takes the default and is said once.\n"
+    "\n"
+    "LogFile gets one line per file (State => source => result) as the file finishes; it is\n"
+    "never a link, a presentation or a PDF of the run. Control characters in names are written\n"
+    "escaped (\\n, \\x1b), in the log as on the console.\n"
     "\n"
     "Exit codes: 0 after a run (also when some files failed), 1 when the run could not go on,\n"
     "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM (0 for --office-server).\n";
@@ -233,7 +237,7 @@ void TdvStartup::teardown()
 
 bool TdvStartup::IsConsoleMode()
 {
-    return gProject->PureConsole() && !gProject->Source().contains(QLatin1String("http"));
+    return gProject->PureConsole() && !isWebAddress(gProject->Source());
 }
 
 int runConsole()
@@ -244,5 +248,6 @@ int runConsole()
         fprintf(stderr, "%s\n", errorMessage(e).toLocal8Bit().constData());
         return 1;
     }
-    return 0;
+    // The log said why it lost lines when it did; the run's code says it too.
+    return gMain->LogFailed() ? 1 : 0;
 }

@@ -624,7 +624,8 @@ TEST_F(OfficeTest, AnOfficeKilledMidItemFailsOnlyThatItem)
     EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, isDone);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].State, isFailed);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].Result, TdvOffice::DeadMessage());
-    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone);
+    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone)
+        << outcomes[QStringLiteral("c.pptx")].Result.toStdString();
     EXPECT_EQ(pageCount(pdf(QStringLiteral("c.pptx"))), 2);
     EXPECT_NE(officeOf[QStringLiteral("c.pptx")], officeOf[QStringLiteral("a.pptx")]);
 }
@@ -641,14 +642,16 @@ TEST_F(OfficeTest, AFrozenOfficeTimesOutAndIsReplaced)
     });
     convert(files);
     EXPECT_EQ(reported.size(), 3);
-    EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, isDone);
+    EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, isDone)
+        << outcomes[QStringLiteral("a.pptx")].Result.toStdString();
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].State, isFailed);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].Result, QStringLiteral("Conversion timed out after 2 s"));
     EXPECT_FALSE(QFileInfo::exists(pdf(QStringLiteral("b.pptx"))));
     // The killed office's store left nothing in the target folder.
     EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden),
               QStringList({QStringLiteral("a.pdf"), QStringLiteral("c.pdf")}));
-    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone);
+    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone)
+        << outcomes[QStringLiteral("c.pptx")].Result.toStdString();
     EXPECT_EQ(pageCount(pdf(QStringLiteral("c.pptx"))), 3);
     EXPECT_NE(officeOf[QStringLiteral("c.pptx")], officeOf[QStringLiteral("b.pptx")]);
 }
@@ -799,6 +802,32 @@ TEST_F(OfficeTest, AnOfficeThatCannotStartSaysWhy)
         qputenv("VELLUM_OFFICE_PROGRAM", real);
     EXPECT_TRUE(message.endsWith(QStringLiteral("(exit code 2): soffice: cannot open the user installation")))
         << message.toStdString();
+    EXPECT_EQ(liveChildGroups(), 0);
+}
+
+// A profile copy that fails names the system's cause, as it does when the program runs out of open files,
+// and leaves no half copy behind.
+TEST_F(OfficeTest, AProfileThatCannotBeCopiedSaysWhy)
+{
+    TempTree cache;
+    const struct CacheGuard
+    {
+        QByteArray real = qgetenv("XDG_CACHE_HOME");
+        ~CacheGuard() { qputenv("XDG_CACHE_HOME", real); }
+    } guard;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    // A link in the template that leads nowhere: its copy fails on opening, as a file past the limit does.
+    const QString templ = officeTemplateProfile();
+    ASSERT_TRUE(QFile::link(cache.path(QStringLiteral("gone")), templ + QStringLiteral("/user/gone.xcu")));
+    QString message;
+    try {
+        TdvOffice::Start();
+    } catch (const std::exception& e) {
+        message = errorMessage(e);
+    }
+    EXPECT_TRUE(message.startsWith(QStringLiteral("The office profile cannot be copied to ") + gTempRoot))
+        << message.toStdString();
+    EXPECT_TRUE(message.endsWith(QStringLiteral(": No such file or directory"))) << message.toStdString();
     EXPECT_EQ(liveChildGroups(), 0);
 }
 

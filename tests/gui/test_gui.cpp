@@ -1540,6 +1540,57 @@ TEST_F(Run, ExportWritesOneBracketedLinePerRow)
     EXPECT_TRUE(errors.first().contains(QStringLiteral("/proc/no-such-place/list.log")));
 }
 
+// The list is exported by the run log's rules: never through a link, never over the batch's own decks or
+// PDFs, and a name cannot split its line.
+TEST_F(Run, ExportNeverWritesThroughALinkNorOverTheRunsFiles)
+{
+    decks({QStringLiteral("1.pptx"), QStringLiteral("two\nlines.pptx")});
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning() && reported(2); }));
+    const QString victim = tree.write(QStringLiteral("elsewhere/victim.txt"), "precious");
+    const QString link = tree.path(QStringLiteral("list.log"));
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(), QFile::encodeName(link).constData()), 0);
+    const QByteArray pdf = readAll(out(QStringLiteral("1.pdf")));
+    ASSERT_FALSE(pdf.isEmpty());
+    struct Case
+    {
+        QString path;
+        QString reason;
+    } cases[] = {
+        {link, QStringLiteral("it is a symbolic link, which is not followed")},
+        {in(QStringLiteral("1.pptx")), QStringLiteral("it is one of the presentations the run converts")},
+        {out(QStringLiteral("1.pdf")), QStringLiteral("it may be one of the PDF files the run writes")},
+    };
+    for (const Case& c : cases) {
+        errors.clear();
+        dialogs()->setNextFileName(c.path);
+        w->ExportList1->trigger();
+        EXPECT_EQ(
+            errors,
+            QStringList({QStringLiteral("The list cannot be written to %1: %2").arg(c.path, c.reason)}));
+    }
+    EXPECT_EQ(readAll(victim), QByteArray("precious"));
+    EXPECT_EQ(readAll(in(QStringLiteral("1.pptx"))), QByteArray("x"));
+    EXPECT_EQ(readAll(out(QStringLiteral("1.pdf"))), pdf);
+
+    errors.clear();
+    const QString list = tree.path(QStringLiteral("lists/run.log"));
+    dialogs()->setNextFileName(list);
+    w->ExportList1->trigger();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char(' ')).toStdString();
+    QStringList lines;
+    ASSERT_TRUE(readTextLines(list, lines));
+    lines.sort();
+    EXPECT_EQ(lines, QStringList({QStringLiteral("[Success] => %1 => %2")
+                                      .arg(in(QStringLiteral("1.pptx")), out(QStringLiteral("1.pdf"))),
+                                  QStringLiteral("[Success] => %1 => %2")
+                                      .arg(in(QStringLiteral("two\\nlines.pptx")),
+                                           out(QStringLiteral("two\\nlines.pdf")))}));
+    // Nothing of the writing is left beside it.
+    EXPECT_EQ(QDir(tree.path(QStringLiteral("lists"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("run.log")}));
+}
+
 TEST_F(Run, RowsEndUpRightWhateverOrderTheirPostsArrive)
 {
     w->NewBatch();
@@ -1594,6 +1645,38 @@ TEST_F(Run, RunAndCloseWritesTheLogAndCloses)
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning() && !w->isVisible(); }));
     EXPECT_EQ(w->ExitCode, 1);
     w->ExitCode = 0;
+
+    // A log that is a link is refused before any item runs, and nothing is written through it.
+    w->show();
+    const QString victim = tree.write(QStringLiteral("elsewhere/victim.txt"), "precious");
+    const QString link = tree.path(QStringLiteral("logs/link.log"));
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(), QFile::encodeName(link).constData()), 0);
+    gProject->SetOption(QStringLiteral("LogFile"), link);
+    errors.clear();
+    const int calls = gate.Calls;
+    w->AutoConvert();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning() && !w->isVisible(); }));
+    EXPECT_EQ(w->ExitCode, 1);
+    EXPECT_EQ(gate.Calls, calls);
+    EXPECT_EQ(errors,
+              QStringList({QStringLiteral("The list cannot be written to %1: it is a symbolic link, which "
+                                          "is not followed")
+                               .arg(link)}));
+    EXPECT_EQ(readAll(victim), QByteArray("precious"));
+    w->ExitCode = 0;
+}
+
+TEST_F(Run, OptionValuesTheRunCannotTakeAreSaidOnce)
+{
+    decks({QStringLiteral("1.pptx")});
+    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("-5"));
+    for (int run = 0; run < 2; ++run) {
+        w->aConvert->trigger();
+        ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    }
+    EXPECT_EQ(errors,
+              QStringList({QStringLiteral("Timeout=-5 is not a number of seconds >= 0; 300 is used")}));
+    EXPECT_EQ(gate.Calls, 2);
 }
 
 TEST_F(Run, PeriodicModeConvertsArrivingDecksUntilStop)
