@@ -1,20 +1,24 @@
 // The batch, the converter chain and the run, with converter classes of the test's own.
 #include "base/dvError.h"
 #include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvPrintJob.h"
 #include "engine/dvRegistry.h"
 #include "engine/dvRun.h"
+#include "engine/dvRunLog.h"
 #include "project/dvProject.h"
 #include "testSupport.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -219,7 +223,8 @@ TEST_F(EngineTest, SearchListsMatchingFilesAndRegExt)
     EXPECT_EQ(batch.LockItems().first()->Source, tree.path(QStringLiteral("in/2023/d.pptx")));
     batch.UnlockItems();
     EXPECT_EQ(batch.FSourceFolder, tree.path(QStringLiteral("in/")));
-    EXPECT_TRUE(QFileInfo(tree.path(QStringLiteral("out"))).isDir());
+    // Listing makes no folder: only an item that is converted needs one.
+    EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("out"))));
 }
 
 TEST_F(EngineTest, FailureTextsAndNormalizePath)
@@ -546,6 +551,21 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
         EXPECT_FALSE(QFileInfo::exists(item.Source + QStringLiteral(".done")));
         EXPECT_EQ(item.Note, QStringLiteral("The source was kept: it changed during the conversion"));
     }
+    // A source moved away meanwhile was not changed: the item says what happened, and the moved file stays.
+    for (const char* option : {"DeleteSource=True", "RenameSource=.done"}) {
+        SCOPED_TRACE(option);
+        gProject->SetOptionLines({QString::fromLatin1(option)});
+        item = TdvNode();
+        item.Source = tree.write(QStringLiteral("in/m.pptx"), "deck");
+        item.SourceFound = TdvFileId::Of(item.Source);
+        const QString moved = tree.mkdir(QStringLiteral("elsewhere")) + QStringLiteral("m.pptx");
+        ::rename(QFile::encodeName(item.Source).constData(), QFile::encodeName(moved).constData());
+        convertor.AfterConvert(&batch, &item, tree.write(QStringLiteral("out/m.pdf"), "pdf"));
+        EXPECT_EQ(readAll(moved), QByteArray("deck"));
+        EXPECT_FALSE(QFileInfo::exists(item.Source + QStringLiteral(".done")));
+        EXPECT_EQ(item.Note, QStringLiteral("The source was moved or deleted during the conversion"));
+        QFile::remove(moved);
+    }
     // The same file, untouched, goes.
     gProject->SetOptionLines({QStringLiteral("DeleteSource=True")});
     item = TdvNode();
@@ -564,6 +584,280 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
     const QString target = tree.write(QStringLiteral("out/f.pdf"), "pdf");
     convertor.AfterConvert(&batch, &item, target);
     EXPECT_EQ(QFileInfo(target).lastModified().toSecsSinceEpoch(), 1000000000);
+}
+
+// Converts as the product does around the office: its target's problems first, then a work file committed
+// into place. A deck named "bad..." fails.
+class CommittingConvertor : public TdvConvertor
+{
+public:
+    void Convert(TdvBatch* batch, TdvNode* item) override
+    {
+        const QString target = BuildTargetPath(batch, item);
+        if (target.isEmpty())
+            return;
+        QString failure = TargetProblem(item);
+        if (failure.isEmpty() && extractFileName(item->Source).startsWith(QLatin1String("bad")))
+            failure = QStringLiteral("broken deck");
+        if (failure.isEmpty()) {
+            const QString work = WorkFile(QStringLiteral("out.pdf"));
+            QFile file(work);
+            if (file.open(QIODevice::WriteOnly))
+                file.write("%PDF-1.4 test");
+            file.close();
+            CommitTarget(item, work, failure);
+        }
+        if (!failure.isEmpty()) {
+            item->State = isFailed;
+            item->Result = failure;
+            batch->AddFailure(failure);
+            return;
+        }
+        item->Result = target;
+        item->State = isDone;
+        batch->AddSuccess();
+    }
+};
+const TdvConvertorClassOf<CommittingConvertor> committingClass;
+
+// Failed and skipped items leave no folder behind that the run made for them; folders that hold a PDF, that
+// another item still writes into, or that were there before the run stay.
+TEST_F(EngineTest, FoldersMadeForItemsThatCameToNothingGoAgain)
+{
+    for (const char* deck : {"ok/a.pptx", "fail/bad.pptx", "mixed/bad.pptx", "mixed/b.pptx",
+                             "deep/er/bad.pptx", "old/bad.pptx", "twice/bad.ppt", "twice/bad.pptx"})
+        tree.write(QStringLiteral("in/") + QLatin1String(deck));
+    tree.mkdir(QStringLiteral("out/old"));
+    gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("Skip")); // twice/bad.pptx is skipped
+    for (const int threads : {1, 2}) {
+        SCOPED_TRACE(threads);
+        QDir(tree.path(QStringLiteral("out"))).removeRecursively();
+        tree.mkdir(QStringLiteral("out/old"));
+        gProject->SetOption(QStringLiteral("ThreadsCount"), QString::number(threads));
+        TdvBatch batch;
+        batch.StartSearch(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), true);
+        TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &committingClass);
+        run.Start();
+        run.Wait();
+        EXPECT_EQ(batch.Successes(), 2);
+        QStringList folders;
+        QDirIterator it(tree.path(QStringLiteral("out")), QDir::Dirs | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            folders << it.next().mid(tree.path(QStringLiteral("out/")).size());
+        folders.sort();
+        EXPECT_EQ(folders,
+                  QStringList({QStringLiteral("mixed"), QStringLiteral("ok"), QStringLiteral("old")}));
+    }
+
+    // Items claimed but never run (a stopped run) leave nothing either once their batch goes.
+    QDir(tree.path(QStringLiteral("out"))).removeRecursively();
+    {
+        TdvBatch batch;
+        batch.Prepare(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out/")), true);
+        batch.AddSingleSource(tree.path(QStringLiteral("in/deep/er/bad.pptx")));
+        TdvConvertor convertor;
+        TdvNode* item = batch.LockItems().first();
+        batch.UnlockItems();
+        convertor.BuildTargetPath(&batch, item);
+        EXPECT_TRUE(QFileInfo(tree.path(QStringLiteral("out/deep/er"))).isDir());
+    }
+    EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("out/deep"))));
+}
+
+// Whoever may write into the target can plant a link in place of a sub-folder; the run follows only the links
+// the person named.
+TEST_F(EngineTest, SubFoldersOfTheTargetThatAreLinksAreNotFollowed)
+{
+    const QString elsewhere = tree.mkdir(QStringLiteral("elsewhere"));
+    tree.write(QStringLiteral("in/sub/deep.pptx"));
+    tree.write(QStringLiteral("in/top.pptx"));
+    tree.mkdir(QStringLiteral("real-out"));
+    ASSERT_EQ(::symlink(QFile::encodeName(tree.path(QStringLiteral("real-out"))).constData(),
+                        QFile::encodeName(tree.path(QStringLiteral("out"))).constData()),
+              0);
+    ASSERT_EQ(::symlink(QFile::encodeName(elsewhere).constData(),
+                        QFile::encodeName(tree.path(QStringLiteral("real-out/sub"))).constData()),
+              0);
+    TdvBatch batch;
+    batch.StartSearch(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), true);
+    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &committingClass);
+    run.Start();
+    run.Wait();
+    QMap<QString, QString> results;
+    for (const TdvNode* item : std::as_const(batch.LockItems()))
+        results[extractFileName(item->Source)] = item->Result;
+    batch.UnlockItems();
+    // The target the person named may be a link; a link below it is not followed.
+    EXPECT_EQ(results[QStringLiteral("top.pptx")], tree.path(QStringLiteral("out/top.pdf")));
+    EXPECT_TRUE(QFileInfo::exists(tree.path(QStringLiteral("real-out/top.pdf"))));
+    EXPECT_EQ(
+        results[QStringLiteral("deep.pptx")],
+        QStringLiteral("The PDF file cannot be written to %1: %2 is a symbolic link, which is not followed")
+            .arg(tree.path(QStringLiteral("out/sub/deep.pdf")), tree.path(QStringLiteral("out/sub"))));
+    EXPECT_TRUE(QDir(elsewhere).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+// What the walk will list is known before it starts: the run's own files are checked against it.
+TEST_F(EngineTest, TheBatchKnowsWhatItWouldListAndNeverEntersATargetInsideTheSource)
+{
+    tree.write(QStringLiteral("in/a.pptx"));
+    tree.write(QStringLiteral("in/out/a.pdf"));
+    tree.write(QStringLiteral("in/sub/b.pptx"));
+    ASSERT_EQ(::symlink(QFile::encodeName(tree.path(QStringLiteral("in"))).constData(),
+                        QFile::encodeName(tree.path(QStringLiteral("link"))).constData()),
+              0);
+    struct Case
+    {
+        const char* source;
+        const char* target;
+        bool subdirs;
+        const char* path;
+        bool listed;
+    } cases[] = {
+        {"in/*.ppt?", "out", false, "in/a.pptx", true},
+        {"in/*.ppt?", "out", false, "in/new.pptx", true}, // once it exists
+        {"in/*.ppt?", "out", false, "in/run.log", false},
+        {"in/*.ppt?", "out", false, "in/sub/b.pptx", false},
+        {"in/*.ppt?", "out", true, "in/sub/b.pptx", true},
+        {"in/*.ppt?", "out", true, "in/.hidden/b.pptx", false},
+        {"in/*.ppt?", "out", true, "link/sub/b.pptx", true}, // the same file by another name
+        {"in/*.*", "in/out", true, "in/run.log", true},
+        {"in/*.*", "in/out", true, "in/out/a.pdf", false},
+        {"in/*.*", "in/out", true, "in/out/run.log", false},
+        {"in/a.pptx", "out", true, "in/sub/a.pptx", true},
+        {"in/a.pptx", "out", true, "in/sub/b.pptx", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " " + c.path);
+        TdvBatch batch;
+        batch.Prepare(tree.path(QString::fromUtf8(c.source)), tree.path(QString::fromUtf8(c.target)),
+                      c.subdirs);
+        EXPECT_EQ(batch.WouldList(tree.path(QString::fromUtf8(c.path))), c.listed);
+    }
+
+    // The target inside the source is never listed, by the walk either: no PDF of an earlier run is converted
+    // again.
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("1"));
+    TdvBatch batch;
+    batch.StartSearch(tree.path(QStringLiteral("in/*.*")), tree.path(QStringLiteral("in/out")), true);
+    EXPECT_EQ(batch.TargetInsideSource(), resolvedPath(tree.path(QStringLiteral("in/out"))));
+    batch.WaitFor();
+    QStringList listed;
+    for (const TdvNode* item : std::as_const(batch.LockItems()))
+        listed << item->Source.mid(tree.path().size());
+    batch.UnlockItems();
+    listed.sort();
+    EXPECT_EQ(listed, QStringList({QStringLiteral("in/a.pptx"), QStringLiteral("in/sub/b.pptx")}));
+
+    // A PDF that an item of the run claimed is never listed as a source of it.
+    TdvBatch own;
+    own.Prepare(tree.path(QStringLiteral("in/*.*")), tree.path(QStringLiteral("in/")), false);
+    own.Claim(tree.path(QStringLiteral("in/a.pdf")));
+    own.AddFile(tree.path(QStringLiteral("in/a.pdf")));
+    own.AddSingleSource(tree.path(QStringLiteral("in/a.pptx")));
+    EXPECT_EQ(own.ItemCount(), 1);
+}
+
+TEST(RunLog, ControlCharactersAreEscapedSoThatAnItemIsOneLine)
+{
+    struct Case
+    {
+        QString text;
+        QString shown;
+    } cases[] = {
+        {QStringLiteral("/in/plain talk.pptx"), QStringLiteral("/in/plain talk.pptx")},
+        {QStringLiteral("z.pptx\nFailure => budget.pptx\r\n"),
+         QStringLiteral("z.pptx\\nFailure => budget.pptx\\r\\n")},
+        {QStringLiteral("a\tb\x1b[31mred\x07.pptx"), QStringLiteral("a\\tb\\x1b[31mred\\x07.pptx")},
+        {QString(QChar(0x9B)) + QStringLiteral("2J") + QChar(0x7F), QStringLiteral("\\x9b2J\\x7f")},
+        {QStringLiteral("line") + QChar(0x2028) + QStringLiteral("sep"), QStringLiteral("line\\u2028sep")},
+        {QString::fromUtf8("caf\xC3\xA9 \\ \xE6\x97\xA5.pptx"),
+         QString::fromUtf8("caf\xC3\xA9 \\ \xE6\x97\xA5.pptx")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(escapeControls(c.text), c.shown);
+}
+
+class RunLogTest : public EngineTest
+{
+protected:
+    // Opens `path` as the log of a run of in/*.ppt? into out/ (sub-folders too); answers the refusal.
+    QString open(TdvRunLog& log, const QString& path)
+    {
+        TdvBatch batch;
+        batch.Prepare(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out/")), true);
+        try {
+            log.Open(path, &batch);
+        } catch (const TdvError& e) {
+            return e.Message;
+        }
+        return QString();
+    }
+};
+
+TEST_F(RunLogTest, TheLogIsNoneOfTheRunsFilesAndNoLink)
+{
+    const QString victim = tree.write(QStringLiteral("elsewhere/victim.txt"), "precious");
+    const QString deck = tree.write(QStringLiteral("in/sub/talk.pptx"), "deck");
+    const QString pdf = tree.write(QStringLiteral("out/sub/talk.pdf"), "old pdf");
+    tree.mkdir(QStringLiteral("logs/folder.log"));
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(),
+                        QFile::encodeName(tree.path(QStringLiteral("logs/link.log"))).constData()),
+              0);
+    ASSERT_EQ(::link(QFile::encodeName(victim).constData(),
+                     QFile::encodeName(tree.path(QStringLiteral("logs/hard.log"))).constData()),
+              0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(tree.path(QStringLiteral("logs/fifo.log"))).constData(), 0600), 0);
+    struct Case
+    {
+        QString path;
+        QString reason;
+    } cases[] = {
+        {tree.path(QStringLiteral("logs/link.log")),
+         QStringLiteral("it is a symbolic link, which is not followed")},
+        {tree.path(QStringLiteral("logs/folder.log")), QStringLiteral("Is a directory")},
+        {tree.path(QStringLiteral("logs/fifo.log")), QStringLiteral("it is not a regular file")},
+        {tree.path(QStringLiteral("logs/hard.log")),
+         QStringLiteral("it has other names (hard links), which would change with it")},
+        {deck, QStringLiteral("it is one of the presentations the run converts")},
+        {tree.path(QStringLiteral("in/new.pptx")),
+         QStringLiteral("it is one of the presentations the run converts")},
+        {pdf, QStringLiteral("it may be one of the PDF files the run writes")},
+        {tree.path(QStringLiteral("out/other/new.PDF")),
+         QStringLiteral("it may be one of the PDF files the run writes")},
+        {QStringLiteral("/proc/version"), QStringLiteral("Input/output error")},
+    };
+    for (const Case& c : cases) {
+        TdvRunLog log;
+        EXPECT_EQ(open(log, c.path),
+                  QStringLiteral("The run log %1 cannot be written: %2").arg(c.path, c.reason));
+        EXPECT_FALSE(log.IsOpen());
+    }
+    EXPECT_EQ(readAll(victim), QByteArray("precious"));
+    EXPECT_EQ(readAll(deck), QByteArray("deck"));
+    EXPECT_EQ(readAll(pdf), QByteArray("old pdf"));
+    EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("in/new.pptx"))));
+}
+
+TEST_F(RunLogTest, LinesReachTheFileAsTheyAreAppended)
+{
+    // A log in the target folder, in a folder still to be made, and one of an earlier run that is replaced.
+    for (const QString& path :
+         {tree.path(QStringLiteral("out/run.log")), tree.path(QStringLiteral("logs/new/run.log"))}) {
+        tree.write(QStringLiteral("out/run.log"), "the log of an earlier run\r\n");
+        TdvRunLog log;
+        ASSERT_EQ(open(log, path), QString());
+        EXPECT_EQ(readAll(path), QByteArray());
+        EXPECT_TRUE(log.Append(QStringLiteral("Success => /in/a.pptx => /out/a.pdf")));
+        // Each line is in the file as soon as it is appended, not when the log is closed.
+        EXPECT_EQ(readAll(path), QByteArray("Success => /in/a.pptx => /out/a.pdf\r\n"));
+        EXPECT_TRUE(log.Append(QString::fromUtf8("Failure => /in/caf\xC3\xA9.pptx => broken")));
+        EXPECT_EQ(
+            readAll(path),
+            QByteArray(
+                "Success => /in/a.pptx => /out/a.pdf\r\nFailure => /in/caf\xC3\xA9.pptx => broken\r\n"));
+    }
 }
 
 TEST_F(EngineTest, APausedRunEndsAfterCurrentItemsAndPostsEachWorkerEndToItsReceiver)
@@ -652,6 +946,101 @@ TEST_F(EngineTest, AnErrorThatEscapesAConversionFailsItsItemAndIsReported)
     EXPECT_EQ(t.Converted, 1);
     EXPECT_EQ(t.Open(), 0);
     EXPECT_TRUE(batch.FailureTexts().contains(QStringLiteral("unforeseen")));
+}
+
+// Holds every item until its worker is aborted, then fails as a call on a killed office does.
+class HangingConvertor : public RecordingConvertor
+{
+public:
+    void Convert(TdvBatch* batch, TdvNode* item) override
+    {
+        if (!item->Source.contains(QLatin1String("hang"))) {
+            RecordingConvertor::Convert(batch, item);
+            return;
+        }
+        ++gRecord->waits;
+        QElapsedTimer bound;
+        bound.start();
+        while (!Aborted() && bound.elapsed() < 20000)
+            QThread::msleep(1);
+        throw TdvError(QStringLiteral("The office process ended unexpectedly"));
+    }
+};
+const TdvConvertorClassOf<HangingConvertor> hangingClass;
+
+void countStarted(void* context, TdvBatch*, TdvNode* item)
+{
+    auto* record = static_cast<Record*>(context);
+    std::lock_guard l(record->lock);
+    record->takenBy[1000 + item->Index] = 1;
+}
+
+TEST_F(EngineTest, AnAbortedRunEndsAtOnceAndItsItemsInHandStayNotDone)
+{
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
+    TdvBatch batch;
+    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &hangingClass);
+    run.SetOnItemStarted(countStarted);
+    batch.AddFile(tree.path(QStringLiteral("in/0.pptx")));
+    batch.AddFile(tree.path(QStringLiteral("in/1-hang.pptx")));
+    batch.AddFile(tree.path(QStringLiteral("in/2-hang.pptx")));
+    batch.AddFile(tree.path(QStringLiteral("in/3.pptx")));
+    run.Start();
+    ASSERT_TRUE(waitUntil([&] { return record.waits == 2; }, 10000));
+    QElapsedTimer timer;
+    timer.start();
+    run.Abort();
+    run.Wait();
+    // Bounded far below the converters' own 20 s: the abort, not their limit, ended them.
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_TRUE(run.Ended());
+    EXPECT_EQ(record.done, 1); // only the converted item was reported
+    const TdvTallies t = run.Tallies();
+    EXPECT_EQ(t.Converted, 1);
+    EXPECT_EQ(t.Failed, 0);
+    EXPECT_EQ(t.Failures, 0);
+    EXPECT_EQ(t.Open(), 3);
+    EXPECT_TRUE(batch.FailureTexts().isEmpty());
+    // Every item a worker began was told as begun, the hung ones too.
+    std::lock_guard l(record.lock);
+    EXPECT_EQ(record.takenBy.count(1000), 1u);
+    EXPECT_EQ(record.takenBy.count(1001), 1u);
+    EXPECT_EQ(record.takenBy.count(1002), 1u);
+    EXPECT_EQ(record.takenBy.count(1003), 0u);
+}
+
+// Marks the decks with "stand-in" in their names as set in stand-in fonts, as the office route does once it
+// knows; a failed one keeps the mark it got before failing.
+class StandInConvertor : public RecordingConvertor
+{
+public:
+    void Convert(TdvBatch* batch, TdvNode* item) override
+    {
+        item->StandInFonts = item->Source.contains(QLatin1String("stand-in"));
+        RecordingConvertor::Convert(batch, item);
+    }
+};
+const TdvConvertorClassOf<StandInConvertor> standInClass;
+
+TEST_F(EngineTest, TheSummaryCountsConvertedPdfsWithStandInFontsApart)
+{
+    const std::pair<QStringList, const char*> cases[] = {
+        {{QStringLiteral("a.pptx"), QStringLiteral("b.pptx")}, "2 listed, 2 converted, 0 skipped, 0 failed"},
+        {{QStringLiteral("stand-in.pptx"), QStringLiteral("a.pptx"), QStringLiteral("stand-in-bad.pptx")},
+         "3 listed, 2 converted, 0 skipped, 1 failed; 1 PDF uses stand-in fonts"},
+        {{QStringLiteral("stand-in-1.pptx"), QStringLiteral("stand-in-2.pptx")},
+         "2 listed, 2 converted, 0 skipped, 0 failed; 2 PDFs use stand-in fonts"},
+    };
+    for (const auto& [names, summary] : cases) {
+        TdvBatch batch;
+        TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &standInClass);
+        for (const QString& name : names.mid(0, names.size() - 1))
+            batch.AddFile(tree.path(QStringLiteral("in/") + name));
+        batch.AddSingleSource(tree.path(QStringLiteral("in/") + names.last()));
+        run.Start();
+        run.Wait();
+        EXPECT_EQ(run.Tallies().Summary(), QString::fromLatin1(summary));
+    }
 }
 
 TEST_F(EngineTest, OfficeServersAreParsedStrictly)

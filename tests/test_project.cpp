@@ -74,6 +74,9 @@ TEST_F(ProjectTest, TheOptionTableSaysWhatTheGettersDo)
         {QStringLiteral("OfficeMemoryLimit"), [&] { return QString::number(p.OfficeMemoryLimit()); }},
         {QStringLiteral("ConnectTimeout"), [&] { return QString::number(p.ConnectTimeout()); }},
         {QStringLiteral("MaxImageResolution"), [&] { return QString::number(p.MaxImageResolution()); }},
+        {QStringLiteral("ExportComments"), [&] { return text(p.ExportComments()); }},
+        {QStringLiteral("MissingFonts"),
+         [&] { return p.MissingFonts() == TdvMissingFonts::Warn ? QStringLiteral("Warn") : QString(); }},
         {QStringLiteral("Daemon"), [&] { return QString::number(p.Daemon()); }},
     };
     p.SetOptionLines({});
@@ -123,8 +126,95 @@ TEST_F(ProjectTest, ValueReadings)
                 {"4 ", 1}, {"", 1},    {"+2", 2},  {"0x", 1},   {"99999999999", 1}};
     for (const IntCase& c : ints) {
         p.SetOptionLines({QStringLiteral("ThreadsCount=") + QString::fromUtf8(c.value)});
-        EXPECT_EQ(p.ThreadsCount(), c.expected) << c.value;
+        EXPECT_EQ(p.IntOption(QStringLiteral("ThreadsCount"), 1), c.expected) << c.value;
     }
+}
+
+TEST_F(ProjectTest, MissingFontsReadsItsThreeWordsAndWarnsOtherwise)
+{
+    const std::pair<const char*, TdvMissingFonts> cases[] = {
+        {"MissingFonts=Fail", TdvMissingFonts::Fail},   {"MissingFonts=ignore", TdvMissingFonts::Ignore},
+        {"MissingFonts=WARN", TdvMissingFonts::Warn},   {"MissingFonts= Fail ", TdvMissingFonts::Fail},
+        {"MissingFonts=strict", TdvMissingFonts::Warn}, {"MissingFonts=", TdvMissingFonts::Warn},
+        {"ExportComments=True", TdvMissingFonts::Warn},
+    };
+    for (const auto& [line, rule] : cases) {
+        setLines({line});
+        EXPECT_EQ(p.MissingFonts(), rule) << line;
+    }
+    // Comments stay out of the PDF unless a line asks for them.
+    EXPECT_TRUE(p.ExportComments());
+    setLines({"ExportComments=0"});
+    EXPECT_FALSE(p.ExportComments());
+}
+
+// A value a run cannot take never turns a limit off: the getter gives the default, and the run is told once.
+TEST_F(ProjectTest, ValuesOutOfRangeGiveTheDefaultAndSaySo)
+{
+    struct Case
+    {
+        const char* line;
+        std::function<int()> getter;
+        int expected;
+        const char* problem; // empty when the value is fine
+    } cases[] = {
+        {"Timeout=-5", [&] { return p.Timeout(); }, 300,
+         "Timeout=-5 is not a number of seconds >= 0; 300 is used"},
+        {"Timeout=0", [&] { return p.Timeout(); }, 0, ""},
+        {"Timeout=0x10", [&] { return p.Timeout(); }, 16, ""},
+        {"Timeout=", [&] { return p.Timeout(); }, 300, ""},
+        {"timeout=5 min", [&] { return p.Timeout(); }, 300,
+         "Timeout=5 min is not a number of seconds >= 0; 300 is used"},
+        {"ThreadsCount=0", [&] { return p.ThreadsCount(); }, 1,
+         "ThreadsCount=0 is not a number of workers >= 1; 1 is used"},
+        {"ConnectTimeout=0", [&] { return p.ConnectTimeout(); }, 20,
+         "ConnectTimeout=0 is not a number of seconds >= 1; 20 is used"},
+        {"OfficeRestart=-1", [&] { return p.OfficeRestart(); }, 200,
+         "OfficeRestart=-1 is not a number of files >= 0; 200 is used"},
+        {"Daemon=-1000", [&] { return p.Daemon(); }, 0,
+         "Daemon=-1000 is not a number of milliseconds >= 0; 0 is used"},
+        {"MaxImageResolution=high", [&] { return p.MaxImageResolution(); }, 0,
+         "MaxImageResolution=high is not a number of pixels per inch >= 0; 0 is used"},
+        {"Subdir=yes", [&] { return int(p.Subdir()); }, 0, "Subdir=yes is not True or False; False is used"},
+        {"Subdir=-1", [&] { return int(p.Subdir()); }, 1, ""},
+        {"IsOverwrite=maybe", [&] { return int(p.IsOverwrite()); }, int(TdvOverwrite::Overwrite),
+         "IsOverwrite=maybe is not one of True, False, Skip, Update; True is used"},
+        {"IsOverwrite=SKIP", [&] { return int(p.IsOverwrite()); }, int(TdvOverwrite::Skip), ""},
+        {"IsOverwrite=0", [&] { return int(p.IsOverwrite()); }, int(TdvOverwrite::Rename), ""},
+        {"RegExt=[", [&] { return 0; }, 0, ""},
+    };
+    for (const Case& c : cases) {
+        setLines({c.line});
+        EXPECT_EQ(c.getter(), c.expected) << c.line;
+        const QStringList expected = *c.problem ? QStringList({QString::fromUtf8(c.problem)}) : QStringList();
+        EXPECT_EQ(p.OptionProblems(), expected) << c.line;
+    }
+    // Each is said once, in the table's order.
+    setLines({"Timeout=-5", "Subdir=maybe", "Timeout=7"});
+    EXPECT_EQ(p.OptionProblems(),
+              QStringList({QStringLiteral("Subdir=maybe is not True or False; False is used"),
+                           QStringLiteral("Timeout=-5 is not a number of seconds >= 0; "
+                                          "300 is used")}));
+}
+
+TEST_F(ProjectTest, OnlyAnHttpOrHttpsSchemeMakesAWebAddress)
+{
+    struct Case
+    {
+        const char* text;
+        bool web;
+    } cases[] = {
+        {"http://host/a.pptx", true},      {"HTTPS://host/decks/a.pptx", true},
+        {"Http://127.0.0.1:8000/a", true}, {"/home/me/my-https-decks/*.ppt?", false},
+        {"httpdecks/*.ppt?", false},       {"http-talks.pptx", false},
+        {"/srv/http/a.pptx", false},       {"https:/host/a.pptx", false},
+        {"ftp://host/a.pptx", false},      {"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(isWebAddress(QString::fromUtf8(c.text)), c.web) << c.text;
+    // A folder whose name merely starts with "http" is a folder of this machine, made absolute like any.
+    EXPECT_EQ(absolutePath(QStringLiteral("httpdecks/a.pptx")),
+              QDir::currentPath() + QStringLiteral("/httpdecks/a.pptx"));
 }
 
 TEST_F(ProjectTest, OverwriteAndRunAndClose)
@@ -560,7 +650,9 @@ TEST_F(CommandLineTest, SaveAsAndOpenDialogsAndRecentFile)
     p.OpenProject(true);
     EXPECT_EQ(
         dialogs->LastFilter,
-        QStringLiteral("Vellum Project|*.batch-vellum|PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx"));
+        QStringLiteral(
+            "Vellum Project|*.batch-vellum|Presentations (*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;"
+            "*.potx;*.potm;*.odp)|*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;*.odp"));
     EXPECT_EQ(p.Source(), QStringLiteral("/cmd/*.ppt?"));
     EXPECT_TRUE(p.ProjectFile.isEmpty());
 

@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -127,10 +128,21 @@ TEST_F(InfoTest, HelpFileAndCountingWritesOnlyOnChange)
 {
     TempTree tree;
     gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
+    // Nothing there: the help the build makes is named, so that a message can say what is missing.
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.html")));
     tree.write(QStringLiteral("bin/vellum.pdf"));
     EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.pdf")));
+    tree.write(QStringLiteral("bin/vellum.html"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.html")));
     tree.write(QStringLiteral("bin/vellum.chm"));
     EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.chm")));
+    // An installation under any prefix keeps its help in its own documentation folder.
+    gApp->ProgramPath = tree.path(QStringLiteral("opt/usr/bin/vellum"));
+    tree.write(QStringLiteral("opt/usr/share/doc/vellum/vellum.pdf"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("opt/usr/share/doc/vellum/vellum.pdf")));
+    tree.write(QStringLiteral("opt/usr/share/doc/vellum/vellum.html"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("opt/usr/share/doc/vellum/vellum.html")));
+    gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
     gInfo->OpenLink(QStringLiteral("h"), QString(), QString());
     EXPECT_EQ(singletons.OpenedLinks, QStringList({tree.path(QStringLiteral("bin/vellum.chm"))}));
 
@@ -220,6 +232,45 @@ TEST(UserFolders, WithoutAUsableHomeAPrivateFolderIsUsed)
     qputenv("TMPDIR", savedTemp);
     if (!savedCache.isEmpty())
         qputenv("XDG_CACHE_HOME", savedCache);
+}
+
+TEST(CommandLine, QtsOwnOptionsAreNeverTakenForPathsOrSwitches)
+{
+    struct Case
+    {
+        std::vector<const char*> argv;
+        QString first;
+        QStringList params;
+    };
+    const QList<Case> cases = {
+        {{"vellum", "-style", "fusion", "/in/a.pptx"},
+         QStringLiteral("/in/a.pptx"),
+         {QStringLiteral("/in/a.pptx")}},
+        {{"vellum", "-reverse"}, QString(), {}},
+        // "-platform" would otherwise read as the -P switch with the options "latform".
+        {{"vellum", "-platform", "offscreen", "-P:Subdir=True"},
+         QStringLiteral("-P:Subdir=True"),
+         {QStringLiteral("-P:Subdir=True")}},
+        {{"vellum", "-style=fusion", "--reverse", "a.pptx", "b.pptx"},
+         QStringLiteral("a.pptx"),
+         {QStringLiteral("a.pptx"), QStringLiteral("b.pptx")}},
+        {{"vellum", "-qwindowgeometry", "800x600+0+0", "-session", "1234_5", "-stylesheet", "x.qss",
+          "deck.pptx"},
+         QStringLiteral("deck.pptx"),
+         {QStringLiteral("deck.pptx")}},
+        {{"vellum", "-P:Source=/in/*.ppt?", "/in/extra.pptx"},
+         QStringLiteral("-P:Source=/in/*.ppt?"),
+         {QStringLiteral("-P:Source=/in/*.ppt?"), QStringLiteral("/in/extra.pptx")}},
+        {{"vellum", "-style"}, QString(), {}}, // its value missing at the end
+    };
+    for (const Case& c : cases) {
+        std::vector<char*> argv;
+        for (const char* arg : c.argv)
+            argv.push_back(const_cast<char*>(arg));
+        TdvApp app(int(argv.size()), argv.data());
+        EXPECT_EQ(app.FirstParam, c.first) << c.argv.at(1);
+        EXPECT_EQ(app.Params, c.params) << c.argv.at(1);
+    }
 }
 
 TEST(CommaText, QuotesWhereNeeded)
@@ -639,6 +690,228 @@ TEST_F(ProgramTest, FileSystemFailuresAreToldInTheSystemsWords)
         QStringLiteral("Failure => %1 => The presentation %1 cannot be read: Permission denied").arg(source));
     if (!namespaces)
         GTEST_SKIP() << "no user namespaces here: the read-only target was not tried";
+}
+
+// ---- the run's record
+// ---------------------------------------------------------------------------------------
+
+// Decks whose PDFs are there already: with IsOverwrite=Skip their items end at once, without an office.
+void skippable(TempTree& tree, const QString& name)
+{
+    tree.write(QStringLiteral("in/") + name);
+    tree.write(QStringLiteral("out/") + name.left(name.lastIndexOf(QLatin1Char('.'))) +
+                   QStringLiteral(".pdf"),
+               "%PDF old");
+}
+
+QStringList logLines(const QString& path)
+{
+    QStringList lines;
+    readTextLines(path, lines);
+    return lines;
+}
+
+// A log that is a link, one of the run's own decks or PDFs, or a file that takes no text is refused before
+// any item, and nothing is written through it.
+TEST_F(ProgramTest, ALogFileThatCannotBeTheLogStopsTheRunBeforeAnyItem)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    skippable(tree, QStringLiteral("talk.pptx"));
+    const QString victim = tree.write(QStringLiteral("elsewhere/victim.txt"), "precious");
+    const QString link = tree.path(QStringLiteral("out/run.log"));
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(), QFile::encodeName(link).constData()), 0);
+    struct Case
+    {
+        QString log;
+        QString reason;
+    } cases[] = {
+        {link, QStringLiteral("it is a symbolic link, which is not followed")},
+        {tree.path(QStringLiteral("in/talk.pptx")),
+         QStringLiteral("it is one of the presentations the run converts")},
+        {tree.path(QStringLiteral("out/talk.pdf")),
+         QStringLiteral("it may be one of the PDF files the run writes")},
+        {QStringLiteral("/proc/version"), QStringLiteral("Input/output error")},
+        {tree.path(QStringLiteral("elsewhere")), QStringLiteral("Is a directory")},
+    };
+    for (const Case& c : cases) {
+        QString err, out;
+        EXPECT_EQ(
+            run({QStringLiteral("-P:Source=%1;Target=%2;IsOverwrite=Skip;LogFile=%3;PureConsole=True")
+                     .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), c.log)},
+                &err, &out),
+            1)
+            << c.log.toStdString();
+        EXPECT_EQ(err, QStringLiteral("The run log %1 cannot be written: %2\n").arg(c.log, c.reason));
+        EXPECT_EQ(out, QString()) << "no item runs";
+    }
+    EXPECT_EQ(readAll(victim), QByteArray("precious"));
+    EXPECT_EQ(readAll(tree.path(QStringLiteral("in/talk.pptx"))), QByteArray("x"));
+    EXPECT_EQ(readAll(tree.path(QStringLiteral("out/talk.pdf"))), QByteArray("%PDF old"));
+}
+
+// The log is written as the run goes: a run ended by a signal, or killed outright, leaves the line of every
+// item it reported.
+TEST_F(ProgramTest, TheLogHoldsEveryReportedItemWhenTheRunIsStoppedOrKilled)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    const int decks = 1500;
+    for (int i = 0; i < decks; ++i)
+        skippable(tree, QStringLiteral("d%1.pptx").arg(i, 4, 10, QLatin1Char('0')));
+    static const QRegularExpression reported(
+        QStringLiteral("^\\[[0-9/]+\\] Success (.*) => \\(skipped, target exists\\)$"));
+    static const QRegularExpression logged(QStringLiteral("^Success => (.*/in/d[0-9]{4}\\.pptx) => $"));
+    for (const int sig : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(sig);
+        const QString log = tree.path(QStringLiteral("run-%1.log").arg(sig));
+        QProcess process;
+        process.setProcessEnvironment(environment());
+        process.start(
+            binary,
+            {QStringLiteral("-P:Source=%1;Target=%2;IsOverwrite=Skip;LogFile=%3;PureConsole=True")
+                 .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), log)});
+        ASSERT_TRUE(process.waitForStarted());
+        // Its progress goes into a pipe that is not read meanwhile: once that is full the run waits there, in
+        // its middle, and is stopped there.
+        waitUntil([&] { return logLines(log).size() >= 100; }, 30000);
+        ::kill(pid_t(process.processId()), sig);
+        ASSERT_TRUE(process.waitForFinished(30000));
+        if (sig == SIGKILL)
+            EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+        else
+            EXPECT_EQ(process.exitCode(), 128 + SIGTERM);
+
+        const QStringList console = QString::fromLocal8Bit(process.readAllStandardOutput())
+                                        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList lines = logLines(log);
+        ASSERT_FALSE(console.isEmpty());
+        EXPECT_LT(lines.size(), decks) << "the run was stopped before its end";
+        EXPECT_GE(lines.size(), console.size());
+        EXPECT_TRUE(readAll(log).endsWith("\r\n")) << "only whole lines";
+        QSet<QString> sources;
+        for (const QString& line : lines) {
+            const QRegularExpressionMatch m = logged.match(line);
+            EXPECT_TRUE(m.hasMatch()) << line.toStdString();
+            sources.insert(m.captured(1));
+        }
+        for (const QString& line : console) {
+            const QRegularExpressionMatch m = reported.match(line);
+            ASSERT_TRUE(m.hasMatch()) << line.toStdString();
+            EXPECT_TRUE(sources.contains(m.captured(1))) << "reported but not logged: " << line.toStdString();
+        }
+    }
+    EXPECT_TRUE(waitUntil([&] { return processesNaming(QFile::encodeName(tree.path())).isEmpty(); }, 10000));
+}
+
+// A name holding line breaks or terminal codes cannot forge a line or drive the terminal.
+TEST_F(ProgramTest, AForgedNameStaysOnItsOwnLine)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    const QString forged =
+        QStringLiteral("z.pptx\nFailure => budget.pptx => Conversion timed out after 300 s\nx.pptx");
+    const QString coloured = QStringLiteral("esc\x1b[2Jred.pptx");
+    for (const QString& name : {forged, coloured, QStringLiteral("budget.pptx")})
+        skippable(tree, name);
+    const QString log = tree.path(QStringLiteral("run.log"));
+    QString err, out;
+    EXPECT_EQ(run({QStringLiteral("-P:Source=%1;Target=%2;IsOverwrite=Skip;LogFile=%3;PureConsole=True")
+                       .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), log)},
+                  &err, &out),
+              0)
+        << err.toStdString();
+    const QStringList console = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(console.size(), 4) << out.toStdString();
+    EXPECT_EQ(console.last(), QStringLiteral("3 listed, 0 converted, 3 skipped, 0 failed"));
+    QStringList lines = logLines(log);
+    lines.sort();
+    const QString in = tree.path(QStringLiteral("in/"));
+    EXPECT_EQ(lines,
+              QStringList({QStringLiteral("Success => ") + in + QStringLiteral("budget.pptx => "),
+                           QStringLiteral("Success => ") + in + QStringLiteral("esc\\x1b[2Jred.pptx => "),
+                           QStringLiteral("Success => ") + in +
+                               QStringLiteral("z.pptx\\nFailure => budget.pptx => Conversion timed out "
+                                              "after 300 s\\nx.pptx => ")}));
+    EXPECT_FALSE(out.contains(QLatin1Char('\x1b')));
+    EXPECT_TRUE(console.filter(QRegularExpression(QStringLiteral("^\\[[0-9/]+\\] Failure"))).isEmpty());
+}
+
+// Values a run cannot take are said once and the defaults hold: a negative Timeout is no "no limit".
+TEST_F(ProgramTest, OptionValuesTheRunCannotTakeAreSaidOnce)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    skippable(tree, QStringLiteral("talk.pptx"));
+    QString err, out;
+    EXPECT_EQ(run({QStringLiteral("-P:Source=%1;Target=%2;IsOverwrite=Skip;Timeout=-5;ThreadsCount=many;"
+                                  "Subdir=yes;PureConsole=True")
+                       .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")))},
+                  &err, &out),
+              0);
+    EXPECT_EQ(err, QStringLiteral("Subdir=yes is not True or False; False is used\n"
+                                  "ThreadsCount=many is not a number of workers >= 1; 1 is used\n"
+                                  "Timeout=-5 is not a number of seconds >= 0; 300 is used\n"));
+    EXPECT_TRUE(out.endsWith(QStringLiteral("1 listed, 0 converted, 1 skipped, 0 failed\n")))
+        << out.toStdString();
+}
+
+// Only an address that starts with http:// or https:// is a web source: a folder named like one is converted
+// in the console like any other, with the console's log.
+TEST_F(ProgramTest, AFolderNamedLikeAnAddressRunsInTheConsole)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    for (const QString& folder : {QStringLiteral("my-https-decks"), QStringLiteral("http-talks")}) {
+        SCOPED_TRACE(folder.toStdString());
+        tree.write(folder + QStringLiteral("/talk.pptx"));
+        tree.write(QStringLiteral("out/talk.pdf"), "%PDF old");
+        const QString log = tree.path(QStringLiteral("run.log"));
+        QString err, out;
+        // The second folder is named relative to the current one, which an address never is.
+        const QString source = folder.startsWith(QLatin1String("my")) ? tree.path(folder) : folder;
+        EXPECT_EQ(
+            run({QStringLiteral("-P:Source=%1/*.ppt?;Target=%2;IsOverwrite=Skip;LogFile=%3;PureConsole=True")
+                     .arg(source, tree.path(QStringLiteral("out")), log)},
+                &err, &out, tree.path()),
+            0)
+            << err.toStdString();
+        EXPECT_TRUE(out.endsWith(QStringLiteral("1 listed, 0 converted, 1 skipped, 0 failed\n")))
+            << out.toStdString();
+        EXPECT_EQ(logLines(log),
+                  QStringList({QStringLiteral("Success => %1/talk.pptx => ").arg(tree.path(folder))}));
+    }
+}
+
+// With the target inside the source, the next run with "*.*" and sub-folders does not take the PDFs of the
+// last one for presentations.
+TEST_F(ProgramTest, ATargetInsideTheSourceIsNeverListed)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    tree.write(QStringLiteral("in/talk.pptx"));
+    tree.write(QStringLiteral("in/out/talk.pdf"), "%PDF of the last run");
+    QString err, out;
+    EXPECT_EQ(
+        run({QStringLiteral("-P:Source=in/*.*;Subdir=True;Target=in/out;IsOverwrite=Skip;PureConsole=True")},
+            &err, &out, tree.path()),
+        0)
+        << err.toStdString();
+    EXPECT_TRUE(out.endsWith(QStringLiteral("1 listed, 0 converted, 1 skipped, 0 failed\n")))
+        << out.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("in/out/out"))));
+}
+
+// A failed item leaves nothing in the target, not even the sub-folder made for it.
+TEST_F(ProgramTest, AFailedItemLeavesNoSubFolderBehind)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    tree.write(QStringLiteral("in/sub/deep/empty.pptx"), ""); // fails before any office is asked
+    skippable(tree, QStringLiteral("keep/talk.pptx"));
+    QString err, out;
+    EXPECT_EQ(run({QStringLiteral("-P:Source=%1;Subdir=True;Target=%2;IsOverwrite=Skip;PureConsole=True")
+                       .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")))},
+                  &err, &out),
+              0)
+        << err.toStdString();
+    EXPECT_TRUE(out.endsWith(QStringLiteral("2 listed, 0 converted, 1 skipped, 1 failed\n")))
+        << out.toStdString();
+    EXPECT_EQ(QDir(tree.path(QStringLiteral("out"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList({QStringLiteral("keep")}));
 }
 
 // ---- the office listener ----------------------------------------------------------------------------------

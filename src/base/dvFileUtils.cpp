@@ -140,7 +140,17 @@ struct Walk
     bool lockFiles;
     const std::function<void(const QString&, qint64)>& addFile;
     const std::function<bool()>& stopped;
+    bool exclude = false; // a folder that is never entered, known by its device and inode
+    dev_t excludedDevice = 0;
+    ino_t excludedInode = 0;
     QString name; // reused for every entry
+
+    bool isExcluded(int dirFd, const char* entryName) const
+    {
+        struct stat st;
+        return exclude && fstatat(dirFd, entryName, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+               st.st_dev == excludedDevice && st.st_ino == excludedInode;
+    }
 
     // False once stopped.
     bool folder(const QString& path)
@@ -180,7 +190,7 @@ struct Walk
                     if (subdirs && !hidden) {
                         if (!kindKnown)
                             kind = entryKind(fd, entry);
-                        if (kind == EntryKind::Folder)
+                        if (kind == EntryKind::Folder && !isExcluded(fd, entry->d_name))
                             folders.append(QByteArray(entry->d_name));
                     }
                 }
@@ -200,9 +210,17 @@ struct Walk
 
 void SearchFolder(const QString& folder, const QString& pattern, bool subdirs, quint32 attributeMask,
                   const std::function<void(const QString&, qint64)>& addFile,
-                  const std::function<bool()>& stopped)
+                  const std::function<bool()>& stopped, const QString& excluded)
 {
-    Walk walk{pattern, hasWildcards(pattern), subdirs, attributeMask, SkipLockFiles, addFile, stopped, {}};
+    Walk walk{
+        pattern, hasWildcards(pattern), subdirs, attributeMask, SkipLockFiles, addFile, stopped, false, 0, 0,
+        {}};
+    struct stat st;
+    if (!excluded.isEmpty() && ::stat(encodeFileName(excluded).constData(), &st) == 0) {
+        walk.exclude = true;
+        walk.excludedDevice = st.st_dev;
+        walk.excludedInode = st.st_ino;
+    }
     walk.folder(folder);
 }
 

@@ -79,9 +79,10 @@ constexpr quint32 faNoHidden = 0x1ED;
 constexpr quint32 faHidden = 0x2;
 
 // The folder walk. Every accepted path goes to addFile, with the file's size in bytes (-1 when it cannot be
-// read); stopped() is asked after each entry.
+// read); stopped() is asked after each entry. The folder `excluded` (the run's target inside its source),
+// when given, is never entered, by whatever name the walk meets it.
 void SearchFolder(const QString& folder, const QString& pattern, bool subdirs, quint32 attributeMask,
                   const std::function<void(const QString&, qint64)>& addFile,
-                  const std::function<bool()>& stopped);
+                  const std::function<bool()>& stopped, const QString& excluded = QString());
 void SearchFolder(const QString& folder, const QString& pattern, bool subdirs, quint32 attributeMask,
                   const std::function<void(const QString&)>& addFile, const std::function<bool()>& stopped);

@@ -82,7 +82,7 @@ bool userMayWrite(const QString& path, QString* reason)
     return error == 0;
 }
 
-bool makeFolder(const QString& path, QString* reason)
+bool makeFolder(const QString& path, QString* reason, QStringList* made)
 {
     if (path.isEmpty())
         return false;
@@ -99,13 +99,16 @@ bool makeFolder(const QString& path, QString* reason)
     while (parent.endsWith(QLatin1Char('/')) && parent.size() > 1)
         parent.chop(1);
     parent.truncate(parent.lastIndexOf(QLatin1Char('/')));
-    if (!parent.isEmpty() && !makeFolder(parent, reason))
+    if (!parent.isEmpty() && !makeFolder(parent, reason, made))
         return false;
-    if (::mkdir(name.constData(), 0777) != 0 && errno != EEXIST) {
+    const bool madeHere = ::mkdir(name.constData(), 0777) == 0;
+    if (!madeHere && errno != EEXIST) {
         if (reason)
             *reason = systemMessage(errno);
         return false;
     }
+    if (madeHere && made)
+        made->append(path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/'));
     // Something else may stand under that name (a file where a folder should be).
     if (::stat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         if (reason)
@@ -113,6 +116,44 @@ bool makeFolder(const QString& path, QString* reason)
         return false;
     }
     return true;
+}
+
+QString resolvedPath(const QString& path)
+{
+    if (!path.startsWith(QLatin1Char('/')))
+        return QString();
+    QString existing = QDir::cleanPath(path);
+    QString rest;
+    // The longest part that exists is resolved by the system; what follows it is taken as written.
+    for (;;) {
+        char buffer[PATH_MAX];
+        if (::realpath(encodeFileName(existing).constData(), buffer)) {
+            QString real = decodeFileName(QByteArray(buffer));
+            if (!rest.isEmpty())
+                real = QDir::cleanPath(real + QLatin1Char('/') + rest);
+            return real;
+        }
+        const qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
+        if (slash < 0 || existing == QLatin1String("/"))
+            return QString();
+        const QString name = existing.mid(slash + 1);
+        rest = rest.isEmpty() ? name : name + QLatin1Char('/') + rest;
+        existing = slash == 0 ? QStringLiteral("/") : existing.left(slash);
+    }
+}
+
+bool isBelow(const QString& path, const QString& folder)
+{
+    if (path.isEmpty() || folder.isEmpty())
+        return false;
+    if (path == folder || folder == QLatin1String("/"))
+        return true;
+    return path.startsWith(folder) && path.at(folder.size()) == QLatin1Char('/');
+}
+
+bool removeEmptyFolder(const QString& folder)
+{
+    return ::rmdir(encodeFileName(folder).constData()) == 0;
 }
 
 bool processAlive(pid_t pid)

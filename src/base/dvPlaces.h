@@ -2,6 +2,7 @@
 
 #include <QStandardPaths>
 #include <QString>
+#include <QStringList>
 #include <sys/types.h>
 
 // What makes a file the one we saw: the same inode on the same device, with the same size and modification
@@ -47,7 +48,17 @@ QString writeProblem(const QString& folder);
 
 // Makes a folder with its missing parents. On failure `reason` holds the system's text of the first step
 // that failed ("Permission denied", "Not a directory").
-bool makeFolder(const QString& path, QString* reason = nullptr);
+// `made`, when given, receives the folders that were made, outermost first, each ending with "/".
+bool makeFolder(const QString& path, QString* reason = nullptr, QStringList* made = nullptr);
+
+// The path as the system resolves it: absolute, its existing part's symbolic links, "." and ".." resolved,
+// the part that does not exist yet appended as it stands; no trailing "/" (but "/" itself). Empty when the
+// text is no absolute path.
+QString resolvedPath(const QString& path);
+// Whether `path` is `folder` or lies below it (both as resolvedPath gives them).
+bool isBelow(const QString& path, const QString& folder);
+// Removes a folder when it is empty; false when it is not, or cannot be removed.
+bool removeEmptyFolder(const QString& folder);
 
 // Whether the process with this id is still running (a process of another user counts as running).
 bool processAlive(pid_t pid);

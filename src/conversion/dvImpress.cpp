@@ -199,6 +199,7 @@ private:
         std::vector<beans::PropertyValue> args{prop("FilterName", Any(pdfFilter())),
                                                prop("Overwrite", Any(true))};
         std::vector<beans::PropertyValue> data(filterData.begin(), filterData.end());
+        data.push_back(prop("ExportNotes", Any(exportComments())));
         const TdvImagePolicy images = imagePolicy();
         data.push_back(prop("ReduceImageResolution", Any(images.Reduce)));
         if (images.Reduce)

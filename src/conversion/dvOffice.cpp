@@ -1,5 +1,6 @@
 #include "conversion/dvOffice.h"
 
+#include "base/dvFileUtils.h"
 #include "base/dvPlaces.h"
 #include "conversion/dvOfficePipe.h"
 #include "conversion/dvSandbox.h"
@@ -8,6 +9,8 @@
 #include "engine/dvProcesses.h"
 
 #include <com/sun/star/awt/PrinterServer.hpp>
+#include <com/sun/star/awt/Toolkit.hpp>
+#include <com/sun/star/awt/XFontMappingUse.hpp>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridgeFactory2.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
@@ -52,7 +55,7 @@ constexpr int kQuitLimitMs = 15000;
 // What the allocation hook loaded into every office says when an allocation fails.
 constexpr char kOutOfMemory[] = "vellum-office-memory: an allocation failed";
 // Bumped when the template profile's settings change, so an old template is not reused.
-constexpr int kProfileFormat = 5;
+constexpr int kProfileFormat = 6;
 
 } // namespace
 
@@ -270,11 +273,56 @@ QString startFailure(const QString& what, int code, const QString& logFile)
     return message;
 }
 
-bool copyTree(const QString& from, const QString& to)
+// Copies a file (a link as the file it names); answers 0 or the errno of the step that failed.
+int copyFile(const QString& from, const QString& to)
+{
+    const int in = ::open(encodeFileName(from).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return errno;
+    struct stat st;
+    const mode_t mode = ::fstat(in, &st) == 0 ? (st.st_mode & 0777) : 0600;
+    const int out = ::open(encodeFileName(to).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error;
+    }
+    int error = 0;
+    char buffer[1 << 15];
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            error = got < 0 ? errno : 0;
+            break;
+        }
+        for (ssize_t done = 0; done < got && error == 0;) {
+            const ssize_t put = ::write(out, buffer + done, size_t(got - done));
+            if (put < 0 && errno != EINTR)
+                error = errno;
+            else if (put > 0)
+                done += put;
+        }
+        if (error != 0)
+            break;
+    }
+    if (::close(out) != 0 && error == 0)
+        error = errno;
+    ::close(in);
+    return error;
+}
+
+// Copies a folder tree; answers empty text, or what failed in the system's words ("Too many open files").
+QString copyTree(const QString& from, const QString& to)
 {
     QDir source(from);
-    if (!QDir().mkpath(to))
-        return false;
+    const auto madeFolder = [](const QString& path) {
+        QString reason;
+        return makeFolder(path, &reason) ? QString() : reason;
+    };
+    if (QString reason = madeFolder(to); !reason.isEmpty())
+        return reason;
     QDirIterator it(from, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -282,13 +330,13 @@ bool copyTree(const QString& from, const QString& to)
         const QString target = to + QLatin1Char('/') + source.relativeFilePath(path);
         const QFileInfo info = it.fileInfo();
         if (info.isDir() && !info.isSymLink()) {
-            if (!QDir().mkpath(target))
-                return false;
-        } else if (!QFile::copy(path, target)) {
-            return false;
+            if (QString reason = madeFolder(target); !reason.isEmpty())
+                return reason;
+        } else if (const int error = copyFile(path, target); error != 0) {
+            return systemMessage(error);
         }
     }
-    return true;
+    return QString();
 }
 
 const char kSettings[] =
@@ -326,6 +374,9 @@ const char kSettings[] =
     "oor:op=\"fuse\"><value>true</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Impress/Print/Other\"><prop oor:name=\"HiddenPage\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    // The office's font replacement table is on; its entries depend on the machine's fonts.
+    "<item oor:path=\"/org.openoffice.Office.Common/Font/Substitution\"><prop oor:name=\"Replacement\" "
+    "oor:op=\"fuse\"><value>true</value></prop></item>\n"
     // Where an office cannot be isolated, settings stop what they can of a deck's reach: links of an
     // untrusted document are not followed, and the office's own web access goes to a proxy that is not
     // there, so that it fails at once instead of reaching any address a deck names.
@@ -347,6 +398,29 @@ const char kSettings[] =
     "oor:op=\"fuse\"><value>1</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetNoProxy\" "
     "oor:op=\"fuse\"><value></value></prop></item>\n";
+
+// The office's font replacement table, for names that a shipped font matches by design but that the office
+// would set in its default font. The office applies only entries marked "Always", and those also to a font
+// the machine has: so the table names only fonts the machine lacks, and the template's key follows it.
+QByteArray fontReplacementSettings()
+{
+    QByteArray text;
+    int n = 0;
+    for (const auto& [font, replacement] : fontReplacements(installedFontFamilies())) {
+        text += "<item oor:path=\"/org.openoffice.Office.Common/Font/Substitution/FontPairs\"><node "
+                "oor:name=\"_" +
+                QByteArray::number(n++) +
+                "\" oor:op=\"replace\">"
+                "<prop oor:name=\"Always\" oor:op=\"fuse\"><value>true</value></prop>"
+                "<prop oor:name=\"OnScreenOnly\" oor:op=\"fuse\"><value>false</value></prop>"
+                "<prop oor:name=\"ReplaceFont\" oor:op=\"fuse\"><value>" +
+                font.toHtmlEscaped().toUtf8() +
+                "</value></prop>"
+                "<prop oor:name=\"SubstituteFont\" oor:op=\"fuse\"><value>" +
+                replacement.toHtmlEscaped().toUtf8() + "</value></prop></node></item>\n";
+    }
+    return text;
+}
 
 // The virtual PDF printer of every office: a command printer whose PDF goes to the path written in the
 // office's job file, which the printer route sets before each job (VELLUM_PRINT_JOB names that file in the
@@ -400,9 +474,7 @@ QByteArray officeFlavour()
     return {};
 }
 
-} // namespace
-
-QString officeTemplateKey()
+QString templateKeyWith(const QByteArray& fontTable)
 {
     // A new office build gets a new template: a profile made by another version, or by another build of
     // it, may not fit it, and starts slower when it does not.
@@ -412,7 +484,16 @@ QString officeTemplateKey()
     hash.addData(version.value(QStringLiteral("Version/buildid")).toString().toUtf8());
     hash.addData(officeFlavour());
     hash.addData(QByteArray::number(kProfileFormat));
+    // Installing a font the table stands in for gives a new template, which leaves that font alone.
+    hash.addData(fontTable);
     return QString::fromLatin1(hash.result().toHex().left(12));
+}
+
+} // namespace
+
+QString officeTemplateKey()
+{
+    return templateKeyWith(fontReplacementSettings());
 }
 
 namespace {
@@ -526,6 +607,7 @@ thread_local QString threadServer;
 thread_local QString threadWorkFolder;
 thread_local int threadMemoryLimitMiB = 0;
 thread_local int threadConnectLimit = 20;
+thread_local const std::atomic<bool>* threadCancel = nullptr;
 
 } // namespace
 
@@ -542,7 +624,9 @@ QString officeTemplateProfile()
     std::lock_guard guard(lock);
 
     const QString cache = userFolder(QStandardPaths::CacheLocation);
-    const QString name = QStringLiteral("office-profile-") + officeTemplateKey();
+    // Read once: the key and the settings must name the same table.
+    const QByteArray fontTable = fontReplacementSettings();
+    const QString name = QStringLiteral("office-profile-") + templateKeyWith(fontTable);
     const QString dir = cache + QLatin1Char('/') + name;
     const QString ready = dir + QStringLiteral("/.vellum-ready");
     if (QFileInfo::exists(ready))
@@ -566,7 +650,7 @@ QString officeTemplateProfile()
         throw TdvError(
             QStringLiteral("The office profile cannot be made in %1: %2").arg(cache, staging.errorString()));
     QFile settings(staging.path() + QStringLiteral("/user/registrymodifications.xcu"));
-    const QByteArray text = kSettings + seenVersionSetting() + "</oor:items>\n";
+    const QByteArray text = kSettings + fontTable + seenVersionSetting() + "</oor:items>\n";
     if (!settings.open(QIODevice::WriteOnly) || settings.write(text) != text.size())
         throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
     settings.close();
@@ -666,11 +750,20 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
     removeStaleProfiles();
     QTemporaryDir profile(officeProfileRoot() + QStringLiteral("/vellum-office-%1-XXXXXX").arg(getpid()));
     if (!profile.isValid())
-        throw TdvError(QStringLiteral("No folder for the office profile in %1").arg(officeProfileRoot()));
+        throw TdvError(QStringLiteral("No folder for the office profile in %1: %2")
+                           .arg(officeProfileRoot(), profile.errorString()));
     profile.setAutoRemove(false);
     office->FProfile = profile.path();
-    if (!copyTree(templ, office->FProfile) || !QDir().mkpath(office->FProfile + QStringLiteral("/tmp")))
-        throw TdvError(QStringLiteral("The office profile cannot be copied to %1").arg(office->FProfile));
+    QString reason = copyTree(templ, office->FProfile);
+    if (reason.isEmpty() && !makeFolder(office->FProfile + QStringLiteral("/tmp"), &reason) &&
+        reason.isEmpty())
+        reason = QStringLiteral("its tmp folder cannot be made");
+    if (!reason.isEmpty()) {
+        // Nothing of a copy that cannot start an office is kept.
+        QDir(office->FProfile).removeRecursively();
+        throw TdvError(
+            QStringLiteral("The office profile cannot be copied to %1: %2").arg(office->FProfile, reason));
+    }
     if (!listen.isEmpty() && !addSettings(office->FProfile, kNoMacros))
         throw TdvError(
             QStringLiteral("The office profile in %1 cannot be locked against macros").arg(office->FProfile));
@@ -730,6 +823,8 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
             if (std::chrono::steady_clock::now() > until)
                 throw TdvError(QStringLiteral("The office did not accept a connection within %1 s")
                                    .arg(kStartLimitMs / 1000));
+            if (threadCancel && *threadCancel)
+                throw TdvError(QStringLiteral("The office start was cancelled"));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         const Reference<bridge::XBridge> link =
@@ -879,6 +974,34 @@ void TdvOffice::Terminate()
     removeProfile();
 }
 
+namespace {
+
+Reference<awt::XFontMappingUse> fontMapping(const TdvOffice::Uno& u)
+{
+    return Reference<awt::XFontMappingUse>(awt::Toolkit::create(u.context), UNO_QUERY_THROW);
+}
+
+} // namespace
+
+void TdvOffice::StartFontTracking()
+{
+    fontMapping(*FUno)->startTrackingFontMappingUse();
+}
+
+QList<TdvFontUse> TdvOffice::FinishFontTracking()
+{
+    QList<TdvFontUse> uses;
+    for (const awt::XFontMappingUseItem& item : fontMapping(*FUno)->finishTrackingFontMappingUse()) {
+        TdvFontUse use;
+        use.Requested = toQString(item.originalFont);
+        for (const OUString& font : item.usedFonts)
+            use.Used.append(toQString(font));
+        use.Count = item.count;
+        uses.append(use);
+    }
+    return uses;
+}
+
 QString officePipeFile(const QString& pipeName)
 {
     // Where the office's pipe acceptor puts its socket, whatever the temporary folder.
@@ -938,6 +1061,7 @@ void TdvOfficeWatch::Arm(std::shared_ptr<TdvOffice> office, std::chrono::millise
         FOffice = std::move(office);
         FDeadline = std::chrono::steady_clock::now() + limit;
         FArmed = true;
+        ++FArming;
         if (!FThread.joinable())
             FThread = std::thread([this] { run(); });
     }
@@ -953,14 +1077,27 @@ void TdvOfficeWatch::Disarm()
 
 void TdvOfficeWatch::run()
 {
+    using std::chrono::steady_clock;
+    // The watch wakes every slice while armed. A wake far later than it slept means that this program
+    // itself was stopped meanwhile (SIGSTOP, a suspended job): that time is not the office's, and the
+    // deadline moves by it.
+    constexpr auto kSlice = std::chrono::milliseconds(250);
+    constexpr auto kLate = std::chrono::seconds(2);
     std::unique_lock guard(FLock);
     while (!FStop) {
         if (!FArmed) {
             FWake.wait(guard);
             continue;
         }
-        if (FWake.wait_until(guard, FDeadline) == std::cv_status::timeout && FArmed &&
-            std::chrono::steady_clock::now() >= FDeadline) {
+        const int armed = FArming;
+        const auto before = steady_clock::now();
+        const auto wake = std::min(FDeadline, before + kSlice);
+        FWake.wait_until(guard, wake);
+        const auto after = steady_clock::now();
+        const auto meant = std::max(wake - before, steady_clock::duration::zero());
+        if (FArmed && armed == FArming && after - before > meant + kLate)
+            FDeadline += (after - before) - meant;
+        if (FArmed && after >= FDeadline) {
             FArmed = false;
             FFired = true;
             if (std::shared_ptr<TdvOffice> office = FOffice.lock())
@@ -993,6 +1130,11 @@ std::shared_ptr<TdvOffice> ensureThreadOffice()
 void setThreadOfficeServer(const QString& server)
 {
     threadServer = server;
+}
+
+void setThreadOfficeCancel(const std::atomic<bool>* cancel)
+{
+    threadCancel = cancel;
 }
 
 void setThreadOfficeWorkFolder(const QString& folder)

@@ -4,7 +4,9 @@
 // This header carries no UNO type; the bridge's objects live behind TdvOffice::Uno (dvUno.h).
 
 #include "conversion/dvAutomation.h"
+#include "conversion/dvFonts.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -72,6 +74,12 @@ public:
     // The socket of the office's single-instance pipe: in its private /tmp when it is isolated.
     QString InstancePipe() const;
 
+    // Which fonts the office sets for the fonts documents ask for, from StartFontTracking on. The office
+    // tracks for its whole process, so a worker whose office converts one item at a time learns that
+    // item's fonts. Both fail with the office's message.
+    void StartFontTracking();
+    QList<TdvFontUse> FinishFontTracking();
+
     // Items this process has opened, for the restart after `OfficeRestart` items.
     int ItemsOpened = 0;
 
@@ -125,6 +133,7 @@ private:
     std::weak_ptr<TdvOffice> FOffice;
     std::chrono::steady_clock::time_point FDeadline;
     bool FArmed = false;
+    int FArming = 0; // counts the arms, so that a deadline set meanwhile is not moved
     bool FStop = false;
     std::atomic<bool> FFired{false};
 };
@@ -142,6 +151,9 @@ void setThreadOfficeWorkFolder(const QString& folder);
 void setThreadOfficeMemoryLimit(int mib);
 // The limit for reaching a listener and its first answer, in seconds.
 void setThreadOfficeConnectLimit(int seconds);
+// A flag that, once set (by another thread), ends an office start of the calling thread at once: the
+// starting office is killed and the start fails. Null for none.
+void setThreadOfficeCancel(const std::atomic<bool>* cancel);
 // Ends the calling thread's office: a clean end when it is alive, a kill otherwise.
 void endThreadOffice();
 
@@ -151,7 +163,8 @@ QString officeProgramFolder();
 // The template profile, made once per user under the user's cache folder (document locking off, VBA
 // loading on, the PDF printer). Returns its folder, making it first when needed; fails with a message.
 QString officeTemplateProfile();
-// What names the template: the office's program folder, its build and flavour, and the profile's format.
+// What names the template: the office's program folder, its build and flavour, the profile's format and
+// the font replacement table, which follows the fonts the machine has.
 QString officeTemplateKey();
 // The socket file of an office's pipe: the office leaves it behind, so its owner removes it.
 QString officePipeFile(const QString& pipeName);

@@ -35,8 +35,10 @@ void TdvPowerPointOle::StartApplication()
 {
     setThreadOfficeServer(Server());
     setThreadOfficeConnectLimit(gProject ? gProject->ConnectTimeout() : 20);
+    setThreadOfficeCancel(&AbortFlag());
     FApplication = CreateAutomationObject(ProgIdPowerPoint);
     FOffice = threadOffice();
+    watchForAbort(FOffice);
     armClock();
     try {
         const TdvVariant version = FApplication.Get(QStringLiteral("Version"));
@@ -90,6 +92,7 @@ void TdvPowerPointOle::OpenPresentation(const QString& path)
     const bool readOnly = IsReadOnly();
     FPresentation =
         FApplication.Get(QStringLiteral("Presentations")).Call(QStringLiteral("Open"), {path, readOnly});
+    startFontTracking();
 }
 
 void TdvPowerPointOle::ClosePresentation()
@@ -102,6 +105,32 @@ void TdvPowerPointOle::ClosePresentation()
         }
     }
     FPresentation.Clear();
+}
+
+void TdvPowerPointOle::startFontTracking()
+{
+    if (FFontsTracked || !FOffice || !FOffice->Alive())
+        return;
+    try {
+        FOffice->StartFontTracking();
+        FFontsTracked = true;
+    } catch (const std::exception&) {
+        // An office that cannot track fonts still converts; the item then says nothing of its fonts.
+    }
+}
+
+QList<TdvFontUse> TdvPowerPointOle::finishFontTracking()
+{
+    if (!FFontsTracked)
+        return {};
+    FFontsTracked = false;
+    if (!FOffice || !FOffice->Alive())
+        return {};
+    try {
+        return FOffice->FinishFontTracking();
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 bool TdvPowerPointOle::IsReadOnly() const
@@ -145,6 +174,22 @@ void TdvPowerPointOle::EndSession()
     FWatch.reset();
 }
 
+void TdvPowerPointOle::watchForAbort(const std::shared_ptr<TdvOffice>& office)
+{
+    std::lock_guard lock(FAbortLock);
+    FAbortOffice = office;
+    if (office && Aborted())
+        office->Kill();
+}
+
+void TdvPowerPointOle::Abort()
+{
+    TdvConvertor::Abort();
+    std::lock_guard lock(FAbortLock);
+    if (const std::shared_ptr<TdvOffice> office = FAbortOffice.lock())
+        office->Kill();
+}
+
 namespace {
 
 // Failed tries in a row after which a listener counts as down for the whole run: its items then go to the
@@ -176,7 +221,8 @@ bool TdvPowerPointOle::connectSession(QString& failure)
         // Connected first on its own, so that a failure reads as the connection's, not the application's.
         setThreadOfficeServer(Server());
         setThreadOfficeConnectLimit(gProject ? gProject->ConnectTimeout() : 20);
-        ensureThreadOffice();
+        setThreadOfficeCancel(&AbortFlag());
+        watchForAbort(ensureThreadOffice());
         StartApplication();
         FFailedTries = 0;
         FBackoff = milliseconds(1000);
@@ -382,6 +428,11 @@ TdvImagePolicy imagePolicy()
     return TdvImagePolicy{resolution > 0, resolution};
 }
 
+bool exportComments()
+{
+    return gProject && gProject->ExportComments();
+}
+
 bool ConvertWithOfficeSuite(const QString& source, const QString& target)
 {
     const QString sourceUrl = officeSuiteUrl(source);
@@ -405,9 +456,10 @@ bool ConvertWithOfficeSuite(const QString& source, const QString& target)
             propertyValue(manager, QStringLiteral("FilterName"), pdfFilterOf([&](const QString& service) {
                               return document.Call(QStringLiteral("supportsService"), {service}).ToBool();
                           }));
-        // The same image settings as the presentation route.
+        // The same image and comment settings as the presentation route.
         const TdvImagePolicy images = imagePolicy();
         std::vector<TdvVariant> data{
+            propertyValue(manager, QStringLiteral("ExportNotes"), exportComments()),
             propertyValue(manager, QStringLiteral("ReduceImageResolution"), images.Reduce)};
         if (images.Reduce)
             data.push_back(

@@ -3,13 +3,16 @@
 #include "conversion/dvAutomation.h"
 #include "engine/dvConvertor.h"
 
+#include <QList>
 #include <QString>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class TdvOffice;
 class TdvOfficeWatch;
+struct TdvFontUse;
 
 // The converter that owns one presentation application session per worker thread. It converts nothing by
 // itself: the product class adds the export. The session starts at the worker's first item, on the worker's
@@ -29,6 +32,8 @@ public:
     QString GetApplicationPath() override;
     bool HasMacros() override;
     void EndSession() override;
+    // Also ends the worker's office at once (from any thread), so that the call in progress returns.
+    void Abort() override;
     // The job file of this worker's office's PDF printer; none for an office on a listener.
     QString PdfPrinterJobFile() override;
     // The printers this worker's office can print to; without an office here, the store's list.
@@ -61,13 +66,24 @@ protected:
     QString OutOfMemoryMessage() const;
     void DropOffice();
 
+    // The fonts the worker's office set for one item: tracking starts once the presentation is loaded (the
+    // load lays out text, such as a master's, that the PDF never shows), or before a fallback route loads
+    // it, and finishes once every route has run, so one item's fonts never count for the next.
+    void startFontTracking();
+    QList<TdvFontUse> finishFontTracking();
+
 private:
     void armClock();
     void refreshSession();
+    // The office an abort must end; one that arrives after the abort is ended as it arrives.
+    void watchForAbort(const std::shared_ptr<TdvOffice>& office);
 
     std::shared_ptr<TdvOffice> FOffice; // the real office behind FApplication, if there is one
     std::unique_ptr<TdvOfficeWatch> FWatch;
+    std::mutex FAbortLock;
+    std::weak_ptr<TdvOffice> FAbortOffice;
     bool FClockPending = false;
+    bool FFontsTracked = false;
     bool FClockRunning = false;
     std::chrono::steady_clock::time_point FDeadline;
     int FTimeout = 0;
@@ -91,6 +107,11 @@ struct TdvImagePolicy
     int MaxResolution = 0; // ppi, when Reduce
 };
 TdvImagePolicy imagePolicy();
+
+// Whether every PDF export carries the presentations' review comments as annotations: only when the option
+// ExportComments asks. The export filter's own default, whenever any setting is passed to it, is to carry
+// them, and a reviewer's remark must not reach whoever gets the PDF.
+bool exportComments();
 
 // Converts a document to PDF through the office suite's automation bridge on the calling worker's office.
 // True when the suite stored the PDF; every failure answers false.

@@ -3,6 +3,7 @@
 #include "base/dvFileUtils.h"
 #include "base/dvPlaces.h"
 #include "conversion/dvFetch.h"
+#include "conversion/dvFonts.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPpConstants.h"
@@ -48,6 +49,9 @@ void TdvVellum::throwIfTimedOut() const
 {
     if (TimedOut())
         throw TdvError(TimeoutMessage());
+    // An aborted item tries no further route: its office was ended on purpose.
+    if (Aborted())
+        throw TdvError(TdvOffice::DeadMessage());
     if (outOfMemory())
         throw TdvError(QStringLiteral("out of memory"));
 }
@@ -214,6 +218,7 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
         } catch (const std::exception& exportFailure) {
             const QString exportMessage = errorMessage(exportFailure);
             throwIfTimedOut();
+            startFontTracking();
             if (ConvertWithOfficeSuite(source, out) && written(out)) {
                 done = true;
             } else {
@@ -227,9 +232,12 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
         note.clear();
         // A printer that left a part of a file behind must not pass it off as the suite's PDF.
         QFile::remove(out);
-        // A timed-out item is not loaded again by another route.
-        if (!TimedOut() && !outOfMemory() && ConvertWithOfficeSuite(source, out) && written(out))
-            done = true;
+        // A timed-out or aborted item is not loaded again by another route.
+        if (!TimedOut() && !Aborted() && !outOfMemory()) {
+            // The fallback's own load is tracked too: without it a deck the route converts would say nothing.
+            startFontTracking();
+            done = ConvertWithOfficeSuite(source, out) && written(out);
+        }
     }
     if (!done && TimedOut())
         failure = TimeoutMessage();
@@ -259,7 +267,7 @@ void tellOfficeNotices(TdvBatch* batch, TdvNode* item)
 } // namespace
 
 void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out,
-                              bool done, QString failure, const QString& note)
+                              bool done, QString failure, const QString& note, const QString& fonts)
 {
     if (!done) {
         // The user knows the target, not the work file that stood in for it.
@@ -274,6 +282,10 @@ void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& tar
     // How the PDF came about, where it is not the export: the person sees what it lacks.
     item->Note = note;
     AfterConvert(batch, item, target);
+    if (!fonts.isEmpty()) {
+        item->StandInFonts = true;
+        item->Note = item->Note.isEmpty() ? fonts : fonts + QStringLiteral("; ") + item->Note;
+    }
     tellOfficeNotices(batch, item);
     item->Result = target;
     item->State = isDone;
@@ -312,16 +324,33 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     if (failure.isEmpty() && isWebAddress(item->Source))
         failure = fetchItem(item, deck);
     bool done = false;
+    QString fonts;
     if (failure.isEmpty()) {
         BeginItem();
         done = runRoutes(batch, deck, out, failure, note);
+        // Finished whatever the outcome, so that this item's fonts never count for the next one.
+        const QList<TdvFontUse> uses = finishFontTracking();
+        if (done)
+            fonts = standInFontsNote(uses, pdfFontNames(out));
         // The office answered and refused the deck, the deck took too long or needed more memory than the
-        // limit: it would again. An office that could not start, or died, says nothing about the deck.
+        // limit: it would again. An office that could not start, or died, says nothing about the deck. (Fonts
+        // the machine lacks are the machine's: a strict failure for them below is no fault of the deck.)
         const auto office = threadOffice();
         item->DeckFault = !done && (TimedOut() || outOfMemory() || (office && office->Alive()));
         ClosePresentation();
         EndItem();
-        if (done && !CommitTarget(item, out, failure))
+        const TdvMissingFonts rule = gProject ? gProject->MissingFonts() : TdvMissingFonts::Warn;
+        if (rule == TdvMissingFonts::Ignore)
+            fonts.clear();
+        if (done && !fonts.isEmpty() && rule == TdvMissingFonts::Fail) {
+            // The strict user gets no PDF that does not look like the deck.
+            done = false;
+            failure = fonts;
+        }
+        // An aborted item puts nothing in place and tells no outcome: it is not done.
+        if (Aborted())
+            done = false;
+        else if (done && !CommitTarget(item, out, failure))
             done = false;
         QFile::remove(out);
     }
@@ -329,5 +358,7 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
         QFile::remove(deck);
         failure.replace(officeSuiteUrl(deck), item->Source).replace(deck, item->Source);
     }
-    reportOutcome(batch, item, target, out, done, failure, note);
+    if (!done && Aborted())
+        return;
+    reportOutcome(batch, item, target, out, done, failure, note, fonts);
 }

@@ -21,9 +21,9 @@ private:
     // `failure` says why. `note` says what a PDF of the printer lacks.
     bool runRoutes(TdvBatch* batch, const QString& source, const QString& out, QString& failure,
                    QString& note);
-    // The item's result, state, note and tally.
+    // The item's result, state, note and tally; `fonts` names the stand-in fonts of a converted item.
     void reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out, bool done,
-                       QString failure, const QString& note);
+                       QString failure, const QString& note, const QString& fonts);
     void exportPresentation(const QString& out);
     void printPresentation(TdvBatch* batch, const QString& source, const QString& out,
                            const QString& exportMessage, QString& note);

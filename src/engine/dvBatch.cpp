@@ -2,6 +2,7 @@
 
 #include "base/dvError.h"
 #include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "discovery/dvMatch.h"
 #include "project/dvProject.h"
 
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <unistd.h>
 
 TdvBatch::TdvBatch() = default;
 
@@ -19,19 +21,67 @@ TdvBatch::~TdvBatch()
     Clear();
 }
 
-void TdvBatch::StartSearch(const QString& source, const QString& target, bool subdirs)
+void TdvBatch::Prepare(const QString& source, const QString& target, bool subdirs)
 {
     const QString normalSource = NormalizePath(source);
     FTargetFolder = NormalizePath(target);
-    if (FTargetFolder.isEmpty())
-        throw TdvError(QStringLiteral("Unable to create directory"));
-    if (!isWebAddress(FTargetFolder) && !isDirectory(FTargetFolder))
-        makePath(FTargetFolder);
     FMask = extractFileName(normalSource);
     FSourceFolder = extractFilePath(normalSource);
     FSubdirs = subdirs;
+}
+
+void TdvBatch::StartSearch(const QString& source, const QString& target, bool subdirs)
+{
+    Prepare(source, target, subdirs);
+    if (FTargetFolder.isEmpty())
+        throw TdvError(QStringLiteral("Unable to create directory"));
+    // The folder is made by the first item that needs it: a search that finds nothing makes nothing.
     if (!FListed && !FThread.joinable())
         FThread = std::thread([this] { Execute(); });
+}
+
+QString TdvBatch::TargetInsideSource() const
+{
+    if (!FSubdirs || FSourceFolder.isEmpty() || isWebAddress(FSourceFolder) || isWebAddress(FTargetFolder))
+        return QString();
+    const QString source = resolvedPath(FSourceFolder);
+    const QString target = resolvedPath(FTargetFolder);
+    // The target may be the source folder itself: then only the run's own PDFs are left out, one by one.
+    if (source.isEmpty() || target.isEmpty() || !isBelow(target, source) || target == source)
+        return QString();
+    return target;
+}
+
+bool TdvBatch::WouldList(const QString& path) const
+{
+    if (FSourceFolder.isEmpty() || isWebAddress(FSourceFolder) || isWebAddress(path))
+        return false;
+    const QString folder = resolvedPath(FSourceFolder);
+    const QString real = resolvedPath(path);
+    if (folder.isEmpty() || real.isEmpty() || !isBelow(real, folder) || real == folder)
+        return false;
+    const QString relative = real.mid(folder.size() + (folder.endsWith(QLatin1Char('/')) ? 0 : 1));
+    const QStringList parts = relative.split(QLatin1Char('/'));
+    const QString name = parts.last();
+    if (parts.size() > 1) {
+        if (!FSubdirs)
+            return false;
+        // Hidden folders are never entered, nor the target folder inside the source.
+        for (qsizetype i = 0; i + 1 < parts.size(); ++i)
+            if (parts[i].startsWith(QLatin1Char('.')))
+                return false;
+        const QString skipped = TargetInsideSource();
+        if (!skipped.isEmpty() && isBelow(real, skipped))
+            return false;
+    }
+    const bool skipHidden = gProject ? gProject->SkipHidden() : FSkipHidden;
+    if (name.isEmpty() || (skipHidden && name.startsWith(QLatin1Char('.'))) ||
+        (SkipLockFiles && name.startsWith(QLatin1String("~$"))))
+        return false;
+    const bool wild = FMask.contains(QLatin1Char('*')) || FMask.contains(QLatin1Char('?'));
+    if (wild ? !wildcardMatch(FMask, name) : name.compare(FMask, Qt::CaseInsensitive) != 0)
+        return false;
+    return sourceMatches(FSourceFolder + relative, FMask, gProject ? gProject->RegExt() : FRegExt);
 }
 
 void TdvBatch::Execute()
@@ -42,7 +92,7 @@ void TdvBatch::Execute()
     SearchFolder(
         FSourceFolder, FMask, FSubdirs, FSkipHidden ? faNoHidden : faAnyFile,
         [this](const QString& path, qint64 size) { addListed(path, size, true); },
-        [this] { return FTerminated.load(); });
+        [this] { return FTerminated.load(); }, TargetInsideSource());
     setListed();
 }
 
@@ -60,6 +110,26 @@ bool TdvBatch::Matches(const QString& path) const
 
 namespace {
 
+// "/a/b/" gives "/a/"; the root has none.
+QString parentFolder(const QString& folder)
+{
+    QString f = folder;
+    while (f.size() > 1 && f.endsWith(QLatin1Char('/')))
+        f.chop(1);
+    const qsizetype slash = f.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QString() : f.left(slash + 1);
+}
+
+bool isOwnPartFile(const QString& path)
+{
+    // Asked of every listed path: only hidden names are looked at further.
+    const qsizetype start = path.lastIndexOf(QLatin1Char('/')) + 1;
+    if (start >= path.size() || path.at(start) != QLatin1Char('.'))
+        return false;
+    static const QString prefix = QStringLiteral(".vellum-%1-").arg(getpid());
+    return QStringView(path).mid(start).startsWith(prefix) && path.endsWith(QLatin1String(".part"));
+}
+
 // Heap order: the larger first, of equal sizes the one listed first.
 bool smallerThan(const TdvNode* a, const TdvNode* b)
 {
@@ -75,6 +145,9 @@ void TdvBatch::AddFile(const QString& path)
 
 void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
 {
+    // A part file this process is moving into place is no source.
+    if (isOwnPartFile(path))
+        return;
     // The walk has matched the name against the mask already; the expression test is then a foregone
     // conclusion unless the name holds a line break, which the expression's "." does not cross.
     const bool sure = nameMatched && FNameImpliesMask && !path.contains(QLatin1Char('\n')) &&
@@ -86,6 +159,10 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
     TdvNode* node = nullptr;
     {
         std::lock_guard lock(FLock);
+        // A PDF that an item of this run claimed is the run's own output, never a source of it. Asked under
+        // the lock that claims take, so that no path is both.
+        if (FClaimed.contains(path))
+            return;
         node = newNode();
         node->Source = path;
         node->Size = size;
@@ -243,9 +320,59 @@ void TdvBatch::WaitFor()
         FThread.join();
 }
 
+void TdvBatch::NoteFolders(TdvNode* item, const QString& folder, const QStringList& made)
+{
+    std::lock_guard lock(FLock);
+    for (const QString& f : made)
+        FMadeFolders.insert(f, 0);
+    // The deepest folder on the item's way that the run made is the one to count the item in.
+    for (QString f = folder; !f.isEmpty() && f != FTargetFolder; f = parentFolder(f)) {
+        const auto it = FMadeFolders.find(f);
+        if (it != FMadeFolders.end()) {
+            ++it.value();
+            FItemFolder.insert(item, f);
+            return;
+        }
+    }
+}
+
+void TdvBatch::ItemEnded(TdvNode* item)
+{
+    std::lock_guard lock(FLock);
+    const auto it = FItemFolder.find(item);
+    if (it == FItemFolder.end())
+        return;
+    const QString folder = it.value();
+    FItemFolder.erase(it);
+    releaseFolder(folder, item->State != isDone || item->Skipped);
+}
+
+void TdvBatch::releaseFolder(const QString& folder, bool removeEmpty)
+{
+    auto it = FMadeFolders.find(folder);
+    if (it == FMadeFolders.end())
+        return;
+    --it.value();
+    if (!removeEmpty)
+        return;
+    // Up from the item's folder, every folder the run made that no item waits for and that is empty; the
+    // first one that is not ends the climb.
+    for (QString f = folder; !f.isEmpty() && f != FTargetFolder; f = parentFolder(f)) {
+        it = FMadeFolders.find(f);
+        if (it == FMadeFolders.end() || it.value() > 0 || !removeEmptyFolder(f))
+            return;
+        FMadeFolders.erase(it);
+    }
+}
+
 void TdvBatch::Clear()
 {
     std::lock_guard lock(FLock);
+    // Items that never ran (a stopped run) leave no folder made for them.
+    const QList<const TdvNode*> waiting = FItemFolder.keys();
+    for (const TdvNode* item : waiting)
+        releaseFolder(FItemFolder.take(item), true);
+    FMadeFolders.clear();
     FItems.clear();
     FBlocks.clear();
     FBlockUsed = FBlockSize = 0;

@@ -2,6 +2,7 @@
 
 #include "base/dvPlaces.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -40,6 +41,8 @@ struct TdvNode
     // The failure is the deck's own (the office opened it and refused, or it took too long), not the
     // machine's: the deck is left out of update runs until it changes.
     bool DeckFault = false;
+    // Converted, with some text set in fonts that stood in for fonts the machine lacks.
+    bool StandInFonts = false;
     QString Target;
     TdvFileId TargetFound; // the file found at Target, so that only it is replaced
     TdvFileId SourceFound; // the source when the item was handed out, so that only it is deleted or renamed
@@ -58,7 +61,16 @@ public:
     TdvBatch(const TdvBatch&) = delete;
     TdvBatch& operator=(const TdvBatch&) = delete;
 
+    // Sets the source's folder and pattern and the target folder as StartSearch does, without making a
+    // folder or listing anything, so that the run can see what it will list before anything happens.
+    void Prepare(const QString& source, const QString& target, bool subdirs);
     void StartSearch(const QString& source, const QString& target, bool subdirs);
+    // Whether the walk lists this path (or would, once it exists): under the source folder by its real
+    // place, a name the pattern and the filters take, never inside the target folder.
+    bool WouldList(const QString& path) const;
+    // The target folder when it lies inside the source folder and the walk would enter it, else empty: the
+    // walk never lists it, so that a run never converts its own PDFs again.
+    QString TargetInsideSource() const;
     void AddFile(const QString& path);
     void AddSingleSource(const QString& path);
     bool Matches(const QString& path) const;
@@ -77,6 +89,10 @@ public:
     void UnlockItems();
     void AddFailure(const QString& text);
     void AddSuccess();
+    // Folders of the target that this run made for its items. A folder made for an item that then fails or
+    // is skipped is removed again once no other item of the run waits to write into it, if it is empty.
+    void NoteFolders(TdvNode* item, const QString& folder, const QStringList& made);
+    void ItemEnded(TdvNode* item);
     // Target paths claimed by the items of this run; a claim lasts as long as the batch's items.
     bool IsClaimed(const QString& path) const;
     // True the first time a run-wide notice (a key such as "isolation") is to be told, false after: what
@@ -114,6 +130,7 @@ private:
     void Execute();
     void setListed();
     void addListed(const QString& path, qint64 size, bool nameMatched);
+    void releaseFolder(const QString& folder, bool removeEmpty);
 
     int FNextIndex = 0; // items before this index have been handed out
     int FHanded = 0;
@@ -133,6 +150,8 @@ private:
     QStringList FFailureTexts;
     QSet<QString> FFailureKeys; // the texts case-folded: one look-up per failure, however many there are
     QSet<QString> FClaimed;
+    QHash<QString, int> FMadeFolders;           // folder made by the run -> items that wait to write into it
+    QHash<const TdvNode*, QString> FItemFolder; // such an item -> the deepest made folder of its target
     QSet<QString> FTold;
 
     std::atomic<bool> FTerminated{false};

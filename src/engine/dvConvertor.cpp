@@ -124,6 +124,12 @@ void TdvWorkBase::Start()
         FThread = std::thread([this] { run(); });
 }
 
+void TdvWorkBase::Abort()
+{
+    FAborted = true;
+    Terminate();
+}
+
 void TdvWorkBase::WaitFor()
 {
     if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id())
@@ -152,6 +158,7 @@ void TdvWorkBase::Execute()
             FTerminated = true;
             break;
         }
+        ItemStarted(FItem);
         try {
             ProcessItem();
         } catch (const std::exception& e) {
@@ -261,13 +268,26 @@ void TdvConvertor::ProcessItem()
     try {
         Convert(FBatch, FItem);
     } catch (const std::exception& e) {
-        escaped(errorMessage(e));
+        if (!Aborted())
+            escaped(errorMessage(e));
     } catch (...) {
-        escaped(QStringLiteral("Unknown error"));
+        if (!Aborted())
+            escaped(QStringLiteral("Unknown error"));
     }
+    // An aborted item whose outcome was not yet told stays not done: what failed was the abort's kill.
+    if (Aborted() && FItem->State == isRunning)
+        return;
     recordOutcome(FItem);
+    // A folder made for an item that came to nothing goes again.
+    FBatch->ItemEnded(FItem);
     if (FOnDone)
         FOnDone(FOnDoneContext, FBatch, FItem);
+}
+
+void TdvConvertor::ItemStarted(TdvNode* item)
+{
+    if (FOnStarted)
+        FOnStarted(FOnDoneContext, FBatch, item);
 }
 
 void TdvConvertor::recordOutcome(const TdvNode* item)
@@ -329,6 +349,32 @@ QString renamedTarget(const QString& folder, const QString& path)
     return folder + QLatin1Char('-') + gProject->ShortName + QLatin1Char('-') + extractFileName(path);
 }
 
+// The first folder below the target folder on the way to `folder` that is a symbolic link, or empty text. The
+// person named the target folder; a link that others planted inside it could lead anywhere.
+QString linkBelow(const QString& root, const QString& folder)
+{
+    if (root.isEmpty() || !folder.startsWith(root))
+        return QString();
+    QString path = root;
+    for (const QString& part : folder.mid(root.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        path += part;
+        struct stat st;
+        if (::lstat(encodeFileName(path).constData(), &st) != 0)
+            return QString(); // the rest is made by the run
+        if (S_ISLNK(st.st_mode))
+            return path;
+        path += QLatin1Char('/');
+    }
+    return QString();
+}
+
+QString linkProblem(const QString& target, const QString& link)
+{
+    return QStringLiteral(
+               "The PDF file cannot be written to %1: %2 is a symbolic link, which is not followed")
+        .arg(target, link);
+}
+
 } // namespace
 
 QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
@@ -383,8 +429,13 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
     }
     const QString folder = extractFilePath(path);
     QString reason;
-    if (!folder.isEmpty() && !makeFolder(folder, &reason))
+    QStringList made;
+    const QString link = web ? QString() : linkBelow(batch->FTargetFolder, folder);
+    if (!link.isEmpty())
+        item->Problem = linkProblem(path, link);
+    else if (!folder.isEmpty() && !makeFolder(folder, &reason, &made))
         item->Problem = QStringLiteral("CreateDir Failed: %1 (%2)").arg(folder, reason);
+    batch->NoteFolders(item, folder, made);
 
     // A file of an earlier run follows the overwrite rule; one that an item of this run claimed is never
     // replaced: the later item takes the renamed form, or is skipped.
@@ -452,6 +503,12 @@ QString TdvConvertor::TargetProblem(const TdvNode* item) const
 {
     if (!item->Problem.isEmpty())
         return item->Problem;
+    // A link put in place of a sub-folder since the target was claimed is not followed either.
+    if (FBatch && !isWebAddress(item->Source)) {
+        const QString link = linkBelow(FBatch->FTargetFolder, extractFilePath(item->Target));
+        if (!link.isEmpty())
+            return linkProblem(item->Target, link);
+    }
     QString reason;
     if (item->MayReplace && !userMayWrite(item->Target, &reason))
         return QStringLiteral("%1 cannot be replaced: %2").arg(item->Target, reason);
@@ -637,10 +694,14 @@ void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& t
     QStringList notes;
     if (!item->Note.isEmpty())
         notes << item->Note;
-    if (item->SourceFound.Exists && TdvFileId::Of(item->Source) != item->SourceFound) {
-        notes << QStringLiteral("The source was kept: it changed during the conversion");
-        item->Note = notes.join(QStringLiteral("; "));
-        return;
+    if (item->SourceFound.Exists) {
+        const TdvFileId now = TdvFileId::Of(item->Source);
+        if (!now.Exists || now != item->SourceFound) {
+            notes << (now.Exists ? QStringLiteral("The source was kept: it changed during the conversion")
+                                 : QStringLiteral("The source was moved or deleted during the conversion"));
+            item->Note = notes.join(QStringLiteral("; "));
+            return;
+        }
     }
     if (deleteSource) {
         if (isReadOnly(source))

@@ -18,7 +18,18 @@ QString TdvTallies::Summary() const
                        .arg(Failed);
     if (Open() > 0)
         text += QStringLiteral(", %1 not done").arg(Open());
+    // Apart from the counts that add up: these PDFs are among the converted ones.
+    if (StandIns > 0)
+        text += QStringLiteral("; ") + standInFontsCount(StandIns);
     return text;
+}
+
+QString standInFontsCount(int pdfs)
+{
+    if (pdfs <= 0)
+        return QString();
+    return pdfs == 1 ? QStringLiteral("1 PDF uses stand-in fonts")
+                     : QStringLiteral("%1 PDFs use stand-in fonts").arg(pdfs);
 }
 
 TdvRun::TdvRun(TdvBatch* batch, const QString& target, TdvItemProc onItem, void* context,
@@ -69,6 +80,12 @@ void TdvRun::SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event)
     FOnWorkerEnded = event;
 }
 
+void TdvRun::SetOnItemStarted(TdvItemProc onStarted)
+{
+    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
+        c->FOnStarted = onStarted;
+}
+
 void TdvRun::Start()
 {
     if (FStarted)
@@ -87,6 +104,14 @@ void TdvRun::Stop()
 {
     FBatch->Terminate();
     FChain->StopChain();
+}
+
+void TdvRun::Abort()
+{
+    FBatch->Terminate();
+    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
+        if (!c->Ended())
+            c->Abort();
 }
 
 void TdvRun::Wait()
@@ -124,9 +149,11 @@ TdvTallies TdvRun::Tallies() const
         ++t.Listed;
         if (item->Skipped)
             ++t.Skipped;
-        else if (item->State == isDone)
+        else if (item->State == isDone) {
             ++t.Converted;
-        else if (item->State == isFailed)
+            if (item->StandInFonts)
+                ++t.StandIns;
+        } else if (item->State == isFailed)
             ++t.Failed;
     }
     FBatch->UnlockItems();

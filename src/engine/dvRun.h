@@ -18,13 +18,17 @@ struct TdvTallies
     int Converted = 0;
     int Skipped = 0;
     int Failed = 0;
+    int StandIns = 0;  // converted items whose PDF has text in stand-in fonts
     int Successes = 0; // the batch's own count: converted items and skipped ones that count as success
     int Failures = 0;
     // Items listed but neither converted, skipped nor failed (a run that was stopped).
     int Open() const { return Listed - Converted - Skipped - Failed; }
-    // "12 listed, 10 converted, 1 skipped, 1 failed[, 2 not done]"
+    // "12 listed, 10 converted, 1 skipped, 1 failed[, 2 not done][; 3 PDFs use stand-in fonts]"
     QString Summary() const;
 };
+
+// "1 PDF uses stand-in fonts", "3 PDFs use stand-in fonts"; empty for none.
+QString standInFontsCount(int pdfs);
 
 // One run of a batch: the workers that convert its items, from start to end. The window, the console and
 // the tests all run batches through it.
@@ -47,6 +51,8 @@ public:
     void SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event);
     // The usage record the workers count in (office versions); none counts nothing. Set before Start.
     void SetUsage(TdvUsage* usage);
+    // Called on a worker's thread as it begins an item, with the context of `onItem`. Set before Start.
+    void SetOnItemStarted(TdvItemProc onStarted);
 
     void Start();
     // Workers take no more items and end after their current ones; the batch keeps what is left, and a new
@@ -54,6 +60,9 @@ public:
     void Pause();
     // As Pause, and the listing ends too.
     void Stop();
+    // As Stop, at once: every worker ends its item in hand as not done (its office is ended, nothing it
+    // wrote is put in place) and is not reported. Safe from any thread; Wait then returns promptly.
+    void Abort();
     // Waits until every worker has ended.
     void Wait();
 

@@ -1,5 +1,7 @@
 #include "project/dvOptions.h"
 
+#include "project/dvProject.h"
+
 #include <QCoreApplication>
 #include <limits>
 
@@ -37,30 +39,41 @@ const QList<TdvOptionInfo> kOptions = {
      QT_TRANSLATE_NOOP("TdvOptions", "Export notes pages instead of slides")},
     {"ReadOnly", K::Bool, G::Conversion, "False", 0, 0, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "Open presentations read-only")},
+    {"MissingFonts", K::Choice, G::Conversion, "Warn", 0, 0, "Warn|Fail|Ignore",
+     QT_TRANSLATE_NOOP("TdvOptions", "A font the machine lacks, set in a stand-in: Warn names it beside the PDF, Fail fails the file without a PDF, Ignore says nothing")},
+    {"ExportComments", K::Bool, G::Conversion, "False", 0, 0, nullptr,
+     QT_TRANSLATE_NOOP("TdvOptions", "Put the presentations' review comments into the PDFs as notes")},
     {"MaxImageResolution", K::Int, G::Conversion, "0", 0, kNoMax, nullptr,
-     QT_TRANSLATE_NOOP("TdvOptions", "Images in the PDF: 0 keeps them as they are; N reduces finer ones to N ppi")},
+     QT_TRANSLATE_NOOP("TdvOptions", "Images in the PDF: 0 keeps them as they are; N reduces finer ones to N ppi"),
+     "pixels per inch"},
     {"PDFWriter", K::Text, G::Conversion, "", 0, 0, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "The printer of the printer route: empty for the office's own Vellum PDF, or a printer the office lists")},
     {"MultiInstance", K::Bool, G::Conversion, "False", 0, 0, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "On the printer route, wait for another copy's print job")},
     {"ThreadsCount", K::Int, G::Offices, "1", 1, kNoMax, nullptr,
-     QT_TRANSLATE_NOOP("TdvOptions", "Workers, each with its own office process (at most four per core)")},
+     QT_TRANSLATE_NOOP("TdvOptions", "Workers, each with its own office process (at most four per core)"),
+     "workers"},
     {"Timeout", K::Int, G::Offices, "300", 0, kNoMax, nullptr,
-     QT_TRANSLATE_NOOP("TdvOptions", "Seconds one file may take before its office is stopped and the file fails (0: no limit)")},
+     QT_TRANSLATE_NOOP("TdvOptions", "Seconds one file may take before its office is stopped and the file fails (0: no limit)"),
+     "seconds"},
     {"OfficeRestart", K::Int, G::Offices, "200", 0, kNoMax, nullptr,
-     QT_TRANSLATE_NOOP("TdvOptions", "Start a fresh office process after this many files (0: never)")},
+     QT_TRANSLATE_NOOP("TdvOptions", "Start a fresh office process after this many files (0: never)"),
+     "files"},
     {"OfficeMemoryLimit", K::Int, G::Offices, "0", 0, kNoMax, nullptr,
-     QT_TRANSLATE_NOOP("TdvOptions", "MiB of memory one office may take (0: half the machine's memory shared among the workers, at least 2048)")},
+     QT_TRANSLATE_NOOP("TdvOptions", "MiB of memory one office may take (0: half the machine's memory shared among the workers, at least 2048)"),
+     "MiB"},
     {"OfficeServers", K::Text, G::Offices, "", 0, 0, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "Office listeners to convert on, host:port or local, separated by blanks")},
     {"ConnectTimeout", K::Int, G::Offices, "20", 1, kNoMax, nullptr,
-     QT_TRANSLATE_NOOP("TdvOptions", "Seconds for reaching a listener and its first answer")},
+     QT_TRANSLATE_NOOP("TdvOptions", "Seconds for reaching a listener and its first answer"),
+     "seconds"},
     {"PureConsole", K::Bool, G::Unattended, "False", 0, 0, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "Run without a window")},
     {"RunAndClose", K::Bool, G::Unattended, "False", 0, 0, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "Window: convert at start and close when done")},
     {"Daemon", K::Int, G::Unattended, "0", 0, kNoMax, nullptr,
-     QT_TRANSLATE_NOOP("TdvOptions", "Milliseconds between repeats of an unattended run; decks arriving start one sooner (0: run once)")},
+     QT_TRANSLATE_NOOP("TdvOptions", "Milliseconds between repeats of an unattended run; decks arriving start one sooner (0: run once)"),
+     "milliseconds"},
     {"LogFile", K::Path, G::Unattended, "", 0, 0, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "The run log of a console run, or the list of an unattended windowed run")},
 };
@@ -107,4 +120,55 @@ QString dvOptionGroupCaption(TdvOptionGroup group)
         return QCoreApplication::translate("TdvOptions", "Unattended runs");
     }
     return QString();
+}
+
+bool dvOptionAccepts(const TdvOptionInfo& info, const QString& value)
+{
+    if (value.isEmpty())
+        return true;
+    int number = 0;
+    switch (info.Kind) {
+    case TdvOptionKind::Int:
+        return TdvProject::TryReadInt(value, number) && number >= info.Min && number <= info.Max;
+    case TdvOptionKind::Bool:
+        return TdvProject::TryReadInt(value, number) ||
+               value.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0 ||
+               value.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0;
+    case TdvOptionKind::Choice:
+        // A boolean reads as one of True and False, as the getter reads it.
+        if (TdvProject::TryReadInt(value, number))
+            return true;
+        for (const QString& choice : info.choices())
+            if (value.compare(choice, Qt::CaseInsensitive) == 0)
+                return true;
+        return false;
+    case TdvOptionKind::Text:
+    case TdvOptionKind::Path:
+        break;
+    }
+    return true;
+}
+
+QString dvOptionProblem(const TdvOptionInfo& info, const QString& value)
+{
+    QString wanted;
+    switch (info.Kind) {
+    case TdvOptionKind::Int: {
+        const QString unit = info.Unit ? QString::fromLatin1(info.Unit) : QStringLiteral("units");
+        wanted = info.Max == std::numeric_limits<int>::max()
+                     ? QStringLiteral("a number of %1 >= %2").arg(unit).arg(info.Min)
+                     : QStringLiteral("a number of %1 from %2 to %3").arg(unit).arg(info.Min).arg(info.Max);
+        break;
+    }
+    case TdvOptionKind::Bool:
+        wanted = QStringLiteral("True or False");
+        break;
+    case TdvOptionKind::Choice:
+        wanted = QStringLiteral("one of ") + info.choices().join(QStringLiteral(", "));
+        break;
+    case TdvOptionKind::Text:
+    case TdvOptionKind::Path:
+        return QString();
+    }
+    return QStringLiteral("%1=%2 is not %3; %4 is used").arg(info.name(), value, wanted, info.defaultValue());
 }

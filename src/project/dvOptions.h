@@ -34,6 +34,7 @@ struct TdvOptionInfo
     int Max = 0;                   // Int: the largest value that is meant
     const char* Choices = nullptr; // Choice: the values, separated by "|"
     const char* Meaning = nullptr; // one line, translatable in the context "TdvOptions"
+    const char* Unit = nullptr;    // Int: what the number counts ("seconds"), as the run's checks say it
 
     QString name() const { return QString::fromLatin1(Name); }
     QString defaultValue() const { return QString::fromLatin1(Default); }
@@ -48,3 +49,9 @@ const QList<TdvOptionInfo>& dvOptionInfos();
 const TdvOptionInfo* dvOptionInfo(const QString& name);
 // The group's caption in the user's language ("Source", "Target", ...).
 QString dvOptionGroupCaption(TdvOptionGroup group);
+// Whether the option takes this value as it stands: a number in its range, a boolean, one of its choices.
+// An empty value is no value (the default applies without a word); text and paths take anything.
+bool dvOptionAccepts(const TdvOptionInfo& info, const QString& value);
+// What a person is told when the option does not take the value: "Timeout=-5 is not a number of seconds
+// >= 0; 300 is used".
+QString dvOptionProblem(const TdvOptionInfo& info, const QString& value);

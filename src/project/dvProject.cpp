@@ -3,6 +3,7 @@
 #include "base/dvError.h"
 #include "base/dvFileUtils.h"
 #include "base/dvPlaces.h"
+#include "project/dvOptions.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,7 +25,9 @@ QString extractFileName(const QString& path)
 
 bool isWebAddress(const QString& text)
 {
-    return text.startsWith(QLatin1String("http"), Qt::CaseInsensitive);
+    // Only the scheme makes an address: a folder named "my-https-decks" or "httpd" is a folder.
+    return text.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+           text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
 }
 
 QString absolutePath(const QString& text)
@@ -231,6 +234,29 @@ bool TdvProject::TryReadInt(const QString& value, int& number)
     return true;
 }
 
+int TdvProject::RangedOption(const QString& name) const
+{
+    const TdvOptionInfo* info = dvOptionInfo(name);
+    if (!info)
+        return IntOption(name, 0);
+    const int def = ReadInt(info->defaultValue(), 0);
+    int number = 0;
+    if (!TryReadInt(GetOption(name), number) || number < info->Min || number > info->Max)
+        return def;
+    return number;
+}
+
+QStringList TdvProject::OptionProblems() const
+{
+    QStringList problems;
+    for (const TdvOptionInfo& info : dvOptionInfos()) {
+        const QString value = GetOption(info.name());
+        if (!dvOptionAccepts(info, value))
+            problems.append(dvOptionProblem(info, value));
+    }
+    return problems;
+}
+
 TdvOverwrite TdvProject::IsOverwrite() const
 {
     const QString value = GetOption(QStringLiteral("IsOverwrite"));
@@ -239,6 +265,16 @@ TdvOverwrite TdvProject::IsOverwrite() const
     if (value.compare(QLatin1String("update"), Qt::CaseInsensitive) == 0)
         return TdvOverwrite::Update;
     return ReadBool(value, DefaultOverwrite) ? TdvOverwrite::Overwrite : TdvOverwrite::Rename;
+}
+
+TdvMissingFonts TdvProject::MissingFonts() const
+{
+    const QString value = GetOption(QStringLiteral("MissingFonts")).trimmed();
+    if (value.compare(QLatin1String("Fail"), Qt::CaseInsensitive) == 0)
+        return TdvMissingFonts::Fail;
+    if (value.compare(QLatin1String("Ignore"), Qt::CaseInsensitive) == 0)
+        return TdvMissingFonts::Ignore;
+    return TdvMissingFonts::Warn;
 }
 
 bool TdvProject::RunAndClose() const

@@ -19,6 +19,8 @@ class TdvPropList;
 // Update replaces an existing target like Overwrite, except one this program wrote for the same, unchanged
 // presentation, which it keeps.
 enum class TdvOverwrite { Overwrite, Skip, Rename, Update };
+// A font the machine lacks, set in a stand-in: named in the item's note, a failure of the item, or nothing.
+enum class TdvMissingFonts { Warn, Fail, Ignore };
 
 // The batch project: every setting of a run as ordered "name=value" lines, the product identity and the
 // project-file bookkeeping. Readers on worker threads go through the getters, which take the option lock,
@@ -58,9 +60,15 @@ public:
     static bool TryReadInt(const QString& value, int& number);
     bool BoolOption(const QString& name, bool def) const { return ReadBool(GetOption(name), def); }
     int IntOption(const QString& name, int def) const { return ReadInt(GetOption(name), def); }
+    // A number of the option table read within its range: a value out of range or malformed gives the
+    // table's default, so that no typo turns a limit off.
+    int RangedOption(const QString& name) const;
+    // What the run is told about the values it cannot take, one line each in the table's order ("Timeout=-5
+    // is not a number of seconds >= 0; 300 is used"); empty when every value is fine.
+    QStringList OptionProblems() const;
 
     // Typed getters, one per option.
-    int Daemon() const { return IntOption(QStringLiteral("Daemon"), 0); }
+    int Daemon() const { return RangedOption(QStringLiteral("Daemon")); }
     bool DeleteSource() const { return BoolOption(QStringLiteral("DeleteSource"), false); }
     TdvOverwrite IsOverwrite() const;
     bool KeepFileTime() const { return BoolOption(QStringLiteral("KeepFileTime"), false); }
@@ -80,19 +88,24 @@ public:
     QString Source() const { return GetOption(QStringLiteral("Source")); }
     bool Subdir() const { return BoolOption(QStringLiteral("Subdir"), false); }
     QString Target() const;
-    int ThreadsCount() const { return IntOption(QStringLiteral("ThreadsCount"), 1); }
+    int ThreadsCount() const { return RangedOption(QStringLiteral("ThreadsCount")); }
     // Office supervision: seconds an item may take (0 = no limit) and items per office process (0 = never
     // restart).
-    int Timeout() const { return IntOption(QStringLiteral("Timeout"), 300); }
-    int OfficeRestart() const { return IntOption(QStringLiteral("OfficeRestart"), 200); }
+    int Timeout() const { return RangedOption(QStringLiteral("Timeout")); }
+    int OfficeRestart() const { return RangedOption(QStringLiteral("OfficeRestart")); }
     // Address space per office process in MiB; 0: a share of the machine's memory per worker.
-    int OfficeMemoryLimit() const { return std::max(IntOption(QStringLiteral("OfficeMemoryLimit"), 0), 0); }
+    int OfficeMemoryLimit() const { return RangedOption(QStringLiteral("OfficeMemoryLimit")); }
     // Office listeners to convert on, "host:port" or "local", separated by blanks; empty: local offices.
     QString OfficeServers() const { return GetOption(QStringLiteral("OfficeServers")).simplified(); }
     // Seconds for reaching an office listener and its first answer.
-    int ConnectTimeout() const { return std::max(IntOption(QStringLiteral("ConnectTimeout"), 20), 1); }
+    int ConnectTimeout() const { return RangedOption(QStringLiteral("ConnectTimeout")); }
+    // Stand-in fonts: Warn (the default, also for a value that is none of the three), Fail or Ignore.
+    TdvMissingFonts MissingFonts() const;
+    // The presentations' review comments go into the PDF as annotations only when asked for: a reviewer's
+    // remark is not for the customer who gets the PDF.
+    bool ExportComments() const { return BoolOption(QStringLiteral("ExportComments"), false); }
     // Images in the PDF: 0 keeps them as the deck holds them, N reduces those finer than N ppi to N ppi.
-    int MaxImageResolution() const { return std::max(IntOption(QStringLiteral("MaxImageResolution"), 0), 0); }
+    int MaxImageResolution() const { return RangedOption(QStringLiteral("MaxImageResolution")); }
 
     // Control binding.
     void BindControl(QObject* control);
@@ -167,7 +180,8 @@ public:
 QString extractFilePath(const QString& path);
 // File-name part of a path: everything after the last "/".
 QString extractFileName(const QString& path);
-// Does the text name a web address rather than a local path?
+// Does the text name a web address rather than a local path: does it start with "http://" or "https://",
+// letter case ignored? The one test of the program.
 bool isWebAddress(const QString& text);
 // A path as a person typed it, made absolute against the current folder when it is read: "." and ".."
 // resolved, a leading "~/" taken as the home folder, a trailing "/" kept. Web addresses and "file:"

@@ -4,6 +4,7 @@
 #include "engine/dvBatch.h"
 #include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
+#include "engine/dvRunLog.h"
 #include "project/dvProject.h"
 #include "shell/dvInfo.h"
 
@@ -36,9 +37,14 @@ TdvMain::~TdvMain()
 
 void TdvMain::Run()
 {
+    FLogFailed = false;
+    // Values the run cannot take are said once, before any work; the run goes on with the defaults.
+    for (const QString& problem : gProject->OptionProblems())
+        fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
     const int interval = gProject->Daemon();
     if (interval <= 0) {
         RunOnce();
+        FRunLog.Close();
         return;
     }
     // A watched folder: each repeat converts what arrived or changed. The signal handlers end the program
@@ -64,7 +70,7 @@ void TdvMain::Run()
 
 bool TdvMain::RunOnce(TdvRepeat* repeat)
 {
-    // A repeat that finds nothing new says nothing and keeps the last log.
+    // A repeat that finds nothing new says nothing (and so adds nothing to the log).
     const bool quietIfEmpty = repeat && Batch;
     Log.clear();
     FDone = 0;
@@ -74,6 +80,11 @@ bool TdvMain::RunOnce(TdvRepeat* repeat)
         Batch->ListFilter = [repeat](const QString& path) { return repeat->Take(path); };
     const QString target = gProject->Target();
     Batch->StartSearch(gProject->Source(), target, gProject->Subdir());
+    // The log is opened before any item runs: one that cannot be written stops the run before any work. It
+    // stays open, so that a watched folder's repeats add their lines to it.
+    const QString logFile = gProject->LogFile();
+    if (!logFile.isEmpty() && !FRunLog.IsOpen())
+        FRunLog.Open(logFile, Batch.get());
 
     CurrentRun = std::make_unique<TdvRun>(Batch.get(), target, &TdvMain::LogItem, this);
     CurrentRun->SetUsage(gInfo);
@@ -106,22 +117,38 @@ void TdvMain::LogItem(void* context, TdvBatch* batch, TdvNode* item)
 {
     auto* self = static_cast<TdvMain*>(context);
     const QString word = stateWord(item->State);
+    // What the run adds to a result (stand-in fonts, a source it kept) stands beside it, as in the window; a
+    // skipped item's note says why it was skipped.
+    const QString note =
+        item->Note.isEmpty() || item->Skipped ? QString() : QStringLiteral(" (%1)").arg(item->Note);
+    // One item is one line, whatever its name holds.
+    const QString source = escapeControls(item->Source);
+    const QString line =
+        QStringLiteral("%1 => %2 => %3").arg(word, source, escapeControls(item->Result + note));
     std::lock_guard lock(self->FLogLock);
-    self->Log.append(QStringLiteral("%1 => %2 => %3").arg(word, item->Source, item->Result));
+    self->Log.append(line);
+    // In the file before it is told, so that a run killed at any moment has logged what it reported.
+    if (self->FRunLog.IsOpen()) {
+        QString error;
+        if (!self->FRunLog.Append(line, &error)) {
+            self->FLogFailed = true;
+            if (!error.isEmpty())
+                fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        }
+    }
     ++self->FDone;
     if (self->ShowProgress) {
-        QString result = item->Result;
+        QString result = item->Result + note;
         if (item->Skipped)
             result = QStringLiteral("(skipped, %1)")
                          .arg(item->Note.isEmpty() ? QStringLiteral("target exists") : item->Note);
-        else if (!item->Note.isEmpty())
-            result += QStringLiteral(" (%1)").arg(item->Note);
+        result = escapeControls(result);
         // While the listing goes on the count so far is no total: "[7/8]" would say the run is nearly done.
         const QString count = batch->IsListed()
                                   ? QStringLiteral("%1/%2").arg(self->FDone).arg(batch->ItemCount())
                                   : QString::number(self->FDone);
-        const QString line = QStringLiteral("[%1] %2 %3 => %4\n").arg(count, word, item->Source, result);
-        fputs(line.toLocal8Bit().constData(), stdout);
+        const QString shown = QStringLiteral("[%1] %2 %3 => %4\n").arg(count, word, source, result);
+        fputs(shown.toLocal8Bit().constData(), stdout);
         fflush(stdout);
     }
 }
@@ -135,7 +162,4 @@ void TdvMain::Finish()
         fputs(summary.toLocal8Bit().constData(), stdout);
         fflush(stdout);
     }
-    const QString logFile = gProject->LogFile();
-    if (!logFile.isEmpty())
-        writeTextLines(logFile, Log);
 }

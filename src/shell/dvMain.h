@@ -1,6 +1,9 @@
 #pragma once
 
+#include "engine/dvRunLog.h"
+
 #include <QStringList>
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -28,10 +31,14 @@ public:
     QStringList Log;
     // Progress lines go to standard output unless a caller turns them off.
     bool ShowProgress = true;
+    // A line of the run log could not be written (the run went on; it ends with a failure code).
+    bool LogFailed() const { return FLogFailed; }
 
 private:
     std::mutex FLogLock;
     int FDone = 0;
+    TdvRunLog FRunLog;
+    std::atomic<bool> FLogFailed{false};
 };
 
 // The state word of an item's state.

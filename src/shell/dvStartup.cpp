@@ -19,7 +19,10 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
     TdvProject* p = gProject;
     p->ConvertorClass = convertorClass;
     p->SourcePattern = QStringLiteral("*.ppt?");
-    p->SourceFilter = QStringLiteral("PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx");
+    // Every kind of presentation the office opens: shows (.pps, .ppsx), templates and macro decks too.
+    p->SourceFilter =
+        QStringLiteral("Presentations (*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;"
+                       "*.odp)|*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;*.odp");
     p->TargetExt = QStringLiteral(".pdf");
     p->ShortName = QStringLiteral("vellum");
     p->ProjectExt = QStringLiteral(".batch-") + p->ShortName;
@@ -31,7 +34,8 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
 }
 
 const char* const usageText =
-    "Usage: vellum [PROJECT | SOURCE | -P:OPTIONS | --help | --version]\n"
+    "Usage: vellum [PROJECT | SOURCE... | -P:OPTIONS [SOURCE...] | --help | --version]\n"
+    "       vellum --convert SOURCE...\n"
     "       vellum --office-server [ADDRESS:]PORT [-P:OPTIONS]\n"
     "\n"
     "Converts presentations (*.ppt?) to PDF in batch.\n"
@@ -39,6 +43,11 @@ const char* const usageText =
     "  PROJECT          a project file (*.batch-vellum) to open\n"
     "  SOURCE           a presentation, or a folder and pattern, to take as the source\n"
     "  -P:NAME=VALUE;.. options for this run, separated by \";\" or \",\" (quote the argument)\n"
+    "                   In the window, every further SOURCE is listed too (a desktop hands over\n"
+    "                   several files at once).\n"
+    "  --convert SOURCE...\n"
+    "                   open the window with these presentations listed and convert them at once,\n"
+    "                   into the folder of the first one\n"
     "  --office-server [ADDRESS:]PORT\n"
     "                   keep one office listening for UNO clients on other machines, on ADDRESS\n"
     "                   (127.0.0.1 when left out) and PORT; a new one when it dies, and after\n"
@@ -48,6 +57,8 @@ const char* const usageText =
     "                   (ssh -N -L 2002:127.0.0.1:2002 host), or on a private network.\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
+    "  -style NAME, -reverse, -platform NAME, ...\n"
+    "                   Qt's own options for the window; never taken for a source\n"
     "\n"
     "With PureConsole=True the project runs without a window, for example:\n"
     "  vellum '-P:Source=/home/me/talks/*.ppt?;Target=/home/me/pdf;Subdir=True;PureConsole=True'\n"
@@ -58,19 +69,26 @@ const char* const usageText =
     "Update), RetryFailed, KeepTargetSubdirs (True), KeepFileTime, DeleteSource, RenameSource,\n"
     "SkipHidden, RegExt, Notes, ReadOnly, LogFile, PureConsole, RunAndClose, Daemon (0 ms),\n"
     "Timeout (300 s), OfficeRestart (200), OfficeMemoryLimit (MiB per office; 0: a share of the\n"
-    "machine's memory per worker), MaxImageResolution (0: keep images), OfficeServers\n"
-    "(host:port or local, blank separated: one worker each), ConnectTimeout (20 s), PDFWriter\n"
-    "(the printer of the last route: Vellum PDF), MultiInstance.\n"
+    "machine's memory per worker), MissingFonts (Warn, Fail or Ignore: a font the machine lacks, set\n"
+    "in a stand-in), ExportComments (False: review comments stay out of the PDFs),\n"
+    "MaxImageResolution (0: keep images), OfficeServers (host:port or local, blank separated: one\n"
+    "worker each), ConnectTimeout (20 s), PDFWriter (the printer of the last route: Vellum PDF),\n"
+    "MultiInstance. A value out of range or malformed takes the default and is said once.\n"
+    "\n"
+    "LogFile gets one line per file (State => source => result) as the file finishes; it is\n"
+    "never a link, a presentation or a PDF of the run. Control characters in names are written\n"
+    "escaped (\\n, \\x1b), in the log as on the console.\n"
     "\n"
     "Exit codes: 0 after a run (also when some files failed), 1 when the run could not go on,\n"
     "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM (0 for --office-server).\n";
 
 static const QLatin1String officeServerOption("--office-server");
+static const QLatin1String convertOption("--convert");
 
 // Long options are answered before anything else: a default project must never run in place of --help.
 static void handleLongOptions(const QString& arg)
 {
-    if (!arg.startsWith(QLatin1String("--")) || arg == officeServerOption)
+    if (!arg.startsWith(QLatin1String("--")) || arg == officeServerOption || arg == convertOption)
         return;
     if (arg == QLatin1String("--help")) {
         fputs(usageText, stdout);
@@ -184,6 +202,12 @@ TdvStartup::TdvStartup(int argc, char** argv, const TdvConvertorClass* convertor
     applyProductIdentity(convertorClass);
     try {
         handleLongOptions(gApp->FirstParam);
+        if (gApp->FirstParam == convertOption) {
+            // The window lists the sources and converts them at once; the first is the source as usual.
+            gApp->ConvertOnStart = true;
+            gApp->Params.removeFirst();
+            gApp->FirstParam = gApp->Params.value(0);
+        }
         FOfficeServer = officeServerArguments(argc, argv);
         gProject->ParseCommandLine();
     } catch (...) {
@@ -214,7 +238,7 @@ void TdvStartup::teardown()
 
 bool TdvStartup::IsConsoleMode()
 {
-    return gProject->PureConsole() && !gProject->Source().contains(QLatin1String("http"));
+    return gProject->PureConsole() && !isWebAddress(gProject->Source());
 }
 
 int runConsole()
@@ -225,5 +249,6 @@ int runConsole()
         fprintf(stderr, "%s\n", errorMessage(e).toLocal8Bit().constData());
         return 1;
     }
-    return 0;
+    // The log said why it lost lines when it did; the run's code says it too.
+    return gMain->LogFailed() ? 1 : 0;
 }

@@ -45,6 +45,9 @@ int main(int argc, char** argv)
     int code = 0;
     if (startup->OfficeServer().Port > 0) {
 #ifdef VELLUM_HAS_OFFICE
+        // Its OfficeRestart is checked as a run's options are.
+        for (const QString& problem : gProject->OptionProblems())
+            fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
         QCoreApplication app(argc, argv);
         code = runOfficeServer(startup->OfficeServer().Host, startup->OfficeServer().Port,
                                gProject->OfficeRestart());

@@ -1,6 +1,7 @@
 // The presentation converter against fake automation objects registered under both ProgIDs: the order of
 // the routes, the messages an item gets, the printer step's lock and printer, and the session's rules.
 #include "conversion/dvAutomation.h"
+#include "conversion/dvFonts.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPowerPointOle.h"
@@ -592,21 +593,124 @@ TEST_F(ConversionTest, SuiteRouteUsesTheDocumentsFamilyAndEncodedAddresses)
         EXPECT_TRUE(QFileInfo::exists(out));
         EXPECT_EQ(count(QStringLiteral("Doc.close")), 1);
     }
-    // Images are kept as they are unless MaxImageResolution asks for a reduction, as on the main route.
-    EXPECT_EQ(world.suiteFilterData, QStringList({QStringLiteral("ReduceImageResolution=False")}));
+    // Images are kept as they are unless MaxImageResolution asks for a reduction, and review comments stay
+    // out unless ExportComments asks for them, as on the main route.
+    EXPECT_EQ(world.suiteFilterData, QStringList({QStringLiteral("ExportNotes=False"),
+                                                  QStringLiteral("ReduceImageResolution=False")}));
     gProject->SetOption(QStringLiteral("MaxImageResolution"), QStringLiteral("150"));
+    gProject->SetOption(QStringLiteral("ExportComments"), QStringLiteral("True"));
     world = FakeWorld();
     world.suiteFamily = QStringLiteral("com.sun.star.presentation.PresentationDocument");
     EXPECT_TRUE(ConvertWithOfficeSuite(source, out));
-    EXPECT_EQ(world.suiteFilterData, QStringList({QStringLiteral("ReduceImageResolution=True"),
-                                                  QStringLiteral("MaxImageResolution=150")}));
+    EXPECT_EQ(world.suiteFilterData,
+              QStringList({QStringLiteral("ExportNotes=True"), QStringLiteral("ReduceImageResolution=True"),
+                           QStringLiteral("MaxImageResolution=150")}));
     gProject->SetOption(QStringLiteral("MaxImageResolution"), QString());
+    gProject->SetOption(QStringLiteral("ExportComments"), QString());
 
     // A document of no known family is not stored, and is closed all the same.
     world = FakeWorld();
     world.suiteFamily = QStringLiteral("com.sun.star.chart2.ChartDocument");
     EXPECT_FALSE(ConvertWithOfficeSuite(source, out));
     EXPECT_EQ(count(QStringLiteral("Doc.close")), 1);
+}
+
+TEST(Fonts, OnlyAFontThatIsNeitherItselfNorMetricCompatibleIsAStandIn)
+{
+    const auto use = [](const char* requested, std::initializer_list<const char*> used) {
+        TdvFontUse u;
+        u.Requested = QString::fromUtf8(requested);
+        for (const char* font : used)
+            u.Used.append(QString::fromUtf8(font));
+        u.Count = 1;
+        return u;
+    };
+    const QString officeDefaults =
+        QStringLiteral("Segoe UI;Tahoma;Arial Unicode MS;DejaVu Sans;Albany;Arial");
+    const std::pair<QList<TdvFontUse>, const char*> cases[] = {
+        // The deck's own fonts and their metric-compatible stand-ins, whatever the style or letter case.
+        {{use("Calibri", {"Carlito/Regular"}), use("Calibri Light", {"Carlito/Regular"}),
+          use("Arial/Bold", {"Liberation Sans/Bold"}), use("times new roman", {"Liberation Serif/Italic"}),
+          use("Cambria", {"Caladea/Regular"}), use("Courier", {"Liberation Mono/Regular"}),
+          use("Arial Narrow", {"Liberation Sans Narrow/Regular"}), use("DejaVu Sans", {"DejaVu Sans/Book"})},
+         ""},
+        // Symbol fonts are recoded to OpenSymbol; the office's own defaults name several fonts, any will do.
+        {{use("Wingdings", {"OpenSymbol/Regular"}), use("Symbol", {"OpenSymbol/Regular"}),
+          use(officeDefaults.toUtf8().constData(), {"DejaVu Sans/Book"})},
+         ""},
+        // A font that only drew the characters the first one lacks is no stand-in.
+        {{use("Calibri", {"Carlito/Regular", "Noto Sans CJK JP/Regular"})}, ""},
+        {{use("Verdana", {"DejaVu Sans/Book"}), use("Segoe UI", {"DejaVu Sans/Bold"}),
+          use("Calibri", {"Carlito/Regular"}), use("Verdana/Bold", {"DejaVu Sans/Bold"})},
+         "Fonts not installed: Segoe UI, Verdana (set in DejaVu Sans)"},
+        {{use("MS Gothic", {"Noto Sans CJK JP/Regular"}), use("Arial Black", {"DejaVu Sans/Book"})},
+         "Fonts not installed: Arial Black, MS Gothic (set in DejaVu Sans, Noto Sans CJK JP)"},
+        // A machine without the metric-compatible fonts sets even Arial in a stand-in.
+        {{use("Arial", {"DejaVu Sans/Book"})}, "Font not installed: Arial (set in DejaVu Sans)"},
+        {{use("Helvetica", {"Liberation Serif/Regular"})},
+         "Font not installed: Helvetica (set in Liberation Serif)"},
+        {{use("", {"DejaVu Sans/Book"}), use("Arial", {})}, ""},
+    };
+    for (const auto& [uses, note] : cases)
+        EXPECT_EQ(standInFontsNote(uses), QString::fromUtf8(note)) << note;
+
+    // A stand-in that drew nothing in the PDF (an empty footer, blanks) is left out of the note.
+    const QList<TdvFontUse> mixed = {
+        use("Segoe UI", {"DejaVu Sans/Book"}), use("MS PGothic", {"DejaVu Sans/Book"}),
+        use("MS PGothic", {"Noto Sans CJK JP/Regular"}), use("Calibri", {"Carlito"})};
+    const std::pair<QStringList, const char*> drawn[] = {
+        {{QStringLiteral("Carlito"), QStringLiteral("NotoSansCJKjp-Regular-VKana")},
+         "Font not installed: MS PGothic (set in Noto Sans CJK JP)"},
+        {{QStringLiteral("Carlito"), QStringLiteral("DejaVuSans-Bold"),
+          QStringLiteral("NotoSansCJKjp-Regular")},
+         "Fonts not installed: MS PGothic, Segoe UI (set in DejaVu Sans, Noto Sans CJK JP)"},
+        {{QStringLiteral("Carlito")}, ""},
+        // One face of a CJK collection named, another embedded.
+        {{QStringLiteral("NotoSansCJKsc-Regular")},
+         "Font not installed: MS PGothic (set in Noto Sans CJK JP)"},
+        // Fonts that cannot be read from the PDF leave the note as the office told it.
+        {{}, "Fonts not installed: MS PGothic, Segoe UI (set in DejaVu Sans, Noto Sans CJK JP)"},
+    };
+    for (const auto& [fonts, note] : drawn)
+        EXPECT_EQ(standInFontsNote(mixed, fonts), QString::fromUtf8(note))
+            << fonts.join(QLatin1Char(' ')).toStdString();
+}
+
+TEST(Fonts, APdfNamesTheFontsItEmbeds)
+{
+    TempTree tree;
+    const QString pdf = tree.write(
+        QStringLiteral("a.pdf"),
+        "%PDF-1.4\n9 0 obj\n<</Type/Font/Subtype/TrueType/BaseFont/BAAAAA+DejaVuSans\n/FirstChar "
+        "0>>\nendobj\n"
+        "10 0 obj <</Type/Font/Subtype/Type0/BaseFont "
+        "/CAAAAA+NotoSansCJKjp-Regular-VKana/Encoding/Identity-H>>\n"
+        "11 0 obj <</BaseFont/LiberationSerif-Bold/Subtype/TrueType>> <</BaseFont/BAAAAA+DejaVuSans>>\n");
+    EXPECT_EQ(pdfFontNames(pdf),
+              QStringList({QStringLiteral("DejaVuSans"), QStringLiteral("NotoSansCJKjp-Regular-VKana"),
+                           QStringLiteral("LiberationSerif-Bold")}));
+    EXPECT_TRUE(pdfFontNames(tree.path(QStringLiteral("missing.pdf"))).isEmpty());
+}
+
+TEST(Fonts, TheReplacementTableNamesOnlyFontsTheMachineLacks)
+{
+    using Table = QList<std::pair<QString, QString>>;
+    const std::pair<QStringList, Table> cases[] = {
+        {{QStringLiteral("Carlito"), QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans")},
+         {{QStringLiteral("Calibri Light"), QStringLiteral("Carlito")},
+          {QStringLiteral("Courier"), QStringLiteral("Liberation Mono")}}},
+        // The real fonts: Calibri Light stays itself, Courier is set in Courier New.
+        {{QStringLiteral("CalibriLight"), QStringLiteral("Carlito"), QStringLiteral("courier new"),
+          QStringLiteral("Liberation Mono")},
+         {{QStringLiteral("Courier"), QStringLiteral("Courier New")}}},
+        {{QStringLiteral("Calibri"), QStringLiteral("Carlito"), QStringLiteral("Courier")},
+         {{QStringLiteral("Calibri Light"), QStringLiteral("Calibri")}}},
+        // Nothing to stand in with, or fontconfig could not be asked: the office keeps its own choice.
+        {{QStringLiteral("DejaVu Sans")}, {}},
+        {{}, {}},
+    };
+    for (const auto& [installed, table] : cases)
+        EXPECT_EQ(fontReplacements(installed), table) << installed.join(QLatin1Char(',')).toStdString();
 }
 
 // The two builds of one office version (with and without printing) share the program folder and the build id;

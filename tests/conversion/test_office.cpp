@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
@@ -28,6 +29,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
+#include <future>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
@@ -52,6 +54,7 @@ const QString gTempRoot = tempRoot();
 
 const TdvConvertorClassOf<TdvVellum> vellumClass;
 const QString kSamples = QStringLiteral(VELLUM_SOURCE_DIR "/samples");
+const QString kData = QStringLiteral(VELLUM_TEST_DATA);
 
 QString run(const QString& program, const QStringList& args)
 {
@@ -73,6 +76,25 @@ int pageCount(const QString& pdf)
 QString pdfText(const QString& pdf)
 {
     return run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).simplified();
+}
+
+// The fonts a PDF embeds, as pdffonts names them, without their subset tags ("LiberationSans-Bold").
+QStringList embeddedFonts(const QString& pdf)
+{
+    QStringList fonts;
+    for (const QString& line : run(QStringLiteral("pdffonts"), {pdf}).split(QLatin1Char('\n')).mid(2)) {
+        const QString name = line.section(QLatin1Char(' '), 0, 0);
+        if (!name.isEmpty())
+            fonts.append(name.section(QLatin1Char('+'), -1));
+    }
+    return fonts;
+}
+
+// Whether a PDF carries a review comment as an annotation (the office writes its dictionaries plainly).
+bool hasCommentAnnotation(const QString& pdf)
+{
+    return QString::fromLatin1(readAll(pdf))
+        .contains(QRegularExpression(QStringLiteral("/Subtype\\s*/Text\\b")));
 }
 
 // (width, height) of every image drawn in a PDF, one line per use on a page.
@@ -176,6 +198,7 @@ protected:
     QStringList reported;                // file names in the order the items were reported
     std::map<QString, pid_t> officeOf;   // the office process group that opened each file
     QStringList instancePipes;           // of the offices that opened files
+    TdvTallies tallies;                  // of the last run
 
     void TearDown() override
     {
@@ -260,6 +283,7 @@ protected:
         TdvRun run(&batch, out, &OfficeTest::report, this, &vellumClass);
         run.Start();
         run.Wait();
+        tallies = run.Tallies();
     }
 
     QString pdf(const QString& name) const
@@ -341,6 +365,118 @@ TEST_F(OfficeTest, NotesPagesCarryTheSpeakerNotes)
     const QString slides = pdfText(pdf(ppt));
     EXPECT_TRUE(slides.contains(QStringLiteral("Bus leaves at 8:30"))) << slides.toStdString();
     EXPECT_FALSE(slides.contains(QStringLiteral("consent form")));
+}
+
+// The decks ask for the Office fonts; the set-up installs metric-compatible ones, and East Asian text gets a
+// font that has its glyphs. Calibri Light, the heading font of current Office themes, is set in Carlito
+// through the office's replacement table.
+TEST_F(OfficeTest, DecksComeOutInTheirOwnOrMetricCompatibleFonts)
+{
+    struct Case
+    {
+        const char* deck;
+        QStringList fonts; // every one embedded
+        const char* text;
+    } cases[] = {
+        {"fonts-office.pptx", {QStringLiteral("Carlito")}, "Calibri Light heading"},
+        {"fonts-liberation.pptx",
+         {QStringLiteral("LiberationSans"), QStringLiteral("LiberationSerif"),
+          QStringLiteral("LiberationMono")},
+         "Times New Roman body"},
+    };
+    QStringList files;
+    for (const Case& c : cases)
+        files << copy(kData + QLatin1Char('/') + QString::fromLatin1(c.deck), QString::fromLatin1(c.deck));
+    files << copy(kData + QStringLiteral("/fonts-cjk.pptx"), QStringLiteral("fonts-cjk.pptx"));
+    convert(files, 2);
+    for (const Case& c : cases) {
+        const QString name = QString::fromLatin1(c.deck);
+        SCOPED_TRACE(c.deck);
+        ASSERT_EQ(outcomes[name].State, isDone) << outcomes[name].Result.toStdString();
+        EXPECT_TRUE(pdfText(pdf(name)).contains(QString::fromLatin1(c.text)));
+        const QStringList fonts = embeddedFonts(pdf(name));
+        for (const QString& font : c.fonts)
+            EXPECT_TRUE(fonts.contains(font)) << fonts.join(QLatin1Char(' ')).toStdString();
+        // Nothing stood in for a font the deck asked for.
+        EXPECT_FALSE(fonts.join(QLatin1Char(' ')).contains(QLatin1String("DejaVu")));
+        EXPECT_TRUE(outcomes[name].Note.isEmpty()) << outcomes[name].Note.toStdString();
+    }
+    // Japanese text in a Japanese font that has its glyphs, not as empty boxes in a Latin one.
+    const QString cjk = QStringLiteral("fonts-cjk.pptx");
+    ASSERT_EQ(outcomes[cjk].State, isDone) << outcomes[cjk].Result.toStdString();
+    EXPECT_TRUE(pdfText(pdf(cjk)).contains(QString::fromUtf8("\u56db\u534a\u671f\u306e\u5831\u544a")));
+    const QStringList fonts = embeddedFonts(pdf(cjk));
+    EXPECT_TRUE(fonts.filter(QStringLiteral("CJK")).size() == fonts.size() && !fonts.isEmpty())
+        << fonts.join(QLatin1Char(' ')).toStdString();
+}
+
+// A company font that no package has: the PDF is written in a stand-in and its note names the font; a
+// strict project fails the file instead and writes no PDF; Ignore says nothing.
+TEST_F(OfficeTest, AFontTheMachineLacksIsNamedOrFailsTheStrictItem)
+{
+    const QString company = QStringLiteral("fonts-company.pptx");
+    const QString office = QStringLiteral("fonts-office.pptx");
+    const QStringList files = {copy(kData + QLatin1Char('/') + company, company),
+                               copy(kData + QLatin1Char('/') + office, office)};
+    const QString note = QStringLiteral("Font not installed: Acme Corporate Sans (set in ");
+
+    convert(files);
+    ASSERT_EQ(outcomes[company].State, isDone) << outcomes[company].Result.toStdString();
+    EXPECT_TRUE(outcomes[company].Note.startsWith(note)) << outcomes[company].Note.toStdString();
+    EXPECT_TRUE(pdfText(pdf(company)).contains(QStringLiteral("Body text in the company font")));
+    EXPECT_TRUE(outcomes[office].Note.isEmpty());
+    EXPECT_EQ(tallies.StandIns, 1);
+    EXPECT_TRUE(tallies.Summary().endsWith(QStringLiteral("; 1 PDF uses stand-in fonts")));
+
+    gProject->SetOption(QStringLiteral("MissingFonts"), QStringLiteral("Fail"));
+    QDir(out).removeRecursively();
+    QDir().mkpath(out);
+    convert(files);
+    EXPECT_EQ(outcomes[company].State, isFailed);
+    EXPECT_TRUE(outcomes[company].Result.startsWith(note)) << outcomes[company].Result.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(pdf(company)));
+    EXPECT_EQ(outcomes[office].State, isDone);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral("fonts-office.pdf")}));
+    EXPECT_EQ(tallies.StandIns, 0);
+
+    gProject->SetOption(QStringLiteral("MissingFonts"), QStringLiteral("Ignore"));
+    convert({files[0]});
+    EXPECT_EQ(outcomes[company].State, isDone);
+    EXPECT_TRUE(outcomes[company].Note.isEmpty()) << outcomes[company].Note.toStdString();
+    EXPECT_EQ(tallies.StandIns, 0);
+}
+
+// A reviewer's comment is for the authors, not for whoever gets the PDF: no route writes it unless asked.
+TEST_F(OfficeTest, CommentsStayOutOfThePdfUnlessAsked)
+{
+    const QString deck = copy(kData + QStringLiteral("/review-comment.pptx"), QStringLiteral("review.pptx"));
+    const QString suiteTarget = out + QStringLiteral("suite.pdf");
+    struct Case
+    {
+        const char* exportComments;
+        const char* notes;
+        bool annotated;
+    } cases[] = {{"", "", false}, {"", "True", false}, {"True", "", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.exportComments) + "/" + c.notes);
+        gProject->SetOption(QStringLiteral("ExportComments"), QString::fromLatin1(c.exportComments));
+        gProject->SetOption(QStringLiteral("Notes"), QString::fromLatin1(c.notes));
+        convert({deck});
+        ASSERT_EQ(outcomes[QStringLiteral("review.pptx")].State, isDone)
+            << outcomes[QStringLiteral("review.pptx")].Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(deck)), 1);
+        EXPECT_EQ(hasCommentAnnotation(pdf(deck)), c.annotated);
+        if (*c.notes)
+            continue;
+        EXPECT_TRUE(pdfText(pdf(deck)).contains(QStringLiteral("Draft for the customer")));
+        // The office-suite route follows the same option.
+        TdvVellum convertor;
+        convertor.StartApplication();
+        ASSERT_TRUE(ConvertWithOfficeSuite(deck, suiteTarget));
+        convertor.EndSession();
+        EXPECT_EQ(hasCommentAnnotation(suiteTarget), c.annotated);
+    }
 }
 
 TEST_F(OfficeTest, AFailedConversionKeepsTheExistingTarget)
@@ -488,7 +624,8 @@ TEST_F(OfficeTest, AnOfficeKilledMidItemFailsOnlyThatItem)
     EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, isDone);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].State, isFailed);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].Result, TdvOffice::DeadMessage());
-    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone);
+    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone)
+        << outcomes[QStringLiteral("c.pptx")].Result.toStdString();
     EXPECT_EQ(pageCount(pdf(QStringLiteral("c.pptx"))), 2);
     EXPECT_NE(officeOf[QStringLiteral("c.pptx")], officeOf[QStringLiteral("a.pptx")]);
 }
@@ -505,16 +642,56 @@ TEST_F(OfficeTest, AFrozenOfficeTimesOutAndIsReplaced)
     });
     convert(files);
     EXPECT_EQ(reported.size(), 3);
-    EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, isDone);
+    EXPECT_EQ(outcomes[QStringLiteral("a.pptx")].State, isDone)
+        << outcomes[QStringLiteral("a.pptx")].Result.toStdString();
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].State, isFailed);
     EXPECT_EQ(outcomes[QStringLiteral("b.pptx")].Result, QStringLiteral("Conversion timed out after 2 s"));
     EXPECT_FALSE(QFileInfo::exists(pdf(QStringLiteral("b.pptx"))));
     // The killed office's store left nothing in the target folder.
     EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden),
               QStringList({QStringLiteral("a.pdf"), QStringLiteral("c.pdf")}));
-    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone);
+    EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone)
+        << outcomes[QStringLiteral("c.pptx")].Result.toStdString();
     EXPECT_EQ(pageCount(pdf(QStringLiteral("c.pptx"))), 3);
     EXPECT_NE(officeOf[QStringLiteral("c.pptx")], officeOf[QStringLiteral("b.pptx")]);
+}
+
+TEST_F(OfficeTest, AnAbortEndsTheOfficesAtOnceAndLeavesTheItemsInHandNotDone)
+{
+    // No time limit, and the office of b.pptx frozen as it opens: only the abort can end that item.
+    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("0"));
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("1"));
+    QStringList files;
+    for (const char* name : {"a.pptx", "b.pptx", "c.pptx"})
+        files << copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QString::fromLatin1(name));
+    std::promise<void> frozen;
+    hook([&frozen](const QString& source) {
+        if (source.endsWith(QLatin1String("b.pptx"))) {
+            ::kill(-threadOffice()->ProcessGroup(), SIGSTOP);
+            frozen.set_value();
+        }
+    });
+    TdvBatch batch;
+    batch.FSourceFolder = in;
+    batch.FMask = QStringLiteral("*");
+    batch.AddFile(files[0]);
+    batch.AddFile(files[1]);
+    batch.AddSingleSource(files[2]);
+    TdvRun run(&batch, out, &OfficeTest::report, this, &vellumClass);
+    run.Start();
+    ASSERT_EQ(frozen.get_future().wait_for(std::chrono::seconds(120)), std::future_status::ready);
+    run.Abort();
+    auto ended = std::async(std::launch::async, [&run] { run.Wait(); });
+    // A frozen office never answers: the run can only end because the abort killed it.
+    ASSERT_EQ(ended.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(reported, QStringList({QStringLiteral("a.pptx")}));
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("a.pptx"))), 3);
+    const TdvTallies t = run.Tallies();
+    EXPECT_EQ(t.Converted, 1);
+    EXPECT_EQ(t.Failed, 0);
+    EXPECT_EQ(t.Open(), 2);
+    // Nothing of the item in hand reached the target folder.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("a.pdf")}));
 }
 
 TEST_F(OfficeTest, OfficeIsRestartedAfterTheConfiguredItemCount)
@@ -625,6 +802,32 @@ TEST_F(OfficeTest, AnOfficeThatCannotStartSaysWhy)
         qputenv("VELLUM_OFFICE_PROGRAM", real);
     EXPECT_TRUE(message.endsWith(QStringLiteral("(exit code 2): soffice: cannot open the user installation")))
         << message.toStdString();
+    EXPECT_EQ(liveChildGroups(), 0);
+}
+
+// A profile copy that fails names the system's cause, as it does when the program runs out of open files,
+// and leaves no half copy behind.
+TEST_F(OfficeTest, AProfileThatCannotBeCopiedSaysWhy)
+{
+    TempTree cache;
+    const struct CacheGuard
+    {
+        QByteArray real = qgetenv("XDG_CACHE_HOME");
+        ~CacheGuard() { qputenv("XDG_CACHE_HOME", real); }
+    } guard;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    // A link in the template that leads nowhere: its copy fails on opening, as a file past the limit does.
+    const QString templ = officeTemplateProfile();
+    ASSERT_TRUE(QFile::link(cache.path(QStringLiteral("gone")), templ + QStringLiteral("/user/gone.xcu")));
+    QString message;
+    try {
+        TdvOffice::Start();
+    } catch (const std::exception& e) {
+        message = errorMessage(e);
+    }
+    EXPECT_TRUE(message.startsWith(QStringLiteral("The office profile cannot be copied to ") + gTempRoot))
+        << message.toStdString();
+    EXPECT_TRUE(message.endsWith(QStringLiteral(": No such file or directory"))) << message.toStdString();
     EXPECT_EQ(liveChildGroups(), 0);
 }
 
@@ -830,6 +1033,62 @@ TEST(ProgramOffice, LatinOneFileNameConvertsFromRelativePaths)
     EXPECT_TRUE(pdfText(plain).contains(QStringLiteral("Revenue up 12 percent")));
     // Qt's own removal cannot name the deck, so the test removes it before its folder goes.
     ::unlink(deck.constData());
+}
+
+// The office applies even the "Always" entries of its replacement table, the only ones it applies at all, to
+// fonts the machine has: the program's table names only the fonts the machine lacks. Here the font folder of
+// the test's own user holds DejaVu Serif renamed "Calibri Light" (the user's fontconfig settings rename it as
+// fontconfig reads the folder): the deck's heading keeps that real font; without it, it is set in Carlito.
+TEST(ProgramOffice, TheReplacementTableLeavesAFontTheMachineHas)
+{
+    const QByteArray binary = qgetenv("VELLUM_BINARY");
+    if (binary.isEmpty())
+        GTEST_SKIP() << "VELLUM_BINARY not set";
+    const QString serif = run(QStringLiteral("fc-match"), {QStringLiteral("-f"), QStringLiteral("%{file}"),
+                                                           QStringLiteral("DejaVu Serif")});
+    if (!serif.contains(QLatin1String("DejaVuSerif")))
+        GTEST_SKIP() << "DejaVu Serif is not installed";
+    TempTree tree;
+    const QString deck = tree.mkdir(QStringLiteral("in")) + QStringLiteral("fonts-office.pptx");
+    ASSERT_TRUE(QFile::copy(kData + QStringLiteral("/fonts-office.pptx"), deck));
+    for (const bool installed : {false, true}) {
+        SCOPED_TRACE(installed ? "Calibri Light installed" : "Calibri Light missing");
+        const QString name = installed ? QStringLiteral("with") : QStringLiteral("without");
+        const QString root = tree.mkdir(name);
+        // The user's own font folder and fontconfig settings, which the office reads as the program does.
+        if (installed) {
+            const QString fonts = tree.mkdir(name + QStringLiteral("/home/data/fonts"));
+            ASSERT_TRUE(QFile::copy(serif, fonts + QStringLiteral("DejaVuSerif.ttf")));
+        }
+        tree.write(name + QStringLiteral("/home/config/fontconfig/fonts.conf"),
+                   "<?xml version=\"1.0\"?><!DOCTYPE fontconfig SYSTEM \"fonts.dtd\"><fontconfig>"
+                   "<match target=\"scan\"><test name=\"family\"><string>DejaVu Serif</string></test>"
+                   "<edit name=\"family\" mode=\"assign\" binding=\"same\"><string>Calibri Light</string>"
+                   "</edit></match></fontconfig>");
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), root + QStringLiteral("home"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("home/data"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("home/config"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("home/cache"));
+        env.remove(QStringLiteral("FONTCONFIG_FILE"));
+        process.setProcessEnvironment(env);
+        process.start(QString::fromLocal8Bit(binary),
+                      {QStringLiteral("-P:Source=%1;Target=%2out;PureConsole=True").arg(deck, root)});
+        ASSERT_TRUE(process.waitForFinished(240000));
+        const QString output =
+            QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+        ASSERT_EQ(process.exitCode(), 0) << output.toStdString();
+        const QString result = root + QStringLiteral("out/fonts-office.pdf");
+        ASSERT_EQ(pageCount(result), 1) << output.toStdString();
+        const QStringList embedded = embeddedFonts(result);
+        EXPECT_EQ(embedded.contains(QStringLiteral("DejaVuSerif")), installed)
+            << embedded.join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(embedded.contains(QStringLiteral("Carlito")))
+            << embedded.join(QLatin1Char(' ')).toStdString();
+        EXPECT_FALSE(embedded.join(QLatin1Char(' ')).contains(QLatin1String("DejaVuSans")))
+            << embedded.join(QLatin1Char(' ')).toStdString();
+    }
 }
 
 // ---- decks from strangers -------------------------------------------------------------------------------
@@ -1178,9 +1437,11 @@ TEST_F(RemoteTest, ListenersConvertDecksTheyCannotSee)
         copy(corpusDir() + QStringLiteral("/poi/bug58516.ppt"), QStringLiteral("bug58516.ppt")),
         copy(corpusDir() + QStringLiteral("/poi/") + password, password),
         copy(kSamples + QStringLiteral("/quarterly-review.pptx"), odd),
+        copy(kData + QStringLiteral("/review-comment.pptx"), QStringLiteral("review-comment.pptx")),
+        copy(kData + QStringLiteral("/fonts-company.pptx"), QStringLiteral("fonts-company.pptx")),
     };
     convert(files);
-    ASSERT_EQ(reported.size(), 4);
+    ASSERT_EQ(reported.size(), 6);
     for (const QString& name : {QStringLiteral("sld-notes.pptx"), QStringLiteral("bug58516.ppt"), odd})
         EXPECT_EQ(outcomes[name].State, isDone) << name.toStdString() << outcomes[name].Result.toStdString();
     const int notesPages = corpusPages(QStringLiteral("pptx/sld-notes.pptx"));
@@ -1195,8 +1456,14 @@ TEST_F(RemoteTest, ListenersConvertDecksTheyCannotSee)
     EXPECT_EQ(outcomes[password].State, isFailed);
     EXPECT_TRUE(outcomes[password].Result.contains(QStringLiteral("password")))
         << outcomes[password].Result.toStdString();
+    // The listener's office keeps comments out and tells which fonts stood in, as a local one does.
+    EXPECT_FALSE(hasCommentAnnotation(pdf(QStringLiteral("review-comment.pptx"))));
+    EXPECT_TRUE(outcomes[QStringLiteral("review-comment.pptx")].Note.isEmpty());
+    EXPECT_TRUE(outcomes[QStringLiteral("fonts-company.pptx")].Note.startsWith(
+        QStringLiteral("Font not installed: Acme Corporate Sans (set in ")))
+        << outcomes[QStringLiteral("fonts-company.pptx")].Note.toStdString();
     // Nothing of the work is left beside the PDFs.
-    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 5);
 
     // Notes pages travel too.
     gProject->SetOption(QStringLiteral("Notes"), QStringLiteral("True"));
