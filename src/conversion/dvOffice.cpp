@@ -523,8 +523,12 @@ QString TdvOffice::DeadMessage()
 
 QString TdvOffice::LostMessage() const
 {
-    if (IsRemote())
+    if (IsRemote()) {
+        const QString fault = FUno->fault->Reason();
+        if (!fault.isEmpty())
+            return QStringLiteral("The connection to the office at %1 was dropped: %2").arg(FServer, fault);
         return QStringLiteral("The connection to the office at %1 was lost").arg(FServer);
+    }
     return DeadMessage();
 }
 
@@ -533,7 +537,7 @@ QString TdvOffice::ProgramFolder() const
     return officeProgramFolder();
 }
 
-std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
+std::shared_ptr<TdvOffice> TdvOffice::Start(bool forStrangers)
 {
     const QString templ = officeTemplateProfile();
     std::shared_ptr<TdvOffice> office(new TdvOffice());
@@ -546,7 +550,7 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
     office->FProfile = profile.path();
     if (!copyTree(templ, office->FProfile) || !QDir().mkpath(office->FProfile + QStringLiteral("/tmp")))
         throw TdvError(QStringLiteral("The office profile cannot be copied to %1").arg(office->FProfile));
-    if (!listen.isEmpty() && !forbidMacros(office->FProfile))
+    if (forStrangers && !forbidMacros(office->FProfile))
         throw TdvError(
             QStringLiteral("The office profile in %1 cannot be locked against macros").arg(office->FProfile));
 
@@ -557,8 +561,6 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
     office->FPipe = pipe;
     QStringList arguments = officeArguments(office->FProfile);
     arguments << QStringLiteral("--accept=pipe,name=%1;urp;").arg(pipe);
-    if (!listen.isEmpty())
-        arguments << QStringLiteral("--accept=%1;urp;StarOffice.ComponentContext").arg(listen);
     const QString log = office->FProfile + QStringLiteral("/office.log");
     office->FGroup = spawnOffice(arguments, office->FProfile + QStringLiteral("/tmp"), log);
 
@@ -691,6 +693,11 @@ void TdvOffice::Terminate()
     }
     reap(kQuitLimitMs);
     removeProfile();
+}
+
+QString TdvOffice::PipeSocket() const
+{
+    return officePipeFile(FPipe);
 }
 
 QString officePipeFile(const QString& pipeName)

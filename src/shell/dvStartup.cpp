@@ -9,6 +9,7 @@
 #include "shell/dvMain.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -31,19 +32,22 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
 
 const char* const usageText =
     "Usage: vellum [PROJECT | SOURCE | -P:OPTIONS | --help | --version]\n"
-    "       vellum --office-server [ADDRESS:]PORT [-P:OPTIONS]\n"
+    "       vellum --office-server [ADDRESS:]PORT|unix:PATH [-P:OPTIONS]\n"
     "\n"
     "Converts presentations (*.ppt?) to PDF in batch.\n"
     "\n"
     "  PROJECT          a project file (*.batch-vellum) to open\n"
     "  SOURCE           a presentation, or a folder and pattern, to take as the source\n"
     "  -P:NAME=VALUE;.. options for this run, separated by \";\" or \",\" (quote the argument)\n"
-    "  --office-server [ADDRESS:]PORT\n"
-    "                   keep one office listening for UNO clients on other machines, on ADDRESS\n"
-    "                   (127.0.0.1 when left out) and PORT; a new one when it dies, and after\n"
-    "                   OfficeRestart documents. Ends on SIGINT or SIGTERM.\n"
-    "                   Anyone who reaches the port can make that office read and write files as\n"
-    "                   this user: keep it on 127.0.0.1 and reach it through an SSH tunnel\n"
+    "  --office-server [ADDRESS:]PORT|unix:PATH\n"
+    "                   keep one office for UNO clients on other machines, on ADDRESS (127.0.0.1\n"
+    "                   when left out) and PORT, or on the Unix socket PATH in a folder only this\n"
+    "                   user can enter; a new one when it dies, after OfficeRestart documents, and\n"
+    "                   at once when a client leaves during a call or a call takes longer than\n"
+    "                   Timeout. Ends on SIGINT or SIGTERM.\n"
+    "                   Anyone who reaches the port (every local account and program too) can\n"
+    "                   make that office read and write files and run programs as this user: keep\n"
+    "                   it on a Unix socket or 127.0.0.1 and reach it through an SSH tunnel\n"
     "                   (ssh -N -L 2002:127.0.0.1:2002 host), or on a private network.\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
@@ -54,8 +58,8 @@ const char* const usageText =
     "Options: Source, Target, Subdir, ThreadsCount (1), IsOverwrite (True, False or Skip),\n"
     "KeepTargetSubdirs (True), KeepFileTime, DeleteSource, RenameSource, SkipHidden, RegExt, Notes,\n"
     "ReadOnly, LogFile, PureConsole, RunAndClose, Daemon (0), Timeout (300 s), OfficeRestart (200),\n"
-    "MaxImageResolution (0: keep images), OfficeServers (host:port or local, blank separated: one\n"
-    "worker each), ConnectTimeout (20 s), PDFWriter, MultiInstance.\n"
+    "MaxImageResolution (0: keep images), OfficeServers (host:port, unix:PATH or local, blank\n"
+    "separated: one worker each), ConnectTimeout (20 s), PDFWriter, MultiInstance.\n"
     "\n"
     "Exit codes: 0 after a run (also when some files failed), 1 when the run could not go on,\n"
     "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM (0 for --office-server).\n";
@@ -81,7 +85,15 @@ static void handleLongOptions(const QString& arg)
 
 TdvListenAddress parseListenAddress(const QString& text)
 {
-    TdvListenAddress address{QStringLiteral("127.0.0.1"), 0};
+    if (text.startsWith(QLatin1String("unix:"), Qt::CaseInsensitive)) {
+        const QString path = text.mid(5);
+        if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+            throw TdvError(QStringLiteral("\"%1\" names no socket (unix:PATH)").arg(text));
+        TdvListenAddress address;
+        address.SocketPath = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+        return address;
+    }
+    TdvListenAddress address{QStringLiteral("127.0.0.1"), 0, QString()};
     const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
     const QString port = text.mid(colon + 1);
     if (colon >= 0)
@@ -123,7 +135,7 @@ static TdvListenAddress officeServerArguments(int argc, char** argv)
     if (at < 0)
         return {};
     if (at + 1 >= args.size()) {
-        fputs("vellum: --office-server needs [ADDRESS:]PORT (see vellum --help)\n", stderr);
+        fputs("vellum: --office-server needs [ADDRESS:]PORT or unix:PATH (see vellum --help)\n", stderr);
         throw TdvExit(2);
     }
     TdvListenAddress address;

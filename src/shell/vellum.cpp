@@ -43,11 +43,16 @@ int main(int argc, char** argv)
     // mode.
     installTerminationHandlers();
     int code = 0;
-    if (startup->OfficeServer().Port > 0) {
+    if (startup->OfficeServer().Given()) {
 #ifdef VELLUM_HAS_OFFICE
         QCoreApplication app(argc, argv);
-        code = runOfficeServer(startup->OfficeServer().Host, startup->OfficeServer().Port,
-                               gProject->OfficeRestart());
+        TdvOfficeServerSettings settings;
+        settings.Host = startup->OfficeServer().Host;
+        settings.Port = startup->OfficeServer().Port;
+        settings.SocketPath = startup->OfficeServer().SocketPath;
+        settings.RestartAfter = gProject->OfficeRestart();
+        settings.CallLimit = gProject->Timeout();
+        code = runOfficeServer(settings);
 #else
         fputs("This build has no office and cannot run one for other machines\n", stderr);
         code = 1;
