@@ -625,7 +625,7 @@ TEST_F(ProgramTest, OfficeServersGiveOneWorkerEachAndABadEntryStopsTheRun)
             .arg(tree.path(QStringLiteral("in/*.pptx")), tree.path(QStringLiteral("out")));
     QString err, out;
     EXPECT_EQ(run({options + QStringLiteral("127.0.0.1:2002 nowhere")}, &err, &out), 1);
-    EXPECT_TRUE(err.contains(QStringLiteral("OfficeServers: \"nowhere\" is neither host:port nor local")))
+    EXPECT_TRUE(err.contains(QStringLiteral("OfficeServers: \"nowhere\" is neither host:port, unix:PATH nor local")))
         << err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("out"))) &&
                  !QDir(tree.path(QStringLiteral("out"))).isEmpty());
