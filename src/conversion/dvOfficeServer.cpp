@@ -300,8 +300,8 @@ struct Relay
     int Office = -1;
     RelayBuffer ToOffice, ToClient;
     TdvUrpWatch Up, Down;
-    std::int64_t Answered = 0;
-    // Since when the client has waited without an answer: its first open call, or the office's last answer.
+    std::int64_t Heard = 0; // messages of the office's so far
+    // Since when the client has waited without a word from the office.
     Clock::time_point Since;
 };
 
@@ -339,12 +339,15 @@ public:
     std::atomic<int> Closed{0};
 };
 
-bool documentsOpen(TdvOffice& office)
+// Whether the office has documents open; no answer (an office that is going) tells neither.
+enum class TdvOpen { No, Yes, Unknown };
+TdvOpen documentsOpen(TdvOffice& office)
 {
     try {
-        return office.uno().desktop->getComponents()->createEnumeration()->hasMoreElements();
+        return office.uno().desktop->getComponents()->createEnumeration()->hasMoreElements() ? TdvOpen::Yes
+                                                                                             : TdvOpen::No;
     } catch (const uno::Exception&) {
-        return true; // no answer: the next look finds the office dead, or asks again
+        return TdvOpen::Unknown; // the next look finds the office dead, or asks again
     }
 }
 
@@ -443,10 +446,11 @@ bool TdvOfficeServer::serve(Relay& relay, short clientEvents, short officeEvents
         left = !relay.ToClient.WriteTo(relay.Client);
     if (!relay.ToOffice.WriteTo(relay.Office))
         officeGone = true;
-    const auto now = Clock::now();
-    if ((!waited && relay.Waiting()) || relay.Down.Replies() != relay.Answered)
-        relay.Since = now;
-    relay.Answered = relay.Down.Replies();
+    // The office's silence counts from the client's first open call, or from the office's last message.
+    const std::int64_t heard = relay.Down.Requests() + relay.Down.Replies();
+    if ((!waited && relay.Waiting()) || heard != relay.Heard)
+        relay.Since = Clock::now();
+    relay.Heard = heard;
     // The office ended the connection: what it said last is passed on, and the client sees the end.
     if (officeGone && !left)
         relay.ToClient.WriteTo(relay.Client);
@@ -492,7 +496,7 @@ TdvOfficeServer::TdvWatchEnd TdvOfficeServer::watch(QString& reason)
                 return TdvWatchEnd::Stuck;
             }
             FRelays.erase(it++);
-            if (left && FRelays.empty() && documentsOpen(*FOffice)) {
+            if (left && FRelays.empty() && documentsOpen(*FOffice) == TdvOpen::Yes) {
                 reason = QStringLiteral("a client left a document open");
                 return TdvWatchEnd::Restart;
             }
@@ -512,15 +516,15 @@ TdvOfficeServer::TdvWatchEnd TdvOfficeServer::watch(QString& reason)
             waiting = waiting || relay.Waiting();
             if (FSettings.CallLimit > 0 && relay.Waiting() &&
                 Clock::now() - relay.Since > std::chrono::seconds(FSettings.CallLimit)) {
-                reason =
-                    QStringLiteral("a call got no answer within %1 s (Timeout=%1)").arg(FSettings.CallLimit);
+                reason = QStringLiteral("a client waited %1 s without a word from it (Timeout=%1)")
+                             .arg(FSettings.CallLimit);
                 return TdvWatchEnd::Stuck;
             }
         }
         // Asked only while no client waits: an office at work answers late.
         const int closed = FCounter->Closed;
         if (FSettings.RestartAfter > 0 && closed >= FSettings.RestartAfter && !waiting &&
-            !documentsOpen(*FOffice)) {
+            documentsOpen(*FOffice) == TdvOpen::No) {
             reason = QStringLiteral("%1 documents closed (OfficeRestart=%2), none open now")
                          .arg(closed)
                          .arg(FSettings.RestartAfter);
