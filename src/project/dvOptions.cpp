@@ -48,7 +48,7 @@ const QList<TdvOptionInfo> kOptions = {
     {"OfficeRestart", K::Int, G::Offices, "200", 0, kNoMax, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "Start a fresh office process after this many files (0: never)")},
     {"OfficeServers", K::Text, G::Offices, "", 0, 0, nullptr,
-     QT_TRANSLATE_NOOP("TdvOptions", "Office listeners to convert on, host:port or local, separated by blanks")},
+     QT_TRANSLATE_NOOP("TdvOptions", "Office listeners to convert on, host:port, unix:PATH or local, separated by blanks")},
     {"ConnectTimeout", K::Int, G::Offices, "20", 1, kNoMax, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "Seconds for reaching a listener and its first answer")},
     {"PureConsole", K::Bool, G::Unattended, "False", 0, 0, nullptr,
