@@ -6,6 +6,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.svg
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # The service that keeps an office for other machines; its ExecStart finds the program on systemd's own path.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum-office-server.service DESTINATION lib/systemd/system)
+# A user service for a watched folder, one instance per project file.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/vellum-watch@.service DESTINATION lib/systemd/user)
 # The help PDF exists once the help_pdf target has run; a build without an office installs without it.
 install(FILES ${PROJECT_BINARY_DIR}/vellum.pdf DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
 
@@ -35,6 +37,6 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION office)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libreoffice-impress-nogui | libreoffice-impress, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3, libqt6core6, libqt6gui6, libqt6widgets6, libc6, libstdc++6, xdg-utils")
+    "libreoffice-core, libreoffice-impress-nogui | libreoffice-impress, libuno-cppu3, libuno-sal3, libuno-cppuhelpergcc3-3, libuno-salhelpergcc3-3, libqt6core6, libqt6network6, libqt6gui6, libqt6widgets6, libc6, libstdc++6, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 include(CPack)

@@ -2,6 +2,7 @@
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
+#include "engine/dvPrintJob.h"
 #include "engine/dvRegistry.h"
 #include "engine/dvRun.h"
 #include "project/dvError.h"
@@ -9,6 +10,7 @@
 #include "testSupport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -807,16 +809,42 @@ const char* const distiller = "Software\\Adobe\\Acrobat Distiller\\PrinterJobCon
 TEST_F(PrinterStoreTest, PrinterNameFallbacks)
 {
     TdvConvertor convertor;
-    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Acrobat PDFWriter")); // no Devices key at all
-    put(TdvRegistry::CurrentUser, devices, "Adobe PDF", "winspool,Ne01:");
-    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Adobe PDF"));
+    // The office's own PDF printer by default; any other printer only where the machine has it.
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Vellum PDF"));
     gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("Missing Printer"));
-    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Adobe PDF"));
-    put(TdvRegistry::CurrentUser, devices, "acrobat pdfwriter", "x"); // names compared without letter case
-    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Acrobat PDFWriter"));
-    put(TdvRegistry::CurrentUser, devices, "FreePDF XP", "x");
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Missing Printer")); // no list: nothing against it
+    put(TdvRegistry::CurrentUser, devices, "Adobe PDF", "winspool,Ne01:");
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Vellum PDF"));
+    gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("adobe pdf")); // without letter case
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("adobe pdf"));
+    put(TdvRegistry::CurrentUser, devices, "FreePDF XP", "");
     gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("FreePDF XP"));
-    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("FreePDF XP"));
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Vellum PDF")); // listed empty: not installed
+    gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("Vellum PDF"));
+    EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Vellum PDF"));
+}
+
+// The office's own printer takes its output path from a job file of its office, which the route rewrites
+// whole for every job, whatever PDFWriter says.
+class JobFileConvertor : public TdvConvertor
+{
+public:
+    QString Job;
+    QString PdfPrinterJobFile() override { return Job; }
+};
+
+TEST_F(PrinterStoreTest, TheOfficesPrinterGetsEveryTargetInItsJobFile)
+{
+    JobFileConvertor convertor;
+    convertor.Job = tree.mkdir(QStringLiteral("office")) + QStringLiteral("print-job");
+    gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("FreePDF XP"));
+    for (const QByteArray target :
+         {"/work/item-22.pdf", "/work/a b/\xc3\xa9t\xc3\xa9.pdf", "/w/\xe9t\xe9.pdf"}) {
+        convertor.SetPdfPrinterTarget(decodeFileName(target)); // a Latin-1 name keeps its bytes
+        EXPECT_EQ(readAll(convertor.Job), target);             // the path alone, no line end
+    }
+    EXPECT_EQ(QDir(tree.path(QStringLiteral("office"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("print-job")});
 }
 
 TEST_F(PrinterStoreTest, TargetWrites)
@@ -859,6 +887,61 @@ TEST_F(PrinterStoreTest, MultiInstanceWaitIsBoundedByTheItemTimeout)
     EXPECT_GE(timer.elapsed(), 900); // it did wait for the other job...
     EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName"),
               QStringLiteral("/out/d.pdf")); // ...then went on
+}
+
+TEST(PrintedFile, CupsPdfWritesWhereItsConfigurationSays)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "/home/ann/PDF"}, // its own default
+        {"#Out /nowhere\nOut ${HOME}/Documents/PDF files  \n", "/home/ann/Documents/PDF files"},
+        {"Out /first\n  Out\t/var/spool/cups-pdf/${USER}\n",
+         "/var/spool/cups-pdf/ann"}, // the last one counts
+    };
+    for (const auto& [configuration, folder] : cases)
+        EXPECT_EQ(TdvPrintedFile::CupsPdfFolder(QString::fromUtf8(configuration), QStringLiteral("/home/ann"),
+                                                QStringLiteral("ann")),
+                  QString::fromUtf8(folder));
+}
+
+// A queue of cups-pdf writes into its own folder under the deck's name: the job's file is told apart from
+// what was there before and from other programs' files, and is taken out of the queue's folder.
+TEST(PrintedFile, AQueuesFileIsTheNewOneNamedAfterTheDeck)
+{
+    TempTree tree;
+    const QString folder = tree.mkdir(QStringLiteral("PDF")).chopped(1);
+    const QString out = tree.path(QStringLiteral("item-3.pdf"));
+    const QString conf = tree.write(QStringLiteral("cups-pdf.conf"), "Out " + QFile::encodeName(folder));
+    qputenv("VELLUM_CUPS_PDF_CONF", QFile::encodeName(conf));
+    // An earlier print of the same deck, and another file, both a day old.
+    for (const char* name : {"Q3_review.pdf", "letter.pdf"}) {
+        QFile file(tree.write(QStringLiteral("PDF/") + QLatin1String(name), "old"));
+        file.open(QIODevice::ReadWrite);
+        file.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime);
+    }
+    TdvPrintedFile printed(QStringLiteral("PDF"), out, QStringLiteral("/in/Q3 review.pptx"));
+    printed.Begin();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(printed.Poll());
+    EXPECT_EQ(printed.Failure(4),
+              QStringLiteral("The printer PDF did not write a file within 4 s into %1, where "
+                             "a cups-pdf queue writes")
+                  .arg(folder));
+    // Two new files, neither named after the deck: neither is taken.
+    tree.write(QStringLiteral("PDF/a.pdf"), "%PDF-1.4 a");
+    tree.write(QStringLiteral("PDF/scan.pdf"), "%PDF-1.4 another program's");
+    EXPECT_FALSE(printed.Poll());
+    EXPECT_EQ(printed.Failure(4), QStringLiteral("The printer PDF did not write a file within 4 s: %1 holds "
+                                                 "several new PDF files, none named after the deck")
+                                      .arg(folder));
+    // The deck's own: taken once whole, the others left where they are.
+    tree.write(QStringLiteral("PDF/Q3_review.pdf"), "%PDF-1.4 the deck");
+    bool done = false;
+    EXPECT_TRUE(waitUntil([&] { return done = done || printed.Poll(); }, 5000));
+    qunsetenv("VELLUM_CUPS_PDF_CONF");
+    EXPECT_EQ(readAll(out), QByteArray("%PDF-1.4 the deck"));
+    EXPECT_EQ(
+        QDir(folder).entryList(QDir::Files),
+        (QStringList{QStringLiteral("a.pdf"), QStringLiteral("letter.pdf"), QStringLiteral("scan.pdf")}));
 }
 
 } // namespace

@@ -65,11 +65,13 @@ TEST_F(ProjectTest, TheOptionTableSaysWhatTheGettersDo)
         {QStringLiteral("MultiInstance"), [&] { return text(p.MultiInstance()); }},
         {QStringLiteral("PureConsole"), [&] { return text(p.PureConsole()); }},
         {QStringLiteral("RunAndClose"), [&] { return text(p.RunAndClose()); }},
+        {QStringLiteral("RetryFailed"), [&] { return text(p.RetryFailed()); }},
         {QStringLiteral("IsOverwrite"),
          [&] { return p.IsOverwrite() == TdvOverwrite::Overwrite ? QStringLiteral("True") : QString(); }},
         {QStringLiteral("ThreadsCount"), [&] { return QString::number(p.ThreadsCount()); }},
         {QStringLiteral("Timeout"), [&] { return QString::number(p.Timeout()); }},
         {QStringLiteral("OfficeRestart"), [&] { return QString::number(p.OfficeRestart()); }},
+        {QStringLiteral("OfficeMemoryLimit"), [&] { return QString::number(p.OfficeMemoryLimit()); }},
         {QStringLiteral("ConnectTimeout"), [&] { return QString::number(p.ConnectTimeout()); }},
         {QStringLiteral("MaxImageResolution"), [&] { return QString::number(p.MaxImageResolution()); }},
         {QStringLiteral("Daemon"), [&] { return QString::number(p.Daemon()); }},
@@ -129,6 +131,10 @@ TEST_F(ProjectTest, OverwriteAndRunAndClose)
 {
     setLines({"IsOverwrite=Skip"});
     EXPECT_EQ(p.IsOverwrite(), TdvOverwrite::Skip);
+    for (const char* update : {"IsOverwrite=Update", "isoverwrite=UPDATE"}) {
+        setLines({update});
+        EXPECT_EQ(p.IsOverwrite(), TdvOverwrite::Update) << update;
+    }
     setLines({"IsOverwrite=False"});
     EXPECT_EQ(p.IsOverwrite(), TdvOverwrite::Rename);
     setLines({"IsOverwrite="});

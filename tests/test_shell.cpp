@@ -311,15 +311,7 @@ protected:
         QProcess process;
         if (!folder.isEmpty())
             process.setWorkingDirectory(folder);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), tree.path(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), tree.path(QStringLiteral("home/data")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.path(QStringLiteral("home/config")));
-        env.insert(QStringLiteral("PATH"),
-                   tree.mkdir(QStringLiteral("bin")) + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
-        // The system's texts are compared in English.
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(environment());
         if (prefix.isEmpty())
             process.start(binary, args);
         else
@@ -330,6 +322,18 @@ protected:
         if (out)
             *out = QString::fromLocal8Bit(process.readAllStandardOutput());
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    QProcessEnvironment environment()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), tree.path(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), tree.path(QStringLiteral("home/data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), tree.path(QStringLiteral("home/config")));
+        env.insert(QStringLiteral("PATH"),
+                   tree.mkdir(QStringLiteral("bin")) + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+        // The system's texts are compared in English.
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        return env;
     }
 };
 
@@ -496,6 +500,45 @@ TEST_F(ProgramTest, SkippedItemsAreCountedAndProgressShowsNoEarlyTotal)
             EXPECT_EQ(m.captured(3).toInt(), decks) << lines[i].toStdString();
         }
     }
+}
+
+// A watched folder in console mode: a deck that arrives is taken by the next repeat, long before the polling
+// interval, and a signal ends the program with 128 + the signal.
+TEST_F(ProgramTest, ConsoleDaemonTakesArrivingDecksUntilASignal)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    tree.mkdir(QStringLiteral("in"));
+    const QString log = tree.path(QStringLiteral("run.log"));
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(binary,
+                  {QStringLiteral("-P:Source=%1;Target=%2;PureConsole=True;Daemon=600000;LogFile=%3")
+                       .arg(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), log)});
+    QByteArray out;
+    const auto readUntil = [&](const QByteArray& text) {
+        return waitUntil(
+            [&] {
+                process.waitForReadyRead(50);
+                out += process.readAllStandardOutput();
+                return out.contains(text);
+            },
+            30000);
+    };
+    ASSERT_TRUE(readUntil("Watching " + tree.path(QStringLiteral("in/")).toUtf8())) << out.toStdString();
+    // An empty deck fails before any office is asked, so the repeat shows without one.
+    const QString deck = tree.write(QStringLiteral("in/empty.pptx"), "");
+    ASSERT_TRUE(readUntil("1 listed, 0 converted, 0 skipped, 1 failed")) << out.toStdString();
+    EXPECT_TRUE(out.contains("] Failure " + deck.toUtf8() + " => The presentation could not be opened"))
+        << out.toStdString();
+    QStringList lines;
+    ASSERT_TRUE(readTextLines(log, lines));
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("Failure => ") + deck)) << lines[0].toStdString();
+
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 143);
 }
 
 // A sub-folder of the target that cannot be made fails its item once, before any office is started.

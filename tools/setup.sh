@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev
-          libreoffice-impress-nogui libreoffice-dev poppler-utils xvfb xauth
+          libreoffice-core libreoffice-impress-nogui libreoffice-dev poppler-utils xvfb xauth
           desktop-file-utils python3 fonts-dejavu-core clang-format)
 
 missing=()

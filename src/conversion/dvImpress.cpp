@@ -9,6 +9,7 @@
 
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
+#include "engine/dvConvertor.h"
 #include "project/dvProject.h"
 
 #include <com/sun/star/awt/PrinterServer.hpp>
@@ -281,15 +282,22 @@ private:
         QString printer = FOptions->Printer;
         if (printer.isEmpty())
             printer = currentPrinter();
-        // Only a printer the office knows is printed to: a name it does not know would send the deck to
-        // whatever printer the system falls back on.
-        const Reference<awt::XPrinterServer2> server = awt::PrinterServer::create(FOffice->uno().context);
-        bool known = false;
-        for (const OUString& name : server->getPrinterNames())
-            known = known || toQString(name) == printer;
-        if (!known)
-            return TdvVariant();
+        const QStringList printers = FOffice->PrinterNames();
+        if (!printers.contains(printer)) {
+            // An office built without printing lists no printer, and its print calls do nothing, silently.
+            if (printers.isEmpty() || printer == virtualPdfPrinter())
+                throw TdvAutomationError(
+                    QStringLiteral("No PDF printer is available: the office cannot print on this machine"));
+            throw TdvAutomationError(
+                QStringLiteral("The printer %1 is not available to the office (it has %2)")
+                    .arg(printer, printers.join(QStringLiteral(", "))));
+        }
         printable->setPrinter(seqOf({prop("Name", Any(toOUString(printer)))}));
+        // A name the office does not take leaves the printer as it was, and the deck would go there.
+        const QString taken = currentPrinter();
+        if (taken != printer)
+            throw TdvAutomationError(
+                QStringLiteral("The office did not take the printer %1 (it kept %2)").arg(printer, taken));
         printable->print(seqOf({prop("Wait", Any(true))}));
         return TdvVariant();
     }

@@ -1,13 +1,15 @@
 #include "conversion/dvOffice.h"
 
+#include "conversion/dvOfficePipe.h"
+#include "conversion/dvSandbox.h"
 #include "conversion/dvUno.h"
 #include "discovery/dvPlaces.h"
+#include "engine/dvConvertor.h"
 #include "engine/dvProcesses.h"
 
+#include <com/sun/star/awt/PrinterServer.hpp>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridgeFactory2.hpp>
-#include <com/sun/star/connection/Connector.hpp>
-#include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 
 #include <QCryptographicHash>
@@ -17,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
@@ -30,7 +33,6 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -47,8 +49,10 @@ namespace {
 
 constexpr int kStartLimitMs = 60000;
 constexpr int kQuitLimitMs = 15000;
+// What the allocation hook loaded into every office says when an allocation fails.
+constexpr char kOutOfMemory[] = "vellum-office-memory: an allocation failed";
 // Bumped when the template profile's settings change, so an old template is not reused.
-constexpr int kProfileFormat = 3;
+constexpr int kProfileFormat = 5;
 
 } // namespace
 
@@ -86,10 +90,39 @@ QStringList officeArguments(const QString& profile)
             QStringLiteral("--nolockcheck")};
 }
 
+// The allocation hook of the offices: installed beside the program (bin/../lib/vellum), or in the build tree.
+QString memoryHook()
+{
+    const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const QStringList candidates = {QFileInfo(program).absolutePath() +
+                                        QStringLiteral("/../lib/vellum/libvellum-office-memory.so"),
+                                    QString::fromLocal8Bit(VELLUM_MEMORY_HOOK_INSTALLED),
+                                    QString::fromLocal8Bit(VELLUM_MEMORY_HOOK_BUILT)};
+    for (const QString& path : candidates)
+        if (QFileInfo::exists(path))
+            return QDir::cleanPath(path);
+    return QString();
+}
+
+// How one office process starts: where its temporary files and its output go, and what isolates it.
+struct OfficeStart
+{
+    QString TempDir;
+    QString LogFile;
+    bool Isolated = false;
+    QString Root; // the profile folder: its tmp/ becomes the office's /tmp
+    QStringList Writable;
+    QString PrintJob;
+    bool Network = false;
+    qint64 MemoryLimit = 0; // bytes
+};
+
 // Starts the office launcher in a session (and so a process group) of its own, registered for the
 // program's exit and signal handlers. Orphaned members of the group come back to this process (subreaper),
 // so that every one of them is reaped here. The child gets default signal handling back (no SIGPIPE ignored).
-pid_t spawnOffice(const QStringList& arguments, const QString& tempDir, const QString& logFile)
+// `how.PrintJob` is the file its PDF printer takes its output path from.
+// Answers 0, with `isolationFailure` saying why, when the office was to be isolated and cannot be.
+pid_t spawnOffice(const QStringList& arguments, const OfficeStart& how, QString* isolationFailure = nullptr)
 {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -99,74 +132,69 @@ pid_t spawnOffice(const QStringList& arguments, const QString& tempDir, const QS
         signal(SIGPIPE, SIG_IGN);
     });
 
-    const QByteArray exe = QFile::encodeName(sofficePath());
-    std::vector<QByteArray> storage;
-    storage.push_back(exe);
-    for (const QString& a : arguments)
-        storage.push_back(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    // What the office says goes into its profile folder, where a failed start can quote it.
-    const QByteArray log = QFile::encodeName(logFile);
-    posix_spawn_file_actions_addopen(&actions, 1, logFile.isEmpty() ? "/dev/null" : log.constData(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    // The caller's current folder may be one the office cannot enter (its start script then gives up).
-    posix_spawn_file_actions_addchdir_np(&actions, "/");
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t all;
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    TdvSpawn spawn;
+    spawn.Program = sofficePath();
+    spawn.Arguments = arguments;
+    spawn.LogFile = how.LogFile; // what the office says goes into its profile folder, for a failed start
+    spawn.MemoryLimit = how.MemoryLimit;
+    spawn.Isolated = how.Isolated;
+    spawn.Root = how.Root;
+    spawn.Writable = how.Writable;
+    spawn.Network = how.Network;
+    if (how.Isolated) {
+        spawn.Readable = userFontFolders();
+        // An office installed outside /usr brings its own folder.
+        const QString installation = QDir::cleanPath(officeProgramFolder() + QStringLiteral("/.."));
+        if (!installation.startsWith(QLatin1String("/usr/")))
+            spawn.Readable << installation;
+    }
 
     // The office's own temporary files go into its profile folder, so they go with it, also after a kill.
-    std::vector<QByteArray> envStorage;
-    std::vector<char*> envp;
     bool arenas = false;
     for (char** e = environ; *e; ++e) {
         arenas = arenas || strncmp(*e, "MALLOC_ARENA_MAX=", 17) == 0;
-        if (tempDir.isEmpty() || strncmp(*e, "TMPDIR=", 7) != 0)
-            envp.push_back(*e);
+        if ((how.TempDir.isEmpty() || strncmp(*e, "TMPDIR=", 7) != 0) &&
+            strncmp(*e, "VELLUM_PRINT_JOB=", 17) != 0 && strncmp(*e, "SHELL=", 6) != 0)
+            spawn.Environment << QString::fromLocal8Bit(*e);
     }
-    envStorage.reserve(2);
-    if (!tempDir.isEmpty()) {
-        envStorage.push_back("TMPDIR=" + QFile::encodeName(tempDir));
-        envp.push_back(envStorage.back().data());
-    }
+    if (!how.TempDir.isEmpty())
+        spawn.Environment << QStringLiteral("TMPDIR=") + how.TempDir;
+    // The printer's command runs in the shell SHELL names, whatever the user's login shell is.
+    spawn.Environment << QStringLiteral("SHELL=/bin/sh");
+    if (!how.PrintJob.isEmpty())
+        spawn.Environment << QStringLiteral("VELLUM_PRINT_JOB=") + how.PrintJob;
     // The office serves our calls on threads of a pool, and the C library gives each new thread a heap of
     // its own: freed memory then stays spread over many heaps, and the office grows by megabytes per deck.
     // Its document work runs under one lock anyway, so one heap costs no time and keeps it at the size of
     // an office that converts on its main thread.
-    if (!arenas) {
-        envStorage.push_back("MALLOC_ARENA_MAX=1");
-        envp.push_back(envStorage.back().data());
+    if (!arenas)
+        spawn.Environment << QStringLiteral("MALLOC_ARENA_MAX=1");
+    // Under a memory limit, the office's log tells when an allocation failed.
+    const QString hook = memoryHook();
+    if (how.MemoryLimit > 0 && !hook.isEmpty()) {
+        QString preload = QStringLiteral("LD_PRELOAD=") + hook;
+        for (qsizetype i = 0; i < spawn.Environment.size(); ++i)
+            if (spawn.Environment[i].startsWith(QLatin1String("LD_PRELOAD=")))
+                preload += QLatin1Char(' ') + spawn.Environment.takeAt(i).mid(11);
+        spawn.Environment << preload;
+        spawn.Readable << hook;
     }
-    envp.push_back(nullptr);
 
     // The group is registered before any signal can find it unregistered.
+    sigset_t all;
+    sigfillset(&all);
     sigset_t old;
     pthread_sigmask(SIG_BLOCK, &all, &old);
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, exe.constData(), &actions, &attributes, argv.data(), envp.data());
-    if (rc == 0)
-        registerChildGroup(pid);
+    try {
+        pid = spawnProcess(spawn, isolationFailure);
+        if (pid > 0)
+            registerChildGroup(pid);
+    } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        throw;
+    }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (rc != 0)
-        throw TdvError(QStringLiteral("The office program %1 could not be started: %2")
-                           .arg(sofficePath(), QString::fromLocal8Bit(strerror(rc))));
     return pid;
 }
 
@@ -291,7 +319,53 @@ const char kSettings[] =
     "<item oor:path=\"/org.openoffice.Office.Common/History\"><prop oor:name=\"RecentDocsThumbnail\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Impress/MultiPaneGUI/SlideSorterBar/Visible\"><prop "
-    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n";
+    "oor:name=\"ImpressView\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    // Printing: a slide larger than the paper is fitted onto it instead of cropped, and hidden slides are
+    // left out, as the export leaves them out.
+    "<item oor:path=\"/org.openoffice.Office.Impress/Print/Page\"><prop oor:name=\"PageSize\" "
+    "oor:op=\"fuse\"><value>true</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Impress/Print/Other\"><prop oor:name=\"HiddenPage\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    // Where an office cannot be isolated, settings stop what they can of a deck's reach: links of an
+    // untrusted document are not followed, and the office's own web access goes to a proxy that is not
+    // there, so that it fails at once instead of reaching any address a deck names.
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
+    "oor:name=\"BlockUntrustedRefererLinks\" oor:op=\"fuse\"><value>true</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetProxyType\" "
+    "oor:op=\"fuse\"><value>2</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetHTTPProxyName\" "
+    "oor:op=\"fuse\"><value>127.0.0.1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetHTTPProxyPort\" "
+    "oor:op=\"fuse\"><value>1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetHTTPSProxyName\" "
+    "oor:op=\"fuse\"><value>127.0.0.1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetHTTPSProxyPort\" "
+    "oor:op=\"fuse\"><value>1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetFTPProxyName\" "
+    "oor:op=\"fuse\"><value>127.0.0.1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetFTPProxyPort\" "
+    "oor:op=\"fuse\"><value>1</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Inet/Settings\"><prop oor:name=\"ooInetNoProxy\" "
+    "oor:op=\"fuse\"><value></value></prop></item>\n";
+
+// The virtual PDF printer of every office: a command printer whose PDF goes to the path written in the
+// office's job file, which the printer route sets before each job (VELLUM_PRINT_JOB names that file in the
+// office's environment). Without a job file the command writes nothing.
+QByteArray pdfPrinterSettings()
+{
+    return "[" + virtualPdfPrinter().toUtf8() +
+           "]\n"
+           "Printer=SGENPRT/" +
+           virtualPdfPrinter().toUtf8() +
+           "\n"
+           "DefaultPrinter=0\n"
+           "Location=\n"
+           "Comment=PDF files for Vellum Converter\n"
+           "Command=cat > \"$(cat \"$VELLUM_PRINT_JOB\")\"\n"
+           "QuickCommand=\n"
+           "Features=pdf=\n"
+           "Copies=1\n";
+}
 
 // An office whose profile has not yet seen its version takes itself for freshly upgraded, and runs its
 // graphics self-tests on every start: seconds of CPU per office before the first deck. The template records
@@ -311,18 +385,37 @@ QByteArray seenVersionSetting()
            match.captured(1).toLatin1() + "</value></prop></item>\n";
 }
 
-QString templateKey()
+// What tells two builds of one office version apart: the regular build and the one without a printer
+// manager (-nogui) share the program folder and the build id, but not their main library.
+QByteArray officeFlavour()
 {
-    // A new office build gets a new template: a profile made by another version may not fit it.
+    for (const char* name : {"/libmergedlo.so", "/soffice.bin"}) {
+        struct stat st;
+        const QByteArray path = QFile::encodeName(officeProgramFolder() + QLatin1String(name));
+        if (::stat(path.constData(), &st) == 0)
+            return QByteArray(name) + ' ' + QByteArray::number(qint64(st.st_size)) + ' ' +
+                   QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' +
+                   QByteArray::number(qint64(st.st_mtim.tv_nsec));
+    }
+    return {};
+}
+
+} // namespace
+
+QString officeTemplateKey()
+{
+    // A new office build gets a new template: a profile made by another version, or by another build of
+    // it, may not fit it, and starts slower when it does not.
     const QSettings version(officeProgramFolder() + QStringLiteral("/versionrc"), QSettings::IniFormat);
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData(officeProgramFolder().toUtf8());
     hash.addData(version.value(QStringLiteral("Version/buildid")).toString().toUtf8());
+    hash.addData(officeFlavour());
     hash.addData(QByteArray::number(kProfileFormat));
     return QString::fromLatin1(hash.result().toHex().left(12));
 }
 
-std::atomic<int> pipeCounter{0};
+namespace {
 
 // Added to the profile copy of an office that strangers reach: no macro runs, whatever a document or its
 // location says.
@@ -332,7 +425,8 @@ const char kNoMacros[] =
     "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
     "oor:name=\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3</value></prop></item>\n";
 
-bool forbidMacros(const QString& profile)
+// Adds settings to a profile copy's registrymodifications.xcu.
+bool addSettings(const QString& profile, const QByteArray& items)
 {
     QFile settings(profile + QStringLiteral("/user/registrymodifications.xcu"));
     if (!settings.open(QIODevice::ReadWrite))
@@ -341,8 +435,16 @@ bool forbidMacros(const QString& profile)
     const qsizetype end = text.lastIndexOf("</oor:items>");
     if (end < 0)
         return false;
-    text.insert(end, kNoMacros);
+    text.insert(end, items);
     return settings.seek(0) && settings.write(text) == text.size();
+}
+
+// The pipe an office accepts our bridge on, read by the office from its profile at its start.
+QByteArray acceptSetting(const QString& pipe)
+{
+    return "<item oor:path=\"/org.openoffice.Setup/Office\"><prop oor:name=\"ooSetupConnectionURL\" "
+           "oor:op=\"fuse\"><value>pipe,name=" +
+           pipe.toLatin1() + ";urp;</value></prop></item>\n";
 }
 
 // Profile copies of programs that were killed (a signal ends the program without its clean-up) are
@@ -421,6 +523,8 @@ struct ThreadSlot
 };
 thread_local ThreadSlot slot;
 thread_local QString threadServer;
+thread_local QString threadWorkFolder;
+thread_local int threadMemoryLimitMiB = 0;
 thread_local int threadConnectLimit = 20;
 
 } // namespace
@@ -438,7 +542,7 @@ QString officeTemplateProfile()
     std::lock_guard guard(lock);
 
     const QString cache = userFolder(QStandardPaths::CacheLocation);
-    const QString name = QStringLiteral("office-profile-") + templateKey();
+    const QString name = QStringLiteral("office-profile-") + officeTemplateKey();
     const QString dir = cache + QLatin1Char('/') + name;
     const QString ready = dir + QStringLiteral("/.vellum-ready");
     if (QFileInfo::exists(ready))
@@ -466,12 +570,20 @@ QString officeTemplateProfile()
     if (!settings.open(QIODevice::WriteOnly) || settings.write(text) != text.size())
         throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
     settings.close();
+    QFile printers(staging.path() + QStringLiteral("/user/psprint/psprint.conf"));
+    const QByteArray printer = pdfPrinterSettings();
+    if (!QDir().mkpath(staging.path() + QStringLiteral("/user/psprint")) ||
+        !printers.open(QIODevice::WriteOnly) || printers.write(printer) != printer.size())
+        throw TdvError(QStringLiteral("The office profile cannot be written in %1").arg(staging.path()));
+    printers.close();
 
     // The first start of a new profile fills it in; the copies then start at once.
     QStringList arguments = officeArguments(staging.path());
     arguments << QStringLiteral("--terminate_after_init");
     const QString log = staging.path() + QStringLiteral("/office.log");
-    const pid_t pid = spawnOffice(arguments, QString(), log);
+    OfficeStart how;
+    how.LogFile = log;
+    const pid_t pid = spawnOffice(arguments, how);
     const int code = endGroup(pid, kStartLimitMs);
     if (code != 0)
         throw TdvError(startFailure(
@@ -537,6 +649,19 @@ QString TdvOffice::ProgramFolder() const
     return officeProgramFolder();
 }
 
+QStringList TdvOffice::PrinterNames() const
+{
+    QStringList names;
+    try {
+        const Reference<awt::XPrinterServer2> server = awt::PrinterServer::create(FUno->context);
+        for (const OUString& name : server->getPrinterNames())
+            names.append(toQString(name));
+    } catch (const uno::Exception& e) {
+        throw TdvError(Alive() ? toQString(e.Message) : LostMessage());
+    }
+    return names;
+}
+
 std::shared_ptr<TdvOffice> TdvOffice::Start(bool forStrangers)
 {
     const QString templ = officeTemplateProfile();
@@ -550,23 +675,47 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(bool forStrangers)
     office->FProfile = profile.path();
     if (!copyTree(templ, office->FProfile) || !QDir().mkpath(office->FProfile + QStringLiteral("/tmp")))
         throw TdvError(QStringLiteral("The office profile cannot be copied to %1").arg(office->FProfile));
-    if (forStrangers && !forbidMacros(office->FProfile))
+    if (forStrangers && !addSettings(office->FProfile, kNoMacros))
         throw TdvError(
             QStringLiteral("The office profile in %1 cannot be locked against macros").arg(office->FProfile));
 
-    const QString pipe = QStringLiteral("vellum-%1-%2-%3")
-                             .arg(getpid())
-                             .arg(++pipeCounter)
-                             .arg(QDateTime::currentMSecsSinceEpoch() % 1000000);
+    // The pipe's name stands in no command line: the office reads it from its profile, which only this user
+    // can read, so no other program can learn it and take it first.
+    QString pipe = QStringLiteral("vellum-%1-").arg(getpid());
+    for (int i = 0; i < 2; ++i)
+        pipe +=
+            QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, QLatin1Char('0'));
+    if (!addSettings(office->FProfile, acceptSetting(pipe)))
+        throw TdvError(QStringLiteral("The office profile in %1 cannot be written").arg(office->FProfile));
     office->FPipe = pipe;
-    QStringList arguments = officeArguments(office->FProfile);
-    arguments << QStringLiteral("--accept=pipe,name=%1;urp;").arg(pipe);
-    const QString log = office->FProfile + QStringLiteral("/office.log");
-    office->FGroup = spawnOffice(arguments, office->FProfile + QStringLiteral("/tmp"), log);
+
+    OfficeStart how;
+    how.TempDir = office->FProfile + QStringLiteral("/tmp");
+    how.LogFile = office->FProfile + QStringLiteral("/office.log");
+    how.Root = office->FProfile;
+    how.PrintJob = office->PrintJobFile();
+    if (!threadWorkFolder.isEmpty())
+        how.Writable << threadWorkFolder;
+    how.MemoryLimit = qint64(threadMemoryLimitMiB) << 20;
+    how.Isolated = isolationWanted(&office->FNotIsolated);
+    // A listener's office, too, is reached only through its pipe: the listener relays its clients there.
+    how.Network = false;
+    const auto arguments = [&] { return officeArguments(office->FProfile); };
+    QString failure;
+    office->FGroup = spawnOffice(arguments(), how, &failure);
+    if (office->FGroup == 0) {
+        isolationFailed(failure);
+        office->FNotIsolated = failure;
+        how.Isolated = false;
+        office->FGroup = spawnOffice(arguments(), how);
+    }
+    office->FIsolated = how.Isolated;
+    office->FWritable = how.Writable;
+    office->FMemoryLimitMiB = threadMemoryLimitMiB;
+    const QString log = how.LogFile;
 
     try {
         const Reference<uno::XComponentContext> local = localUnoContext();
-        const Reference<connection::XConnector> connector = connection::Connector::create(local);
         const Reference<bridge::XBridgeFactory2> bridges = bridge::BridgeFactory::create(local);
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
         Reference<connection::XConnection> connection;
@@ -574,11 +723,9 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(bool forStrangers)
             int code = 0;
             if (hasExited(office->FGroup, &code))
                 throw TdvError(startFailure(QStringLiteral("The office ended during its start"), code, log));
-            try {
-                connection = connector->connect(toOUString(QStringLiteral("pipe,name=") + pipe));
+            connection = connectOfficePipe(office->pipeFile(), office->FGroup);
+            if (connection.is())
                 break;
-            } catch (const connection::NoConnectException&) {
-            }
             if (std::chrono::steady_clock::now() > until)
                 throw TdvError(QStringLiteral("The office did not accept a connection within %1 s")
                                    .arg(kStartLimitMs / 1000));
@@ -600,6 +747,42 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(bool forStrangers)
         throw;
     }
     return office;
+}
+
+bool TdvOffice::OutOfMemory() const
+{
+    if (FMemoryLimitMiB <= 0 || IsRemote() || FProfile.isEmpty())
+        return false;
+    QFile log(FProfile + QStringLiteral("/office.log"));
+    if (!log.open(QIODevice::ReadOnly))
+        return false;
+    log.seek(std::max<qint64>(0, log.size() - 65536));
+    return log.readAll().contains(kOutOfMemory);
+}
+
+bool TdvOffice::CanWrite(const QString& path) const
+{
+    if (IsRemote())
+        return false;
+    if (!FIsolated)
+        return true;
+    for (const QString& folder : FWritable)
+        if (path.startsWith(folder + QLatin1Char('/')))
+            return true;
+    return false;
+}
+
+QString TdvOffice::InstancePipe() const
+{
+    const QString pipe = officeInstancePipe(FProfile);
+    return FIsolated ? FProfile + QStringLiteral("/tmp/") + QFileInfo(pipe).fileName() : pipe;
+}
+
+QString TdvOffice::pipeFile() const
+{
+    // An isolated office's /tmp is the tmp folder of its profile.
+    const QString name = QFileInfo(officePipeFile(FPipe)).fileName();
+    return FIsolated ? FProfile + QStringLiteral("/tmp/") + name : officePipeFile(FPipe);
 }
 
 bool TdvOffice::Alive() const
@@ -697,7 +880,7 @@ void TdvOffice::Terminate()
 
 QString TdvOffice::PipeSocket() const
 {
-    return officePipeFile(FPipe);
+    return pipeFile();
 }
 
 QString officePipeFile(const QString& pipeName)
@@ -727,11 +910,11 @@ void TdvOffice::removeProfile()
     if (FGroup != 0)
         return;
     if (!FPipe.isEmpty()) {
-        QFile::remove(officePipeFile(FPipe));
+        QFile::remove(pipeFile());
         FPipe.clear();
     }
     if (!FProfile.isEmpty())
-        QFile::remove(officeInstancePipe(FProfile));
+        QFile::remove(InstancePipe());
     if (!FProfile.isEmpty()) {
         QDir(FProfile).removeRecursively();
         FProfile.clear();
@@ -752,12 +935,12 @@ TdvOfficeWatch::~TdvOfficeWatch()
         FThread.join();
 }
 
-void TdvOfficeWatch::Arm(std::shared_ptr<TdvOffice> office, int seconds)
+void TdvOfficeWatch::Arm(std::shared_ptr<TdvOffice> office, std::chrono::milliseconds limit)
 {
     {
         std::lock_guard guard(FLock);
         FOffice = std::move(office);
-        FDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        FDeadline = std::chrono::steady_clock::now() + limit;
         FArmed = true;
         if (!FThread.joinable())
             FThread = std::thread([this] { run(); });
@@ -814,6 +997,16 @@ std::shared_ptr<TdvOffice> ensureThreadOffice()
 void setThreadOfficeServer(const QString& server)
 {
     threadServer = server;
+}
+
+void setThreadOfficeWorkFolder(const QString& folder)
+{
+    threadWorkFolder = folder;
+}
+
+void setThreadOfficeMemoryLimit(int mib)
+{
+    threadMemoryLimitMiB = std::max(mib, 0);
 }
 
 void setThreadOfficeConnectLimit(int seconds)

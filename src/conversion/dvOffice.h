@@ -6,6 +6,7 @@
 #include "conversion/dvAutomation.h"
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -43,8 +44,8 @@ public:
 
     // An office of a listener, reached over a socket: it has no process here, and files reach it as streams.
     bool IsRemote() const { return !FServer.isEmpty(); }
-    // Files reach the office as streams of ours (loadDocument, storeDocument), never by their paths: always
-    // for a remote office, and for an office here when set.
+    // Decks reach the office as streams of ours (loadDocument), never by their paths: always for a remote
+    // office, and for an office here unless switched off (a bench compares the two ways).
     bool StreamsFiles() const { return IsRemote() || FStreamFiles; }
     void SetStreamFiles(bool on) { FStreamFiles = on; }
     QString Server() const { return FServer; }
@@ -54,8 +55,28 @@ public:
     pid_t ProcessGroup() const { return FGroup; }
     // The socket file of the office's pipe, which other connections to the office may use too.
     QString PipeSocket() const;
+    // The office runs in namespaces of its own: no network, none of the user's files. When it does not,
+    // NotIsolatedReason says why.
+    bool Isolated() const { return FIsolated; }
+    QString NotIsolatedReason() const { return FNotIsolated; }
+    // Whether the office can write the file `path` itself: it is on this machine and not isolated, or the
+    // file is in a folder bound into its namespaces.
+    bool CanWrite(const QString& path) const;
+    // The address space each of its processes may take, in MiB; 0 for none.
+    int MemoryLimitMiB() const { return FMemoryLimitMiB; }
+    // One of its processes could not get memory: it ran into the limit.
+    bool OutOfMemory() const;
     QString ProgramFolder() const;
     QString ProfileDir() const { return FProfile; }
+    // The file the office's PDF printer takes the path of its next PDF from (empty for a remote office).
+    QString PrintJobFile() const
+    {
+        return FProfile.isEmpty() ? QString() : FProfile + QStringLiteral("/print-job");
+    }
+    // The printers the office can print to; fails with the office's message when it cannot be asked.
+    QStringList PrinterNames() const;
+    // The socket of the office's single-instance pipe: in its private /tmp when it is isolated.
+    QString InstancePipe() const;
 
     // Items this process has opened, for the restart after `OfficeRestart` items.
     int ItemsOpened = 0;
@@ -69,6 +90,7 @@ private:
     TdvOffice();
     void reap(int boundMs);
     void removeProfile();
+    QString pipeFile() const;
 
     std::unique_ptr<Uno> FUno;
     mutable std::mutex FLock;
@@ -78,7 +100,11 @@ private:
     QString FProfile;
     QString FPipe;
     QString FServer; // "host:port" or "unix:PATH" of a remote office
-    std::atomic<bool> FStreamFiles{false};
+    std::atomic<bool> FStreamFiles{true};
+    bool FIsolated = false;
+    QStringList FWritable;
+    QString FNotIsolated;
+    int FMemoryLimitMiB = 0;
 };
 
 // Kills an office when an item's time limit passes. One per worker; its thread runs only while armed
@@ -91,7 +117,7 @@ public:
     TdvOfficeWatch(const TdvOfficeWatch&) = delete;
     TdvOfficeWatch& operator=(const TdvOfficeWatch&) = delete;
 
-    void Arm(std::shared_ptr<TdvOffice> office, int seconds);
+    void Arm(std::shared_ptr<TdvOffice> office, std::chrono::milliseconds limit);
     void Disarm();
     // The limit passed and the office was killed since the last Reset.
     bool Fired() const { return FFired; }
@@ -117,6 +143,10 @@ std::shared_ptr<TdvOffice> threadOffice();
 std::shared_ptr<TdvOffice> ensureThreadOffice();
 // The office listener the calling thread's office is on ("host:port"), or empty for a local office.
 void setThreadOfficeServer(const QString& server);
+// The worker's private folder, which its office may write (the PDF goes there).
+void setThreadOfficeWorkFolder(const QString& folder);
+// The memory limit of the offices the calling thread starts, in MiB (0: none).
+void setThreadOfficeMemoryLimit(int mib);
 // The limit for reaching a listener and its first answer, in seconds.
 void setThreadOfficeConnectLimit(int seconds);
 // Ends the calling thread's office: a clean end when it is alive, a kill otherwise.
@@ -126,8 +156,10 @@ void endThreadOffice();
 QString officeProgramFolder();
 
 // The template profile, made once per user under the user's cache folder (document locking off, VBA
-// loading on). Returns its folder, making it first when needed; fails with a message.
+// loading on, the PDF printer). Returns its folder, making it first when needed; fails with a message.
 QString officeTemplateProfile();
+// What names the template: the office's program folder, its build and flavour, and the profile's format.
+QString officeTemplateKey();
 // The socket file of an office's pipe: the office leaves it behind, so its owner removes it.
 QString officePipeFile(const QString& pipeName);
 // The socket file of the single-instance pipe that an office makes for its profile folder.

@@ -596,6 +596,8 @@ int TdvOfficeServer::Run()
 int runOfficeServer(const TdvOfficeServerSettings& settings)
 {
     try {
+        // Every office the listener starts, on this thread, runs under the limit.
+        setThreadOfficeMemoryLimit(settings.MemoryLimitMiB);
         TdvOfficeServer server(settings);
         return server.Run();
     } catch (const std::exception& e) {

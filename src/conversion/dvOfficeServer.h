@@ -12,6 +12,7 @@ struct TdvOfficeServerSettings
     QString SocketPath;     // or a Unix socket, in a folder only this user can enter
     int RestartAfter = 200; // documents closed before a fresh office (0: never)
     int CallLimit = 300;    // seconds a client may wait on a silent office (0: no limit)
+    int MemoryLimitMiB = 0; // address space of each office process (0: none)
 };
 
 // Takes UNO clients on the address and relays each connection to an office of its own, which it keeps

@@ -225,14 +225,51 @@ void TdvPowerPointOle::armClock()
     FClockPending = false;
     if (!FWatch)
         FWatch = std::make_unique<TdvOfficeWatch>();
-    FWatch->Arm(FOffice, FTimeout);
+    FDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(FTimeout);
+    FClockRunning = true;
+    FWatch->Arm(FOffice, std::chrono::seconds(FTimeout));
 }
 
 void TdvPowerPointOle::EndItem()
 {
     FClockPending = false;
+    FClockRunning = false;
     if (FWatch)
         FWatch->Disarm();
+}
+
+bool TdvPowerPointOle::WaitOutsideOffice(const std::function<bool()>& ready, int seconds)
+{
+    using namespace std::chrono;
+    const bool stopped = FClockRunning && FWatch && !FWatch->Fired();
+    const auto left = duration_cast<milliseconds>(FDeadline - steady_clock::now());
+    if (stopped)
+        FWatch->Disarm();
+    const auto until = steady_clock::now() + std::chrono::seconds(seconds);
+    bool done = ready();
+    while (!done && steady_clock::now() < until) {
+        std::this_thread::sleep_for(
+            std::min<steady_clock::duration>(milliseconds(100), until - steady_clock::now()));
+        done = ready();
+    }
+    if (stopped) {
+        const milliseconds rest = std::max(left, milliseconds(0));
+        FDeadline = steady_clock::now() + rest;
+        FWatch->Arm(FOffice, rest);
+    }
+    return done;
+}
+
+QString TdvPowerPointOle::PdfPrinterJobFile()
+{
+    return FOffice && !FOffice->IsRemote() ? FOffice->PrintJobFile() : QString();
+}
+
+bool TdvPowerPointOle::PrinterInstalled(const QString& name)
+{
+    if (!FOffice || FOffice->IsRemote() || !FOffice->Alive())
+        return TdvConvertor::PrinterInstalled(name);
+    return FOffice->PrinterNames().contains(name);
 }
 
 bool TdvPowerPointOle::TimedOut() const
@@ -243,6 +280,23 @@ bool TdvPowerPointOle::TimedOut() const
 QString TdvPowerPointOle::TimeoutMessage() const
 {
     return QStringLiteral("Conversion timed out after %1 s").arg(FTimeout);
+}
+
+bool TdvPowerPointOle::OutOfMemory() const
+{
+    return FOffice && FOffice->OutOfMemory();
+}
+
+QString TdvPowerPointOle::OutOfMemoryMessage() const
+{
+    return QStringLiteral("The presentation needs more than %1 MiB to convert")
+        .arg(FOffice ? FOffice->MemoryLimitMiB() : 0);
+}
+
+void TdvPowerPointOle::DropOffice()
+{
+    if (FOffice)
+        FOffice->Kill();
 }
 
 int PowerPointVersion(const TdvVariant& value)

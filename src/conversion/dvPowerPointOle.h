@@ -29,6 +29,10 @@ public:
     QString GetApplicationPath() override;
     bool HasMacros() override;
     void EndSession() override;
+    // The job file of this worker's office's PDF printer; none for an office on a listener.
+    QString PdfPrinterJobFile() override;
+    // The printers this worker's office can print to; without an office here, the store's list.
+    bool PrinterInstalled(const QString& name) override;
 
     TdvVariant FApplication;
     TdvVariant FPresentation;
@@ -48,6 +52,14 @@ protected:
     void EndItem();
     bool TimedOut() const;
     QString TimeoutMessage() const;
+    // Waits until `ready` holds or `seconds` have passed, looking every 100 ms, for something outside the
+    // office (a printer's file): the item's clock stands still meanwhile, so that the office's time and this
+    // wait are bounded each on their own. Answers `ready`'s last word.
+    bool WaitOutsideOffice(const std::function<bool()>& ready, int seconds);
+    // The item's office could not get memory within its limit; killing it makes the next item start afresh.
+    bool OutOfMemory() const;
+    QString OutOfMemoryMessage() const;
+    void DropOffice();
 
 private:
     void armClock();
@@ -56,6 +68,8 @@ private:
     std::shared_ptr<TdvOffice> FOffice; // the real office behind FApplication, if there is one
     std::unique_ptr<TdvOfficeWatch> FWatch;
     bool FClockPending = false;
+    bool FClockRunning = false;
+    std::chrono::steady_clock::time_point FDeadline;
     int FTimeout = 0;
     // Reaching the listener: when to try again, the pause after the next failure, failed tries in a row.
     std::chrono::steady_clock::time_point FRetryAt;

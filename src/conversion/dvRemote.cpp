@@ -637,6 +637,8 @@ Reference<lang::XComponent> loadDocument(TdvOffice& office, const OUString& url,
                         .arg(double(size) / (qint64(1) << 30), 0, 'f', 2)),
                 Reference<uno::XInterface>());
     }
+    // Every office gets a local deck as a stream: it sees no file of the user's, and no folder that the
+    // deck's relative links could climb out of.
     if (!streamsFiles(office) || !isLocalFileUrl(url))
         return loader->loadComponentFromURL(url, OUString("_blank"), 0, args);
     const rtl::Reference<DeckInputStream> deck(new DeckInputStream(localPathOfUrl(url)));
@@ -657,7 +659,9 @@ Reference<lang::XComponent> loadDocument(TdvOffice& office, const OUString& url,
 void storeDocument(TdvOffice& office, const Reference<frame::XStorable>& storable, const OUString& url,
                    const Sequence<beans::PropertyValue>& args)
 {
-    if (!streamsFiles(office) || !isLocalFileUrl(url)) {
+    // An office here writes the PDF itself where it may (the worker's work folder); a remote one, or one
+    // that may not write there, writes it into a stream of ours.
+    if (!isLocalFileUrl(url) || office.CanWrite(localPathOfUrl(url))) {
         storable->storeToURL(url, args);
         return;
     }

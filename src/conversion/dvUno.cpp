@@ -298,7 +298,7 @@ public:
         Any result;
         try {
             const OUString member = exact(name);
-            if (!(FOffice && FOffice->IsRemote() && streamedCall(member, params, result)))
+            if (!(FOffice && streamedCall(member, params, result)))
                 result = FInvocation->invoke(member, params, outIndex, outValue);
         } catch (const uno::Exception& e) {
             throw unoFailure(e, FOffice.get());
@@ -313,7 +313,8 @@ public:
     }
 
 protected:
-    // A remote office cannot open this machine's files: loading and storing one goes through a stream.
+    // An office does not open this machine's files itself: loading and storing one goes through a stream
+    // where the office cannot reach it.
     bool streamedCall(const OUString& member, const Sequence<Any>& params, Any& result)
     {
         const auto properties = [](const Any& value) {

@@ -1,19 +1,34 @@
 #include "conversion/dvVellum.h"
 
+#include "conversion/dvFetch.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPpConstants.h"
+#include "conversion/dvSandbox.h"
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
+#include "engine/dvPrintJob.h"
 #include "project/dvProject.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <memory>
+#include <mutex>
 
 namespace {
 
 bool written(const QString& path)
 {
     return isRegularFile(path) && fileSize(path) > 0;
+}
+
+bool isPdf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(5) == "%PDF-";
 }
 } // namespace
 
@@ -22,10 +37,24 @@ bool TdvVellum::IsNotes() const
     return gProject && gProject->Notes();
 }
 
+QString TdvVellum::OutputSettings() const
+{
+    return QStringLiteral("notes=%1 ppi=%2")
+        .arg(IsNotes() ? 1 : 0)
+        .arg(gProject ? gProject->MaxImageResolution() : 0);
+}
+
 void TdvVellum::throwIfTimedOut() const
 {
     if (TimedOut())
         throw TdvError(TimeoutMessage());
+    if (outOfMemory())
+        throw TdvError(QStringLiteral("out of memory"));
+}
+
+bool TdvVellum::outOfMemory() const
+{
+    return OutOfMemory();
 }
 
 void TdvVellum::exportPresentation(const QString& out)
@@ -46,16 +75,19 @@ void TdvVellum::exportPresentation(const QString& out)
 
 namespace {
 
-// Puts the printer a presentation had back when the printer route ends, however it ends.
+// Puts the printer a presentation had back when the printer route ends, however it ends, and empties the
+// job file of the office's own printer, so that no later print can write to this item's file.
 class TdvPrinterRestore
 {
 public:
-    TdvPrinterRestore(const TdvVariant& presentation, QString previous)
-        : FPresentation(presentation), FPrevious(std::move(previous))
+    TdvPrinterRestore(const TdvVariant& presentation, QString previous, QString jobFile)
+        : FPresentation(presentation), FPrevious(std::move(previous)), FJobFile(std::move(jobFile))
     {
     }
     ~TdvPrinterRestore()
     {
+        if (!FJobFile.isEmpty())
+            QFile::remove(FJobFile);
         try {
             FPresentation.Get(QStringLiteral("PrintOptions")).Put(QStringLiteral("ActivePrinter"), FPrevious);
         } catch (const std::exception&) {
@@ -68,11 +100,21 @@ public:
 private:
     const TdvVariant& FPresentation;
     QString FPrevious;
+    QString FJobFile;
 };
+
+// One print job of this program at a time, from choosing the printer until its file is found: a queue's
+// files are told apart by their names and times. Taken before the batch's lock, never while holding it.
+std::mutex gPrinting;
+
+// The longest wait for a printer's file when the option Timeout sets no limit: a printer that never
+// writes must not hold the run for ever.
+constexpr int kLongestPrinterWait = 300;
 
 } // namespace
 
-void TdvVellum::printPresentation(TdvBatch* batch, const QString& out, const QString& exportMessage)
+void TdvVellum::printPresentation(TdvBatch* batch, const QString& source, const QString& out,
+                                  const QString& exportMessage, QString& note)
 {
     // The printer writes its file on the machine of the office; a lost connection is told as it is.
     if (!Server().isEmpty() && !(threadOffice() && threadOffice()->Alive()))
@@ -82,21 +124,44 @@ void TdvVellum::printPresentation(TdvBatch* batch, const QString& out, const QSt
             QStringLiteral("%1 (printing was not tried: it needs an office on this machine, and the "
                            "office at %2 is remote)")
                 .arg(exportMessage, Server()));
-    bool written = false;
+    try {
+        note = printHere(batch, source, out);
+    } catch (const std::exception& e) {
+        // The printer is the last resort: why the export failed stays in view.
+        throw TdvError(QStringLiteral("%1, after the export failed: %2").arg(errorMessage(e), exportMessage));
+    }
+}
+
+QString TdvVellum::printHere(TdvBatch* batch, const QString& source, const QString& out)
+{
+    const std::lock_guard printing(gPrinting);
+    QString printer;
+    std::unique_ptr<TdvPrintedFile> printed;
     {
         // One worker at a time chooses and uses the printer.
         TdvBatchLock lock(batch);
-        const TdvPrinterRestore restore(FPresentation,
-                                        FApplication.Get(QStringLiteral("ActivePrinter")).ToText());
+        const TdvPrinterRestore restore(
+            FPresentation, FApplication.Get(QStringLiteral("ActivePrinter")).ToText(), PdfPrinterJobFile());
         SetPdfPrinterTarget(out);
-        const QString printer = PdfPrinterName();
+        printer = PdfPrinterName();
+        printed = std::make_unique<TdvPrintedFile>(printer, out, source);
+        printed->Begin();
         FPresentation.Get(QStringLiteral("PrintOptions")).Put(QStringLiteral("ActivePrinter"), printer);
         FPresentation.Call(QStringLiteral("PrintOut"), {TdvVariant::Missing()});
-        // No waiting for the printer: the file is there now or the route failed.
-        written = fileExists(out);
     }
-    if (!written)
-        throw TdvError(exportMessage);
+    // A printer may write its file after the office has handed the job over (a queue does): it gets the
+    // item's limit of its own to do so.
+    const int limit = gProject && gProject->Timeout() > 0 ? gProject->Timeout() : kLongestPrinterWait;
+    if (!WaitOutsideOffice([&] { return printed->Poll(); }, limit))
+        throw TdvError(printed->Failure(limit));
+    if (!isPdf(out))
+        throw TdvError(QStringLiteral("The printer %1 wrote a file that is not a PDF").arg(printer));
+    const QString lacks = QStringLiteral("no links, no outline, pages of paper size");
+    const QString wanted = gProject ? gProject->PDFWriter() : QString();
+    if (!wanted.isEmpty() && wanted != printer)
+        return QStringLiteral("The printer %1 is not available; printed on %2 instead: %3")
+            .arg(wanted, printer, lacks);
+    return QStringLiteral("Printed on %1: %2").arg(printer, lacks);
 }
 
 QString TdvVellum::prepareItem(TdvNode* item, QString& out)
@@ -119,18 +184,26 @@ QString TdvVellum::prepareItem(TdvNode* item, QString& out)
             return FServers->AllDown() ? FServers->DownMessage() : failure;
     }
     // Every route opens an empty file as a new, blank presentation: that would be no conversion of it.
-    if (!isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0)
+    if (!isWebAddress(source) && isRegularFile(source) && fileSize(source) == 0) {
+        item->DeckFault = true;
         return damagedPresentationMessage();
+    }
     try {
         out = WorkFile(QStringLiteral("item-%1.pdf").arg(item->Index));
         QFile::remove(out);
+        // An office started for this item writes into the work folder, and nowhere else of the user's.
+        setThreadOfficeWorkFolder(extractFilePath(out).chopped(1));
+        const int workers = std::min(gProject ? gProject->ThreadsCount() : 1, maxThreadsCount());
+        setThreadOfficeMemoryLimit(
+            officeMemoryLimitMiB(gProject ? gProject->OfficeMemoryLimit() : 0, workers));
     } catch (const std::exception& e) {
         return errorMessage(e);
     }
     return QString();
 }
 
-bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString& out, QString& failure)
+bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString& out, QString& failure,
+                          QString& note)
 {
     bool done = false;
     try {
@@ -145,23 +218,48 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
                 done = true;
             } else {
                 throwIfTimedOut();
-                printPresentation(batch, out, exportMessage);
+                printPresentation(batch, source, out, exportMessage, note);
                 done = true;
             }
         }
     } catch (const std::exception& mainFailure) {
         failure = errorMessage(mainFailure);
+        note.clear();
+        // A printer that left a part of a file behind must not pass it off as the suite's PDF.
+        QFile::remove(out);
         // A timed-out item is not loaded again by another route.
-        if (!TimedOut() && ConvertWithOfficeSuite(source, out) && written(out))
+        if (!TimedOut() && !outOfMemory() && ConvertWithOfficeSuite(source, out) && written(out))
             done = true;
     }
     if (!done && TimedOut())
         failure = TimeoutMessage();
+    // An office that ran out of memory may still have written a PDF without what it could not hold: the item
+    // fails, and the office is replaced before the next one.
+    if (outOfMemory()) {
+        done = false;
+        failure = OutOfMemoryMessage();
+        DropOffice();
+    }
     return done;
 }
 
+namespace {
+
+// What the person should know of the office beyond the item's result: said once per run.
+void tellOfficeNotices(TdvBatch* batch, TdvNode* item)
+{
+    const std::shared_ptr<TdvOffice> office = threadOffice();
+    if (!office || office->IsRemote() || office->Isolated() ||
+        !batch->FirstTelling(QStringLiteral("isolation")))
+        return;
+    const QString note = notIsolatedNote(office->NotIsolatedReason());
+    item->Note = item->Note.isEmpty() ? note : item->Note + QStringLiteral("; ") + note;
+}
+
+} // namespace
+
 void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& target, const QString& out,
-                              bool done, QString failure)
+                              bool done, QString failure, const QString& note)
 {
     if (!done) {
         // The user knows the target, not the work file that stood in for it.
@@ -170,12 +268,36 @@ void TdvVellum::reportOutcome(TdvBatch* batch, TdvNode* item, const QString& tar
         item->Result = failure;
         item->State = isFailed;
         batch->AddFailure(failure);
+        tellOfficeNotices(batch, item);
         return;
     }
+    // How the PDF came about, where it is not the export: the person sees what it lacks.
+    item->Note = note;
     AfterConvert(batch, item, target);
+    tellOfficeNotices(batch, item);
     item->Result = target;
     item->State = isDone;
     batch->AddSuccess();
+}
+
+QString TdvVellum::fetchItem(TdvNode* item, QString& deck)
+{
+    // The office never reaches the network: the deck is fetched here, into the worker's own folder, with
+    // its name's extension, which helps the office tell its format.
+    const QString suffix = QFileInfo(QUrl(item->Source).fileName()).suffix();
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9]{1,8}$"));
+    try {
+        deck = WorkFile(QStringLiteral("item-%1.download%2")
+                            .arg(item->Index)
+                            .arg(plain.match(suffix).hasMatch() ? QLatin1Char('.') + suffix : QString()));
+        fetchDeck(item->Source, deck, kMaxDownloadBytes, gProject ? std::max(gProject->Timeout(), 0) : 0);
+    } catch (const std::exception& e) {
+        deck = item->Source;
+        return errorMessage(e);
+    }
+    if (fileSize(deck) == 0)
+        return damagedPresentationMessage();
+    return QString();
 }
 
 void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
@@ -184,16 +306,28 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
     if (target.isEmpty())
         return;
     QString out;
+    QString note;
     QString failure = prepareItem(item, out);
+    QString deck = item->Source;
+    if (failure.isEmpty() && isWebAddress(item->Source))
+        failure = fetchItem(item, deck);
     bool done = false;
     if (failure.isEmpty()) {
         BeginItem();
-        done = runRoutes(batch, item->Source, out, failure);
+        done = runRoutes(batch, deck, out, failure, note);
+        // The office answered and refused the deck, the deck took too long or needed more memory than the
+        // limit: it would again. An office that could not start, or died, says nothing about the deck.
+        const auto office = threadOffice();
+        item->DeckFault = !done && (TimedOut() || outOfMemory() || (office && office->Alive()));
         ClosePresentation();
         EndItem();
         if (done && !CommitTarget(item, out, failure))
             done = false;
         QFile::remove(out);
     }
-    reportOutcome(batch, item, target, out, done, failure);
+    if (deck != item->Source) {
+        QFile::remove(deck);
+        failure.replace(officeSuiteUrl(deck), item->Source).replace(deck, item->Source);
+    }
+    reportOutcome(batch, item, target, out, done, failure, note);
 }

@@ -81,11 +81,14 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
                       !path.contains(QLatin1Char('\r'));
     if (!sure && !Matches(path))
         return;
-    TdvNode* node = new TdvNode;
-    node->Source = path;
-    node->Size = size;
+    if (ListFilter && !ListFilter(path))
+        return;
+    TdvNode* node = nullptr;
     {
         std::lock_guard lock(FLock);
+        node = newNode();
+        node->Source = path;
+        node->Size = size;
         node->Index = FItems.size();
         FItems.append(node);
         FBySize.push_back(node);
@@ -94,6 +97,17 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
     }
     if (OnListed)
         OnListed(OnListedContext, this, node);
+}
+
+TdvNode* TdvBatch::newNode()
+{
+    if (FBlockUsed == FBlockSize) {
+        // Small batches stay small; large ones take 4,096 items a block.
+        FBlockSize = std::min<qsizetype>(FBlocks.empty() ? 16 : FBlockSize * 2, 4096);
+        FBlocks.push_back(std::make_unique<TdvNode[]>(size_t(FBlockSize)));
+        FBlockUsed = 0;
+    }
+    return &FBlocks.back()[FBlockUsed++];
 }
 
 void TdvBatch::AddSingleSource(const QString& path)
@@ -159,14 +173,26 @@ void TdvBatch::AddFailure(const QString& text)
 {
     std::lock_guard lock(FLock);
     ++FFailures;
-    if (!FFailureTexts.contains(text, Qt::CaseInsensitive))
+    // Letter case ignored, as the report has always merged them.
+    if (!FFailureKeys.contains(text.toCaseFolded())) {
+        FFailureKeys.insert(text.toCaseFolded());
         FFailureTexts.append(text);
+    }
 }
 
 void TdvBatch::AddSuccess()
 {
     std::lock_guard lock(FLock);
     ++FSuccesses;
+}
+
+bool TdvBatch::FirstTelling(const QString& key)
+{
+    std::lock_guard guard(FLock);
+    if (FTold.contains(key))
+        return false;
+    FTold.insert(key);
+    return true;
 }
 
 bool TdvBatch::IsClaimed(const QString& path) const
@@ -220,14 +246,17 @@ void TdvBatch::WaitFor()
 void TdvBatch::Clear()
 {
     std::lock_guard lock(FLock);
-    qDeleteAll(FItems);
     FItems.clear();
+    FBlocks.clear();
+    FBlockUsed = FBlockSize = 0;
     FClaimed.clear();
     FBySize.clear();
     FNextIndex = 0;
     FHanded = 0;
     FTakenUpTo = 0;
     FFailures = 0;
+    FFailureTexts.clear();
+    FFailureKeys.clear();
     FSuccesses = 0;
     FListed = false;
     FExhausted = false;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -22,7 +23,7 @@ enum TdvItemState : int {
     isFailed = 2,
 };
 
-// One work item.
+// One work item. Batches hold hundreds of thousands: fields are laid out without gaps.
 struct TdvNode
 {
     TdvItemState State = isRunning;
@@ -32,15 +33,18 @@ struct TdvNode
     qint64 Size = -1;    // bytes when listed (-1 unknown): with several workers the largest go out first
     bool Handed = false; // given to a worker
 
-    // The target this item claimed in its batch (empty when it was skipped), and what the claim found there.
-    QString Target;
+    // The claim: what the item decided about its target (empty when it was skipped) as it was handed out.
     bool Claimed = false;
     bool Skipped = false;    // its target existed and the overwrite rule said skip: isDone, no Result
     bool MayReplace = false; // the overwrite rule lets this item replace the file found at Target
-    TdvFileId TargetFound;   // that file, so that only it is replaced
-    TdvFileId SourceFound;   // the source when the item was handed out, so that only it is deleted or renamed
-    QString Problem;         // why the claimed target cannot be written (its folder could not be made)
-    QString Note;            // what the person should know beyond the result ("the source was kept: ...")
+    // The failure is the deck's own (the office opened it and refused, or it took too long), not the
+    // machine's: the deck is left out of update runs until it changes.
+    bool DeckFault = false;
+    QString Target;
+    TdvFileId TargetFound; // the file found at Target, so that only it is replaced
+    TdvFileId SourceFound; // the source when the item was handed out, so that only it is deleted or renamed
+    QString Problem;       // why the claimed target cannot be written (its folder could not be made)
+    QString Note;          // what the person should know beyond the result ("the source was kept: ...")
 };
 
 using TdvItemProc = void (*)(void* context, TdvBatch* batch, TdvNode* item);
@@ -75,6 +79,9 @@ public:
     void AddSuccess();
     // Target paths claimed by the items of this run; a claim lasts as long as the batch's items.
     bool IsClaimed(const QString& path) const;
+    // True the first time a run-wide notice (a key such as "isolation") is to be told, false after: what
+    // holds for the whole run is said once, not on every item.
+    bool FirstTelling(const QString& key);
     void Claim(const QString& path);
     static QString NormalizePath(const QString& text);
     void Terminate();
@@ -86,6 +93,10 @@ public:
     int Successes() const;
     int Failures() const;
     QStringList FailureTexts() const;
+
+    // Asked for each listed file before it becomes an item (a repeat leaves decks it handled before); set
+    // before the search starts.
+    std::function<bool(const QString& path)> ListFilter;
 
     TdvItemProc OnListed = nullptr;
     void* OnListedContext = nullptr;
@@ -115,8 +126,14 @@ private:
     std::atomic<bool> FListed{false};
     int FSuccesses = 0;
     QList<TdvNode*> FItems;
+    // The items themselves, in blocks that grow with the batch: one allocation per block, not per item.
+    std::vector<std::unique_ptr<TdvNode[]>> FBlocks;
+    qsizetype FBlockUsed = 0, FBlockSize = 0;
+    TdvNode* newNode();
     QStringList FFailureTexts;
+    QSet<QString> FFailureKeys; // the texts case-folded: one look-up per failure, however many there are
     QSet<QString> FClaimed;
+    QSet<QString> FTold;
 
     std::atomic<bool> FTerminated{false};
     std::thread FThread;

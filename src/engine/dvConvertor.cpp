@@ -2,6 +2,7 @@
 
 #include "discovery/dvFileUtils.h"
 #include "discovery/dvPlaces.h"
+#include "engine/dvRecord.h"
 #include "engine/dvRegistry.h"
 #include "project/dvError.h"
 #include "project/dvProject.h"
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QThread>
 
 #include <cerrno>
@@ -277,8 +279,25 @@ void TdvConvertor::ProcessItem()
     } catch (...) {
         escaped(QStringLiteral("Unknown error"));
     }
+    recordOutcome(FItem);
     if (FOnDone)
         FOnDone(FOnDoneContext, FBatch, FItem);
+}
+
+void TdvConvertor::recordOutcome(const TdvNode* item)
+{
+    if (!FRecord || !item->SourceFound.Exists || isWebAddress(item->Source))
+        return;
+    try {
+        if (item->State == isDone && !item->Skipped && !item->Target.isEmpty() &&
+            item->Result == item->Target)
+            FRecord->Written(item->Target, TdvFileId::Of(item->Target), item->Source, item->SourceFound,
+                             OutputSettings());
+        else if (item->State == isFailed && item->DeckFault)
+            FRecord->Failed(item->Source, item->SourceFound, OutputSettings(), item->Result);
+    } catch (...) {
+        // A line the record misses costs the next update run a conversion, nothing more.
+    }
 }
 
 void TdvConvertor::ThreadEnded()
@@ -360,6 +379,22 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
     item->Claimed = true;
     if (!web)
         item->SourceFound = TdvFileId::Of(item->Source);
+    const TdvOverwrite asked = gProject->IsOverwrite();
+    // A deck that failed before as it is now fails the same way again: an update run leaves it out until it
+    // changes, unless asked to try again.
+    if (asked == TdvOverwrite::Update && FRecord && !web && !gProject->RetryFailed()) {
+        const QString earlier = FRecord->FailedBefore(item->Source, item->SourceFound, OutputSettings());
+        if (!earlier.isEmpty()) {
+            item->State = isFailed;
+            item->Result = earlier;
+            item->Note =
+                QStringLiteral("failed before and unchanged since; not tried again (RetryFailed=True "
+                               "tries it)");
+            item->Target.clear();
+            batch->AddFailure(earlier);
+            return QString();
+        }
+    }
     const QString folder = extractFilePath(path);
     QString reason;
     if (!folder.isEmpty() && !makeFolder(folder, &reason))
@@ -371,8 +406,12 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
     const bool claimed = batch->IsClaimed(path);
     bool mayReplace = false;
     if (found.Exists || claimed) {
-        TdvOverwrite rule = gProject->IsOverwrite();
-        if (rule == TdvOverwrite::Overwrite && claimed)
+        TdvOverwrite rule = asked;
+        if (rule == TdvOverwrite::Update && !claimed && upToDate(path, found, item)) {
+            skipUpToDate(batch, item, path);
+            return QString();
+        }
+        if ((rule == TdvOverwrite::Overwrite || rule == TdvOverwrite::Update) && claimed)
             rule = TdvOverwrite::Rename;
         switch (rule) {
         case TdvOverwrite::Skip:
@@ -381,14 +420,20 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
             item->Target.clear();
             return QString();
         case TdvOverwrite::Overwrite:
+        case TdvOverwrite::Update:
             mayReplace = true;
             break;
         case TdvOverwrite::Rename:
             path = renamedTarget(folder, path);
             while (batch->IsClaimed(path))
                 path = renamedTarget(folder, path);
-            // The renamed form is not tested against older files: one of an earlier run is replaced.
+            // The renamed form is not tested against older files: one of an earlier run is replaced, unless
+            // an update run finds it up to date.
             found = TdvFileId::Of(path);
+            if (asked == TdvOverwrite::Update && upToDate(path, found, item)) {
+                skipUpToDate(batch, item, path);
+                return QString();
+            }
             mayReplace = found.Exists;
             break;
         }
@@ -398,6 +443,23 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
     item->TargetFound = found;
     item->MayReplace = mayReplace;
     return path;
+}
+
+bool TdvConvertor::upToDate(const QString& path, const TdvFileId& found, const TdvNode* item) const
+{
+    return FRecord && found.Exists &&
+           FRecord->UpToDate(path, found, item->Source, item->SourceFound, OutputSettings());
+}
+
+void TdvConvertor::skipUpToDate(TdvBatch* batch, TdvNode* item, const QString& path)
+{
+    item->State = isDone;
+    item->Skipped = true;
+    item->Note = QStringLiteral("up to date");
+    item->Target.clear();
+    // Still this deck's: a later item of the run with the same name takes the renamed form, as it would
+    // have when the PDF was written.
+    batch->Claim(path);
 }
 
 QString TdvConvertor::TargetProblem(const TdvNode* item) const
@@ -585,18 +647,24 @@ void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& t
     // was converted: a newer version saved over it meanwhile is the user's work.
     if (!isRegularFile(target) || fileSize(target) <= 0)
         return;
+    // Notes of the conversion itself come first.
+    QStringList notes;
+    if (!item->Note.isEmpty())
+        notes << item->Note;
     if (item->SourceFound.Exists && TdvFileId::Of(item->Source) != item->SourceFound) {
-        item->Note = QStringLiteral("The source was kept: it changed during the conversion");
+        notes << QStringLiteral("The source was kept: it changed during the conversion");
+        item->Note = notes.join(QStringLiteral("; "));
         return;
     }
-    QStringList notes;
     if (deleteSource) {
         if (isReadOnly(source))
             notes << QStringLiteral("The source was not deleted: it is read-only");
         else if (::unlink(source.constData()) != 0)
             notes << QStringLiteral("The source was not deleted: %1").arg(systemMessage(errno));
-        else
+        else {
+            item->Note = notes.join(QStringLiteral("; "));
             return; // gone: there is nothing left to rename
+        }
     }
     if (!suffix.isEmpty()) {
         const QByteArray renamed = encodeFileName(item->Source + suffix);
@@ -678,8 +746,28 @@ static const QString kDistillerKey = QStringLiteral("Software\\Adobe\\Acrobat Di
 static const QString kFreePdfKey = QStringLiteral("Software\\shbox\\FreePdfXp");
 static const QString kDevicesKey = QStringLiteral("Software\\Microsoft\\Windows NT\\CurrentVersion\\Devices");
 
+QString virtualPdfPrinter()
+{
+    return QStringLiteral("Vellum PDF");
+}
+
 void TdvConvertor::SetPdfPrinterTarget(const QString& target)
 {
+    // This platform's own printer first: its job file belongs to this worker's office alone, so no other
+    // worker or copy of the program can redirect its output. Written whole, so the printer never reads half
+    // a path.
+    try {
+        const QString job = PdfPrinterJobFile();
+        if (!job.isEmpty()) {
+            QSaveFile file(job);
+            if (file.open(QIODevice::WriteOnly)) {
+                file.write(encodeFileName(target));
+                file.commit();
+            }
+        }
+    } catch (...) {
+        // The route checks for its file afterwards; a job file that cannot be written shows there.
+    }
     try {
         const QString writer = gProject->PDFWriter();
         if (writer == QLatin1String("FreePDF XP")) {
@@ -716,22 +804,25 @@ void TdvConvertor::SetPdfPrinterTarget(const QString& target)
     }
 }
 
+bool TdvConvertor::PrinterInstalled(const QString& name)
+{
+    TdvRegistry user(TdvRegistry::CurrentUser);
+    // Without a list nothing can be said against the name.
+    if (!user.OpenKey(kDevicesKey, false))
+        return true;
+    return !user.ReadString(name).isEmpty();
+}
+
 QString TdvConvertor::PdfPrinterName()
 {
-    QString name = gProject->PDFWriter();
-    if (name.isEmpty())
-        name = QStringLiteral("Acrobat PDFWriter");
+    const QString wanted = gProject->PDFWriter();
+    if (wanted.isEmpty())
+        return virtualPdfPrinter();
+    // A printer the machine does not have would print nowhere: the office's own PDF printer takes the job.
     try {
-        TdvRegistry user(TdvRegistry::CurrentUser);
-        if (user.OpenKey(kDevicesKey, false)) {
-            if (user.ReadString(name).isEmpty()) {
-                name = QStringLiteral("Acrobat PDFWriter");
-                if (user.ReadString(name).isEmpty())
-                    name = QStringLiteral("Adobe PDF");
-            }
-            user.CloseKey();
-        }
+        if (!PrinterInstalled(wanted))
+            return virtualPdfPrinter();
     } catch (...) {
     }
-    return name;
+    return wanted;
 }

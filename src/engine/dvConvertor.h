@@ -9,6 +9,7 @@
 #include <thread>
 
 class TdvConvertor;
+class TdvRecord;
 using TdvEvent = std::function<void()>;
 
 // A converter class: the engine constructs the product's converter through it, then calls the virtual Create.
@@ -116,8 +117,17 @@ public:
     virtual QString AdjustTargetName(const QString& path) { return path; }
     virtual QString GetApplicationPath() { return QString(); }
     virtual bool HasMacros() { return true; }
+    // The job file of this worker's own PDF printer: it holds the path its next PDF goes to. Empty when the
+    // worker's office has none (the base has no office).
+    virtual QString PdfPrinterJobFile() { return QString(); }
+    // Whether the machine has a printer of this name: the store's list of installed printers (its Devices
+    // key) where it has one; the product asks its office.
+    virtual bool PrinterInstalled(const QString& name);
     // Ends the converter's office session on its own thread; the product overrides it.
     virtual void EndSession() {}
+    // The settings that shape a target beyond its presentation (notes pages, image resolution): a PDF
+    // written with others is not up to date.
+    virtual QString OutputSettings() const { return QString(); }
 
     // The item's target, claimed in the batch the first time it is asked for (as the item is handed out):
     // no two items of a run write one file, and a file written earlier in the run is never replaced.
@@ -147,6 +157,8 @@ public:
     // The run's office listeners and this worker's entry among them; none when the offices are local.
     std::shared_ptr<TdvServers> FServers;
     int FServerIndex = -1;
+    // What earlier runs wrote to the target folder and which decks failed there; none when it cannot be had.
+    std::shared_ptr<TdvRecord> FRecord;
     // This worker's listener ("host:port"), or empty for an office on this machine.
     QString Server() const;
 
@@ -157,9 +169,18 @@ protected:
 private:
     void removeWorkFolder();
     void escaped(const QString& error);
+    // Whether the PDF at path is the one this program wrote from the item's deck as the deck is now.
+    bool upToDate(const QString& path, const TdvFileId& found, const TdvNode* item) const;
+    void skipUpToDate(TdvBatch* batch, TdvNode* item, const QString& path);
+    // Adds the item's outcome to the record.
+    void recordOutcome(const TdvNode* item);
 
     QString FWorkFolder;
 };
+
+// The virtual PDF printer every office of this program defines, and the one the printer route prints to
+// unless the option PDFWriter names another.
+QString virtualPdfPrinter();
 
 // Removes what killed runs of this user left behind: work folders and the part files they were moving into
 // place. Done once per process, at the first chain.

@@ -1,5 +1,8 @@
 #include "engine/dvRun.h"
 
+#include "discovery/dvFileUtils.h"
+#include "engine/dvRecord.h"
+#include "project/dvError.h"
 #include "project/dvProject.h"
 
 #include <QObject>
@@ -24,8 +27,22 @@ TdvRun::TdvRun(TdvBatch* batch, const QString& target, TdvItemProc onItem, void*
 {
     FRequested = gProject ? gProject->ThreadsCount() : 1;
     FChain.reset(TdvConvertor::CreateChain(batch, target, onItem, context, cls));
-    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
+    // Every run notes what it wrote, so that a later update run knows its PDFs whatever rule wrote them.
+    std::shared_ptr<TdvRecord> record;
+    const bool update = gProject && gProject->IsOverwrite() == TdvOverwrite::Update;
+    if (!batch->FTargetFolder.isEmpty() && !isWebAddress(batch->FTargetFolder)) {
+        try {
+            record = std::make_shared<TdvRecord>(batch->FTargetFolder, update);
+        } catch (const std::exception& e) {
+            if (update)
+                FWarning =
+                    QStringLiteral("IsOverwrite=Update converts every presentation: %1").arg(errorMessage(e));
+        }
+    }
+    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get()) {
         c->FOnEnded = [this] { workerEnded(); };
+        c->FRecord = record;
+    }
 }
 
 TdvRun::~TdvRun()

@@ -68,6 +68,8 @@ public:
     TdvBatch* Batch() const { return FBatch; }
     TdvConvertor* Chain() const { return FChain.get(); }
     TdvTallies Tallies() const;
+    // What the person should know before the run goes on (an update run without its record), or empty.
+    const QString& Warning() const { return FWarning; }
 
 private:
     void workerEnded();
@@ -80,4 +82,5 @@ private:
     bool FStarted = false;
     QObject* FReceiver = nullptr;
     TdvEndedEvent FOnWorkerEnded;
+    QString FWarning;
 };

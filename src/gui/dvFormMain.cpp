@@ -2,6 +2,7 @@
 
 #include "discovery/dvFileUtils.h"
 #include "engine/dvBatch.h"
+#include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
@@ -31,7 +32,6 @@
 #include <QProgressBar>
 #include <QStyledItemDelegate>
 #include <QThread>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
@@ -145,9 +145,7 @@ TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
     layout->addWidget(pViewer, 1);
     layout->addWidget(pStatus);
 
-    FDaemonTimer = new QTimer(this);
-    FDaemonTimer->setSingleShot(true);
-    connect(FDaemonTimer, &QTimer::timeout, this, [this] { guarded(this, [this] { AutoConvert(); }); });
+    FRepeat = new TdvRepeat([this] { guarded(this, [this] { AutoConvert(); }); }, this);
     ShowError = [this](const QString& message) { QMessageBox::warning(this, gProject->Title, message); };
     // Unexpected errors that no report page receives are shown through the same replaceable hook.
     gInfo->ShowError = [this](const QString& message) {
@@ -553,7 +551,7 @@ void TdvFrmMain::FormShow()
 
 void TdvFrmMain::closeEvent(QCloseEvent* event)
 {
-    FDaemonTimer->stop();
+    FRepeat->Disarm();
     if (FRun) {
         // Workers end only after their current files: the window says so, stays responsive, and closes
         // when the last one has ended.
@@ -571,7 +569,7 @@ void TdvFrmMain::closeEvent(QCloseEvent* event)
 
 void TdvFrmMain::FormDestroy()
 {
-    FDaemonTimer->stop();
+    FRepeat->Disarm();
     // Freed here, the run stops and waits for its workers; their events for this window are dropped.
     FRun.reset();
     try {
@@ -1085,6 +1083,8 @@ void TdvFrmMain::aSearchExecute()
     if (target != eTarget->text())
         eTarget->setText(target);
     NewBatch();
+    if (gProject->Daemon() > 0)
+        FBatch->ListFilter = [repeat = FRepeat](const QString& path) { return repeat->Take(path); };
     FBatch->StartSearch(source, target, cSubdir->isChecked());
     FBatchFed = true;
 }
@@ -1241,6 +1241,8 @@ void TdvFrmMain::endRun()
         return;
     }
     gInfo->RunEnded(*run);
+    if (gProject->Daemon() > 0)
+        FRepeat->RunEnded(run->Batch());
     run.reset();
     if (aStop->data().toInt() == 1) {
         releaseBatch();
@@ -1284,7 +1286,9 @@ void TdvFrmMain::CheckRunAndClose()
     if (!gProject->RunAndClose())
         return;
     const QString logFile = gProject->LogFile();
-    if (!logFile.isEmpty()) {
+    // A repeat that found nothing new keeps the list of the last one that did.
+    const bool emptyRepeat = gProject->Daemon() > 0 && lViewer->topLevelItemCount() == 0;
+    if (!logFile.isEmpty() && !emptyRepeat) {
         try {
             SaveList(logFile);
         } catch (const std::exception& e) {
@@ -1301,5 +1305,5 @@ void TdvFrmMain::CheckRunAndClose()
     }
     // The periodic mode waits on a timer, so every cycle starts afresh from the event loop.
     if (!FStopped)
-        FDaemonTimer->start(gProject->Daemon());
+        FRepeat->Arm(gProject->Daemon());
 }

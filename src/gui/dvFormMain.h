@@ -243,7 +243,7 @@ private:
     bool FStopped = false;
     bool FCloseWhenEnded = false; // the window was closed during a run: it closes once the run has ended
     QString FEnding;              // how the run is ending, while its workers finish
-    class QTimer* FDaemonTimer = nullptr;
+    class TdvRepeat* FRepeat = nullptr; // the periodic mode's repeats
 };
 
 // The target reduced until it names a folder: wildcards and an existing file name are cut back to the

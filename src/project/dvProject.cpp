@@ -236,6 +236,8 @@ TdvOverwrite TdvProject::IsOverwrite() const
     const QString value = GetOption(QStringLiteral("IsOverwrite"));
     if (value.compare(QLatin1String("skip"), Qt::CaseInsensitive) == 0)
         return TdvOverwrite::Skip;
+    if (value.compare(QLatin1String("update"), Qt::CaseInsensitive) == 0)
+        return TdvOverwrite::Update;
     return ReadBool(value, DefaultOverwrite) ? TdvOverwrite::Overwrite : TdvOverwrite::Rename;
 }
 

@@ -16,7 +16,9 @@
 class TdvConvertorClass;
 class TdvPropList;
 
-enum class TdvOverwrite { Overwrite, Skip, Rename };
+// Update replaces an existing target like Overwrite, except one this program wrote for the same, unchanged
+// presentation, which it keeps.
+enum class TdvOverwrite { Overwrite, Skip, Rename, Update };
 
 // The batch project: every setting of a run as ordered "name=value" lines, the product identity and the
 // project-file bookkeeping. Readers on worker threads go through the getters, which take the option lock,
@@ -72,6 +74,8 @@ public:
     QString RegExt() const { return GetOption(QStringLiteral("RegExt")); }
     QString RenameSource() const { return GetOption(QStringLiteral("RenameSource")); }
     bool RunAndClose() const;
+    // Under IsOverwrite=Update, decks that failed before and are unchanged since are tried again.
+    bool RetryFailed() const { return BoolOption(QStringLiteral("RetryFailed"), false); }
     bool SkipHidden() const { return BoolOption(QStringLiteral("SkipHidden"), false); }
     QString Source() const { return GetOption(QStringLiteral("Source")); }
     bool Subdir() const { return BoolOption(QStringLiteral("Subdir"), false); }
@@ -81,6 +85,8 @@ public:
     // restart).
     int Timeout() const { return IntOption(QStringLiteral("Timeout"), 300); }
     int OfficeRestart() const { return IntOption(QStringLiteral("OfficeRestart"), 200); }
+    // Address space per office process in MiB; 0: a share of the machine's memory per worker.
+    int OfficeMemoryLimit() const { return std::max(IntOption(QStringLiteral("OfficeMemoryLimit"), 0), 0); }
     // Office listeners to convert on, "host:port" or "local", separated by blanks; empty: local offices.
     QString OfficeServers() const { return GetOption(QStringLiteral("OfficeServers")).simplified(); }
     // Seconds for reaching an office listener and its first answer.

@@ -5,10 +5,12 @@
 #include <mutex>
 
 class TdvBatch;
+class TdvRepeat;
 class TdvRun;
 struct TdvNode;
 
-// The console runner: runs the project once without any window.
+// The console runner: runs the project without any window, once, or with Daemon over and over until a
+// signal ends the program.
 class TdvMain
 {
 public:
@@ -16,6 +18,8 @@ public:
     ~TdvMain();
 
     void Run();
+    // One run; a repeat takes only the decks `repeat` lets through. Answers whether the run listed anything.
+    bool RunOnce(TdvRepeat* repeat = nullptr);
     static void LogItem(void* context, TdvBatch* batch, TdvNode* item);
     void Finish();
 

@@ -13,6 +13,7 @@
 #ifdef VELLUM_HAS_OFFICE
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeServer.h"
+#include "conversion/dvSandbox.h"
 #include "conversion/dvVellum.h"
 using ProductConvertor = TdvVellum;
 #else
@@ -52,6 +53,7 @@ int main(int argc, char** argv)
         settings.SocketPath = startup->OfficeServer().SocketPath;
         settings.RestartAfter = gProject->OfficeRestart();
         settings.CallLimit = gProject->Timeout();
+        settings.MemoryLimitMiB = officeMemoryLimitMiB(gProject->OfficeMemoryLimit(), 1);
         code = runOfficeServer(settings);
 #else
         fputs("This build has no office and cannot run one for other machines\n", stderr);

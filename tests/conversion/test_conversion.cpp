@@ -1,6 +1,7 @@
 // The presentation converter against fake automation objects registered under both ProgIDs: the order of
 // the routes, the messages an item gets, the printer step's lock and printer, and the session's rules.
 #include "conversion/dvAutomation.h"
+#include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPowerPointOle.h"
 #include "conversion/dvUrpWatch.h"
@@ -10,6 +11,7 @@
 #include "shell/dvInfo.h"
 #include "testSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -33,7 +35,8 @@ struct FakeWorld
     QString suiteFamily = QStringLiteral("com.sun.star.presentation.PresentationDocument");
     QString printerFails; // message of a failing PrintOut
     bool printerWrites = false;
-    QString activePrinterFails; // message of a failing ActivePrinter read
+    QByteArray printed = "%PDF-1.4 fake\n"; // what a printer that writes writes
+    QString activePrinterFails;             // message of a failing ActivePrinter read
     bool hasVBProject = false;
 
     QStringList calls;
@@ -145,8 +148,11 @@ std::shared_ptr<TdvAutoObject> makePresentation()
                 gWorld->lockHeldDuringPrint = lockHeldElsewhere();
                 if (!gWorld->printerFails.isEmpty())
                     throw TdvAutomationError(gWorld->printerFails);
-                if (gWorld->printerWrites)
-                    writePdf(gWorld->lastExportPath);
+                if (gWorld->printerWrites) {
+                    QFile f(gWorld->lastExportPath);
+                    if (f.open(QIODevice::WriteOnly))
+                        f.write(gWorld->printed);
+                }
                 return TdvVariant();
             })
         .on(QStringLiteral("Close"), nothing);
@@ -271,6 +277,8 @@ protected:
         savedSuite = RegisterAutomationFactory(ProgIdOfficeManager, {&makeSuite, {}});
         batch.FSourceFolder = tree.mkdir(QStringLiteral("in"));
         batch.FTargetFolder = tree.mkdir(QStringLiteral("out"));
+        // A printer that writes nothing is waited for this long.
+        gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("1"));
     }
     void TearDown() override
     {
@@ -310,6 +318,7 @@ struct RouteCase
     const char* exportFails;
     bool suiteWorks;
     bool printerWrites;
+    const char* printed; // what the printer writes, when it writes
     const char* printerFails;
     int state;
     const char* result; // "" for the target path
@@ -320,15 +329,20 @@ struct RouteCase
 TEST_F(ConversionTest, RoutesRunInOrderAndTheItemGetsTheRightMessage)
 {
     const RouteCase cases[] = {
-        {"export works", "", "", true, false, "", 1, "", 0, false},
-        {"suite after failed export", "", "No PDF output", true, false, "", 1, "", 1, false},
-        {"printer writes the file", "", "No PDF output", false, true, "", 1, "", 1, true},
-        {"printer writes nothing: export's message", "", "No PDF output", false, false, "", 2,
-         "No PDF output", 2, true},
-        {"printer fails: its own message", "", "No PDF output", false, false, "Printer offline", 2,
-         "Printer offline", 2, true},
-        {"open fails: suite once", "Damaged deck", "", false, false, "", 2, "Damaged deck", 1, false},
-        {"open fails, suite saves it", "Damaged deck", "", true, false, "", 1, "", 1, false},
+        {"export works", "", "", true, false, "", "", 1, "", 0, false},
+        {"suite after failed export", "", "No PDF output", true, false, "", "", 1, "", 1, false},
+        {"printer writes the file", "", "No PDF output", false, true, "%PDF-1.4 fake\n", "", 1, "", 1, true},
+        {"printer writes nothing: the wait's end, then the export's message", "", "No PDF output", false,
+         false, "", "", 2,
+         "The printer Vellum PDF did not write a file within 1 s, after the export failed: No PDF output", 2,
+         true},
+        {"printer writes no PDF", "", "No PDF output", false, true, "%!PS-Adobe-3.0\n", "", 2,
+         "The printer Vellum PDF wrote a file that is not a PDF, after the export failed: No PDF output", 2,
+         true},
+        {"printer fails: its own message first", "", "No PDF output", false, false, "", "Printer offline", 2,
+         "Printer offline, after the export failed: No PDF output", 2, true},
+        {"open fails: suite once", "Damaged deck", "", false, false, "", "", 2, "Damaged deck", 1, false},
+        {"open fails, suite saves it", "Damaged deck", "", true, false, "", "", 1, "", 1, false},
     };
     for (const RouteCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -337,12 +351,19 @@ TEST_F(ConversionTest, RoutesRunInOrderAndTheItemGetsTheRightMessage)
         world.exportFails = QString::fromUtf8(c.exportFails);
         world.suiteWorks = c.suiteWorks;
         world.printerWrites = c.printerWrites;
+        world.printed = c.printed;
         world.printerFails = QString::fromUtf8(c.printerFails);
         QFile::remove(target());
 
         const TdvNode item = convert();
 
         EXPECT_EQ(item.State, c.state);
+        // A printed PDF says so, and what it lacks; the other routes' PDFs need no word.
+        if (c.state == 1 && c.printerRuns)
+            EXPECT_EQ(item.Note,
+                      QStringLiteral("Printed on Vellum PDF: no links, no outline, pages of paper size"));
+        else
+            EXPECT_EQ(item.Note, QString());
         if (c.state == 1) {
             EXPECT_EQ(item.Result, target());
             EXPECT_EQ(readAll(target()), QByteArray("%PDF-1.4 fake\n"));
@@ -379,7 +400,7 @@ TEST_F(ConversionTest, PrinterStepReleasesTheLockWhenThePrinterCannotBeRead)
     world.activePrinterFails = QStringLiteral("No printer service");
     const TdvNode item = convert();
     EXPECT_EQ(item.State, isFailed);
-    EXPECT_EQ(item.Result, QStringLiteral("No printer service"));
+    EXPECT_EQ(item.Result, QStringLiteral("No printer service, after the export failed: No PDF output"));
     EXPECT_EQ(count(QStringLiteral("Pres.PrintOut")), 0);
     // Nothing was read, so nothing is put back.
     EXPECT_TRUE(world.calls.filter(QStringLiteral("PrintOptions.ActivePrinter=")).isEmpty());
@@ -416,7 +437,11 @@ TEST_F(ConversionTest, AFailedConversionKeepsTheExistingTarget)
     world.exportFails = QStringLiteral("Cannot write {path}");
     world.suiteWorks = false;
     item = convert();
-    EXPECT_EQ(item.Result, QStringLiteral("Cannot write ") + target());
+    EXPECT_EQ(
+        item.Result,
+        QStringLiteral("The printer Vellum PDF did not write a file within 1 s, after the export failed: "
+                       "Cannot write ") +
+            target());
 
     // The route wrote into the worker's own folder, never into the user's, and that file is gone.
     world = FakeWorld();
@@ -583,6 +608,30 @@ TEST_F(ConversionTest, SuiteRouteUsesTheDocumentsFamilyAndEncodedAddresses)
     world.suiteFamily = QStringLiteral("com.sun.star.chart2.ChartDocument");
     EXPECT_FALSE(ConvertWithOfficeSuite(source, out));
     EXPECT_EQ(count(QStringLiteral("Doc.close")), 1);
+}
+
+// The two builds of one office version (with and without printing) share the program folder and the build id;
+// a template profile made by one must not be taken for the other's.
+TEST(OfficeTemplate, EachBuildOfTheOfficeGetsATemplateOfItsOwn)
+{
+    TempTree tree;
+    tree.write(QStringLiteral("program/versionrc"), "[Version]\nbuildid=40(Build:2)\n");
+    const QByteArray real = qgetenv("VELLUM_OFFICE_PROGRAM");
+    qputenv("VELLUM_OFFICE_PROGRAM", QFile::encodeName(tree.path(QStringLiteral("program"))));
+    // Each build by the size and time of its main library.
+    const auto build = [&](int size, qint64 time) {
+        QFile file(tree.write(QStringLiteral("program/libmergedlo.so"), QByteArray(size, 'x')));
+        file.open(QIODevice::ReadWrite);
+        file.setFileTime(QDateTime::fromSecsSinceEpoch(time), QFileDevice::FileModificationTime);
+        return officeTemplateKey();
+    };
+    const QString regular = build(1000, 1780000000);
+    EXPECT_EQ(build(1000, 1780000000), regular);
+    EXPECT_NE(build(900, 1780000000), regular);
+    EXPECT_NE(build(1000, 1780000060), regular);
+    qputenv("VELLUM_OFFICE_PROGRAM", real);
+    if (real.isEmpty())
+        qunsetenv("VELLUM_OFFICE_PROGRAM");
 }
 
 TEST(OfficeSuiteUrl, IsAProperlyEncodedFileAddress)

@@ -12,6 +12,7 @@
 #include "testSupport.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -26,6 +27,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <array>
 #include <atomic>
@@ -120,30 +122,35 @@ QStringList profileCopies()
     return QDir(gTempRoot).entryList({QStringLiteral("vellum-office-*")}, QDir::Dirs | QDir::Hidden);
 }
 
-// Stands between the converter and the real application object, to act at the moment an item is opened.
+// Stands between the converter and the real application object, to act at the moment an item is opened; with
+// `failExport`, every export of an opened presentation fails, so that its item goes on to the printer.
 class Hooked : public TdvAutoObject
 {
 public:
     using Hook = std::function<void(const QString& source)>;
-    Hooked(TdvVariant inner, Hook hook, Hook after = {})
-        : FInner(std::move(inner)), FHook(std::move(hook)), FAfter(std::move(after))
+    Hooked(TdvVariant inner, Hook hook, Hook after = {}, bool failExport = false)
+        : FInner(std::move(inner)), FHook(std::move(hook)), FAfter(std::move(after)), FFailExport(failExport)
     {
     }
     TdvVariant Get(const QString& name) override
     {
         TdvVariant value = FInner.Get(name);
         if (name == QLatin1String("Presentations"))
-            return TdvVariant(std::make_shared<Hooked>(value, FHook, FAfter));
+            return TdvVariant(std::make_shared<Hooked>(value, FHook, FAfter, FFailExport));
         return value;
     }
     void Put(const QString& name, const TdvVariant& value) override { FInner.Put(name, value); }
     TdvVariant Call(const QString& name, const std::vector<TdvVariant>& args) override
     {
-        if (name == QLatin1String("Open"))
+        if (FFailExport && (name == QLatin1String("SaveAs") || name == QLatin1String("ExportAsFixedFormat")))
+            throw TdvAutomationError(QStringLiteral("The export is switched off"));
+        if (name == QLatin1String("Open") && FHook)
             FHook(args.at(0).ToText());
         TdvVariant result = FInner.Call(name, args);
         if (name == QLatin1String("Open") && FAfter)
             FAfter(args.at(0).ToText());
+        if (name == QLatin1String("Open") && FFailExport)
+            return TdvVariant(std::make_shared<Hooked>(result, Hook(), Hook(), true));
         return result;
     }
 
@@ -151,6 +158,7 @@ private:
     TdvVariant FInner;
     Hook FHook;
     Hook FAfter;
+    bool FFailExport;
 };
 
 struct Outcome
@@ -205,7 +213,7 @@ protected:
         return to;
     }
 
-    void hook(Hooked::Hook h, Hooked::Hook afterOpen = {})
+    void hook(Hooked::Hook h, Hooked::Hook afterOpen = {}, bool failExport = false)
     {
         const TdvAutoFactory real = RegisterAutomationFactory(ProgIdPowerPoint, {});
         saved = real;
@@ -219,22 +227,22 @@ protected:
                 EXPECT_EQ(
                     QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(threadOffice()->ProcessGroup())),
                     QStringLiteral("/"));
-                const QString profile = threadOffice()->ProfileDir();
-                if (!instancePipes.contains(officeInstancePipe(profile))) {
+                const QString pipe = threadOffice()->InstancePipe();
+                if (!instancePipes.contains(pipe)) {
                     // A running office has its single-instance pipe where it is looked for.
-                    EXPECT_TRUE(QFileInfo::exists(officeInstancePipe(profile)))
-                        << officeInstancePipe(profile).toStdString();
-                    instancePipes.append(officeInstancePipe(profile));
+                    EXPECT_TRUE(QFileInfo::exists(pipe)) << pipe.toStdString();
+                    instancePipes.append(pipe);
                 }
             }
             if (h)
                 h(source);
         };
-        RegisterAutomationFactory(ProgIdPowerPoint, {[real, record, afterOpen] {
-                                                         return std::make_shared<Hooked>(
-                                                             TdvVariant(real.Create()), record, afterOpen);
-                                                     },
-                                                     real.ThreadDone});
+        RegisterAutomationFactory(ProgIdPowerPoint,
+                                  {[real, record, afterOpen, failExport] {
+                                       return std::make_shared<Hooked>(TdvVariant(real.Create()), record,
+                                                                       afterOpen, failExport);
+                                   },
+                                   real.ThreadDone});
     }
 
     static void report(void* context, TdvBatch*, TdvNode* item)
@@ -416,6 +424,8 @@ TEST_F(OfficeTest, AStoreTheOfficeRefusesIsToldInTheSystemsWords)
     const QString deck = copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("q.pptx"));
     const QString blocked = copy(deck, QStringLiteral("blocked")) + QLatin1Char('/');
     TdvVellum convertor;
+    // The office writes where its worker lets it; here that is the folder of the deck.
+    setThreadOfficeWorkFolder(QDir::cleanPath(in));
     convertor.OpenPresentation(deck);
     QString message;
     try {
@@ -425,6 +435,7 @@ TEST_F(OfficeTest, AStoreTheOfficeRefusesIsToldInTheSystemsWords)
     }
     convertor.ClosePresentation();
     convertor.EndSession();
+    setThreadOfficeWorkFolder(QString());
     EXPECT_TRUE(message.startsWith(
         QStringLiteral("The PDF file cannot be written to %1: Not a directory (office: ").arg(blocked)))
         << message.toStdString();
@@ -644,6 +655,153 @@ TEST_F(OfficeTest, ChildrenThatAreNotOfficesAreReaped)
     EXPECT_TRUE(gone()) << (zombie() ? "left as a zombie" : "still running");
 }
 
+// ---- the printer route -----------------------------------------------------------------------------------
+
+// Three slides of 120 x 90 cm, the second hidden, each with a line at its top and one at its far corner,
+// which paper of A4 or Letter size shows only when the slide is fitted onto it.
+void writeLargeDeck(const QString& path)
+{
+    QByteArray slides;
+    for (const QByteArray word : {"Alpha", "Bravo", "Charlie"})
+        slides +=
+            "<draw:page draw:master-page-name=\"Big\"" +
+            (word == "Bravo" ? QByteArray(" draw:style-name=\"hidden\"") : QByteArray()) +
+            "><draw:frame svg:x=\"2cm\" svg:y=\"2cm\" svg:width=\"24cm\" svg:height=\"5cm\"><draw:text-box>"
+            "<text:p>" +
+            word +
+            " top</text:p></draw:text-box></draw:frame><draw:frame svg:x=\"95cm\" "
+            "svg:y=\"80cm\" svg:width=\"24cm\" svg:height=\"5cm\"><draw:text-box><text:p>" +
+            word + " corner</text:p></draw:text-box></draw:frame></draw:page>\n";
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+ xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0"
+ xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"
+ xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"
+ xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0"
+ xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"
+ xmlns:presentation="urn:oasis:names:tc:opendocument:xmlns:presentation:1.0"
+ office:version="1.2" office:mimetype="application/vnd.oasis.opendocument.presentation">
+<office:styles><style:style style:name="standard" style:family="graphic"><style:graphic-properties
+ draw:stroke="none" draw:fill="none"/></style:style></office:styles>
+<office:automatic-styles><style:page-layout style:name="big"><style:page-layout-properties fo:page-width="120cm"
+ fo:page-height="90cm" style:print-orientation="landscape"/></style:page-layout>
+<style:style style:name="hidden" style:family="drawing-page"><style:drawing-page-properties
+ presentation:visibility="hidden"/></style:style></office:automatic-styles>
+<office:master-styles><style:master-page style:name="Big" style:page-layout-name="big"/></office:master-styles>
+<office:body><office:presentation>
+)" + slides + "</office:presentation></office:body></office:document>\n");
+}
+
+class PrinterTest : public OfficeTest
+{
+protected:
+    TdvAutoFactory savedSuite;
+
+    void SetUp() override
+    {
+        // The export fails for every deck, and there is no office suite to fall back on.
+        hook({}, {}, true);
+        savedSuite = RegisterAutomationFactory(
+            ProgIdOfficeManager, {[]() -> std::shared_ptr<TdvAutoObject> {
+                                      throw TdvAutomationError(QStringLiteral("No office suite"));
+                                  },
+                                  {}});
+    }
+    void TearDown() override
+    {
+        RegisterAutomationFactory(ProgIdOfficeManager, savedSuite);
+        OfficeTest::TearDown();
+        // The workers' own folders went with them.
+        EXPECT_TRUE(QDir(gTempRoot).entryList({QStringLiteral("vellum-work-*")}, QDir::Dirs).isEmpty());
+    }
+
+    QStringList targets() const { return QDir(out).entryList(QDir::Files | QDir::Hidden); }
+};
+
+const QString kPrinted = QStringLiteral("Printed on Vellum PDF: no links, no outline, pages of paper size");
+const QString kNoExport = QStringLiteral(", after the export failed: The export is switched off");
+
+TEST_F(PrinterTest, DecksTheExportCannotWriteArePrintedEachByItsOwnOffice)
+{
+    const QString large = in + QStringLiteral("large slides.fodp");
+    writeLargeDeck(large);
+    const QStringList files = {
+        large,
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("quarterly-review.pptx")),
+        copy(kSamples + QStringLiteral("/field-trip.ppt"), QStringLiteral("field-trip.ppt")),
+    };
+    // Two workers, two offices: each printer writes where its own office's route asks.
+    convert(files, 2);
+
+    ASSERT_EQ(reported.size(), 3);
+    for (const QString& name : {QStringLiteral("quarterly-review.pptx"), QStringLiteral("large slides.fodp"),
+                                QStringLiteral("field-trip.ppt")}) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(outcomes[name].State, isDone) << outcomes[name].Result.toStdString();
+        EXPECT_EQ(outcomes[name].Result, pdf(name));
+        EXPECT_EQ(outcomes[name].Note, kPrinted);
+    }
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("quarterly-review.pptx"))), 3);
+    const QString review = pdfText(pdf(QStringLiteral("quarterly-review.pptx")));
+    EXPECT_TRUE(review.contains(QStringLiteral("Revenue up 12 percent"))) << review.toStdString();
+    EXPECT_FALSE(review.contains(QStringLiteral("Bus leaves"))) << review.toStdString();
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("field-trip.ppt"))), 2);
+    EXPECT_TRUE(
+        pdfText(pdf(QStringLiteral("field-trip.ppt"))).contains(QStringLiteral("Bus leaves at 8:30")));
+    // Slides larger than the paper are fitted onto it, and the hidden one is left out, as the export does.
+    const QString fitted = pdfText(pdf(QStringLiteral("large slides.fodp")));
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("large slides.fodp"))), 2);
+    for (const char* line : {"Alpha top", "Alpha corner", "Charlie top", "Charlie corner"})
+        EXPECT_TRUE(fitted.contains(QString::fromLatin1(line))) << line << ": " << fitted.toStdString();
+    EXPECT_FALSE(fitted.contains(QStringLiteral("Bravo"))) << fitted.toStdString();
+    // The target folder holds the three PDFs and nothing else.
+    EXPECT_EQ(targets(), (QStringList{QStringLiteral("field-trip.pdf"), QStringLiteral("large slides.pdf"),
+                                      QStringLiteral("quarterly-review.pdf")}));
+}
+
+TEST_F(PrinterTest, APrinterThatWritesNothingOrNoPrinterAtAllFailsTheItemSayingSo)
+{
+    // Offices of a template of this test's own.
+    TempTree cache;
+    const struct CacheGuard
+    {
+        QByteArray real = qgetenv("XDG_CACHE_HOME");
+        ~CacheGuard() { qputenv("XDG_CACHE_HOME", real); }
+    } guard;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    const QString printers = officeTemplateProfile() + QStringLiteral("/user/psprint/psprint.conf");
+    QList<QByteArray> lines = readAll(printers).split('\n');
+    const auto command = std::find_if(lines.begin(), lines.end(),
+                                      [](const QByteArray& line) { return line.startsWith("Command="); });
+    ASSERT_NE(command, lines.end());
+    const QString deck = copy(kSamples + QStringLiteral("/release-notes.pptx"), QStringLiteral("notes.pptx"));
+    // Long enough for a loaded machine to open and print the deck: the printer is then waited for as long.
+    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("8"));
+
+    // The printer's command ends without a word and without output.
+    *command = "Command=exit 0";
+    QFile file(printers);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(lines.join('\n'));
+    file.close();
+    convert({deck});
+    EXPECT_EQ(outcomes[QStringLiteral("notes.pptx")].State, isFailed);
+    EXPECT_EQ(outcomes[QStringLiteral("notes.pptx")].Result,
+              QStringLiteral("The printer Vellum PDF did not write a file within 8 s") + kNoExport);
+    EXPECT_TRUE(targets().isEmpty()) << targets().join(QLatin1Char(' ')).toStdString();
+
+    // An office without the printer (as the office built without printing, which lists none).
+    QFile::remove(printers);
+    convert({deck});
+    EXPECT_EQ(outcomes[QStringLiteral("notes.pptx")].State, isFailed);
+    EXPECT_EQ(outcomes[QStringLiteral("notes.pptx")].Result,
+              QStringLiteral("No PDF printer is available: the office cannot print on this machine") +
+                  kNoExport);
+    EXPECT_TRUE(targets().isEmpty()) << targets().join(QLatin1Char(' ')).toStdString();
+}
+
 // The real program, run in the folder of a deck whose name came from a Windows archive (Latin-1, not UTF-8):
 // the relative source and target are found, and the name's bytes reach the office and the PDF's name.
 TEST(ProgramOffice, LatinOneFileNameConvertsFromRelativePaths)
@@ -682,6 +840,230 @@ TEST(ProgramOffice, LatinOneFileNameConvertsFromRelativePaths)
     EXPECT_TRUE(pdfText(plain).contains(QStringLiteral("Revenue up 12 percent")));
     // Qt's own removal cannot name the deck, so the test removes it before its folder goes.
     ::unlink(deck.constData());
+}
+
+// ---- decks from strangers -------------------------------------------------------------------------------
+
+// A web server on the loopback address that answers every request with a small picture and counts the
+// connections made to it.
+class CountingServer
+{
+public:
+    CountingServer()
+    {
+        FSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(FSocket, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(FSocket, 16) == 0 &&
+            ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            Port = ntohs(address.sin_port);
+        FThread = std::thread([this] {
+            for (;;) {
+                const int client = ::accept(FSocket, nullptr, nullptr);
+                if (client < 0)
+                    return;
+                ++Requests;
+                // A 1x1 picture, so that a link that is followed shows in the PDF.
+                static const QByteArray picture =
+                    QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAA"
+                                           "AMBAQDJ/pLvAAAAAElFTkSuQmCC");
+                const QByteArray answer = "HTTP/1.0 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
+                                          QByteArray::number(picture.size()) + "\r\n\r\n" + picture;
+                char buffer[4096];
+                const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+                const QByteArray request(buffer, int(std::max<ssize_t>(n, 0)));
+                QByteArray reply = answer;
+                if (request.startsWith("GET /deck.pptx "))
+                    reply = "HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(Deck.size()) +
+                            "\r\n\r\n" + Deck;
+                else if (request.startsWith("GET /missing.pptx "))
+                    reply = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+                (void)::send(client, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL);
+                ::close(client);
+            }
+        });
+    }
+    ~CountingServer()
+    {
+        ::shutdown(FSocket, SHUT_RDWR);
+        FThread.join();
+        ::close(FSocket);
+    }
+    QString Address() const { return QStringLiteral("http://127.0.0.1:%1/").arg(Port); }
+
+    int Port = 0;
+    std::atomic<int> Requests{0};
+    QByteArray Deck; // served as /deck.pptx; /missing.pptx is not found
+
+private:
+    int FSocket = -1;
+    std::thread FThread;
+};
+
+// Decks of tools/make-hostile-decks.py, made into `folder`; answers false when Python could not make them.
+bool makeHostileDecks(const QString& folder, const QStringList& names, const QString& link = QString(),
+                      const QString& filePicture = QString())
+{
+    QStringList args = {QStringLiteral(VELLUM_SOURCE_DIR "/tools/make-hostile-decks.py"), folder,
+                        QStringLiteral("--only"), names.join(QLatin1Char(','))};
+    if (!link.isEmpty())
+        args << QStringLiteral("--link") << link;
+    if (!filePicture.isEmpty())
+        args << QStringLiteral("--file-picture") << filePicture;
+    return QProcess::execute(QStringLiteral("python3"), args) == 0;
+}
+
+TEST_F(OfficeTest, DecksFromStrangersReachNoServerAndNoFileOfTheUser)
+{
+    CountingServer server;
+    ASSERT_GT(server.Port, 0);
+    // A picture of the user's, as a deck could link it by its path.
+    const QString secret =
+        tree.write(QStringLiteral("private/secret.png"),
+                   QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQV"
+                                          "R4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC"));
+    const QStringList names = {QStringLiteral("linked-picture"), QStringLiteral("linked-background"),
+                               QStringLiteral("linked-ole"), QStringLiteral("file-picture")};
+    ASSERT_TRUE(makeHostileDecks(in, names, server.Address(), secret));
+    bool isolated = true;
+    QString why;
+    hook([&](const QString&) {
+        std::lock_guard g(lock);
+        isolated = isolated && threadOffice()->Isolated();
+        why = threadOffice()->NotIsolatedReason();
+    });
+    QStringList files;
+    for (const QString& name : names)
+        files << in + name + QStringLiteral(".pptx");
+    convert(files);
+    if (!isolated)
+        GTEST_SKIP() << "offices cannot be isolated here: " << why.toStdString();
+
+    ASSERT_EQ(reported.size(), 4);
+    for (const QString& name : names) {
+        const QString file = name + QStringLiteral(".pptx");
+        EXPECT_EQ(outcomes[file].State, isDone) << file.toStdString() << outcomes[file].Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(file)), 3) << file.toStdString();
+        EXPECT_TRUE(pdfText(pdf(file)).contains(QStringLiteral("Revenue up 12 percent")))
+            << file.toStdString();
+        EXPECT_FALSE(outcomes[file].Note.contains(QStringLiteral("not isolated")))
+            << outcomes[file].Note.toStdString();
+    }
+    // Nothing was fetched, and the user's picture is not in the PDF.
+    EXPECT_EQ(server.Requests, 0);
+    EXPECT_TRUE(imageSizes(pdf(QStringLiteral("file-picture.pptx"))).empty());
+}
+
+TEST_F(OfficeTest, WhereOfficesCannotBeIsolatedTheRunSaysSoOnce)
+{
+    qputenv("VELLUM_NO_ISOLATION", "1");
+    QStringList files;
+    for (int i = 0; i < 3; ++i)
+        files << copy(kSamples + QStringLiteral("/quarterly-review.pptx"),
+                      QStringLiteral("deck-%1.pptx").arg(i));
+    convert(files, 2);
+    qunsetenv("VELLUM_NO_ISOLATION");
+    ASSERT_EQ(reported.size(), 3);
+    int told = 0;
+    for (const auto& [name, outcome] : outcomes) {
+        EXPECT_EQ(outcome.State, isDone) << name.toStdString() << outcome.Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(name)), 3);
+        if (outcome.Note.contains(QStringLiteral("Offices are not isolated here: isolation is switched off")))
+            ++told;
+    }
+    EXPECT_EQ(told, 1);
+}
+
+TEST_F(OfficeTest, WebSourcesAreFetchedByTheProgramAndSayWhyTheyFail)
+{
+    // The program's downloads run Qt's event loops, as the window and the console provide them.
+    int argc = 1;
+    char name[] = "test_office";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    CountingServer server;
+    ASSERT_GT(server.Port, 0);
+    server.Deck = readAll(kSamples + QStringLiteral("/quarterly-review.pptx"));
+    const QString deck = server.Address() + QStringLiteral("deck.pptx");
+    const QString missing = server.Address() + QStringLiteral("missing.pptx");
+    const QString nowhere = QStringLiteral("http://vellum-no-such-host.invalid/deck.pptx");
+    for (const QString& source : {deck, missing, nowhere}) {
+        reported.clear();
+        outcomes.clear();
+        TdvBatch batch;
+        batch.AddSingleSource(source);
+        TdvRun run(&batch, out, &OfficeTest::report, this, &vellumClass);
+        run.Start();
+        run.Wait();
+        ASSERT_EQ(reported.size(), 1) << source.toStdString();
+        const Outcome outcome = outcomes.begin()->second;
+        if (source == deck) {
+            EXPECT_EQ(outcome.State, isDone) << outcome.Result.toStdString();
+            EXPECT_EQ(pageCount(outcome.Result), 3);
+            EXPECT_TRUE(pdfText(outcome.Result).contains(QStringLiteral("Revenue up 12 percent")));
+            continue;
+        }
+        EXPECT_EQ(outcome.State, isFailed) << source.toStdString();
+        const QString expected =
+            source == missing ? QStringLiteral("HTTP 404 Not Found") : QStringLiteral("not found");
+        EXPECT_TRUE(outcome.Result.startsWith(
+            QStringLiteral("The presentation at %1 cannot be downloaded: ").arg(source)))
+            << outcome.Result.toStdString();
+        EXPECT_TRUE(outcome.Result.contains(expected)) << outcome.Result.toStdString();
+    }
+    // Only this program asked: one request for each of the two addresses on this machine.
+    EXPECT_EQ(server.Requests, 2);
+    // Nothing of the downloads is left beside the PDF.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// The largest address space any office process of this test program has had (VmPeak), in KiB.
+qint64 largestOffice()
+{
+    qint64 largest = 0;
+    for (const qint64 pid : processesNaming(QFile::encodeName(gTempRoot))) {
+        for (const QByteArray& line : readAll(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
+            if (line.startsWith("VmPeak:"))
+                largest = std::max(largest, line.mid(7).trimmed().split(' ').value(0).toLongLong());
+    }
+    return largest;
+}
+
+TEST_F(OfficeTest, ADeckThatNeedsMoreMemoryThanTheLimitFailsAndTheNextConvertsOnAFreshOffice)
+{
+    ASSERT_TRUE(makeHostileDecks(in, {QStringLiteral("memory-bomb")}));
+    const QStringList files = {
+        in + QStringLiteral("memory-bomb.pptx"),
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("next.pptx"))};
+    gProject->SetOption(QStringLiteral("OfficeMemoryLimit"), QStringLiteral("1200"));
+    hook({});
+    std::atomic<bool> running{true};
+    std::atomic<qint64> largest{0};
+    std::thread sampler([&] {
+        while (running) {
+            largest = std::max<qint64>(largest, largestOffice());
+            QThread::msleep(100);
+        }
+    });
+    convert(files);
+    running = false;
+    sampler.join();
+    gProject->SetOption(QStringLiteral("OfficeMemoryLimit"), QString());
+
+    ASSERT_EQ(reported.size(), 2);
+    const Outcome bomb = outcomes[QStringLiteral("memory-bomb.pptx")];
+    EXPECT_EQ(bomb.State, isFailed);
+    EXPECT_EQ(bomb.Result, QStringLiteral("The presentation needs more than 1200 MiB to convert"));
+    EXPECT_FALSE(QFileInfo::exists(pdf(QStringLiteral("memory-bomb.pptx"))));
+    EXPECT_EQ(outcomes[QStringLiteral("next.pptx")].State, isDone)
+        << outcomes[QStringLiteral("next.pptx")].Result.toStdString();
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("next.pptx"))), 3);
+    // The next deck had an office of its own, and no office grew past the limit.
+    EXPECT_NE(officeOf[QStringLiteral("memory-bomb.pptx")], officeOf[QStringLiteral("next.pptx")]);
+    EXPECT_GT(largest, 0);
+    EXPECT_LE(largest, 1200 * 1024);
 }
 
 // ---- offices on other machines ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include "discovery/dvFileUtils.h"
 #include "engine/dvConvertor.h"
+#include "engine/dvRepeat.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
 #include "gui/dvFormMain.h"
@@ -1383,23 +1384,36 @@ TEST_F(Run, RunAndCloseWritesTheLogAndCloses)
     w->ExitCode = 0;
 }
 
-TEST_F(Run, PeriodicModeConvertsAgainUntilStop)
+TEST_F(Run, PeriodicModeConvertsArrivingDecksUntilStop)
 {
+    // Decks here are whole once written; the repeat need not wait for them to settle.
+    TdvRepeat::DefaultSettleMs = 0;
     decks({QStringLiteral("1.pptx")});
-    gProject->SetOption(QStringLiteral("Daemon"), QStringLiteral("20"));
+    // A polling interval far beyond the test: arriving decks start the repeats.
+    gProject->SetOption(QStringLiteral("Daemon"), QStringLiteral("600000"));
     const int runs = counter("C");
     w->AutoConvert();
-    // Each cycle lists afresh; the third run is stopped, and no further run starts.
-    ASSERT_TRUE(waitFor([&] { return counter("C") >= runs + 3 && w->IsRunning(); }));
+    ASSERT_TRUE(waitFor([&] { return counter("C") == runs + 1 && !w->IsRunning() && reported(1); }));
+
+    // A repeat converts only the deck that arrived.
+    tree.write(QStringLiteral("in/2.pptx"));
+    ASSERT_TRUE(waitFor([&] { return counter("C") >= runs + 2 && !w->IsRunning() && reported(1); }));
+    EXPECT_EQ(rows(), QStringList({QStringLiteral("1|%1|%2").arg(in(QStringLiteral("2.pptx")),
+                                                                 out(QStringLiteral("2.pdf")))}));
+
+    // Stopped during a repeat, the window starts no further run, whatever arrives.
     gate.reset(0);
-    ASSERT_TRUE(waitFor([&] { return w->IsRunning(); }));
+    tree.write(QStringLiteral("in/3.pptx"));
+    ASSERT_TRUE(waitFor([&] { return w->IsRunning() && gate.Arrived > 0; }));
     w->aStopExecute();
     gate.allow(1 << 30);
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     const int after = counter("C");
-    QTest::qWait(100);
+    tree.write(QStringLiteral("in/4.pptx"));
+    QTest::qWait(300);
     EXPECT_EQ(counter("C"), after);
     EXPECT_TRUE(w->isVisible());
+    TdvRepeat::DefaultSettleMs = 2000;
 }
 
 TEST_F(Run, WebAddressIsTheSingleItem)

@@ -18,10 +18,12 @@ grep -q "OfficeRestart (200)" <<<"$help_text"
 (cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null)
 deb=$(ls "$work"/pkg/*.deb)
 grep -q libreoffice-impress <<<"$(dpkg-deb -f "$deb" Depends)"
+# The regular office core: the -nogui one cannot print.
+grep -q "libreoffice-core," <<<"$(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/vellum usr/share/applications/vellum.desktop usr/share/icons/hicolor/scalable/apps/vellum.svg \
          usr/share/man/man1/vellum.1 usr/share/doc/vellum/vellum.pdf \
-         usr/lib/systemd/system/vellum-office-server.service; do
+         usr/lib/systemd/system/vellum-office-server.service usr/lib/systemd/user/vellum-watch@.service; do
   test -e "$work/root/$f" || { echo "missing in package: $f"; exit 1; }
 done
 desktop-file-validate "$work/root/usr/share/applications/vellum.desktop"
