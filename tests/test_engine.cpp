@@ -219,7 +219,8 @@ TEST_F(EngineTest, SearchListsMatchingFilesAndRegExt)
     EXPECT_EQ(batch.LockItems().first()->Source, tree.path(QStringLiteral("in/2023/d.pptx")));
     batch.UnlockItems();
     EXPECT_EQ(batch.FSourceFolder, tree.path(QStringLiteral("in/")));
-    EXPECT_TRUE(QFileInfo(tree.path(QStringLiteral("out"))).isDir());
+    // Listing makes no folder: only an item that is converted needs one.
+    EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("out"))));
 }
 
 TEST_F(EngineTest, FailureTextsAndNormalizePath)
@@ -652,6 +653,67 @@ TEST_F(EngineTest, AnErrorThatEscapesAConversionFailsItsItemAndIsReported)
     EXPECT_EQ(t.Converted, 1);
     EXPECT_EQ(t.Open(), 0);
     EXPECT_TRUE(batch.FailureTexts().contains(QStringLiteral("unforeseen")));
+}
+
+// Holds every item until its worker is aborted, then fails as a call on a killed office does.
+class HangingConvertor : public RecordingConvertor
+{
+public:
+    void Convert(TdvBatch* batch, TdvNode* item) override
+    {
+        if (!item->Source.contains(QLatin1String("hang"))) {
+            RecordingConvertor::Convert(batch, item);
+            return;
+        }
+        ++gRecord->waits;
+        QElapsedTimer bound;
+        bound.start();
+        while (!Aborted() && bound.elapsed() < 20000)
+            QThread::msleep(1);
+        throw TdvError(QStringLiteral("The office process ended unexpectedly"));
+    }
+};
+const TdvConvertorClassOf<HangingConvertor> hangingClass;
+
+void countStarted(void* context, TdvBatch*, TdvNode* item)
+{
+    auto* record = static_cast<Record*>(context);
+    std::lock_guard l(record->lock);
+    record->takenBy[1000 + item->Index] = 1;
+}
+
+TEST_F(EngineTest, AnAbortedRunEndsAtOnceAndItsItemsInHandStayNotDone)
+{
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
+    TdvBatch batch;
+    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &hangingClass);
+    run.SetOnItemStarted(countStarted);
+    batch.AddFile(tree.path(QStringLiteral("in/0.pptx")));
+    batch.AddFile(tree.path(QStringLiteral("in/1-hang.pptx")));
+    batch.AddFile(tree.path(QStringLiteral("in/2-hang.pptx")));
+    batch.AddFile(tree.path(QStringLiteral("in/3.pptx")));
+    run.Start();
+    ASSERT_TRUE(waitUntil([&] { return record.waits == 2; }, 10000));
+    QElapsedTimer timer;
+    timer.start();
+    run.Abort();
+    run.Wait();
+    // Bounded far below the converters' own 20 s: the abort, not their limit, ended them.
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_TRUE(run.Ended());
+    EXPECT_EQ(record.done, 1); // only the converted item was reported
+    const TdvTallies t = run.Tallies();
+    EXPECT_EQ(t.Converted, 1);
+    EXPECT_EQ(t.Failed, 0);
+    EXPECT_EQ(t.Failures, 0);
+    EXPECT_EQ(t.Open(), 3);
+    EXPECT_TRUE(batch.FailureTexts().isEmpty());
+    // Every item a worker began was told as begun, the hung ones too.
+    std::lock_guard l(record.lock);
+    EXPECT_EQ(record.takenBy.count(1000), 1u);
+    EXPECT_EQ(record.takenBy.count(1001), 1u);
+    EXPECT_EQ(record.takenBy.count(1002), 1u);
+    EXPECT_EQ(record.takenBy.count(1003), 0u);
 }
 
 TEST_F(EngineTest, OfficeServersAreParsedStrictly)

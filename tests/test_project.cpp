@@ -560,7 +560,9 @@ TEST_F(CommandLineTest, SaveAsAndOpenDialogsAndRecentFile)
     p.OpenProject(true);
     EXPECT_EQ(
         dialogs->LastFilter,
-        QStringLiteral("Vellum Project|*.batch-vellum|PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx"));
+        QStringLiteral(
+            "Vellum Project|*.batch-vellum|Presentations (*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;"
+            "*.potx;*.potm;*.odp)|*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;*.odp"));
     EXPECT_EQ(p.Source(), QStringLiteral("/cmd/*.ppt?"));
     EXPECT_TRUE(p.ProjectFile.isEmpty());
 

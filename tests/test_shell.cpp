@@ -129,10 +129,21 @@ TEST_F(InfoTest, HelpFileAndCountingWritesOnlyOnChange)
 {
     TempTree tree;
     gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
+    // Nothing there: the help the build makes is named, so that a message can say what is missing.
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.html")));
     tree.write(QStringLiteral("bin/vellum.pdf"));
     EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.pdf")));
+    tree.write(QStringLiteral("bin/vellum.html"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.html")));
     tree.write(QStringLiteral("bin/vellum.chm"));
     EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.chm")));
+    // An installation under any prefix keeps its help in its own documentation folder.
+    gApp->ProgramPath = tree.path(QStringLiteral("opt/usr/bin/vellum"));
+    tree.write(QStringLiteral("opt/usr/share/doc/vellum/vellum.pdf"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("opt/usr/share/doc/vellum/vellum.pdf")));
+    tree.write(QStringLiteral("opt/usr/share/doc/vellum/vellum.html"));
+    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("opt/usr/share/doc/vellum/vellum.html")));
+    gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
     gInfo->OpenLink(QStringLiteral("h"), QString(), QString());
     EXPECT_EQ(singletons.OpenedLinks, QStringList({tree.path(QStringLiteral("bin/vellum.chm"))}));
 
@@ -222,6 +233,45 @@ TEST(UserFolders, WithoutAUsableHomeAPrivateFolderIsUsed)
     qputenv("TMPDIR", savedTemp);
     if (!savedCache.isEmpty())
         qputenv("XDG_CACHE_HOME", savedCache);
+}
+
+TEST(CommandLine, QtsOwnOptionsAreNeverTakenForPathsOrSwitches)
+{
+    struct Case
+    {
+        std::vector<const char*> argv;
+        QString first;
+        QStringList params;
+    };
+    const QList<Case> cases = {
+        {{"vellum", "-style", "fusion", "/in/a.pptx"},
+         QStringLiteral("/in/a.pptx"),
+         {QStringLiteral("/in/a.pptx")}},
+        {{"vellum", "-reverse"}, QString(), {}},
+        // "-platform" would otherwise read as the -P switch with the options "latform".
+        {{"vellum", "-platform", "offscreen", "-P:Subdir=True"},
+         QStringLiteral("-P:Subdir=True"),
+         {QStringLiteral("-P:Subdir=True")}},
+        {{"vellum", "-style=fusion", "--reverse", "a.pptx", "b.pptx"},
+         QStringLiteral("a.pptx"),
+         {QStringLiteral("a.pptx"), QStringLiteral("b.pptx")}},
+        {{"vellum", "-qwindowgeometry", "800x600+0+0", "-session", "1234_5", "-stylesheet", "x.qss",
+          "deck.pptx"},
+         QStringLiteral("deck.pptx"),
+         {QStringLiteral("deck.pptx")}},
+        {{"vellum", "-P:Source=/in/*.ppt?", "/in/extra.pptx"},
+         QStringLiteral("-P:Source=/in/*.ppt?"),
+         {QStringLiteral("-P:Source=/in/*.ppt?"), QStringLiteral("/in/extra.pptx")}},
+        {{"vellum", "-style"}, QString(), {}}, // its value missing at the end
+    };
+    for (const Case& c : cases) {
+        std::vector<char*> argv;
+        for (const char* arg : c.argv)
+            argv.push_back(const_cast<char*>(arg));
+        TdvApp app(int(argv.size()), argv.data());
+        EXPECT_EQ(app.FirstParam, c.first) << c.argv.at(1);
+        EXPECT_EQ(app.Params, c.params) << c.argv.at(1);
+    }
 }
 
 TEST(CommaText, QuotesWhereNeeded)

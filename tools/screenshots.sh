@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the window for the documentation, taken under Xvfb with a sample project:
-#   docs/main-window.png, docs/about-box.png, docs/window-running.png, docs/window-after-run.png
+#   docs/main-window.png, docs/config-dialog.png, docs/about-box.png, docs/window-running.png,
+#   docs/window-after-run.png
 #   tools/screenshots.sh            (uses the build in build/, or VELLUM_BUILD_DIR)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +23,7 @@ project="$work/sample.batch-vellum"
 printf 'Source=%s/in/*.ppt?\r\nSubdir=False\r\nTarget=%s/out/\r\nThreadsCount=1\r\n' "$work" "$work" >"$project"
 
 mkdir -p "$docs"
-HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config" \
+HOME="$work/home" XDG_CACHE_HOME="$work/home/.cache" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config" \
   VELLUM_SCREENSHOT="$docs" timeout 300 \
   xvfb-run -a -s "-screen 0 1400x800x24" "$build/vellum" "$project"
-ls -1 "$docs"/main-window.png "$docs"/about-box.png "$docs"/window-running.png "$docs"/window-after-run.png
+ls -1 "$docs"/main-window.png "$docs"/config-dialog.png "$docs"/about-box.png "$docs"/window-running.png "$docs"/window-after-run.png

@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libreoffice-core libreoffice-impress-nogui libreoffice-dev poppler-utils xvfb xauth
-          desktop-file-utils python3 fonts-dejavu-core clang-format)
+          desktop-file-utils python3 fonts-dejavu-core clang-format
+          qt6-l10n-tools qt6-translations-l10n appstream openbox xdotool)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -526,6 +526,7 @@ thread_local QString threadServer;
 thread_local QString threadWorkFolder;
 thread_local int threadMemoryLimitMiB = 0;
 thread_local int threadConnectLimit = 20;
+thread_local const std::atomic<bool>* threadCancel = nullptr;
 
 } // namespace
 
@@ -729,6 +730,8 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(bool forStrangers)
             if (std::chrono::steady_clock::now() > until)
                 throw TdvError(QStringLiteral("The office did not accept a connection within %1 s")
                                    .arg(kStartLimitMs / 1000));
+            if (threadCancel && *threadCancel)
+                throw TdvError(QStringLiteral("The office start was cancelled"));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         const Reference<bridge::XBridge> link =
@@ -997,6 +1000,11 @@ std::shared_ptr<TdvOffice> ensureThreadOffice()
 void setThreadOfficeServer(const QString& server)
 {
     threadServer = server;
+}
+
+void setThreadOfficeCancel(const std::atomic<bool>* cancel)
+{
+    threadCancel = cancel;
 }
 
 void setThreadOfficeWorkFolder(const QString& folder)

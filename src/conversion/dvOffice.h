@@ -149,6 +149,9 @@ void setThreadOfficeWorkFolder(const QString& folder);
 void setThreadOfficeMemoryLimit(int mib);
 // The limit for reaching a listener and its first answer, in seconds.
 void setThreadOfficeConnectLimit(int seconds);
+// A flag that, once set (by another thread), ends an office start of the calling thread at once: the
+// starting office is killed and the start fails. Null for none.
+void setThreadOfficeCancel(const std::atomic<bool>* cancel);
 // Ends the calling thread's office: a clean end when it is alive, a kill otherwise.
 void endThreadOffice();
 

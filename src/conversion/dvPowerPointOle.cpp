@@ -35,8 +35,10 @@ void TdvPowerPointOle::StartApplication()
 {
     setThreadOfficeServer(Server());
     setThreadOfficeConnectLimit(gProject ? gProject->ConnectTimeout() : 20);
+    setThreadOfficeCancel(&AbortFlag());
     FApplication = CreateAutomationObject(ProgIdPowerPoint);
     FOffice = threadOffice();
+    watchForAbort(FOffice);
     armClock();
     try {
         const TdvVariant version = FApplication.Get(QStringLiteral("Version"));
@@ -145,6 +147,22 @@ void TdvPowerPointOle::EndSession()
     FWatch.reset();
 }
 
+void TdvPowerPointOle::watchForAbort(const std::shared_ptr<TdvOffice>& office)
+{
+    std::lock_guard lock(FAbortLock);
+    FAbortOffice = office;
+    if (office && Aborted())
+        office->Kill();
+}
+
+void TdvPowerPointOle::Abort()
+{
+    TdvConvertor::Abort();
+    std::lock_guard lock(FAbortLock);
+    if (const std::shared_ptr<TdvOffice> office = FAbortOffice.lock())
+        office->Kill();
+}
+
 namespace {
 
 // Failed tries in a row after which a listener counts as down for the whole run: its items then go to the
@@ -176,7 +194,8 @@ bool TdvPowerPointOle::connectSession(QString& failure)
         // Connected first on its own, so that a failure reads as the connection's, not the application's.
         setThreadOfficeServer(Server());
         setThreadOfficeConnectLimit(gProject ? gProject->ConnectTimeout() : 20);
-        ensureThreadOffice();
+        setThreadOfficeCancel(&AbortFlag());
+        watchForAbort(ensureThreadOffice());
         StartApplication();
         FFailedTries = 0;
         FBackoff = milliseconds(1000);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class TdvOffice;
 class TdvOfficeWatch;
@@ -29,6 +30,8 @@ public:
     QString GetApplicationPath() override;
     bool HasMacros() override;
     void EndSession() override;
+    // Also ends the worker's office at once (from any thread), so that the call in progress returns.
+    void Abort() override;
     // The job file of this worker's office's PDF printer; none for an office on a listener.
     QString PdfPrinterJobFile() override;
     // The printers this worker's office can print to; without an office here, the store's list.
@@ -64,9 +67,13 @@ protected:
 private:
     void armClock();
     void refreshSession();
+    // The office an abort must end; one that arrives after the abort is ended as it arrives.
+    void watchForAbort(const std::shared_ptr<TdvOffice>& office);
 
     std::shared_ptr<TdvOffice> FOffice; // the real office behind FApplication, if there is one
     std::unique_ptr<TdvOfficeWatch> FWatch;
+    std::mutex FAbortLock;
+    std::weak_ptr<TdvOffice> FAbortOffice;
     bool FClockPending = false;
     bool FClockRunning = false;
     std::chrono::steady_clock::time_point FDeadline;

@@ -48,6 +48,9 @@ void TdvVellum::throwIfTimedOut() const
 {
     if (TimedOut())
         throw TdvError(TimeoutMessage());
+    // An aborted item tries no further route: its office was ended on purpose.
+    if (Aborted())
+        throw TdvError(TdvOffice::DeadMessage());
     if (outOfMemory())
         throw TdvError(QStringLiteral("out of memory"));
 }
@@ -227,8 +230,9 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
         note.clear();
         // A printer that left a part of a file behind must not pass it off as the suite's PDF.
         QFile::remove(out);
-        // A timed-out item is not loaded again by another route.
-        if (!TimedOut() && !outOfMemory() && ConvertWithOfficeSuite(source, out) && written(out))
+        // A timed-out or aborted item is not loaded again by another route.
+        if (!TimedOut() && !Aborted() && !outOfMemory() && ConvertWithOfficeSuite(source, out) &&
+            written(out))
             done = true;
     }
     if (!done && TimedOut())
@@ -321,7 +325,10 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
         item->DeckFault = !done && (TimedOut() || outOfMemory() || (office && office->Alive()));
         ClosePresentation();
         EndItem();
-        if (done && !CommitTarget(item, out, failure))
+        // An aborted item puts nothing in place and tells no outcome: it is not done.
+        if (Aborted())
+            done = false;
+        else if (done && !CommitTarget(item, out, failure))
             done = false;
         QFile::remove(out);
     }
@@ -329,5 +336,7 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
         QFile::remove(deck);
         failure.replace(officeSuiteUrl(deck), item->Source).replace(deck, item->Source);
     }
+    if (!done && Aborted())
+        return;
     reportOutcome(batch, item, target, out, done, failure, note);
 }

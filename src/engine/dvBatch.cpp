@@ -25,8 +25,7 @@ void TdvBatch::StartSearch(const QString& source, const QString& target, bool su
     FTargetFolder = NormalizePath(target);
     if (FTargetFolder.isEmpty())
         throw TdvError(QStringLiteral("Unable to create directory"));
-    if (!isWebAddress(FTargetFolder) && !isDirectory(FTargetFolder))
-        makePath(FTargetFolder);
+    // The folder is made by the first item that needs it: a search that finds nothing makes nothing.
     FMask = extractFileName(normalSource);
     FSourceFolder = extractFilePath(normalSource);
     FSubdirs = subdirs;

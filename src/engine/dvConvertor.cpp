@@ -138,6 +138,12 @@ void TdvWorkBase::Start()
         FThread = std::thread([this] { run(); });
 }
 
+void TdvWorkBase::Abort()
+{
+    FAborted = true;
+    Terminate();
+}
+
 void TdvWorkBase::WaitFor()
 {
     if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id())
@@ -166,6 +172,7 @@ void TdvWorkBase::Execute()
             FTerminated = true;
             break;
         }
+        ItemStarted(FItem);
         try {
             ProcessItem();
         } catch (const std::exception& e) {
@@ -275,13 +282,24 @@ void TdvConvertor::ProcessItem()
     try {
         Convert(FBatch, FItem);
     } catch (const std::exception& e) {
-        escaped(errorMessage(e));
+        if (!Aborted())
+            escaped(errorMessage(e));
     } catch (...) {
-        escaped(QStringLiteral("Unknown error"));
+        if (!Aborted())
+            escaped(QStringLiteral("Unknown error"));
     }
+    // An aborted item whose outcome was not yet told stays not done: what failed was the abort's kill.
+    if (Aborted() && FItem->State == isRunning)
+        return;
     recordOutcome(FItem);
     if (FOnDone)
         FOnDone(FOnDoneContext, FBatch, FItem);
+}
+
+void TdvConvertor::ItemStarted(TdvNode* item)
+{
+    if (FOnStarted)
+        FOnStarted(FOnDoneContext, FBatch, item);
 }
 
 void TdvConvertor::recordOutcome(const TdvNode* item)

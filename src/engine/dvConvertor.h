@@ -68,6 +68,10 @@ public:
     void Start();
     void Terminate() { FTerminated = true; }
     bool Terminated() const { return FTerminated; }
+    // Ends the worker at once, from any thread: no further item, and the item in hand ends as not done,
+    // neither converted nor failed, and is not reported. A converter with an office ends that office.
+    virtual void Abort();
+    bool Aborted() const { return FAborted; }
     bool Ended() const { return FEnded; }
     void WaitFor();
 
@@ -83,11 +87,16 @@ protected:
     virtual void ThreadEnded() {}
     // Runs under the batch's lock as an item is handed to this worker.
     virtual void ItemTaken(TdvNode* item) { (void)item; }
+    // Runs on the worker as it begins the item, outside the batch's lock.
+    virtual void ItemStarted(TdvNode* item) { (void)item; }
+    // Set by Abort; a converter that waits on something of its own may hand it on (the office start).
+    const std::atomic<bool>& AbortFlag() const { return FAborted; }
 
 private:
     void run();
 
     std::atomic<bool> FTerminated{false};
+    std::atomic<bool> FAborted{false};
     std::atomic<bool> FEnded{false};
     std::thread FThread;
 };
@@ -148,6 +157,8 @@ public:
     QString PdfPrinterName();
 
     TdvItemProc FOnDone = nullptr;
+    // Called on the worker's thread as it begins an item (same context as FOnDone); may be null.
+    TdvItemProc FOnStarted = nullptr;
     // Called on the worker's own thread as its last step.
     TdvEvent FOnEnded;
     void* FOnDoneContext = nullptr;
@@ -165,6 +176,7 @@ public:
 protected:
     void ThreadEnded() override;
     void ItemTaken(TdvNode* item) override;
+    void ItemStarted(TdvNode* item) override;
 
 private:
     void removeWorkFolder();

@@ -63,6 +63,12 @@ void TdvRun::SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event)
     FOnWorkerEnded = event;
 }
 
+void TdvRun::SetOnItemStarted(TdvItemProc onStarted)
+{
+    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
+        c->FOnStarted = onStarted;
+}
+
 void TdvRun::Start()
 {
     if (FStarted)
@@ -81,6 +87,14 @@ void TdvRun::Stop()
 {
     FBatch->Terminate();
     FChain->StopChain();
+}
+
+void TdvRun::Abort()
+{
+    FBatch->Terminate();
+    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
+        if (!c->Ended())
+            c->Abort();
 }
 
 void TdvRun::Wait()

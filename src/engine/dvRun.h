@@ -45,6 +45,8 @@ public:
     // worker's own thread. No worker ever waits for it. Set before Start.
     using TdvEndedEvent = std::function<void(int running)>;
     void SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event);
+    // Called on a worker's thread as it begins an item, with the context of `onItem`. Set before Start.
+    void SetOnItemStarted(TdvItemProc onStarted);
 
     void Start();
     // Workers take no more items and end after their current ones; the batch keeps what is left, and a new
@@ -52,6 +54,9 @@ public:
     void Pause();
     // As Pause, and the listing ends too.
     void Stop();
+    // As Stop, at once: every worker ends its item in hand as not done (its office is ended, nothing it
+    // wrote is put in place) and is not reported. Safe from any thread; Wait then returns promptly.
+    void Abort();
     // Waits until every worker has ended.
     void Wait();
 

@@ -5,9 +5,11 @@
 #include <QPixmap>
 
 class QLabel;
+class QPushButton;
 
-// The about box: a borderless, semi-transparent window with the product's picture, title, version and
-// copyright line; any click or key closes it.
+// The about box: the product's picture, title, version and copyright line on the product's blue, the licence
+// and the credits of what the program stands on, and Qt's own about box; a click on the band or any key
+// closes it.
 class TdvFrmAbout : public TdvFrmBase
 {
     Q_OBJECT
@@ -25,6 +27,10 @@ public:
     QLabel* lblProduct = nullptr;
     QLabel* lblVersion = nullptr;
     QLabel* lblCopright = nullptr;
+    QWidget* pBand = nullptr;
+    QLabel* lblCredits = nullptr;
+    QPushButton* btnAboutQt = nullptr;
+    QPushButton* btnClose = nullptr;
 
 protected:
     // The product's picture; the generic form has none.

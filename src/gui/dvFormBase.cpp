@@ -7,20 +7,18 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScreen>
 #include <QUrl>
 
 TdvFrmBase::TdvFrmBase(QWidget* parent, Qt::WindowFlags flags) : QWidget(parent, flags)
 {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(11);
-    font.setStyleHint(QFont::SansSerif);
-    setFont(font);
+    // No font of our own: the desktop's (its size, its hinting, a person's larger text) is the one to read.
     QPalette pal = palette();
     pal.setColor(QPalette::Window, pal.color(QPalette::Button));
     setPalette(pal);
     setAutoFillBackground(true);
-    setGeometry(100, 100, 1200, 600);
+    resize(1200, 600);
 }
 
 TdvFrmBase::~TdvFrmBase()
@@ -49,7 +47,8 @@ void TdvFrmBase::showEvent(QShowEvent* event)
     if ((!FCentred || FCentreEachShow) && isWindow()) {
         FCentred = true;
         if (QScreen* s = screen()) {
-            QRect frame = geometry();
+            // The whole window, its title bar and frame too, stands in the middle.
+            QRect frame = frameGeometry();
             frame.moveCenter(s->availableGeometry().center());
             move(frame.topLeft());
         }
@@ -66,6 +65,11 @@ void TdvFrmBase::hideEvent(QHideEvent* event)
 
 // ---- dialogs ---------------------------------------------------------------------------------------------
 
+// The descriptions of the product's filters, for the translations.
+[[maybe_unused]] static const char* const filterNames[] = {QT_TRANSLATE_NOOP("TdvFilters", "Presentations"),
+                                                           QT_TRANSLATE_NOOP("TdvFilters", "Vellum Project"),
+                                                           QT_TRANSLATE_NOOP("TdvFilters", "Log File")};
+
 QStringList qtNameFilters(const QString& filter)
 {
     const QStringList parts = filter.split(QLatin1Char('|'));
@@ -78,6 +82,7 @@ QStringList qtNameFilters(const QString& filter)
         const int paren = description.indexOf(QLatin1String(" ("));
         if (paren > 0)
             description.truncate(paren);
+        description = QCoreApplication::translate("TdvFilters", description.toUtf8().constData());
         filters.append(QStringLiteral("%1 (%2)").arg(description, patterns));
     }
     return filters;
@@ -182,7 +187,16 @@ void openWithDesktop(const QString& link)
     // Local paths become file URLs; anything with a scheme (http, mailto) goes as it is.
     const QUrl url =
         link.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(link) : QUrl(link, QUrl::TolerantMode);
-    QDesktopServices::openUrl(url);
+    // The desktop's own way first; where the platform has none (offscreen, a bare X server) xdg-open; without
+    // either the click would otherwise go without any answer.
+    if (QDesktopServices::openUrl(url) ||
+        QProcess::startDetached(QStringLiteral("xdg-open"), {url.isLocalFile() ? url.toLocalFile() : link}))
+        return;
+    if (gInfo && gInfo->ShowError)
+        gInfo->ShowError(QCoreApplication::translate("TdvFrmBase",
+                                                     "Nothing on this desktop opens %1: install xdg-utils "
+                                                     "(xdg-open) or choose a program for such files.")
+                             .arg(link));
 }
 
 void installWindowServices()

@@ -7,8 +7,8 @@
 
 class QEventLoop;
 
-// The base of every form: one font, the button-face background, tool tips, 1200 x 600 at (100, 100) and
-// centred on the screen when first shown. Forms show modally through ShowModal.
+// The base of every form: the desktop's font and palette (the window colour of its buttons), tool tips,
+// 1200 x 600 and centred on the screen when first shown. Forms show modally through ShowModal.
 class TdvFrmBase : public QWidget
 {
     Q_OBJECT
@@ -19,6 +19,8 @@ public:
     // Shows the form application-modal and returns when it is hidden or closed.
     void ShowModal();
     bool IsModal() const { return FModalLoop != nullptr; }
+    // The form has a place of its own (kept from an earlier session): it is not centred when first shown.
+    void KeepPlace() { FCentred = true; }
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -4,9 +4,15 @@
 #include "engine/dvBatch.h"
 #include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
+#include "gui/dvDesktop.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
 #include "gui/dvIcons.h"
+#include "gui/dvItemList.h"
+#include "gui/dvNotice.h"
+#include "gui/dvRunStatus.h"
+#include "gui/dvSession.h"
+#include "gui/dvSources.h"
 #include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
@@ -15,27 +21,28 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
-#include <QEventLoop>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
-#include <QStyledItemDelegate>
+#include <QScreen>
+#include <QStyle>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QToolTip>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -45,10 +52,7 @@ TdvFrmMain* dvFrmMain = nullptr;
 
 namespace {
 
-constexpr int kStateRole = Qt::UserRole;        // the row's state (its icon index)
-constexpr int kReportedRole = Qt::UserRole + 1; // a worker has reported the row
-constexpr int kFullTextRole = Qt::UserRole + 2; // the whole result text, of which the cell shows a line
-constexpr int kLineHeight = 21;                 // edits and buttons of the source and target lines
+constexpr int kLineHeight = 21; // edits and buttons of the source and target lines
 constexpr int kMinEditWidth = 120;
 
 QStringList localPaths(const QMimeData* mime)
@@ -62,32 +66,16 @@ QStringList localPaths(const QMimeData* mime)
     return paths;
 }
 
-QString firstLine(const QString& text)
+// Names for a message: the first few, then how many more.
+QString someNames(const QStringList& paths)
 {
-    const QStringList lines = splitLines(text);
-    return lines.isEmpty() ? QString() : lines.first();
+    QStringList names;
+    for (const QString& path : paths.mid(0, 3))
+        names.append(extractFileName(path).isEmpty() ? path : extractFileName(path));
+    if (paths.size() > 3)
+        names.append(QStringLiteral("\u2026"));
+    return names.join(QLatin1String(", "));
 }
-
-// Shows the whole text of a list cell that shows only part of it; other cells leave the list's own hint.
-class TdvCellHints : public QStyledItemDelegate
-{
-public:
-    explicit TdvCellHints(TdvFrmMain* form) : QStyledItemDelegate(form), FForm(form) {}
-    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
-                   const QModelIndex& index) override
-    {
-        if (event->type() != QEvent::ToolTip || !index.isValid())
-            return QStyledItemDelegate::helpEvent(event, view, option, index);
-        const QString hint = FForm->CellHint(FForm->lViewer->topLevelItem(index.row()), index.column());
-        if (hint.isEmpty())
-            return false;
-        QToolTip::showText(event->globalPos(), hint, view->viewport(), option.rect);
-        return true;
-    }
-
-private:
-    TdvFrmMain* FForm;
-};
 
 } // namespace
 
@@ -116,6 +104,9 @@ void TdvActionButton::sync()
     if (!FAction)
         return;
     setText(FAction->text());
+    // The underlined letter stays on the caption, but the key is the action's: a button that shows another
+    // action during a run must not leave its old key to fall through to a text field.
+    setShortcut(QKeySequence());
     setToolTip(FAction->toolTip() == QString(FAction->text()).remove(QLatin1Char('&')) ? QString()
                                                                                        : FAction->toolTip());
     setEnabled(FAction->isEnabled());
@@ -129,6 +120,11 @@ TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
     setObjectName(QStringLiteral("dvFrmMain"));
     dvFrmMain = this;
     imgList = makeImageList();
+    setWindowIcon(productIcon());
+    FItems = new TdvItemModel(imgList, this);
+    FFilter = new TdvItemFilter(this);
+    FFilter->setSourceModel(FItems);
+    Desktop = new TdvDesktop(this);
     createActions();
     createToolBar();
     createPanels();
@@ -142,11 +138,33 @@ TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
     layout->addWidget(ToolBar);
     layout->addWidget(pAction);
     layout->addWidget(pSpacer);
+    layout->addWidget(pNotice);
     layout->addWidget(pViewer, 1);
     layout->addWidget(pStatus);
 
     FRepeat = new TdvRepeat([this] { guarded(this, [this] { AutoConvert(); }); }, this);
+    FTick = new QTimer(this);
+    FTick->setInterval(1000);
+    connect(FTick, &QTimer::timeout, this, &TdvFrmMain::updateStatus);
+    FTitleTimer = new QTimer(this);
+    FTitleTimer->setSingleShot(true);
+    connect(FTitleTimer, &QTimer::timeout, this, &TdvFrmMain::UpdateTitle);
+    FListWatch = new QTimer(this);
+    FListWatch->setInterval(100);
+    connect(FListWatch, &QTimer::timeout, this, [this] {
+        if (!FBatch) {
+            FListWatch->stop();
+        } else if (FBatch->IsListed()) {
+            FListWatch->stop();
+            if (FBatch->ItemCount() == 0)
+                Notice(nothingFoundText());
+        }
+    });
     ShowError = [this](const QString& message) { QMessageBox::warning(this, gProject->Title, message); };
+    Ask = [this](const QString& text, QMessageBox::StandardButtons buttons,
+                 QMessageBox::StandardButton defaultButton) {
+        return QMessageBox::question(this, gProject->Title, text, buttons, defaultButton);
+    };
     // Unexpected errors that no report page receives are shown through the same replaceable hook.
     gInfo->ShowError = [this](const QString& message) {
         if (ShowError)
@@ -184,42 +202,44 @@ QAction* TdvFrmMain::newAction(const char* name, const QString& caption, const Q
 
 void TdvFrmMain::createActions()
 {
-    aConvert = newAction("aConvert", QStringLiteral("&Convert"),
-                         QStringLiteral("Convert the file(s) instantly"), -1, &TdvFrmMain::aConvertExecute);
-    aStop = newAction("aStop", QStringLiteral("Sto&p"), QString(), -1, &TdvFrmMain::aStopExecute);
-    aOpen = newAction("aOpen", QStringLiteral("&Open"), QStringLiteral("Open a batch project"), imgOpen,
-                      &TdvFrmMain::aOpenExecute);
-    aNew = newAction("aNew", QStringLiteral("&New"), QStringLiteral("New a batch project"), imgNew,
-                     &TdvFrmMain::aNewExecute);
-    aConfig = newAction("aConfig", QStringLiteral("Config"),
-                        QStringLiteral("Config the options of the batch project"), imgConfig,
+    aConvert = newAction("aConvert", tr("&Convert"), tr("Convert the file(s) instantly"), -1,
+                         &TdvFrmMain::aConvertExecute);
+    aStop = newAction("aStop", tr("Sto&p"), tr("Stop the run; the next Convert starts over"), -1,
+                      &TdvFrmMain::aStopExecute);
+    aOpen = newAction("aOpen", tr("&Open"), tr("Open a batch project"), imgOpen, &TdvFrmMain::aOpenExecute);
+    aNew = newAction("aNew", tr("&New"), tr("New a batch project"), imgNew, &TdvFrmMain::aNewExecute);
+    aConfig = newAction("aConfig", tr("Config"), tr("Config the options of the batch project"), imgConfig,
                         &TdvFrmMain::aConfigExecute);
-    aSave = newAction("aSave", QStringLiteral("Sa&ve"), QStringLiteral("Save the batch project"), imgSave,
-                      &TdvFrmMain::aSaveExecute);
-    aSaveAs =
-        newAction("aSaveAs", QStringLiteral("Save &As"), QStringLiteral("Save the batch project as ..."),
-                  imgSaveAs, &TdvFrmMain::aSaveAsExecute);
-    aUpdate = newAction("aUpdate", QStringLiteral("Check &Update"), QString(), imgUpdate,
-                        &TdvFrmMain::aUpdateExecute);
-    aHelp = newAction("aHelp", QStringLiteral("&Help"), QString(), imgHelp, &TdvFrmMain::aHelpExecute);
-    aHomePage =
-        newAction("aHomePage", QStringLiteral("Home"), QString(), imgHome, &TdvFrmMain::aHomePageExecute);
-    aSupports =
-        newAction("aSupports", QStringLiteral("Support"), QStringLiteral("Send us e-mail for support"),
-                  imgSupport, &TdvFrmMain::aSupportsExecute);
-    aAbout = newAction("aAbout", QStringLiteral("About"), QString(), imgAbout, &TdvFrmMain::aAboutExecute);
-    aSearch =
-        newAction("aSearch", QStringLiteral("Search"), QStringLiteral("Search files from the source folder"),
-                  imgSearch, &TdvFrmMain::aSearchExecute);
-    aView = newAction("aView", QStringLiteral("View"), QStringLiteral("View the convert result"), -1,
-                      &TdvFrmMain::aViewExecute);
-    aSearchConvert = newAction("aSearchConvert", QStringLiteral("Start"), QString(), imgConvert,
-                               &TdvFrmMain::aSearchConvertExecute);
+    aSave = newAction("aSave", tr("Sa&ve"), tr("Save the batch project"), imgSave, &TdvFrmMain::aSaveExecute);
+    aSaveAs = newAction("aSaveAs", tr("Save &As"), tr("Save the batch project as ..."), imgSaveAs,
+                        &TdvFrmMain::aSaveAsExecute);
+    aUpdate = newAction("aUpdate", tr("Check &Update"), QString(), imgUpdate, &TdvFrmMain::aUpdateExecute);
+    aHelp = newAction("aHelp", tr("&Help"), QString(), imgHelp, &TdvFrmMain::aHelpExecute);
+    aHomePage = newAction("aHomePage", tr("Home"), QString(), imgHome, &TdvFrmMain::aHomePageExecute);
+    aSupports = newAction("aSupports", tr("Support"), tr("Send us e-mail for support"), imgSupport,
+                          &TdvFrmMain::aSupportsExecute);
+    aAbout = newAction("aAbout", tr("About"), QString(), imgAbout, &TdvFrmMain::aAboutExecute);
+    aSearch = newAction("aSearch", tr("Search"), tr("Search files from the source folder"), imgSearch,
+                        &TdvFrmMain::aSearchExecute);
+    aView = newAction("aView", tr("V&iew"), tr("View the convert result"), -1, &TdvFrmMain::aViewExecute);
+    aSearchConvert =
+        newAction("aSearchConvert", tr("Start"), QString(), imgConvert, &TdvFrmMain::aSearchConvertExecute);
     aSearchConvert->setVisible(false);
-    aPause = newAction("aPause", QStringLiteral("Pause"), QString(), -1, &TdvFrmMain::aPauseExecute);
+    aPause = newAction("aPause", tr("Paus&e"), tr("Let the workers finish their files, then pause"), -1,
+                       &TdvFrmMain::aPauseExecute);
+    aRetry = newAction("aRetry", tr("Retry &Failed"), tr("Convert the failed files again"), imgConvert,
+                       &TdvFrmMain::aRetryExecute);
+    aCopy = newAction("aCopy", tr("&Copy"), tr("Copy the selected rows as lines of the list"), -1,
+                      &TdvFrmMain::aCopyExecute);
+    aFilter = newAction("aFilter", tr("Filter"), tr("Show only the rows that hold a text"), -1, nullptr);
+    connect(aFilter, &QAction::triggered, this, [this] {
+        eFilter->setFocus(Qt::ShortcutFocusReason);
+        eFilter->selectAll();
+    });
     aStop->setData(0);
 
-    // The keys a desktop user tries first; the captions' Alt accelerators come on top.
+    // The keys a desktop user tries first. The commands that share a button during a run carry their
+    // letters as keys of their own, so that each key reaches its command whichever button shows it.
     aOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     aNew->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     aConfig->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
@@ -227,12 +247,21 @@ void TdvFrmMain::createActions()
     aSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     aHelp->setShortcut(QKeySequence(Qt::Key_F1));
     aAbout->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
+    // The underlined letter of their captions, in the person's language.
+    for (QAction* action : {aConvert, aPause, aStop, aView})
+        action->setShortcut(QKeySequence::mnemonic(action->text()));
+    aSearch->setShortcut(QKeySequence(Qt::Key_F5));
+    aRetry->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    aFilter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    aCopy->setShortcut(QKeySequence::Copy);
+    for (QAction* action : {aConvert, aPause, aStop, aView, aSearch, aRetry, aFilter})
+        addAction(action);
     for (QAction* action : std::as_const(actList)) {
         QStringList keys;
         if (!action->shortcut().isEmpty())
             keys.append(action->shortcut().toString(QKeySequence::NativeText));
         const QKeySequence mnemonic = QKeySequence::mnemonic(action->text());
-        if (!mnemonic.isEmpty())
+        if (!mnemonic.isEmpty() && mnemonic != action->shortcut())
             keys.append(mnemonic.toString(QKeySequence::NativeText));
         if (!keys.isEmpty())
             action->setToolTip(action->toolTip() + QLatin1String(" (") + keys.join(QLatin1String(", ")) +
@@ -246,7 +275,6 @@ void TdvFrmMain::createToolBar()
     ToolBar->setObjectName(QStringLiteral("ToolBar"));
     ToolBar->setMovable(false);
     ToolBar->setFloatable(false);
-    ToolBar->setIconSize(QSize(16, 16));
     ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     const auto button = [this](QAction* action, const char* name) {
         // A tool button shows the icon text, which drops the accelerator unless it is given explicitly.
@@ -256,6 +284,8 @@ void TdvFrmMain::createToolBar()
         auto* b = qobject_cast<QToolButton*>(ToolBar->widgetForAction(action));
         b->setObjectName(QString::fromLatin1(name));
         b->setAutoRaise(true);
+        // Reachable with Tab too, so that commands without a key of their own need no mouse.
+        b->setFocusPolicy(Qt::TabFocus);
         return b;
     };
     tbOpen = button(aOpen, "tbOpen");
@@ -305,17 +335,19 @@ void TdvFrmMain::createPanels()
         b->setAction(action);
         return b;
     };
-    const auto labelledEdit = [](QWidget* parent, const char* name, const char* labelName,
-                                 const QString& caption, QLabel*& label) {
+    // The lines follow the desktop's font: their height is what an edit needs in it.
+    const int lineHeight = std::max(kLineHeight, QLineEdit().sizeHint().height());
+    const auto labelledEdit = [lineHeight](QWidget* parent, const char* name, const char* labelName,
+                                           const QString& caption, QLabel*& label) {
         auto* edit = new QLineEdit(parent);
         edit->setObjectName(QString::fromLatin1(name));
-        edit->setFixedHeight(kLineHeight);
+        edit->setFixedHeight(lineHeight);
         edit->setMinimumWidth(kMinEditWidth);
         label = new QLabel(caption, parent);
         label->setObjectName(QString::fromLatin1(labelName));
         label->setBuddy(edit);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        label->setFixedSize(std::max(46, label->sizeHint().width()), kLineHeight);
+        label->setFixedSize(std::max(46, label->sizeHint().width()), lineHeight);
         // Drops are the window's: it decides by the control under the mouse.
         edit->setAcceptDrops(false);
         return edit;
@@ -324,24 +356,24 @@ void TdvFrmMain::createPanels()
     auto* actionPanel = new QFrame(this);
     actionPanel->setObjectName(QStringLiteral("pAction"));
     actionPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    actionPanel->setFixedHeight(70);
     pAction = actionPanel;
 
-    pSource = panel(pAction, "pSource", 32, QStringLiteral("Choose or drag & drop source folder or file(s)"));
-    eSource = labelledEdit(pSource, "eSource", "lblSource", QStringLiteral("&Source"), lblSource);
-    bSource = pushButton(pSource, "bSource", QStringLiteral("Folder"),
-                         QStringLiteral("Choose a folder and click \"Search\" to list files"));
-    bSourceFile = pushButton(pSource, "bSourceFile", QStringLiteral("Files"),
-                             QStringLiteral("Choose file(s) and click \"Convert\" to convert them"));
-    cSubdir = new QCheckBox(QStringLiteral("Su&b folders"), pSource);
+    pSource = panel(pAction, "pSource", 0, tr("Choose or drag & drop source folder or file(s)"));
+    eSource = labelledEdit(pSource, "eSource", "lblSource", tr("&Source"), lblSource);
+    bSource = pushButton(pSource, "bSource", tr("Folder"),
+                         tr("Choose a folder and click \"Search\" to list files"));
+    bSourceFile = pushButton(pSource, "bSourceFile", tr("Files"),
+                             tr("Choose file(s) and click \"Convert\" to convert them"));
+    cSubdir = new QCheckBox(tr("Su&b folders"), pSource);
     cSubdir->setObjectName(QStringLiteral("cSubdir"));
-    cSubdir->setLayoutDirection(Qt::RightToLeft); // caption left of the box
+    cSubdir->setLayoutDirection(layoutDirection() == Qt::RightToLeft ? Qt::LeftToRight
+                                                                     : Qt::RightToLeft); // caption first
     bSearch = actionButton(pSource, "bSearch", aSearch);
 
-    pTarget = panel(pAction, "pTarget", 30, QStringLiteral("Choose or drag & drop target folder"));
-    eTarget = labelledEdit(pTarget, "eTarget", "lblTarget", QStringLiteral("&Target"), lblTarget);
-    bTarget = pushButton(pTarget, "bTarget", QStringLiteral("Folder"),
-                         QStringLiteral("Choose a target folder to save the converted file(s)"));
+    pTarget = panel(pAction, "pTarget", 0, tr("Choose or drag & drop target folder"));
+    eTarget = labelledEdit(pTarget, "eTarget", "lblTarget", tr("&Target"), lblTarget);
+    bTarget = pushButton(pTarget, "bTarget", tr("Folder"),
+                         tr("Choose a target folder to save the converted file(s)"));
     bView = actionButton(pTarget, "bView", aView);
     bSearchConvert = actionButton(pTarget, "bSearchConvert", aSearchConvert);
     // Start is hidden until it turns into Stop; Convert below Search keeps its place meanwhile.
@@ -351,12 +383,12 @@ void TdvFrmMain::createPanels()
     bCreate = actionButton(pTarget, "bCreate", aConvert);
 
     // The two lines share their columns: the edits take what the window gives, the controls keep the grid's
-    // widths, or what their captions need in the fonts found here.
+    // widths, or what their captions need in the desktop's font.
     const auto fit = [](QWidget* control, int width, const QStringList& captions) {
         for (const QString& caption : captions)
             width = std::max(
                 width,
-                control->fontMetrics().horizontalAdvance(QString(caption).remove(QLatin1Char('&'))) + 10);
+                control->fontMetrics().horizontalAdvance(QString(caption).remove(QLatin1Char('&'))) + 16);
         return width;
     };
     const int column1 = std::max(fit(bSource, 38, {bSource->text()}), fit(bTarget, 38, {bTarget->text()}));
@@ -364,20 +396,20 @@ void TdvFrmMain::createPanels()
         std::max(fit(bSourceFile, 38, {bSourceFile->text()}), fit(bView, 38, {aView->text()}));
     const int column3 = std::max(
         {76, cSubdir->sizeHint().width(), fit(bSearchConvert, 76, {aSearchConvert->text(), aStop->text()})});
-    const int column4 =
-        std::max(fit(bSearch, 76, {aSearch->text()}), fit(bCreate, 76, {aConvert->text(), aPause->text()}));
+    const int column4 = std::max(fit(bSearch, 76, {aSearch->text()}),
+                                 fit(bCreate, 76, {aConvert->text(), aPause->text(), tr("&Resume")}));
     const auto line = [&](QWidget* p, QLabel* label, QLineEdit* edit, const QList<QWidget*>& controls) {
         const int widths[] = {column1, column2, column3, column4};
         const int gaps[] = {0, 0, 4, 4};
         auto* row = new QHBoxLayout(p);
-        row->setContentsMargins(0, 5, 6, 0);
+        row->setContentsMargins(0, 5, 6, 4);
         row->setSpacing(0);
         row->addWidget(label);
         row->addSpacing(4);
         row->addWidget(edit, 1);
         for (int i = 0; i < controls.size(); ++i) {
             row->addSpacing(gaps[i]);
-            controls[i]->setFixedSize(widths[i], kLineHeight);
+            controls[i]->setFixedSize(widths[i], std::max(lineHeight, controls[i]->sizeHint().height()));
             row->addWidget(controls[i]);
         }
     };
@@ -408,11 +440,20 @@ void TdvFrmMain::createPanels()
     connect(bSourceFile, &QPushButton::clicked, this,
             [this] { guarded(this, [this] { bSourceFileClick(); }); });
     connect(bTarget, &QPushButton::clicked, this, [this] { guarded(this, [this] { bTargetClick(); }); });
-    eSource->installEventFilter(this);
-    eTarget->installEventFilter(this);
+    // The unsaved mark follows the edits, once the project has finished setting them: collecting the
+    // controls in the middle of that would write their old values back.
+    for (QLineEdit* edit : {eSource, eTarget}) {
+        edit->installEventFilter(this);
+        connect(edit, &QLineEdit::textChanged, this, [this] { FTitleTimer->start(0); });
+    }
+    connect(cSubdir, &QCheckBox::toggled, this, [this] { FTitleTimer->start(0); });
 
-    // The status line: how far the run is.
-    pStatus = panel(this, "pStatus", 22, QString());
+    // Why the last command did nothing, above the list, until the next command.
+    pNotice = new TdvNoticeBar(this);
+    lblNotice = pNotice->lblNotice;
+
+    // The status line: how far the run is, how long it took and how long it may still take.
+    pStatus = panel(this, "pStatus", 0, QString());
     auto* statusLayout = new QHBoxLayout(pStatus);
     statusLayout->setContentsMargins(4, 2, 4, 2);
     lblCount = new QLabel(pStatus);
@@ -435,37 +476,59 @@ void TdvFrmMain::createList()
     viewerPanel->setObjectName(QStringLiteral("pViewer"));
     viewerPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     pViewer = viewerPanel;
-    lViewer = new QTreeWidget(pViewer);
+
+    auto* filterBar =
+        new TdvFilterBar(FFilter, aFilter->shortcut().toString(QKeySequence::NativeText), pViewer);
+    pFilter = filterBar;
+    cbFilter = filterBar->cbFilter;
+    eFilter = filterBar->eFilter;
+    eFilter->installEventFilter(this);
+
+    lViewer = new QTreeView(pViewer);
     lViewer->setObjectName(QStringLiteral("lViewer"));
-    lViewer->setToolTip(QStringLiteral("Drag & drop file(s) here and click \"Convert\" to convert them"));
+    lViewer->setToolTip(tr("Drag & drop file(s) here and click \"Convert\" to convert them"));
     lViewer->setFrameShape(QFrame::NoFrame);
-    lViewer->setColumnCount(3);
-    lViewer->setHeaderLabels({QStringLiteral("@"), QStringLiteral("File Name"), QStringLiteral("Result")});
+    lViewer->setModel(FFilter);
     lViewer->setRootIsDecorated(false);
     lViewer->setUniformRowHeights(true);
+    lViewer->setAllColumnsShowFocus(true);
     lViewer->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lViewer->setSelectionBehavior(QAbstractItemView::SelectRows);
     lViewer->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lViewer->setIconSize(QSize(16, 16));
+    // Rows of a deep tree differ at both ends of their paths: cut in the middle.
+    lViewer->setTextElideMode(Qt::ElideMiddle);
     lViewer->setAcceptDrops(false);
     lViewer->viewport()->setAcceptDrops(false);
     lViewer->setMinimumHeight(100);
-    lViewer->setItemDelegate(new TdvCellHints(this));
+    FHints = new TdvCellHints(lViewer);
+    lViewer->setItemDelegate(FHints);
     QHeaderView* header = lViewer->header();
-    // Result takes whatever width the window gives beyond the first two columns.
+    // Result takes whatever width the window gives beyond the other columns.
     header->setStretchLastSection(true);
     header->setMinimumSectionSize(30);
-    header->setSectionResizeMode(0, QHeaderView::Fixed);
-    header->resizeSection(0, 30);
-    header->resizeSection(1, 370);
-    header->resizeSection(2, 370);
+    header->setSectionResizeMode(TdvItemModel::ColState, QHeaderView::Fixed);
+    header->resizeSection(TdvItemModel::ColState, 30);
+    header->resizeSection(TdvItemModel::ColName, 240);
+    header->resizeSection(TdvItemModel::ColFolder, 200);
+    // Listing order until a column is clicked; a third click brings it back.
+    header->setSortIndicatorClearable(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    lViewer->setSortingEnabled(true);
     auto* layout = new QVBoxLayout(pViewer);
     layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+    layout->addWidget(pFilter);
     layout->addWidget(lViewer);
 
-    connect(lViewer, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* row) { guarded(this, [this, row] { OpenRow(row); }); });
+    lViewer->addAction(aCopy);
+    aCopy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(lViewer, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+        guarded(this, [this, index] { OpenRow(FFilter->mapToSource(index).row()); });
+    });
     lViewer->installEventFilter(this);
+    setTabOrder(bView, cbFilter);
+    setTabOrder(cbFilter, eFilter);
+    setTabOrder(eFilter, lViewer);
 }
 
 void TdvFrmMain::createMenus()
@@ -482,14 +545,19 @@ void TdvFrmMain::createMenus()
         a->setObjectName(QString::fromLatin1(name));
         return a;
     };
-    BrowseFiles1 = item(pm1, "BrowseFiles1", QStringLiteral("Browse Files"));
+    BrowseFiles1 = item(pm1, "BrowseFiles1", tr("Browse Files"));
     N1 = separator(pm1, "N1");
-    ViewSource1 = item(pm1, "ViewSource1", QStringLiteral("View  Source"));
-    OpenSource1 = item(pm1, "OpenSource1", QStringLiteral("Open Source"));
+    ViewSource1 = item(pm1, "ViewSource1", tr("View  Source"));
+    OpenSource1 = item(pm1, "OpenSource1", tr("Open Source"));
     N2 = separator(pm1, "N2");
-    ViewOutput1 = item(pm1, "ViewOutput1", QStringLiteral("View  Output"));
+    ViewOutput1 = item(pm1, "ViewOutput1", tr("View  Output"));
     N3 = separator(pm1, "N3");
-    ExportList1 = item(pm1, "ExportList1", QStringLiteral("Export the List"));
+    ExportList1 = item(pm1, "ExportList1", tr("Export the List"));
+    N4 = separator(pm1, "N4");
+    pm1->addAction(aCopy);
+    pm1->addAction(aRetry);
+    ExportList1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    addAction(ExportList1);
     connect(BrowseFiles1, &QAction::triggered, this,
             [this] { guarded(this, [this] { bSourceFileClick(); }); });
     connect(ViewSource1, &QAction::triggered, this,
@@ -501,14 +569,20 @@ void TdvFrmMain::createMenus()
             [this] { guarded(this, [this] { ExportList1Click(); }); });
     connect(pm1, &QMenu::aboutToShow, this, [this] { guarded(this, [this] { pm1Popup(); }); });
     lViewer->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(lViewer, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { pm1->popup(lViewer->viewport()->mapToGlobal(pos)); });
+    connect(lViewer, &QWidget::customContextMenuRequested, this, &TdvFrmMain::showListMenu);
 
     pm2 = new QMenu(this);
     pm2->setObjectName(QStringLiteral("pm2"));
     connect(pm2, &QMenu::aboutToShow, this, [this] { guarded(this, [this] { pm2Popup(); }); });
     tbOpen->setMenu(pm2);
     tbOpen->setPopupMode(QToolButton::MenuButtonPopup);
+}
+
+void TdvFrmMain::showListMenu(const QPoint& pos)
+{
+    // The window system may follow a menu key with a context-menu request of its own: one menu is enough.
+    if (!pm1->isVisible())
+        pm1->popup(lViewer->viewport()->mapToGlobal(pos));
 }
 
 void TdvFrmMain::RegisterControls()
@@ -529,8 +603,42 @@ void TdvFrmMain::FormCreate()
     RegisterControls();
     UpdateLinkCommands();
     gProject->OpenStartupProject();
+    RestoreSession();
+    ListStartupSources();
     UpdateTitle();
     updateStatus();
+}
+
+void TdvFrmMain::ListStartupSources()
+{
+    // A desktop hands every file it was asked to open to one program: beyond the first, the paths given are
+    // listed as if dropped on the list.
+    QStringList paths;
+    if (gApp && (gApp->Params.size() > 1 || gApp->ConvertOnStart))
+        for (const QString& param : std::as_const(gApp->Params))
+            if (!param.startsWith(QLatin1Char('-')))
+                paths.append(absolutePath(param));
+    if (!paths.isEmpty())
+        takeDrop(lViewer, paths);
+}
+
+void TdvFrmMain::setFirstSize()
+{
+    // The described size, but never more than the screen holds: at 150 % a 1200-pixel window would put
+    // Convert beyond the screen's edge.
+    QSize size(1200, 600);
+    if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
+        const QSize room = s->availableGeometry().size() * 9 / 10;
+        // A narrow screen gets the tool bar's pictures alone (their names are in their hints), so that the
+        // whole window fits on it.
+        if (minimumSizeHint().width() > room.width()) {
+            ToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+            fitToolBar();
+            layout()->activate();
+        }
+        size = size.boundedTo(room).expandedTo(minimumSizeHint());
+    }
+    resize(size);
 }
 
 void TdvFrmMain::showEvent(QShowEvent* event)
@@ -549,28 +657,67 @@ void TdvFrmMain::FormShow()
         this, [this] { guarded(this, [this] { AutoConvert(); }); }, Qt::QueuedConnection);
 }
 
+bool TdvFrmMain::closeAsked()
+{
+    if (FRun && Ask &&
+        Ask(tr("A conversion is running. Stop it and quit?"), QMessageBox::Yes | QMessageBox::No,
+            QMessageBox::No) != QMessageBox::Yes)
+        return false;
+    // Nobody watches an unattended run: its window closes without a question.
+    const bool unattended = gProject->RunAndClose();
+    const bool named = !gProject->ProjectFile.isEmpty() && QFileInfo::exists(gProject->ProjectFile);
+    if (!unattended && named && IsModified() && Ask) {
+        const QMessageBox::StandardButton answer =
+            Ask(tr("The project %1 has changes that are not saved. Save them before closing?")
+                    .arg(QFileInfo(gProject->ProjectFile).fileName()),
+                QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+        if (answer == QMessageBox::Cancel)
+            return false;
+        if (answer == QMessageBox::Save) {
+            guarded(this, [this] { aSaveExecute(); });
+            if (IsModified())
+                return false; // the save failed and said why: the window stays
+        } else {
+            // Thrown away: the next start shows the project as its file holds it.
+            gProject->SetOptionLines(FSavedOptions);
+            gProject->ApplyOptions();
+        }
+    }
+    return true;
+}
+
 void TdvFrmMain::closeEvent(QCloseEvent* event)
 {
+    if (!FCloseConfirmed) {
+        bool asked = false;
+        guarded(this, [&] { asked = closeAsked(); });
+        if (!asked) {
+            event->ignore();
+            return;
+        }
+        FCloseConfirmed = true;
+    }
     FRepeat->Disarm();
     if (FRun) {
-        // Workers end only after their current files: the window says so, stays responsive, and closes
-        // when the last one has ended.
-        event->ignore();
-        if (!FCloseWhenEnded) {
-            FCloseWhenEnded = true;
-            FStopped = true;
-            showEnding(QStringLiteral("Stopping"));
-            FRun->Stop();
-        }
-        return;
+        // Stopped at once: the files in hand end as not done and their offices are ended. The window goes
+        // now; the workers let go of the batch within moments, and the program waits for them on its way out.
+        FCloseWhenEnded = true;
+        FStopped = true;
+        FRun->Abort();
     }
+    guarded(this, [this] { SaveSession(); });
+    FCloseConfirmed = false;
     event->accept();
 }
 
 void TdvFrmMain::FormDestroy()
 {
     FRepeat->Disarm();
+    FTick->stop();
+    FListWatch->stop();
     // Freed here, the run stops and waits for its workers; their events for this window are dropped.
+    if (FRun)
+        FRun->Abort();
     FRun.reset();
     try {
         releaseBatch();
@@ -582,8 +729,91 @@ void TdvFrmMain::FormDestroy()
 
 void TdvFrmMain::UpdateTitle()
 {
-    const QString file = gProject->ProjectFile.isEmpty() ? QStringLiteral("None") : gProject->ProjectFile;
-    setWindowTitle(gProject->Title + QLatin1String(" - ") + file);
+    const QString file = gProject->ProjectFile;
+    // The default project that was never written is no file of the person's: the project is untitled.
+    const bool untitled = file.isEmpty() || (file == gProject->DefaultProject() && !QFileInfo::exists(file));
+    const QString name = untitled ? tr("Untitled") : QFileInfo(file).fileName();
+    setWindowTitle(name + QStringLiteral("[*] \u2013 ") + gProject->Title);
+    setWindowModified(IsModified());
+}
+
+namespace {
+// The option lines as collecting the controls would make them, the project's own left as they are: a line
+// that collecting adds early would change the order of the lines a later Save writes.
+QStringList collectedLines()
+{
+    const QStringList before = gProject->OptionLines();
+    gProject->CollectOptions();
+    const QStringList lines = gProject->OptionLines();
+    gProject->SetOptionLines(before);
+    return lines;
+}
+} // namespace
+
+bool TdvFrmMain::IsModified()
+{
+    return collectedLines() != FSavedOptions;
+}
+
+void TdvFrmMain::MarkSaved()
+{
+    FSavedOptions = collectedLines();
+    UpdateTitle();
+}
+
+void TdvFrmMain::SaveSession()
+{
+    // An unattended run must not become the next start's project.
+    if (gProject->RunAndClose())
+        return;
+    TdvSession session;
+    session.ProjectFile = gProject->ProjectFile;
+    session.Options = collectedLines();
+    session.SavedOptions = FSavedOptions;
+    session.Geometry = saveGeometry();
+    session.ListColumns = lViewer->header()->saveState();
+    const QString problem = session.Save();
+    if (!problem.isEmpty() && ShowError)
+        ShowError(tr("The window's state is not kept for the next start: %1").arg(problem));
+}
+
+void TdvFrmMain::RestoreSession()
+{
+    const TdvSession session = TdvSession::Load();
+    if (session.Geometry.isEmpty() || !restoreGeometry(session.Geometry))
+        setFirstSize();
+    else
+        KeepPlace();
+    if (!session.ListColumns.isEmpty())
+        lViewer->header()->restoreState(session.ListColumns);
+    // What was on screen comes back when the program starts without being told what to open.
+    const bool plainStart = !gApp || gApp->FirstParam.isEmpty();
+    if (!plainStart || !session.Found) {
+        MarkSaved();
+        return;
+    }
+    if (gProject->IsProjectFile(session.ProjectFile) && QFileInfo::exists(session.ProjectFile)) {
+        // Read first, so that a later Save keeps the file's encoding.
+        gProject->ProjectFile = session.ProjectFile;
+        gProject->OpenProject(false);
+    } else {
+        gProject->ProjectFile = session.ProjectFile;
+    }
+    gProject->SetOptionLines(session.Options);
+    gProject->ApplyOptions();
+    FSavedOptions = session.SavedOptions;
+}
+
+void TdvFrmMain::Notice(const QString& text)
+{
+    pNotice->SetText(text);
+    if (!text.isEmpty() && gProject->RunAndClose())
+        printError(text); // nobody watches an unattended run
+}
+
+QString TdvFrmMain::NoticeText() const
+{
+    return pNotice->Text();
 }
 
 // ---- source and target -----------------------------------------------------------------------------------
@@ -649,47 +879,75 @@ void TdvFrmMain::aViewExecute()
     gInfo->Opener(eTarget->text());
 }
 
+QList<int> TdvFrmMain::SelectedRows() const
+{
+    QList<QModelIndex> shown = lViewer->selectionModel()->selectedRows(0);
+    std::sort(shown.begin(), shown.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QList<int> rows;
+    for (const QModelIndex& index : std::as_const(shown))
+        rows.append(FFilter->mapToSource(index).row());
+    return rows;
+}
+
 void TdvFrmMain::OpenSelected(bool folderOnly)
 {
-    const QList<QTreeWidgetItem*> selected = lViewer->selectedItems();
+    const QList<int> selected = SelectedRows();
     if (selected.isEmpty())
         return;
-    // The first selected row in list order.
-    QTreeWidgetItem* first = selected.first();
-    for (QTreeWidgetItem* row : selected)
-        if (lViewer->indexOfTopLevelItem(row) < lViewer->indexOfTopLevelItem(first))
-            first = row;
-    QString path = first->text(1);
+    QString path = FItems->Source(selected.first());
     if (folderOnly)
         path = extractFilePath(path);
     if (gInfo->Opener && !path.isEmpty())
         gInfo->Opener(path);
 }
 
-void TdvFrmMain::OpenRow(QTreeWidgetItem* row)
+void TdvFrmMain::OpenRow(int row)
 {
-    if (!row || !row->data(0, kReportedRole).toBool())
+    if (!FItems->IsReported(row))
         return;
-    const QString result = row->data(2, kFullTextRole).toString();
-    const int state = row->data(0, kStateRole).toInt();
+    const QString result = FItems->Result(row);
+    const int state = FItems->ReportedState(row);
     if (state == isDone && !result.isEmpty() && gInfo->Opener)
         gInfo->Opener(result);
     else if (state == isFailed && ShowError)
         ShowError(result);
 }
 
-QString TdvFrmMain::CellHint(const QTreeWidgetItem* row, int column) const
+QString TdvFrmMain::CellHint(int row, int column) const
 {
-    if (!row || column < 1)
-        return QString();
-    const QString shown = row->text(column);
-    const QString full =
-        column == 2 && row->data(0, kReportedRole).toBool() ? row->data(2, kFullTextRole).toString() : shown;
-    // The view keeps a margin on either side of a cell's text.
-    const int margin =
-        2 * (lViewer->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lViewer) + 1);
-    const bool cut = lViewer->fontMetrics().horizontalAdvance(shown) > lViewer->columnWidth(column) - margin;
-    return cut || full != shown ? full : QString();
+    return FHints->Hint(FFilter->mapFromSource(FItems->index(row, column)));
+}
+
+void TdvFrmMain::aCopyExecute()
+{
+    QStringList lines;
+    for (int row : SelectedRows())
+        lines.append(FItems->ResultLine(row));
+    if (!lines.isEmpty())
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+void TdvFrmMain::aRetryExecute()
+{
+    if (FRun)
+        return;
+    QStringList failed;
+    for (int row = 0; row < FItems->rowCount(); ++row)
+        if (FItems->RowState(row) == TdvRowState::Failed)
+            failed.append(FItems->Source(row));
+    if (failed.isEmpty()) {
+        Notice(tr("No file of the list has failed."));
+        return;
+    }
+    // The files keep the place below the target that the search gave them.
+    const QString folder = FItems->SourceFolder();
+    NewBatch();
+    FBatch->FSourceFolder = folder;
+    FItems->SetSourceFolder(folder);
+    for (const QString& path : std::as_const(failed))
+        AddSource(path);
+    aConvertExecute();
 }
 
 void TdvFrmMain::ViewSource1Click()
@@ -704,9 +962,11 @@ void TdvFrmMain::OpenSource1Click()
 
 void TdvFrmMain::pm1Popup()
 {
-    const bool selected = !lViewer->selectedItems().isEmpty();
+    const bool selected = lViewer->selectionModel()->hasSelection();
     OpenSource1->setEnabled(selected);
     ViewSource1->setEnabled(selected);
+    aCopy->setEnabled(selected);
+    aRetry->setEnabled(!FRun && FItems->Failed() > 0);
 }
 
 void TdvFrmMain::pm2Popup()
@@ -726,21 +986,25 @@ void TdvFrmMain::RecentProjectClick(const QString& path)
 {
     gProject->ProjectFile = path;
     gProject->OpenProject(false);
-    UpdateTitle();
+    MarkSaved();
 }
 
 // ---- project and information commands --------------------------------------------------------------------
 
 void TdvFrmMain::aOpenExecute()
 {
+    const QString before = gProject->ProjectFile;
+    const QStringList lines = gProject->OptionLines();
     gProject->OpenProject(true);
+    if (gProject->ProjectFile != before || gProject->OptionLines() != lines)
+        MarkSaved();
     UpdateTitle();
 }
 
 void TdvFrmMain::aNewExecute()
 {
     gProject->NewProject();
-    UpdateTitle();
+    MarkSaved();
 }
 
 void TdvFrmMain::aConfigExecute()
@@ -753,13 +1017,23 @@ void TdvFrmMain::aConfigExecute()
 
 void TdvFrmMain::aSaveExecute()
 {
-    gProject->Save();
+    const QString file = gProject->ProjectFile;
+    // The default project that was never written is untitled: it is saved where the person says.
+    if (file.isEmpty() || (file == gProject->DefaultProject() && !QFileInfo::exists(file)))
+        gProject->SaveAs();
+    else
+        gProject->Save();
+    if (!gProject->ProjectFile.isEmpty() && QFileInfo::exists(gProject->ProjectFile))
+        MarkSaved();
     UpdateTitle();
 }
 
 void TdvFrmMain::aSaveAsExecute()
 {
+    const QString before = gProject->ProjectFile;
     gProject->SaveAs();
+    if (gProject->ProjectFile != before || QFileInfo::exists(gProject->ProjectFile))
+        MarkSaved();
     UpdateTitle();
 }
 
@@ -782,6 +1056,12 @@ void TdvFrmMain::aUpdateExecute()
 
 void TdvFrmMain::aHelpExecute()
 {
+    const QString help = gInfo->HelpFile();
+    if (!QFileInfo::exists(help)) {
+        if (ShowError)
+            ShowError(tr("The help is not installed: %1 is missing.").arg(help));
+        return;
+    }
     gInfo->OpenLink(QStringLiteral("h"), QString(), QString());
     gInfo->IncCounter(QStringLiteral("H"), 0, 1);
 }
@@ -802,19 +1082,34 @@ void TdvFrmMain::aAboutExecute()
         dvFrmAbout->ShowAbout();
 }
 
-// ---- drag and drop ---------------------------------------------------------------------------------------
+// ---- keys and drops --------------------------------------------------------------------------------------
 
 bool TdvFrmMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == lViewer && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        // An Alt key that no command took is never typed into a field: Alt+C while Convert cannot run must
+        // not replace the source with "c".
+        if ((watched == eSource || watched == eTarget || watched == eFilter) &&
+            (key->modifiers() & Qt::AltModifier) && !(key->modifiers() & Qt::ControlModifier) &&
+            !key->text().isEmpty())
+            return true;
+        // The menu key and Shift+F10 open the list's menu at the current row, whatever the platform makes
+        // of them.
+        if (watched == lViewer && (key->key() == Qt::Key_Menu ||
+                                   (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier))) {
+            const QRect row = lViewer->visualRect(lViewer->currentIndex());
+            showListMenu(row.isValid() ? row.bottomLeft() : QPoint());
+            return true;
+        }
         // Enter on a row does what a double-click does.
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && lViewer->currentItem()) {
-            guarded(this, [this] { OpenRow(lViewer->currentItem()); });
+        if (watched == lViewer && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            lViewer->currentIndex().isValid()) {
+            guarded(this, [this] { OpenRow(FFilter->mapToSource(lViewer->currentIndex()).row()); });
             return true;
         }
     }
-    if (event->type() == QEvent::MouseButtonDblClick) {
+    if (event->type() == QEvent::MouseButtonDblClick && !FRun) {
         if (watched == eSource) {
             guarded(this, [this] { bSourceFileClick(); });
             return true;
@@ -855,46 +1150,68 @@ bool TdvFrmMain::WMDropFiles(const QPoint& pos, const QStringList& paths)
 {
     if (paths.isEmpty())
         return false;
-    QWidget* under = childAt(pos);
-    QLineEdit* edit = nullptr;
-    bool list = false;
-    for (QWidget* w = under; w && w != this; w = w->parentWidget()) {
-        if (w == eSource || w == eTarget) {
-            edit = static_cast<QLineEdit*>(w);
-            break;
-        }
-        if (w == lViewer) {
-            list = true;
-            break;
-        }
+    for (QWidget* w = childAt(pos); w && w != this; w = w->parentWidget())
+        if (w == eSource || w == eTarget || w == lViewer || w == pFilter)
+            return takeDrop(w == pFilter ? lViewer : w, paths);
+    return false;
+}
+
+bool TdvFrmMain::takeDrop(QWidget* target, const QStringList& paths)
+{
+    Notice(QString());
+    if (paths.size() == 1 && gProject->IsProjectFile(paths.first())) {
+        gProject->ProjectFile = paths.first();
+        gProject->OpenProject(false);
+        MarkSaved();
+        return true;
     }
-    if (!edit && !list)
+    if (FRun) {
+        // Its workers still draw from the list, and the fields are the run's.
+        Notice(tr("A conversion is running: drop the files again once it has ended."));
         return false;
-    // During a run the list keeps its batch: its workers still use it.
-    if (list && FRun && !(paths.size() == 1 && gProject->IsProjectFile(paths.first())))
-        return false;
-    for (int i = 0; i < paths.size(); ++i) {
-        const QString& path = paths.at(i);
-        if (paths.size() == 1 && gProject->IsProjectFile(path)) {
-            gProject->ProjectFile = path;
-            gProject->OpenProject(false);
-            UpdateTitle();
-            return true;
-        }
-        if (edit) {
-            // A folder on the source is a folder to search, as the Folder button makes it.
-            if (edit == eSource && QFileInfo(path).isDir()) {
-                SetSourceFolder(path);
-            } else {
-                edit->setText(path);
-                FillTarget(extractFilePath(path));
-            }
-            return true;
-        }
-        if (i == 0)
-            NewBatch();
+    }
+    if (target == eTarget) {
+        // A file stands for its folder.
+        const QString folder =
+            QFileInfo(paths.first()).isDir() ? paths.first() : extractFilePath(paths.first());
+        eTarget->setText(folder);
+        if (paths.size() > 1)
+            Notice(tr("There is one target folder: %1 was taken, the other paths were not.").arg(folder));
+        return true;
+    }
+    const TdvSources sources = sortSources(paths);
+    // One folder is searched as the source, with the product's pattern, as the Folder button sets it.
+    if (sources.Folders.size() == 1 && sources.Files.isEmpty() && sources.Refused.isEmpty()) {
+        SetSourceFolder(sources.Folders.first());
+        if (target == lViewer)
+            aSearchExecute();
+        return true;
+    }
+    if (target == eSource && paths.size() == 1 && sources.Files.size() == 1) {
+        eSource->setText(sources.Files.first());
+        FillTarget(extractFilePath(sources.Files.first()));
+        return true;
+    }
+    // Several paths: the presentations among them, and those in the folders, become the list.
+    QStringList files = sources.Files;
+    for (const QString& folder : sources.Folders)
+        files +=
+            presentationsIn(folder, gProject->SourcePattern, cSubdir->isChecked(), gProject->SkipHidden());
+    QString refused;
+    if (sources.Refused.size() == 1)
+        refused = tr("%1 is no presentation; it was not listed.").arg(someNames(sources.Refused));
+    else if (!sources.Refused.isEmpty())
+        refused = tr("%1 files are no presentations and were not listed: %2")
+                      .arg(sources.Refused.size())
+                      .arg(someNames(sources.Refused));
+    if (files.isEmpty()) {
+        Notice(refused.isEmpty() ? tr("No presentations found in what was dropped.") : refused);
+        return !sources.Folders.isEmpty();
+    }
+    NewBatch();
+    for (const QString& path : std::as_const(files))
         AddSource(path);
-    }
+    Notice(refused);
     return true;
 }
 
@@ -923,7 +1240,10 @@ void TdvFrmMain::NewBatch()
     ++FBatchSerial;
     FBatch = std::make_unique<TdvBatch>();
     FBatchFed = false;
-    lViewer->clear();
+    FRunEnd = TdvRunStatus::End::None;
+    setResume(false);
+    FItems->Clear();
+    FItems->SetSourceFolder(QString());
     FDoneCount = 0;
     FFailedCount = 0;
     FBatch->OnListed = &TdvFrmMain::OnItemListed;
@@ -945,89 +1265,81 @@ void TdvFrmMain::OnItemListed(void* context, TdvBatch* batch, TdvNode* item)
     (void)batch;
     auto* self = static_cast<TdvFrmMain*>(context);
     // Only the index and the source: a worker may already be changing the item's state and result.
-    self->postRow(item->Index, 0, item->Source, QString(), false);
+    self->postRow(RowChange::Listed, item->Index, 0, false, item->Source, QString());
 }
 
-void TdvFrmMain::postRow(int index, int state, const QString& source, const QString& result, bool reported)
+void TdvFrmMain::OnItemStarted(void* context, TdvBatch* batch, TdvNode* item)
+{
+    (void)batch;
+    static_cast<TdvFrmMain*>(context)->postRow(RowChange::Started, item->Index, 0, false, QString(),
+                                               QString());
+}
+
+void TdvFrmMain::postRow(RowChange change, int index, int state, bool skipped, const QString& source,
+                         const QString& result)
 {
     const quint64 serial = FBatchSerial.load();
     if (QThread::currentThread() == thread()) {
-        applyRow(serial, index, state, source, result, reported);
+        applyRow(serial, change, index, state, skipped, source, result);
         return;
     }
     QMetaObject::invokeMethod(
         this,
-        [this, serial, index, state, source, result, reported] {
-            applyRow(serial, index, state, source, result, reported);
+        [this, serial, change, index, state, skipped, source, result] {
+            applyRow(serial, change, index, state, skipped, source, result);
         },
         Qt::QueuedConnection);
 }
 
-QTreeWidgetItem* TdvFrmMain::rowAt(int index)
-{
-    // Posts may arrive out of order (a result before its listing): make rows up to the index.
-    while (lViewer->topLevelItemCount() <= index) {
-        auto* row = new QTreeWidgetItem();
-        row->setIcon(0, imgList.at(imgRunning));
-        row->setData(0, kStateRole, int(isRunning));
-        lViewer->addTopLevelItem(row);
-    }
-    return lViewer->topLevelItem(index);
-}
-
-void TdvFrmMain::applyRow(quint64 serial, int index, int state, const QString& source, const QString& result,
-                          bool reported)
+void TdvFrmMain::applyRow(quint64 serial, RowChange change, int index, int state, bool skipped,
+                          const QString& source, const QString& result)
 {
     if (serial != FBatchSerial.load() || index < 0)
         return;
-    QTreeWidgetItem* row = rowAt(index);
-    const bool wasReported = row->data(0, kReportedRole).toBool();
-    if (!reported) {
-        // A listing never undoes a result that arrived first.
-        if (!wasReported)
-            row->setText(1, source);
-    } else {
-        row->setText(1, source);
-        row->setText(2, firstLine(result));
-        row->setData(2, kFullTextRole, result);
-        const int icon = state >= isRunning && state <= isFailed ? state : isRunning;
-        row->setIcon(0, imgList.at(icon));
-        row->setData(0, kStateRole, state);
-        row->setData(0, kReportedRole, true);
-        if (!wasReported) {
-            ++FDoneCount;
-            if (state == isFailed)
-                ++FFailedCount;
-        }
+    switch (change) {
+    case RowChange::Listed:
+        FItems->Listed(index, source);
+        break;
+    case RowChange::Started:
+        FItems->Started(index);
+        break;
+    case RowChange::Reported:
+        FItems->Reported(index, state, skipped, source, result);
+        break;
     }
+    FDoneCount = FItems->Done();
+    FFailedCount = FItems->Failed();
     updateStatus();
 }
 
-QTreeWidgetItem* TdvFrmMain::ShowItem(const QString& path, TdvBatch* batch, TdvNode* item)
+int TdvFrmMain::ShowItem(const QString& path, TdvBatch* batch, TdvNode* item)
 {
     if (!item) {
         AddSource(path);
-        return nullptr;
+        return -1;
     }
     (void)batch;
-    QTreeWidgetItem* row = rowAt(item->Index);
-    if (row->text(1).isEmpty())
-        row->setText(1, path);
-    return row;
+    FItems->Listed(item->Index, path);
+    return item->Index;
 }
 
 void TdvFrmMain::updateStatus()
 {
-    const int total = lViewer->topLevelItemCount();
-    if (FRun && !FEnding.isEmpty())
-        lblCount->setText(QStringLiteral("%1: finishing %2 %3")
-                              .arg(FEnding)
-                              .arg(RunningWorkers())
-                              .arg(RunningWorkers() == 1 ? QStringLiteral("file") : QStringLiteral("files")));
-    else
-        lblCount->setText(QStringLiteral("%1 of %2, %3 failed").arg(FDoneCount).arg(total).arg(FFailedCount));
-    pbRun->setRange(0, std::max(total, 1));
-    pbRun->setValue(std::min(FDoneCount, std::max(total, 1)));
+    TdvRunStatus status;
+    status.Total = FItems->rowCount();
+    status.Done = FItems->Done();
+    status.Failed = FItems->Failed();
+    status.NotDone = FItems->Count(TdvRowState::NotDone);
+    status.Running = FRun != nullptr;
+    status.Listed = FBatch && FBatch->IsListed();
+    status.Ending = FEnding;
+    status.Finishing = RunningWorkers();
+    status.ElapsedMs = FRun && FClock.isValid() ? FClock.elapsed() : FLastElapsed;
+    status.LastEnd = FRunEnd;
+    lblCount->setText(status.Text());
+    pbRun->setRange(0, std::max(status.Total, 1));
+    pbRun->setValue(std::min(status.Done, std::max(status.Total, 1)));
+    Desktop->SetProgress(status.Total > 0 ? double(status.Done) / status.Total : 0, status.Running);
 }
 
 // ---- running a batch -------------------------------------------------------------------------------------
@@ -1055,26 +1367,72 @@ QString reduceTarget(const QString& target)
     return text;
 }
 
+QString TdvFrmMain::sourceProblem(QWidget** field)
+{
+    *field = eSource;
+    if (eSource->text().trimmed().isEmpty())
+        return tr("Choose what to convert: the Source field is empty.");
+    *field = eTarget;
+    if (eTarget->text().trimmed().isEmpty())
+        return tr("Choose where the PDF files go: the Target field is empty.");
+    *field = eSource;
+    QString source;
+    try {
+        source = TdvBatch::NormalizePath(absolutePath(eSource->text().trimmed()));
+    } catch (const std::exception& e) {
+        return errorMessage(e);
+    }
+    if (isDirectory(source))
+        return QString(); // a folder stands for the presentations in it
+    const QString name = extractFileName(source);
+    const bool pattern = name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'));
+    const QString folder = extractFilePath(source);
+    if (!isDirectory(folder.isEmpty() ? QStringLiteral("/") : folder))
+        return tr("The source folder %1 does not exist.").arg(folder);
+    if (!pattern && !fileExists(source))
+        return tr("The source %1 does not exist.").arg(source);
+    return QString();
+}
+
+QString TdvFrmMain::nothingFoundText() const
+{
+    const QString folder = FBatch ? FBatch->FSourceFolder : FItems->SourceFolder();
+    const QString mask = FBatch ? FBatch->FMask : gProject->SourcePattern;
+    return FBatch && FBatch->FSubdirs
+               ? tr("No presentations found in %1 or its sub-folders (pattern %2).").arg(folder, mask)
+               : tr("No presentations found in %1 (pattern %2).").arg(folder, mask);
+}
+
 void TdvFrmMain::aSearchExecute()
 {
     if (FRun)
         return;
-    if (eSource->text().isEmpty()) {
+    Notice(QString());
+    if (eSource->text().trimmed().isEmpty()) {
+        Notice(tr("Choose what to convert: the Source field is empty."));
         eSource->setFocus();
         CheckRunAndClose();
         return;
     }
-    const QString source = absolutePath(eSource->text().trimmed());
+    QString source = absolutePath(eSource->text().trimmed());
     if (isWebAddress(source)) {
         NewBatch();
         AddSource(source);
         return;
     }
-    // As Convert does: the search needs a folder to place its targets in.
-    if (eTarget->text().trimmed().isEmpty()) {
-        eTarget->setFocus();
+    QWidget* field = nullptr;
+    const QString problem = sourceProblem(&field);
+    if (!problem.isEmpty()) {
+        Notice(problem);
+        field->setFocus();
         CheckRunAndClose();
         return;
+    }
+    // A folder typed without a pattern stands for the presentations in it.
+    if (isDirectory(TdvBatch::NormalizePath(source))) {
+        if (!source.endsWith(QLatin1Char('/')))
+            source += QLatin1Char('/');
+        source += gProject->SourcePattern;
     }
     // The edits show the absolute paths the run uses, not the current folder they depended on.
     const QString target = absolutePath(eTarget->text().trimmed());
@@ -1086,7 +1444,9 @@ void TdvFrmMain::aSearchExecute()
     if (gProject->Daemon() > 0)
         FBatch->ListFilter = [repeat = FRepeat](const QString& path) { return repeat->Take(path); };
     FBatch->StartSearch(source, target, cSubdir->isChecked());
+    FItems->SetSourceFolder(FBatch->FSourceFolder);
     FBatchFed = true;
+    FListWatch->start();
 }
 
 void TdvFrmMain::aSearchConvertExecute()
@@ -1099,11 +1459,19 @@ void TdvFrmMain::aConvertExecute()
 {
     if (FRun)
         return; // a periodic start while the user's own run goes on
+    Notice(QString());
     const auto targetMissing = [this] {
+        Notice(tr("Choose where the PDF files go: the Target field is empty."));
         eTarget->setFocus();
         CheckRunAndClose();
     };
-    if (eTarget->text().isEmpty()) {
+    // With nothing at all, what to convert comes first.
+    if (eSource->text().trimmed().isEmpty() && eTarget->text().trimmed().isEmpty() &&
+        (!FBatch || !FBatchFed)) {
+        aSearchExecute();
+        return;
+    }
+    if (eTarget->text().trimmed().isEmpty()) {
         targetMissing();
         return;
     }
@@ -1127,9 +1495,8 @@ void TdvFrmMain::aConvertExecute()
         targetMissing();
         return;
     }
+    // The folder is made by the first file converted into it: a run that converts nothing makes nothing.
     QString target = reduced;
-    if (!isWebAddress(target) && !QFileInfo(target).isDir())
-        QDir().mkpath(target); // a failure shows as failed items
     if (!target.endsWith(QLatin1Char('/'))) {
         target += QLatin1Char('/');
         eTarget->setText(target);
@@ -1139,8 +1506,8 @@ void TdvFrmMain::aConvertExecute()
     // A list that is spent or found nothing is listed afresh, so an edited source is picked up at once.
     if (!FBatch || !FBatchFed || FBatch->IsExhausted() || (FBatch->IsListed() && FBatch->ItemCount() == 0))
         aSearchExecute();
-    // No source: Search has focused it and run the unattended step. An exhausted batch is not run again:
-    // its workers would find nothing and its tallies would be counted twice.
+    // No source: Search has said why and run the unattended step. An exhausted batch is not run again: its
+    // workers would find nothing and its tallies would be counted twice.
     if (!FBatch || !FBatchFed || FBatch->IsExhausted())
         return;
 
@@ -1154,6 +1521,9 @@ void TdvFrmMain::aConvertExecute()
     }
     FCloseWhenEnded = false;
     FRun->SetOnWorkerEnded(this, [this](int running) { guarded(this, [&] { OnWorkerEnded(running); }); });
+    FRun->SetOnItemStarted(&TdvFrmMain::OnItemStarted);
+    FItems->MarkUnfinished(TdvRowState::Waiting);
+    FClock.start();
     setRunning(true);
     FRun->Start();
     gInfo->IncCounter(QStringLiteral("C"), 0, 1);
@@ -1166,18 +1536,41 @@ void TdvFrmMain::setRunning(bool running)
     aConvert->setEnabled(!running);
     aSearchConvert->setEnabled(!running);
     aSearch->setEnabled(!running);
+    aRetry->setEnabled(!running);
     bSourceFile->setEnabled(!running);
     BrowseFiles1->setEnabled(!running);
+    // The fields are the run's while it goes on: nothing typed can change what it converts.
+    eSource->setReadOnly(running);
+    eTarget->setReadOnly(running);
+    cSubdir->setEnabled(!running);
+    bSource->setEnabled(!running);
+    bTarget->setEnabled(!running);
     if (running) {
+        FRunEnd = TdvRunStatus::End::None;
+        setResume(false);
         aStop->setEnabled(true);
         aPause->setEnabled(true);
         bCreate->setAction(aPause);
         bSearchConvert->setAction(aStop);
+        FTick->start();
     } else {
         bCreate->setAction(aConvert);
         bSearchConvert->setAction(aSearchConvert);
+        FTick->stop();
     }
     updateStatus();
+}
+
+void TdvFrmMain::setResume(bool resume)
+{
+    // After a pause the button says what Convert does then; Resume answers its own letter and Convert's,
+    // which the person may have learnt.
+    const QString convert = tr("&Convert");
+    aConvert->setText(resume ? tr("&Resume") : convert);
+    QList<QKeySequence> keys = {QKeySequence::mnemonic(convert)};
+    if (resume)
+        keys.append(QKeySequence::mnemonic(aConvert->text()));
+    aConvert->setShortcuts(keys);
 }
 
 void TdvFrmMain::showEnding(const QString& word)
@@ -1193,7 +1586,8 @@ void TdvFrmMain::aPauseExecute()
 {
     if (!FRun)
         return;
-    showEnding(QStringLiteral("Pausing"));
+    showEnding(tr("Pausing"));
+    FPausing = true;
     FRun->Pause();
     aStop->setData(0);
 }
@@ -1203,7 +1597,8 @@ void TdvFrmMain::aStopExecute()
     if (!FRun)
         return;
     FStopped = true;
-    showEnding(QStringLiteral("Stopping"));
+    FPausing = false;
+    showEnding(tr("Stopping"));
     FRun->Stop();
     aStop->setData(1);
 }
@@ -1216,7 +1611,7 @@ void TdvFrmMain::OnItemDone(void* context, TdvBatch* batch, TdvNode* item)
     // What the run adds (a source it kept, and why) stands beside the result, where the person looks.
     const QString result =
         item->Note.isEmpty() ? item->Result : QStringLiteral("%1 (%2)").arg(item->Result, item->Note);
-    self->postRow(item->Index, item->State, item->Source, result, true);
+    self->postRow(RowChange::Reported, item->Index, item->State, item->Skipped, item->Source, result);
 }
 
 void TdvFrmMain::OnWorkerEnded(int running)
@@ -1232,33 +1627,48 @@ void TdvFrmMain::endRun()
         return;
     // Every worker has ended; freeing the run only joins their threads.
     std::unique_ptr<TdvRun> run = std::move(FRun);
+    FLastElapsed = FClock.isValid() ? FClock.elapsed() : 0;
+    const bool paused = FPausing;
+    FPausing = false;
     setRunning(false);
     if (FCloseWhenEnded) {
-        // A run cut short by closing the window is not counted.
+        // A run cut short by closing the window is not counted; the window has gone already.
         FCloseWhenEnded = false;
-        run.reset();
-        close();
         return;
     }
     gInfo->RunEnded(*run);
+    const TdvTallies tallies = run->Tallies();
+    const bool exhausted = run->Batch()->IsExhausted();
     if (gProject->Daemon() > 0)
         FRepeat->RunEnded(run->Batch());
     run.reset();
     if (aStop->data().toInt() == 1) {
+        // The files the run did not reach are not done; the next Convert lists afresh.
+        FItems->MarkUnfinished(TdvRowState::NotDone);
+        FRunEnd = TdvRunStatus::End::Stopped;
         releaseBatch();
         aStop->setData(0);
+    } else if (paused && !exhausted) {
+        FRunEnd = TdvRunStatus::End::Paused;
+        setResume(true);
+    } else {
+        FRunEnd = TdvRunStatus::End::Finished;
     }
+    if (tallies.Listed == 0 && FRunEnd == TdvRunStatus::End::Finished)
+        Notice(nothingFoundText());
+    updateStatus();
+    // Someone who looks elsewhere learns that the run is over.
+    if (!isActiveWindow() && isVisible())
+        Desktop->Notify(tallies.Failed > 0 ? tr("Conversion ended with failures") : tr("Conversion finished"),
+                        tallies.Summary());
     CheckRunAndClose();
 }
 
 void TdvFrmMain::SaveList(const QString& fileName)
 {
     QStringList lines;
-    for (int i = 0; i < lViewer->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* row = lViewer->topLevelItem(i);
-        const int state = row->data(0, kReportedRole).toBool() ? row->data(0, kStateRole).toInt() : isRunning;
-        lines.append(QStringLiteral("[%1] => %2 => %3").arg(stateWord(state), row->text(1), row->text(2)));
-    }
+    for (int row = 0; row < FItems->rowCount(); ++row)
+        lines.append(FItems->ResultLine(row));
     writeTextLines(fileName, lines);
 }
 
@@ -1277,7 +1687,10 @@ void TdvFrmMain::ExportList1Click()
 
 void TdvFrmMain::AutoConvert()
 {
-    if (gProject->RunAndClose())
+    // --convert starts once, with the files it was given; the window then stays with their outcome.
+    const bool convertNow = !FShownConverted && gApp && gApp->ConvertOnStart;
+    FShownConverted = true;
+    if (gProject->RunAndClose() || convertNow)
         aConvertExecute();
 }
 
@@ -1287,7 +1700,7 @@ void TdvFrmMain::CheckRunAndClose()
         return;
     const QString logFile = gProject->LogFile();
     // A repeat that found nothing new keeps the list of the last one that did.
-    const bool emptyRepeat = gProject->Daemon() > 0 && lViewer->topLevelItemCount() == 0;
+    const bool emptyRepeat = gProject->Daemon() > 0 && FItems->rowCount() == 0;
     if (!logFile.isEmpty() && !emptyRepeat) {
         try {
             SaveList(logFile);

@@ -2,9 +2,12 @@
 
 #include "engine/dvRun.h"
 #include "gui/dvFormBase.h"
+#include "gui/dvRunStatus.h"
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QList>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
@@ -14,21 +17,27 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QToolBar;
 class QToolButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 class TdvBatch;
+class TdvCellHints;
+class TdvDesktop;
+class TdvItemFilter;
+class TdvItemModel;
+class TdvNoticeBar;
 class TdvConvertor;
 class TdvFrmCfg;
 struct TdvNode;
 
 // A push button that shows an action: caption, hint, enabled and visible state follow the action, and a
-// click runs it. The window swaps the action a button shows while a batch runs.
+// click runs it. The window swaps the action a button shows while a batch runs. The button takes no key of
+// its own: the actions carry the keys, so that a key reaches its command whichever button shows it.
 class TdvActionButton : public QPushButton
 {
     Q_OBJECT
@@ -63,10 +72,17 @@ public:
     void ViewSource1Click();
     void OpenSource1Click();
     void OpenSelected(bool folderOnly);
-    // A double-click on a row: a converted row opens its PDF, a failed one shows its message.
-    void OpenRow(QTreeWidgetItem* row);
-    // The whole text of a list cell when the cell shows only part of it; empty otherwise.
-    QString CellHint(const QTreeWidgetItem* row, int column) const;
+    // A double-click on a row (its number in the batch): a converted row opens its PDF, a failed one shows
+    // its message.
+    void OpenRow(int row);
+    // The whole text of a list cell (by its row in the batch) when the cell shows only part of it.
+    QString CellHint(int row, int column) const;
+    // The rows selected, in the order the list shows them, by their number in the batch.
+    QList<int> SelectedRows() const;
+    // Ctrl+C: the selected rows as lines of the exported list.
+    void aCopyExecute();
+    // Lists the failed rows' files again and converts them.
+    void aRetryExecute();
 
     // Project commands.
     void aOpenExecute();
@@ -94,14 +110,33 @@ public:
     void NewBatch();
     void FillTarget(const QString& folder);
     void AddSource(const QString& path);
+    // "name – Vellum Converter", with the unsaved mark while the options differ from the project file's.
     void UpdateTitle();
+    // The options on screen differ from those the project file holds (or a new project began with).
+    bool IsModified();
+    // The options on screen are those the project file holds now.
+    void MarkSaved();
+    // The window's state for the next start: project, options, place and columns.
+    void SaveSession();
+    void RestoreSession();
+    // The sources named on the command line beyond the first (or all of them for --convert), listed.
+    void ListStartupSources();
+
+    // A word to the person about the last command (why nothing started, what a drop refused), shown above
+    // the list until the next command; unattended runs also write it to standard error.
+    void Notice(const QString& text);
+    QString NoticeText() const;
 
     // Rows of the list. The callbacks run on the batch's search thread or on workers: they copy what the row
     // needs and hand it to the GUI thread without waiting, so no thread waits for the GUI while it holds
     // the batch lock.
     static void OnItemListed(void* context, TdvBatch* batch, TdvNode* item);
-    QTreeWidgetItem* ShowItem(const QString& path, TdvBatch* batch, TdvNode* item);
+    static void OnItemStarted(void* context, TdvBatch* batch, TdvNode* item);
+    // The row of an item (its number in the batch), made when missing; -1 without an item.
+    int ShowItem(const QString& path, TdvBatch* batch, TdvNode* item);
     TdvBatch* Batch() const { return FBatch.get(); }
+    TdvItemModel* Items() const { return FItems; }
+    TdvItemFilter* Filter() const { return FFilter; }
 
     // Running a batch.
     void aSearchExecute();
@@ -126,6 +161,12 @@ public:
     int ExitCode = 0;
     // Shows a failure to the user; tests replace it so no message box waits for a click.
     std::function<void(const QString&)> ShowError;
+    // Asks the person; tests replace it with answers given in advance.
+    std::function<QMessageBox::StandardButton(const QString& text, QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton)>
+        Ask;
+    // Notification, urgency and task bar progress.
+    TdvDesktop* Desktop = nullptr;
 
     TdvFrmCfg* CfgForm() const { return FCfg; }
 
@@ -149,7 +190,12 @@ public:
     TdvActionButton* bView = nullptr;
     TdvActionButton* bSearchConvert = nullptr;
     TdvActionButton* bCreate = nullptr;
-    QTreeWidget* lViewer = nullptr;
+    TdvNoticeBar* pNotice = nullptr;
+    QLabel* lblNotice = nullptr;
+    QWidget* pFilter = nullptr;
+    QComboBox* cbFilter = nullptr;
+    QLineEdit* eFilter = nullptr;
+    QTreeView* lViewer = nullptr;
     QWidget* pStatus = nullptr;
     QProgressBar* pbRun = nullptr;
     QLabel* lblCount = nullptr;
@@ -185,6 +231,9 @@ public:
     QAction* aView = nullptr;
     QAction* aSearchConvert = nullptr;
     QAction* aPause = nullptr;
+    QAction* aRetry = nullptr;
+    QAction* aCopy = nullptr;
+    QAction* aFilter = nullptr;
 
     QMenu* pm1 = nullptr;
     QAction* BrowseFiles1 = nullptr;
@@ -195,6 +244,7 @@ public:
     QAction* ViewOutput1 = nullptr;
     QAction* N3 = nullptr;
     QAction* ExportList1 = nullptr;
+    QAction* N4 = nullptr;
     QMenu* pm2 = nullptr;
 
 protected:
@@ -210,23 +260,35 @@ protected:
     void FormDestroy();
 
 private:
+    enum class RowChange { Listed, Started, Reported };
+
     void createActions();
     void createToolBar();
     void createPanels();
     void createList();
     void createMenus();
+    // The list's menu at a point of the list (the mouse's, or the current row's from the keyboard).
+    void showListMenu(const QPoint& pos);
     void fitToolBar();
     QAction* newAction(const char* name, const QString& caption, const QString& hint, int image,
                        void (TdvFrmMain::*handler)());
+    void setFirstSize();
 
-    // A row change as it reaches the GUI thread; reported is false for a listing, true for a result.
-    void postRow(int index, int state, const QString& source, const QString& result, bool reported);
-    void applyRow(quint64 serial, int index, int state, const QString& source, const QString& result,
-                  bool reported);
-    QTreeWidgetItem* rowAt(int index);
+    // A row change as it reaches the GUI thread.
+    void postRow(RowChange change, int index, int state, bool skipped, const QString& source,
+                 const QString& result);
+    void applyRow(quint64 serial, RowChange change, int index, int state, bool skipped, const QString& source,
+                  const QString& result);
     void updateStatus();
+    // Why a Convert or Search cannot start with what the fields hold (and the field to mend), or empty.
+    QString sourceProblem(QWidget** field);
+    void watchListing();
+    QString nothingFoundText() const;
+    bool takeDrop(QWidget* target, const QStringList& paths);
+    bool closeAsked();
     void releaseBatch();
     void setRunning(bool running);
+    void setResume(bool resume);
     // The run is ending after the workers' current files: "Stopping" or "Pausing" on the status line.
     void showEnding(const QString& word);
     void endRun();
@@ -239,10 +301,23 @@ private:
     int FFailedCount = 0;
     TdvFrmCfg* FCfg = nullptr;
     bool FShownOnce = false;
+    bool FShownConverted = false; // the sources of --convert were converted
     std::unique_ptr<TdvRun> FRun;
     bool FStopped = false;
     bool FCloseWhenEnded = false; // the window was closed during a run: it closes once the run has ended
+    bool FCloseConfirmed = false; // the person has answered the closing questions
     QString FEnding;              // how the run is ending, while its workers finish
+    TdvRunStatus::End FRunEnd = TdvRunStatus::End::None;
+    bool FPausing = false;
+    QElapsedTimer FClock; // since the run started
+    qint64 FLastElapsed = 0;
+    class QTimer* FTick = nullptr;       // the status line's clock during a run
+    class QTimer* FListWatch = nullptr;  // a search's end, to say when it found nothing
+    class QTimer* FTitleTimer = nullptr; // the title after an edit, once the edit's own changes are done
+    QStringList FSavedOptions;           // the options as the project file holds them
+    TdvItemModel* FItems = nullptr;
+    TdvItemFilter* FFilter = nullptr;
+    TdvCellHints* FHints = nullptr;
     class TdvRepeat* FRepeat = nullptr; // the periodic mode's repeats
 };
 

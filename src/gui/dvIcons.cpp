@@ -188,6 +188,34 @@ void drawConfig(QPainter& p)
     p.drawRect(QRectF(5.5, 11, 3, 3));
 }
 
+void drawConverting(QPainter& p)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(kBlue);
+    p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+    p.setBrush(Qt::white);
+    p.drawPolygon(QPolygonF({QPointF(6, 4.5), QPointF(11.5, 8), QPointF(6, 11.5)}));
+}
+
+void drawSkipped(QPainter& p)
+{
+    p.setPen(pen(kGreen, 1.2));
+    p.setBrush(QColor(225, 245, 230));
+    p.drawEllipse(QRectF(2, 2, 12, 12));
+    p.setPen(pen(kGreen, 1.5));
+    p.drawPolyline(QPolygonF({QPointF(5, 5.5), QPointF(7.5, 8), QPointF(5, 10.5)}));
+    p.drawPolyline(QPolygonF({QPointF(8.5, 5.5), QPointF(11, 8), QPointF(8.5, 10.5)}));
+}
+
+void drawNotDone(QPainter& p)
+{
+    p.setPen(pen(QColor(120, 120, 120), 1.2));
+    p.setBrush(QColor(235, 235, 235));
+    p.drawEllipse(QRectF(2, 2, 12, 12));
+    p.setPen(pen(QColor(120, 120, 120), 1.8));
+    p.drawLine(QPointF(5, 8), QPointF(11, 8));
+}
+
 QPixmap render(Draw draw, int size)
 {
     QPixmap pixmap(size, size);
@@ -203,14 +231,16 @@ QPixmap render(Draw draw, int size)
 
 QList<QIcon> makeImageList()
 {
-    static const Draw draws[imgCount] = {drawRunning, drawSuccess, drawFailure, drawOpen,    drawNew,
-                                         drawSave,    drawSaveAs,  drawUpdate,  drawHelp,    drawHome,
-                                         drawSupport, drawAbout,   drawSearch,  drawConvert, drawConfig};
+    static const Draw draws[imgCount] = {drawRunning,    drawSuccess, drawFailure, drawOpen,    drawNew,
+                                         drawSave,       drawSaveAs,  drawUpdate,  drawHelp,    drawHome,
+                                         drawSupport,    drawAbout,   drawSearch,  drawConvert, drawConfig,
+                                         drawConverting, drawSkipped, drawNotDone};
     QList<QIcon> list;
     for (Draw draw : draws) {
         QIcon icon;
-        icon.addPixmap(render(draw, 16));
-        icon.addPixmap(render(draw, 32));
+        // Sharp at every scale a desktop may ask for (HiDPI at 150 % and 200 % too).
+        for (int size : {16, 24, 32, 48})
+            icon.addPixmap(render(draw, size));
         list.append(icon);
     }
     return list;
@@ -265,4 +295,13 @@ QPixmap productPicture()
     p.setPen(Qt::NoPen);
     p.drawPolygon(QPolygonF({QPointF(34, 88), QPointF(44, 96), QPointF(34, 104)}));
     return pixmap;
+}
+
+QIcon productIcon()
+{
+    QIcon drawn;
+    const QPixmap picture = productPicture();
+    for (int size : {16, 24, 32, 48, 64, 128})
+        drawn.addPixmap(picture.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    return QIcon::fromTheme(QStringLiteral("vellum"), drawn);
 }

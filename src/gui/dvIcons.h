@@ -5,7 +5,8 @@
 #include <QPixmap>
 
 // The image list shared by the tool bar, the actions and the list rows, drawn by the program itself:
-// 0 listed or running, 1 success, 2 failure, then the tool bar's pictures (see TdvImage).
+// 0 listed or running, 1 success, 2 failure, then the tool bar's pictures, then the finer row states that
+// tell a waiting row from one being converted, a skipped one and one that a stopped run never reached.
 enum TdvImage {
     imgRunning = 0,
     imgSuccess = 1,
@@ -22,10 +23,15 @@ enum TdvImage {
     imgSearch = 12,
     imgConvert = 13,
     imgConfig = 14,
-    imgCount = 15
+    imgConverting = 15,
+    imgSkipped = 16,
+    imgNotDone = 17,
+    imgCount = 18
 };
 
 QList<QIcon> makeImageList();
 
 // The product picture of the about box: 128 x 128 pixels.
 QPixmap productPicture();
+// The program's icon: the desktop theme's "vellum" where it is installed, else the product picture.
+QIcon productIcon();

@@ -6,8 +6,12 @@
 #include "project/dvProject.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <memory>
@@ -27,8 +31,8 @@ bool displayAvailable()
         return wayland;
     return true; // offscreen, vnc, eglfs and the like need no display server
 }
-// Documentation screenshots (VELLUM_SCREENSHOT=<folder>): the window, the about box, the window during a
-// run and after it; then the window closes.
+// Documentation screenshots (VELLUM_SCREENSHOT=<folder>): the window, the Config dialog, the about box, the
+// window during a run and after it; then the window closes.
 void takeScreenshots(TdvFrmMain* window, TdvFrmAbout* about, const QString& folder)
 {
     QDir().mkpath(folder);
@@ -37,6 +41,14 @@ void takeScreenshots(TdvFrmMain* window, TdvFrmAbout* about, const QString& fold
     };
     QTimer::singleShot(1000, window, [=] {
         save(window, "main-window.png");
+        // Config is modal: it is taken and closed from within its own event loop.
+        QTimer::singleShot(700, window, [=] {
+            if (QWidget* cfg = QApplication::activeModalWidget()) {
+                save(cfg, "config-dialog.png");
+                cfg->close();
+            }
+        });
+        window->aConfig->trigger();
         QTimer::singleShot(700, about, [=] {
             save(about, "about-box.png");
             about->close();
@@ -63,6 +75,35 @@ void takeScreenshots(TdvFrmMain* window, TdvFrmAbout* about, const QString& fold
 
 } // namespace
 
+QStringList translationFolders()
+{
+    // Beside the program in a build tree, else in the installation the program belongs to, else where this
+    // build installs them.
+    const QString program = QCoreApplication::applicationDirPath();
+    return {program + QStringLiteral("/translations"),
+            QDir::cleanPath(program + QStringLiteral("/../share/vellum/translations")),
+            QStringLiteral(VELLUM_DATADIR "/vellum/translations")};
+}
+
+void installTranslators(const QLocale& locale, const QStringList& folders)
+{
+    // Qt's own texts (its dialogs, About Qt) and ours, each in the person's language where there is one.
+    auto* qt = new QTranslator(QCoreApplication::instance());
+    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+    else
+        delete qt;
+    for (const QString& folder : folders) {
+        auto* own = new QTranslator(QCoreApplication::instance());
+        if (own->load(locale, QStringLiteral("vellum"), QStringLiteral("_"), folder)) {
+            QCoreApplication::installTranslator(own);
+            break;
+        }
+        delete own;
+    }
+}
+
 int runWindowed(int argc, char** argv)
 {
     if (gProject->PureConsole()) {
@@ -76,6 +117,7 @@ int runWindowed(int argc, char** argv)
         return 1;
     }
     TdvApplication app(argc, argv);
+    installTranslators(QLocale());
     installWindowServices();
 
     auto window = std::make_unique<TdvFrmMain>();

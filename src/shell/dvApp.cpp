@@ -4,13 +4,56 @@
 
 TdvApp* gApp = nullptr;
 
+int qtOptionLength(int argc, char** argv, int i)
+{
+    static const char* const withValue[] = {"platform",
+                                            "platformpluginpath",
+                                            "platformtheme",
+                                            "plugin",
+                                            "qwindowgeometry",
+                                            "qwindowtitle",
+                                            "qwindowicon",
+                                            "style",
+                                            "stylesheet",
+                                            "session",
+                                            "display",
+                                            "name",
+                                            "visual",
+                                            "ncols",
+                                            "cmap",
+                                            "geometry",
+                                            "title"};
+    static const char* const alone[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
+    QByteArray arg(argv[i]);
+    if (!arg.startsWith('-') || arg.size() < 2)
+        return 0;
+    arg.remove(0, arg.startsWith("--") ? 2 : 1);
+    const qsizetype eq = arg.indexOf('=');
+    const QByteArray name = eq >= 0 ? arg.left(eq) : arg;
+    for (const char* option : withValue)
+        if (name == option)
+            return eq >= 0 || i + 1 >= argc ? 1 : 2;
+    for (const char* option : alone)
+        if (arg == option)
+            return 1;
+    return arg.startsWith("qmljsdebugger=") ? 1 : 0;
+}
+
 TdvApp::TdvApp(int argc, char** argv)
 {
     ProgramPath = currentProgramPath();
     // The shell has already split the arguments and removed their quotes. A path's bytes must survive even
     // when they are not UTF-8.
-    if (argc > 1 && argv)
-        FirstParam = decodeFileName(QByteArray(argv[1]));
+    for (int i = 1; argv && i < argc; ++i) {
+        const int qt = qtOptionLength(argc, argv, i);
+        if (qt > 0) {
+            i += qt - 1;
+            continue;
+        }
+        Params.append(decodeFileName(QByteArray(argv[i])));
+    }
+    if (!Params.isEmpty())
+        FirstParam = Params.first();
 }
 
 bool TdvApp::OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect)

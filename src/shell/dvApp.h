@@ -44,7 +44,13 @@ public:
     TdvApp(int argc = 0, char** argv = nullptr);
 
     QString ProgramPath;
+    // The first argument that is not one of the toolkit's own options (-style, -reverse, -platform, ...),
+    // which go to Qt and are never taken for a path or a switch.
     QString FirstParam;
+    // Every such argument in order: a desktop hands several files to one program.
+    QStringList Params;
+    // --convert: the window converts the sources given as soon as it is up.
+    bool ConvertOnStart = false;
 
     bool OpenFileDialog(const QString& filter, QString& fileName, bool multiSelect);
     bool SaveFileDialog(const QString& filter, const QString& defaultExt, QString& fileName);
@@ -52,5 +58,9 @@ public:
 
     std::unique_ptr<TdvDialogs> Dialogs;
 };
+
+// How many arguments from argv[i] on are one of Qt's own command-line options: 0 for none, 1 for an option
+// alone ("-reverse", "-style=fusion"), 2 for an option and its value ("-style fusion").
+int qtOptionLength(int argc, char** argv, int i);
 
 extern TdvApp* gApp;

@@ -180,17 +180,23 @@ QString TdvInfo::CounterString() const
 QString TdvInfo::HelpFile() const
 {
     const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
-    const QString chm = changeFileExt(program, QStringLiteral(".chm"));
-    if (QFileInfo::exists(chm))
-        return chm;
-    const QString pdf = changeFileExt(program, QStringLiteral(".pdf"));
-    if (QFileInfo::exists(pdf))
-        return pdf;
-    // An installed program keeps its help in the documentation folder.
-    const QString installed = QStringLiteral(VELLUM_DOCDIR) + QLatin1Char('/') + QFileInfo(pdf).fileName();
-    if (QFileInfo::exists(installed))
-        return installed;
-    return pdf;
+    // Beside the program (a build tree), else in the documentation folder of the installation the program
+    // belongs to (found from the program's own place, so that another prefix works too), else in the one this
+    // build names; the HTML help that every build makes comes before a PDF one.
+    const QFileInfo self(program);
+    const QString html = self.completeBaseName() + QStringLiteral(".html");
+    const QString pdf = self.completeBaseName() + QStringLiteral(".pdf");
+    const QString beside = self.absolutePath() + QLatin1Char('/');
+    const QString relative =
+        QDir::cleanPath(beside + QStringLiteral("../share/doc/") + self.completeBaseName()) +
+        QLatin1Char('/');
+    const QString installed = QStringLiteral(VELLUM_DOCDIR) + QLatin1Char('/');
+    for (const QString& candidate :
+         {changeFileExt(program, QStringLiteral(".chm")), beside + html, beside + pdf, relative + html,
+          relative + pdf, installed + html, installed + pdf})
+        if (QFileInfo::exists(candidate))
+            return candidate;
+    return beside + html;
 }
 
 QString TdvInfo::LinkFor(const QString& page, const QString& argument, const QString& extra) const

@@ -19,7 +19,10 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
     TdvProject* p = gProject;
     p->ConvertorClass = convertorClass;
     p->SourcePattern = QStringLiteral("*.ppt?");
-    p->SourceFilter = QStringLiteral("PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx");
+    // Every kind of presentation the office opens: shows (.pps, .ppsx), templates and macro decks too.
+    p->SourceFilter =
+        QStringLiteral("Presentations (*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;"
+                       "*.odp)|*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;*.odp");
     p->TargetExt = QStringLiteral(".pdf");
     p->ShortName = QStringLiteral("vellum");
     p->ProjectExt = QStringLiteral(".batch-") + p->ShortName;
@@ -31,7 +34,8 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
 }
 
 const char* const usageText =
-    "Usage: vellum [PROJECT | SOURCE | -P:OPTIONS | --help | --version]\n"
+    "Usage: vellum [PROJECT | SOURCE... | -P:OPTIONS [SOURCE...] | --help | --version]\n"
+    "       vellum --convert SOURCE...\n"
     "       vellum --office-server [ADDRESS:]PORT|unix:PATH [-P:OPTIONS]\n"
     "\n"
     "Converts presentations (*.ppt?) to PDF in batch.\n"
@@ -39,6 +43,11 @@ const char* const usageText =
     "  PROJECT          a project file (*.batch-vellum) to open\n"
     "  SOURCE           a presentation, or a folder and pattern, to take as the source\n"
     "  -P:NAME=VALUE;.. options for this run, separated by \";\" or \",\" (quote the argument)\n"
+    "                   In the window, every further SOURCE is listed too (a desktop hands over\n"
+    "                   several files at once).\n"
+    "  --convert SOURCE...\n"
+    "                   open the window with these presentations listed and convert them at once,\n"
+    "                   into the folder of the first one\n"
     "  --office-server [ADDRESS:]PORT|unix:PATH\n"
     "                   keep one office for UNO clients on other machines, on ADDRESS (127.0.0.1\n"
     "                   when left out) and PORT, or on the Unix socket PATH in a folder only this\n"
@@ -51,6 +60,8 @@ const char* const usageText =
     "                   (ssh -N -L 2002:127.0.0.1:2002 host), or on a private network.\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
+    "  -style NAME, -reverse, -platform NAME, ...\n"
+    "                   Qt's own options for the window; never taken for a source\n"
     "\n"
     "With PureConsole=True the project runs without a window, for example:\n"
     "  vellum '-P:Source=/home/me/talks/*.ppt?;Target=/home/me/pdf;Subdir=True;PureConsole=True'\n"
@@ -69,11 +80,12 @@ const char* const usageText =
     "2 for an unknown option, 130/143 when stopped by SIGINT/SIGTERM (0 for --office-server).\n";
 
 static const QLatin1String officeServerOption("--office-server");
+static const QLatin1String convertOption("--convert");
 
 // Long options are answered before anything else: a default project must never run in place of --help.
 static void handleLongOptions(const QString& arg)
 {
-    if (!arg.startsWith(QLatin1String("--")) || arg == officeServerOption)
+    if (!arg.startsWith(QLatin1String("--")) || arg == officeServerOption || arg == convertOption)
         return;
     if (arg == QLatin1String("--help")) {
         fputs(usageText, stdout);
@@ -195,6 +207,12 @@ TdvStartup::TdvStartup(int argc, char** argv, const TdvConvertorClass* convertor
     applyProductIdentity(convertorClass);
     try {
         handleLongOptions(gApp->FirstParam);
+        if (gApp->FirstParam == convertOption) {
+            // The window lists the sources and converts them at once; the first is the source as usual.
+            gApp->ConvertOnStart = true;
+            gApp->Params.removeFirst();
+            gApp->FirstParam = gApp->Params.value(0);
+        }
         FOfficeServer = officeServerArguments(argc, argv);
         gProject->ParseCommandLine();
     } catch (...) {

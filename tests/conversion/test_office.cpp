@@ -35,6 +35,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -525,6 +526,44 @@ TEST_F(OfficeTest, AFrozenOfficeTimesOutAndIsReplaced)
     EXPECT_EQ(outcomes[QStringLiteral("c.pptx")].State, isDone);
     EXPECT_EQ(pageCount(pdf(QStringLiteral("c.pptx"))), 3);
     EXPECT_NE(officeOf[QStringLiteral("c.pptx")], officeOf[QStringLiteral("b.pptx")]);
+}
+
+TEST_F(OfficeTest, AnAbortEndsTheOfficesAtOnceAndLeavesTheItemsInHandNotDone)
+{
+    // No time limit, and the office of b.pptx frozen as it opens: only the abort can end that item.
+    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("0"));
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("1"));
+    QStringList files;
+    for (const char* name : {"a.pptx", "b.pptx", "c.pptx"})
+        files << copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QString::fromLatin1(name));
+    std::promise<void> frozen;
+    hook([&frozen](const QString& source) {
+        if (source.endsWith(QLatin1String("b.pptx"))) {
+            ::kill(-threadOffice()->ProcessGroup(), SIGSTOP);
+            frozen.set_value();
+        }
+    });
+    TdvBatch batch;
+    batch.FSourceFolder = in;
+    batch.FMask = QStringLiteral("*");
+    batch.AddFile(files[0]);
+    batch.AddFile(files[1]);
+    batch.AddSingleSource(files[2]);
+    TdvRun run(&batch, out, &OfficeTest::report, this, &vellumClass);
+    run.Start();
+    ASSERT_EQ(frozen.get_future().wait_for(std::chrono::seconds(120)), std::future_status::ready);
+    run.Abort();
+    auto ended = std::async(std::launch::async, [&run] { run.Wait(); });
+    // A frozen office never answers: the run can only end because the abort killed it.
+    ASSERT_EQ(ended.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(reported, QStringList({QStringLiteral("a.pptx")}));
+    EXPECT_EQ(pageCount(pdf(QStringLiteral("a.pptx"))), 3);
+    const TdvTallies t = run.Tallies();
+    EXPECT_EQ(t.Converted, 1);
+    EXPECT_EQ(t.Failed, 0);
+    EXPECT_EQ(t.Open(), 2);
+    // Nothing of the item in hand reached the target folder.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("a.pdf")}));
 }
 
 TEST_F(OfficeTest, OfficeIsRestartedAfterTheConfiguredItemCount)

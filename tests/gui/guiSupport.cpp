@@ -1,6 +1,9 @@
 #include "guiSupport.h"
 
+#include "discovery/dvFileUtils.h"
+#include "gui/dvDesktop.h"
 #include "gui/dvFormMain.h"
+#include "gui/dvItemList.h"
 #include "gui/dvVellumAbout.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
@@ -11,7 +14,6 @@
 #include <QMimeData>
 #include <QThread>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -19,7 +21,31 @@ namespace {
 TdvFrmMain* gWindow = nullptr;
 TdvScriptedDialogs* gDialogs = nullptr;
 QStringList gLinks;
+QStringList gQuestions;
+QList<QMessageBox::StandardButton> gAnswers;
+QStringList gNotifications;
+QStringList gErrors;
 } // namespace
+
+QStringList& shownErrors()
+{
+    return gErrors;
+}
+
+QStringList& askedQuestions()
+{
+    return gQuestions;
+}
+
+QList<QMessageBox::StandardButton>& askAnswers()
+{
+    return gAnswers;
+}
+
+QStringList& notifications()
+{
+    return gNotifications;
+}
 
 TdvFrmMain* window()
 {
@@ -41,14 +67,30 @@ void resetWindow()
     gDialogs = new TdvScriptedDialogs;
     gApp->Dialogs.reset(gDialogs);
     gLinks.clear();
+    gQuestions.clear();
+    gAnswers.clear();
+    gNotifications.clear();
+    gErrors.clear();
+    // No message box waits for a click in a test.
+    gWindow->ShowError = [](const QString& message) { gErrors.append(message); };
     gInfo->Opener = [](const QString& link) { gLinks.append(link); };
+    gWindow->Ask = [](const QString& text, QMessageBox::StandardButtons, QMessageBox::StandardButton) {
+        gQuestions.append(text);
+        return gAnswers.isEmpty() ? QMessageBox::Cancel : gAnswers.takeFirst();
+    };
+    // Nothing reaches the session bus from a test.
+    gWindow->Desktop->Notifier = [](const QString& summary, const QString& body) {
+        gNotifications.append(summary + QLatin1Char('|') + body);
+    };
+    gWindow->Desktop->ProgressShower = [](double, bool) {};
     gInfo->SiteRoot = QStringLiteral("https://vellum.example");
     gInfo->SupportMail = QStringLiteral("help@vellum.example");
     gWindow->UpdateLinkCommands();
     gProject->NewProject();
     gProject->RecentProjects.clear();
     gWindow->NewBatch();
-    gWindow->UpdateTitle();
+    gWindow->Notice(QString());
+    gWindow->MarkSaved();
 }
 
 bool dropOn(QWidget* control, const QStringList& paths)
@@ -74,11 +116,12 @@ void whenModal(std::function<void()> fn)
 QStringList rows()
 {
     QStringList out;
-    for (int i = 0; i < gWindow->lViewer->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* row = gWindow->lViewer->topLevelItem(i);
+    const TdvItemModel* items = gWindow->Items();
+    for (int i = 0; i < items->rowCount(); ++i) {
+        const QStringList result = splitLines(items->Result(i));
         out.append(QStringLiteral("%1|%2|%3")
-                       .arg(row->data(0, Qt::UserRole).toInt())
-                       .arg(row->text(1), row->text(2)));
+                       .arg(items->ReportedState(i))
+                       .arg(items->Source(i), result.isEmpty() ? QString() : result.first()));
     }
     return out;
 }

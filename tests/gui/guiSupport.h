@@ -2,6 +2,7 @@
 
 #include "testSupport.h"
 
+#include <QMessageBox>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -17,6 +18,15 @@ TdvScriptedDialogs* dialogs();
 // Links and paths the window handed to the desktop during the current test.
 QStringList& openedLinks();
 
+// Questions the window asked during the current test, and the answers it gets, first to last; with no
+// answer left it gets Cancel.
+QStringList& askedQuestions();
+QList<QMessageBox::StandardButton>& askAnswers();
+// Messages the window showed during the current test (its ShowError).
+QStringList& shownErrors();
+// Notifications the window sent to the desktop ("summary|body") during the current test.
+QStringList& notifications();
+
 // Puts the window back to a fresh state: new project, empty list, fresh dialogs and link recorder.
 void resetWindow();
 
@@ -26,7 +36,7 @@ bool dropOn(QWidget* control, const QStringList& paths);
 // Runs fn once the next modal loop has started (or soon), so a test can act inside a modal form.
 void whenModal(std::function<void()> fn);
 
-// Rows of the list as "icon|file|result".
+// Rows of the list in listing order as "state|source path|first line of the result".
 QStringList rows();
 
 // Processes events until pred holds or timeoutMs passes; answers pred().

@@ -4,16 +4,24 @@
 #include "discovery/dvFileUtils.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvRepeat.h"
+#include "gui/dvDesktop.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
 #include "gui/dvFormMain.h"
+#include "gui/dvItemList.h"
+#include "gui/dvRunStatus.h"
+#include "gui/dvSession.h"
+#include "gui/dvWindowed.h"
 #include "project/dvError.h"
+#include "project/dvOptions.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,13 +35,17 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QSignalSpy>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
-#include <QTreeWidget>
+#include <QTranslator>
+#include <QTreeView>
 #include <QWindow>
 #include <gtest/gtest.h>
 
@@ -52,6 +64,7 @@ struct Gate
     int Started = 0;
     std::atomic<int> Arrived{0}; // workers that reached the gate, let through or not
     std::atomic<int> Calls{0};
+    std::atomic<bool> FailBad{true}; // decks named "bad" fail
 
     void reset(int allowed)
     {
@@ -60,6 +73,7 @@ struct Gate
         Started = 0;
         Arrived = 0;
         Calls = 0;
+        FailBad = true;
     }
     void allow(int allowed)
     {
@@ -67,13 +81,20 @@ struct Gate
         Allowed = allowed;
         Changed.notify_all();
     }
-    void enter()
+    // False when the worker was aborted while it waited, as a killed office ends the call in progress.
+    bool enter(const std::function<bool()>& aborted)
     {
         std::unique_lock lock(Lock);
         ++Arrived;
         // Bounded so that a broken test ends instead of hanging the suite.
-        Changed.wait_for(lock, std::chrono::seconds(30), [this] { return Started < Allowed; });
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (Started >= Allowed && std::chrono::steady_clock::now() < until) {
+            if (aborted())
+                return false;
+            Changed.wait_for(lock, std::chrono::milliseconds(5));
+        }
         ++Started;
+        return true;
     }
 };
 Gate gate;
@@ -84,9 +105,10 @@ class TestConvertor : public TdvConvertor
 public:
     void Convert(TdvBatch* batch, TdvNode* item) override
     {
-        gate.enter();
+        if (!gate.enter([this] { return Aborted(); }))
+            throw TdvError(QStringLiteral("The office process ended unexpectedly"));
         ++gate.Calls;
-        if (extractFileName(item->Source).contains(QStringLiteral("bad"))) {
+        if (gate.FailBad && extractFileName(item->Source).contains(QStringLiteral("bad"))) {
             item->State = isFailed;
             item->Result = QStringLiteral("Broken deck?\nsecond line");
             batch->AddFailure(QStringLiteral("Broken deck?"));
@@ -112,9 +134,18 @@ public:
 class Gui : public ::testing::Test
 {
 protected:
-    void SetUp() override { resetWindow(); }
+    void SetUp() override
+    {
+        resetWindow();
+        // The help the build makes, beside a program of the test's own.
+        gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
+        help = tree.write(QStringLiteral("bin/vellum.html"), "<html><body>Help</body></html>");
+    }
+    void TearDown() override { gApp->ProgramPath = program; }
     TdvFrmMain* w = window();
     TempTree tree;
+    QString help;
+    const QString program = gApp->ProgramPath;
 };
 
 QString projectText(const QString& path)
@@ -133,6 +164,13 @@ QString shownTitle(QWidget* form)
     if (name == QCoreApplication::applicationName() || title.endsWith(name))
         return title;
     return title + QStringLiteral(" \u2014 ") + name;
+}
+
+// The window's title for a project file (none: untitled), with Qt's place for the unsaved mark.
+QString titleFor(const QString& file)
+{
+    const QString name = file.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(file).fileName();
+    return name + QStringLiteral("[*] \u2013 Vellum Converter");
 }
 
 // Closes the about box and the configuration dialog whenever one of them is up, for as long as it lives.
@@ -215,8 +253,8 @@ TEST_F(Gui, IdleButtonsShowTheirActions)
     EXPECT_TRUE(w->bCreate->isEnabled());
     EXPECT_FALSE(w->bSearchConvert->isVisible()); // Start is hidden until it turns into Stop
     EXPECT_EQ(w->bSearch->text(), QStringLiteral("Search"));
-    EXPECT_EQ(w->bView->text(), QStringLiteral("View"));
-    EXPECT_EQ(w->lViewer->columnCount(), 3);
+    EXPECT_EQ(w->bView->text(), QStringLiteral("V&iew"));
+    EXPECT_EQ(w->lViewer->model()->columnCount(), 4);
     EXPECT_EQ(w->lViewer->columnWidth(0), 30);
 }
 
@@ -259,12 +297,12 @@ TEST_F(Gui, MinimumSizeCutsNothingAndTheEditsAndResultGrow)
     resizeWindow(QSize(1200, 600));
     const int edit = w->eSource->width();
     EXPECT_EQ(w->lViewer->header()->length(), w->lViewer->viewport()->width());
-    const int result = w->lViewer->columnWidth(2);
+    const int result = w->lViewer->columnWidth(TdvItemModel::ColResult);
     resizeWindow(QSize(1600, 600));
     EXPECT_EQ(w->eSource->width(), edit + 400);
     EXPECT_EQ(w->eTarget->width(), edit + 400);
-    EXPECT_EQ(w->lViewer->columnWidth(2), result + 400);
-    EXPECT_EQ(w->lViewer->columnWidth(1), 370);
+    EXPECT_EQ(w->lViewer->columnWidth(TdvItemModel::ColResult), result + 400);
+    EXPECT_EQ(w->lViewer->columnWidth(TdvItemModel::ColName), 240);
     resizeWindow(normal);
 }
 
@@ -315,6 +353,94 @@ TEST_F(Gui, KeysReachEveryCommand)
     EXPECT_EQ(QApplication::focusWidget(), w->eSource);
 }
 
+// Every command of the window, found by walking its actions rather than from a list of its own, is reached
+// without a mouse: by its keys, else by Tab to a button that shows it and Space, else from the list's menu
+// opened with the menu key.
+TEST_F(Gui, EveryCommandIsReachedFromTheKeyboard)
+{
+    gInfo->SiteRoot = QStringLiteral("https://vellum.example");
+    gInfo->SupportMail = QStringLiteral("help@vellum.example");
+    w->UpdateLinkCommands();
+    w->AddSource(tree.write(QStringLiteral("in/a.pptx")));
+    w->lViewer->setCurrentIndex(w->lViewer->model()->index(0, 0));
+    QCoreApplication::processEvents();
+
+    const auto shownBy = [this](QAction* action) -> QWidget* {
+        for (QWidget* widget : w->findChildren<QWidget*>()) {
+            const auto* tool = qobject_cast<QToolButton*>(widget);
+            const auto* button = qobject_cast<TdvActionButton*>(widget);
+            if (((tool && tool->defaultAction() == action) || (button && button->action() == action)) &&
+                widget->isVisible())
+                return widget;
+        }
+        return nullptr;
+    };
+    const auto byTab = [this](QWidget* target) {
+        w->eSource->setFocus(Qt::TabFocusReason);
+        const int widgets = int(w->findChildren<QWidget*>().size());
+        for (int i = 0; i < widgets && QApplication::focusWidget() != target; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (QApplication::focusWidget() != target)
+            return false;
+        QTest::keyClick(target, Qt::Key_Space);
+        return true;
+    };
+    const auto byMenu = [this](QAction* action) {
+        w->lViewer->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(w->lViewer, Qt::Key_F10, Qt::ShiftModifier);
+        if (!waitFor([this] { return QApplication::activePopupWidget() == w->pm1; }, 2000))
+            return false;
+        for (int i = 0; i <= w->pm1->actions().size() && w->pm1->activeAction() != action; ++i)
+            QTest::keyClick(w->pm1, Qt::Key_Down);
+        if (w->pm1->activeAction() != action) {
+            w->pm1->close();
+            return false;
+        }
+        QTest::keyClick(w->pm1, Qt::Key_Return);
+        return true;
+    };
+
+    ModalCloser closer;
+    QStringList walked;
+    const QList<QAction*> actions = w->findChildren<QAction*>();
+    for (QAction* action : actions) {
+        if (action->isSeparator() || action->text().isEmpty() || action->menu() || !action->isVisible() ||
+            (action->parent() != w && action->parent() != w->pm1))
+            continue;
+        const QString name = action->objectName();
+        SCOPED_TRACE(name.toStdString());
+        // The commands of a run are walked in every state of a run by the test of the run's keys.
+        if (!action->isEnabled()) {
+            EXPECT_FALSE(action->shortcut().isEmpty());
+            continue;
+        }
+        ASSERT_TRUE(activateWindow());
+        QSignalSpy triggered(action, &QAction::triggered);
+        bool pressed = false;
+        if (!action->shortcut().isEmpty()) {
+            // A key of the list's own works where the list has the focus.
+            if (action->shortcutContext() == Qt::WidgetWithChildrenShortcut)
+                w->lViewer->setFocus(Qt::OtherFocusReason);
+            QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : w,
+                               action->shortcut());
+            pressed = true;
+        } else if (QWidget* button = shownBy(action)) {
+            pressed = byTab(button);
+        } else if (w->pm1->actions().contains(action)) {
+            pressed = byMenu(action);
+        }
+        EXPECT_TRUE(pressed) << "no key, button or menu reaches it";
+        EXPECT_TRUE(waitFor([&] { return triggered.count() == 1; }, 2000));
+        walked.append(name);
+        QApplication::processEvents();
+        openedLinks().clear();
+    }
+    // The walk met the commands of every kind of reach.
+    for (const char* name : {"aOpen", "aConvert", "aHomePage", "aSupports", "BrowseFiles1", "ViewSource1",
+                             "OpenSource1", "ViewOutput1", "ExportList1", "aCopy", "aFilter"})
+        EXPECT_TRUE(walked.contains(QLatin1String(name))) << name;
+}
+
 TEST_F(Gui, LinkCommandsWithNowhereToGoAreHidden)
 {
     struct Case
@@ -359,14 +485,14 @@ TEST_F(Gui, TitleAfterNewAndAfterSaveAs)
     gProject->ProjectFile = tree.path(QStringLiteral("old.batch-vellum"));
     w->UpdateTitle();
     w->aNew->trigger();
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - None"));
+    EXPECT_EQ(w->windowTitle(), titleFor(QString()));
 
     const QString file = tree.path(QStringLiteral("q3.batch-vellum"));
     w->eSource->setText(QStringLiteral("/decks/q3/*.ppt?"));
     w->eTarget->setText(QStringLiteral("/pdf/q3/"));
     dialogs()->setNextFileName(file);
     w->aSaveAs->trigger();
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + file);
+    EXPECT_EQ(w->windowTitle(), titleFor(file));
     EXPECT_EQ(dialogs()->LastFilter, QStringLiteral("Vellum Project|*.batch-vellum"));
     EXPECT_EQ(dialogs()->LastDefaultExt, QStringLiteral(".batch-vellum"));
     EXPECT_EQ(projectText(file), QStringLiteral("Source=/decks/q3/*.ppt?\nSubdir=False\nTarget=/pdf/q3/"));
@@ -375,12 +501,12 @@ TEST_F(Gui, TitleAfterNewAndAfterSaveAs)
 
     // A cancelled Save As keeps the file and the title.
     w->aSaveAs->trigger();
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + file);
+    EXPECT_EQ(w->windowTitle(), titleFor(file));
 }
 
 TEST_F(Gui, TitlesAreShownAsTheFormsSetThem)
 {
-    EXPECT_EQ(shownTitle(w), QStringLiteral("Vellum Converter - None"));
+    EXPECT_EQ(shownTitle(w), QStringLiteral("Untitled \u2013 Vellum Converter"));
     QString config;
     whenModal([&] {
         config = shownTitle(w->CfgForm());
@@ -399,10 +525,12 @@ TEST_F(Gui, OpenThroughTheDialogAppliesTheProject)
     EXPECT_EQ(w->eSource->text(), QStringLiteral("/in/*.ppt?"));
     EXPECT_TRUE(w->cSubdir->isChecked());
     EXPECT_EQ(w->eTarget->text(), QStringLiteral("/out/"));
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + file);
+    EXPECT_EQ(w->windowTitle(), titleFor(file));
     EXPECT_EQ(
         dialogs()->LastFilter,
-        QStringLiteral("Vellum Project|*.batch-vellum|PowerPoint Workbook (*.ppt;*.pptx)|*.ppt;*.pptx"));
+        QStringLiteral(
+            "Vellum Project|*.batch-vellum|Presentations (*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;"
+            "*.potx;*.potm;*.odp)|*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;*.odp"));
 }
 
 TEST_F(Gui, RecentMenuDisablesMissingProjects)
@@ -423,7 +551,7 @@ TEST_F(Gui, RecentMenuDisablesMissingProjects)
 
     items[1]->trigger();
     EXPECT_EQ(w->eSource->text(), QStringLiteral("/kept/*.ppt?"));
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + kept);
+    EXPECT_EQ(w->windowTitle(), titleFor(kept));
     EXPECT_EQ(w->tbOpen->menu(), w->pm2);
 }
 
@@ -470,7 +598,7 @@ TEST_F(Gui, InformationCommandsOpenTheirLinks)
         {w->aHomePage, QStringLiteral("https://vellum.example?")},
         {w->aSupports,
          QStringLiteral("mailto:help@vellum.example?subject=Support required for Vellum Converter")},
-        {w->aHelp, gInfo->HelpFile()},
+        {w->aHelp, help},
     };
     for (const Case& c : cases) {
         openedLinks().clear();
@@ -482,6 +610,42 @@ TEST_F(Gui, InformationCommandsOpenTheirLinks)
     const int helps = gInfo->Counter(QStringLiteral("H")).toInt();
     w->aHelp->trigger();
     EXPECT_EQ(gInfo->Counter(QStringLiteral("H")).toInt(), helps + 1);
+
+    // Help that is not there is said, not handed to the desktop to fail unseen.
+    QFile::remove(help);
+    openedLinks().clear();
+    w->aHelp->trigger();
+    EXPECT_TRUE(openedLinks().isEmpty());
+    ASSERT_EQ(shownErrors().size(), 1);
+    EXPECT_TRUE(shownErrors().first().contains(help)) << shownErrors().first().toStdString();
+}
+
+TEST_F(Gui, ADesktopWithoutAnOpenerIsSaidNotSilent)
+{
+    // The desktop's opener of the test's own, recording what it was asked to open.
+    const QString record = tree.path(QStringLiteral("opened"));
+    const QString opener =
+        tree.write(QStringLiteral("bin/xdg-open"),
+                   QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >>'%1'\n").arg(record).toUtf8());
+    QFile::setPermissions(opener, QFile::permissions(opener) | QFileDevice::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    const auto opener0 = gInfo->Opener;
+    gInfo->Opener = openWithDesktop;
+
+    qputenv("PATH", QFile::encodeName(tree.path(QStringLiteral("bin"))));
+    w->aHelp->trigger();
+    EXPECT_TRUE(waitFor([&] { return QFileInfo(record).size() > 0; }, 5000));
+    EXPECT_TRUE(shownErrors().isEmpty());
+
+    QFile::remove(opener);
+    w->aHelp->trigger();
+    ASSERT_EQ(shownErrors().size(), 1);
+    EXPECT_TRUE(shownErrors().first().contains(QStringLiteral("xdg-open")))
+        << shownErrors().first().toStdString();
+    EXPECT_TRUE(shownErrors().first().contains(help));
+
+    qputenv("PATH", path);
+    gInfo->Opener = opener0;
 }
 
 // ---- source and target --------------------------------------------------------------------------------
@@ -599,7 +763,8 @@ TEST_F(Gui, ListMenuOpensTheSelectedSource)
     EXPECT_TRUE(openedLinks().isEmpty());
 
     w->AddSource(a);
-    w->lViewer->topLevelItem(0)->setSelected(true);
+    w->lViewer->selectionModel()->select(w->lViewer->model()->index(0, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     w->pm1Popup();
     ASSERT_TRUE(w->OpenSource1->isEnabled());
     w->OpenSource1->trigger();
@@ -613,9 +778,13 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
 {
     const QString a = tree.write(QStringLiteral("in/a.pptx"));
     const QString b = tree.write(QStringLiteral("in/b.pptx"));
+    const QString pdf = tree.write(QStringLiteral("in/old.pdf"));
     const QString folder = tree.mkdir(QStringLiteral("decks"));
+    const QString x = tree.write(QStringLiteral("decks/x.pptx"));
+    tree.write(QStringLiteral("decks/notes.txt"));
     const QString project = tree.write(QStringLiteral("p.batch-vellum"), "Source=/from/project/*.ppt?\r\n");
     const QString bare = QString(folder).chopped(1); // a dropped folder comes without a delimiter
+    w->eTarget->clear();
 
     struct Case
     {
@@ -624,20 +793,33 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
         QStringList paths;
         bool taken;
         QString source, target;
-        QStringList files; // the rows' file names
+        QStringList files; // the rows' paths
         QString title;
+        QString notice; // part of what the window says about the drop
     };
     const QList<Case> cases = {
+        // Several files on the source are listed, as the Files button lists them.
         {"two files on the source",
          w->eSource,
          {a, b},
          true,
+         QString(),
+         tree.path(QStringLiteral("in/")),
+         {a, b},
+         QString(),
+         QString()},
+        {"one file on the source",
+         w->eSource,
+         {a},
+         true,
          a,
          tree.path(QStringLiteral("in/")),
          {},
+         QString(),
          QString()},
-        {"folder on the target", w->eTarget, {bare}, true, QString(), bare, {}, QString()},
-        // A folder on the source is searched with the product's pattern, as the Folder button sets it.
+        {"folder on the target", w->eTarget, {bare}, true, QString(), bare, {}, QString(), QString()},
+        // A folder on the source or the list is searched with the product's pattern, as the Folder button
+        // sets it; on the list it is listed at once.
         {"folder on the source",
          w->eSource,
          {bare},
@@ -645,6 +827,16 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
          folder + QStringLiteral("*.ppt?"),
          folder,
          {},
+         QString(),
+         QString()},
+        {"folder on the list",
+         w->lViewer->viewport(),
+         {bare},
+         true,
+         folder + QStringLiteral("*.ppt?"),
+         folder,
+         {x},
+         QString(),
          QString()},
         {"files on the list",
          w->lViewer->viewport(),
@@ -653,9 +845,38 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
          QString(),
          tree.path(QStringLiteral("in/")),
          {b, a},
+         QString(),
          QString()},
-        {"file on a button", w->bSearch, {a}, false, QString(), QString(), {}, QString()},
-        {"file on a panel", w->pOthers, {a}, false, QString(), QString(), {}, QString()},
+        {"a folder and a file on the list",
+         w->lViewer->viewport(),
+         {a, bare},
+         true,
+         QString(),
+         tree.path(QStringLiteral("in/")),
+         {a, x},
+         QString(),
+         QString()},
+        // Only presentations are taken; the others are named.
+        {"a PDF and a deck on the list",
+         w->lViewer->viewport(),
+         {pdf, b},
+         true,
+         QString(),
+         tree.path(QStringLiteral("in/")),
+         {b},
+         QString(),
+         QStringLiteral("old.pdf is no presentation")},
+        {"a PDF alone on the list",
+         w->lViewer->viewport(),
+         {pdf},
+         false,
+         QString(),
+         QString(),
+         {},
+         QString(),
+         QStringLiteral("old.pdf is no presentation")},
+        {"file on a button", w->bSearch, {a}, false, QString(), QString(), {}, QString(), QString()},
+        {"file on a panel", w->pOthers, {a}, false, QString(), QString(), {}, QString(), QString()},
         {"project alone on the list",
          w->lViewer->viewport(),
          {project},
@@ -663,7 +884,8 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
          QStringLiteral("/from/project/*.ppt?"),
          QString(),
          {},
-         project},
+         project,
+         QString()},
         {"project alone on the target",
          w->eTarget,
          {project},
@@ -671,15 +893,17 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
          QStringLiteral("/from/project/*.ppt?"),
          QString(),
          {},
-         project},
+         project,
+         QString()},
         {"project with a file on the list",
          w->lViewer->viewport(),
          {project, a},
          true,
          QString(),
-         tree.path(QString()),
-         {project, a},
-         QString()},
+         tree.path(QStringLiteral("in/")),
+         {a},
+         QString(),
+         QStringLiteral("p.batch-vellum is no presentation")},
     };
     for (const Case& c : cases) {
         resetWindow();
@@ -687,12 +911,17 @@ TEST_F(Gui, DropsFollowTheControlUnderTheMouse)
         EXPECT_EQ(dropOn(c.control, c.paths), c.taken);
         EXPECT_EQ(w->eSource->text(), c.source);
         EXPECT_EQ(w->eTarget->text(), c.target);
+        // A folder is listed by the search's own thread.
+        waitFor([&] { return rows().size() >= c.files.size(); }, 5000);
         QStringList files;
         for (const QString& row : rows())
             files.append(row.section(QLatin1Char('|'), 1, 1));
         EXPECT_EQ(files, c.files);
-        EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") +
-                                        (c.title.isEmpty() ? QStringLiteral("None") : c.title));
+        EXPECT_EQ(w->windowTitle(), titleFor(c.title));
+        if (c.notice.isEmpty())
+            EXPECT_EQ(w->NoticeText(), QString());
+        else
+            EXPECT_TRUE(w->NoticeText().contains(c.notice)) << w->NoticeText().toStdString();
     }
 }
 
@@ -783,7 +1012,7 @@ TEST_F(Gui, ConfigHelpOpensHelpWithoutCountingAndStaysOpen)
     });
     w->aConfig->trigger();
     EXPECT_TRUE(stillOpen);
-    EXPECT_EQ(openedLinks(), QStringList({gInfo->HelpFile()}));
+    EXPECT_EQ(openedLinks(), QStringList({help}));
     EXPECT_EQ(gInfo->Counter(QStringLiteral("H")).toInt(), helps);
 }
 
@@ -816,8 +1045,14 @@ TEST_F(Gui, AboutBoxShowsTitleAndVersionAndClosesOnClickOrKey)
         EXPECT_EQ(version, QStringLiteral("2024.16.323.3707"));
         EXPECT_FALSE(dvFrmAbout->isVisible());
     }
-    EXPECT_NEAR(dvFrmAbout->windowOpacity(), 200.0 / 255.0, 0.01);
-    EXPECT_TRUE(dvFrmAbout->windowFlags() & Qt::FramelessWindowHint);
+    // A window of the desktop's, with a title bar and the licences of what the program stands on.
+    EXPECT_FALSE(dvFrmAbout->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(dvFrmAbout->windowOpacity(), 1.0);
+    EXPECT_EQ(dvFrmAbout->windowTitle(), QStringLiteral("About Vellum Converter"));
+    for (const char* credit :
+         {"Licence", "LibreOffice", "Mozilla Public License 2.0", "Qt ", "GNU Lesser General Public License"})
+        EXPECT_TRUE(dvFrmAbout->lblCredits->text().contains(QLatin1String(credit))) << credit;
+    EXPECT_EQ(dvFrmAbout->btnAboutQt->text(), QStringLiteral("About &Qt"));
     ASSERT_NE(dvFrmAbout->img->pixmap().isNull(), true);
     EXPECT_EQ(dvFrmAbout->img->pixmap().size(), QSize(128, 128));
     EXPECT_EQ(w->windowOpacity(), 1.0); // no PureConsole: the window stays opaque
@@ -859,6 +1094,7 @@ protected:
         gProject->NewProject();
         if (!w->isVisible())
             w->show();
+        Gui::TearDown();
     }
     // A source folder with decks named as given; the target is out/ beside it.
     void decks(const QStringList& names)
@@ -902,7 +1138,7 @@ TEST_F(Run, TwoWorkersConvertEveryRowAndTheButtonsFollowTheRun)
     QTest::mouseClick(w->bCreate, Qt::LeftButton);
     ASSERT_TRUE(w->IsRunning());
     EXPECT_EQ(w->RunningWorkers(), 2);
-    EXPECT_EQ(w->bCreate->text(), QStringLiteral("Pause"));
+    EXPECT_EQ(w->bCreate->text(), QStringLiteral("Paus&e"));
     EXPECT_TRUE(w->bCreate->isEnabled());
     EXPECT_TRUE(w->bSearchConvert->isVisible());
     EXPECT_EQ(w->bSearchConvert->text(), QStringLiteral("Sto&p"));
@@ -912,6 +1148,8 @@ TEST_F(Run, TwoWorkersConvertEveryRowAndTheButtonsFollowTheRun)
     // The batch cannot be replaced under the workers.
     EXPECT_FALSE(w->bSourceFile->isEnabled());
     EXPECT_FALSE(dropOn(w->lViewer->viewport(), {in(QStringLiteral("a.pptx"))}));
+    EXPECT_TRUE(w->NoticeText().contains(QStringLiteral("A conversion is running")))
+        << w->NoticeText().toStdString();
     EXPECT_TRUE(waitFor([] { return rows().size() == 5; }));
     EXPECT_EQ(counter("C"), runs + 1);
 
@@ -936,7 +1174,8 @@ TEST_F(Run, TwoWorkersConvertEveryRowAndTheButtonsFollowTheRun)
     EXPECT_FALSE(w->bSearchConvert->isVisible());
     EXPECT_TRUE(w->aSearch->isEnabled());
     EXPECT_TRUE(w->bSourceFile->isEnabled());
-    EXPECT_EQ(w->lblCount->text(), QStringLiteral("5 of 5, 2 failed"));
+    EXPECT_TRUE(w->lblCount->text().startsWith(QStringLiteral("5 of 5, 2 failed \u2013 took ")))
+        << w->lblCount->text().toStdString();
     EXPECT_EQ(w->pbRun->value(), w->pbRun->maximum());
     EXPECT_EQ(counter("A"), items + 5);
     EXPECT_EQ(counter("S"), successes + 3);
@@ -1027,46 +1266,35 @@ TEST_F(Run, ConvertAfterAnEditedSourceListsAfresh)
                                                                  out(QStringLiteral("3.pdf")))}));
 }
 
-TEST_F(Run, ClosingDuringARunSaysItIsStoppingRepaintsAndClosesWhenTheWorkersEnd)
+TEST_F(Run, ClosingDuringARunAsksAndYesStopsAtOnce)
 {
     startHeldRun();
     ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
     ASSERT_TRUE(waitFor([] { return gate.Arrived == 2; }));
+    const int items = counter("A");
 
-    class PaintWatch : public QObject
-    {
-    public:
-        bool Painted = false;
-        bool eventFilter(QObject*, QEvent* event) override
-        {
-            Painted = Painted || event->type() == QEvent::Paint;
-            return false;
-        }
-    } watch;
-    // Both workers still hold their files: the window stays open, says so and takes no more orders.
+    // No: the run goes on and the window stays.
+    askAnswers() = {QMessageBox::No};
     w->close();
+    EXPECT_EQ(askedQuestions(), QStringList({QStringLiteral("A conversion is running. Stop it and quit?")}));
     EXPECT_TRUE(w->isVisible());
     EXPECT_TRUE(w->IsRunning());
-    EXPECT_EQ(w->lblCount->text(), QStringLiteral("Stopping: finishing 2 files"));
-    EXPECT_FALSE(w->bSearchConvert->isEnabled());
-    EXPECT_FALSE(w->bCreate->isEnabled());
-    w->lblCount->installEventFilter(&watch);
-    w->lblCount->update();
-    EXPECT_TRUE(waitFor([&] { return watch.Painted; }));
-    w->lblCount->removeEventFilter(&watch);
-    // Closing again while it stops changes nothing.
-    w->close();
-    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->aPause->isEnabled());
 
-    gate.allow(1); // one worker ends after its file, the other still holds one
-    ASSERT_TRUE(waitFor([this] { return w->RunningWorkers() == 1; }));
-    EXPECT_TRUE(
-        waitFor([this] { return w->lblCount->text() == QStringLiteral("Stopping: finishing 1 file"); }));
-    EXPECT_TRUE(w->isVisible());
-    gate.allow(1 << 30);
-    ASSERT_TRUE(waitFor([this] { return !w->isVisible(); }));
-    EXPECT_FALSE(w->IsRunning());
-    EXPECT_EQ(gate.Calls, 2); // each worker ended after its current item
+    // Asked again, Yes: the window goes at once, while both workers still hold their files.
+    askAnswers() = {QMessageBox::Yes};
+    w->close();
+    EXPECT_EQ(askedQuestions().size(), 2);
+    EXPECT_FALSE(w->isVisible());
+    // The gate never opens: only the abort can end the workers.
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(gate.Calls, 0);
+    // The files in hand ended as not done: nothing reported, nothing written, the run not counted.
+    for (const QString& row : rows())
+        EXPECT_TRUE(row.startsWith(QStringLiteral("0|"))) << row.toStdString();
+    EXPECT_TRUE(QDir(out(QString())).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_EQ(counter("A"), items);
+    EXPECT_EQ(w->Run(), nullptr);
     w->show();
 }
 
@@ -1076,15 +1304,14 @@ TEST_F(Run, RowsOpenTheirPdfOrShowTheirMessageAndHintCutTexts)
     w->aConvert->trigger();
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     openedLinks().clear();
-    QTreeWidgetItem* good = nullptr;
-    QTreeWidgetItem* bad = nullptr;
-    for (int i = 0; i < w->lViewer->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = w->lViewer->topLevelItem(i);
-        (row->text(1).contains(QStringLiteral("bad")) ? bad : good) = row;
-    }
-    ASSERT_TRUE(good && bad);
-    const auto doubleClick = [this](QTreeWidgetItem* row) {
-        const QPoint at = w->lViewer->visualItemRect(row).center();
+    const int good = w->Items()->Source(0).contains(QStringLiteral("bad")) ? 1 : 0;
+    const int bad = 1 - good;
+    // Where a row of the batch is on screen.
+    const auto shown = [this](int row, int column) {
+        return w->Filter()->mapFromSource(w->Items()->index(row, column));
+    };
+    const auto doubleClick = [&](int row) {
+        const QPoint at = w->lViewer->visualRect(shown(row, 1)).center();
         QTest::mouseClick(w->lViewer->viewport(), Qt::LeftButton, Qt::NoModifier, at);
         QTest::mouseDClick(w->lViewer->viewport(), Qt::LeftButton, Qt::NoModifier, at);
     };
@@ -1094,25 +1321,26 @@ TEST_F(Run, RowsOpenTheirPdfOrShowTheirMessageAndHintCutTexts)
     doubleClick(bad);
     EXPECT_EQ(errors, QStringList({QStringLiteral("Broken deck?\nsecond line")}));
     // Enter on a row does the same.
-    w->lViewer->setCurrentItem(good);
+    w->lViewer->setCurrentIndex(shown(good, 1));
     QTest::keyClick(w->lViewer, Qt::Key_Return);
     EXPECT_EQ(openedLinks().size(), 2);
 
-    // A cell that shows all of its text needs no hint; a cut name and a result with more lines show it all.
-    w->lViewer->setColumnWidth(1, 370);
-    EXPECT_EQ(w->CellHint(good, 1), QString());
-    EXPECT_EQ(w->CellHint(good, 2), QString());
-    EXPECT_EQ(w->CellHint(bad, 2), QStringLiteral("Broken deck?\nsecond line"));
-    w->lViewer->setColumnWidth(1, 60);
-    EXPECT_EQ(w->CellHint(good, 1), in(QStringLiteral("a.pptx")));
-    // Hovering the cut cell shows the hint; hovering the list elsewhere shows the list's own.
-    const QRect cell = w->lViewer->visualItemRect(good);
-    const QPoint at(w->lViewer->header()->sectionViewportPosition(1) + 10, cell.center().y());
+    // The name column tells the whole path; a result shown whole needs no hint, one with more lines does.
+    const int result = TdvItemModel::ColResult;
+    w->lViewer->setColumnWidth(TdvItemModel::ColName, 240);
+    EXPECT_EQ(w->CellHint(good, TdvItemModel::ColName), in(QStringLiteral("a.pptx")));
+    EXPECT_EQ(w->CellHint(good, result), QString());
+    EXPECT_EQ(w->CellHint(bad, result), QStringLiteral("Broken deck?\nsecond line"));
+    w->lViewer->setColumnWidth(TdvItemModel::ColFolder, 20);
+    w->Items()->SetSourceFolder(QString()); // the whole folder, cut
+    EXPECT_EQ(w->CellHint(good, TdvItemModel::ColFolder), tree.path(QStringLiteral("in/")));
+    // Hovering the cut cell shows the hint.
+    const QPoint at = w->lViewer->visualRect(shown(good, TdvItemModel::ColFolder)).center();
     QHelpEvent help(QEvent::ToolTip, at, w->lViewer->viewport()->mapToGlobal(at));
     QApplication::sendEvent(w->lViewer->viewport(), &help);
-    EXPECT_EQ(QToolTip::text(), in(QStringLiteral("a.pptx")));
+    EXPECT_EQ(QToolTip::text(), tree.path(QStringLiteral("in/")));
     QToolTip::hideText();
-    w->lViewer->setColumnWidth(1, 370);
+    w->lViewer->setColumnWidth(TdvItemModel::ColFolder, 200);
 }
 
 TEST_F(Run, ConvertAfterAFinishedRunPicksUpNewFiles)
@@ -1254,7 +1482,7 @@ TEST_F(Run, FailedSaveAndSaveAsAreShownAndKeepTheOldFile)
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains(nowhere)) << errors[0].toStdString();
     EXPECT_EQ(gProject->ProjectFile, old);
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + old);
+    EXPECT_EQ(w->windowTitle(), titleFor(old));
     EXPECT_FALSE(gProject->RecentProjects.contains(nowhere));
     EXPECT_EQ(projectText(old), QStringLiteral("Source=/old/*.ppt?"));
 
@@ -1266,7 +1494,7 @@ TEST_F(Run, FailedSaveAndSaveAsAreShownAndKeepTheOldFile)
     ASSERT_EQ(errors.size(), 2);
     EXPECT_TRUE(errors[1].contains(gone)) << errors[1].toStdString();
     EXPECT_EQ(gProject->ProjectFile, gone);
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vellum Converter - ") + gone);
+    EXPECT_EQ(w->windowTitle(), titleFor(gone));
     EXPECT_FALSE(gProject->RecentProjects.contains(gone));
     EXPECT_TRUE(openedLinks().filter(QStringLiteral("err&e=")).isEmpty());
 }
@@ -1343,22 +1571,6 @@ TEST_F(Run, RowsEndUpRightWhateverOrderTheirPostsArrive)
     EXPECT_EQ(w->lblCount->text(), QStringLiteral("2 of 4, 1 failed"));
 }
 
-TEST_F(Run, ARunCutShortByClosingIsNotCountedAndFreesItsWorkers)
-{
-    startHeldRun();
-    ASSERT_TRUE(waitFor([] { return rows().size() == 4; }));
-    const int items = counter("A");
-    ASSERT_TRUE(waitFor([] { return gate.Arrived == 2; }));
-    w->close();
-    gate.allow(1 << 30);
-    ASSERT_TRUE(waitFor([this] { return !w->isVisible(); }));
-    EXPECT_FALSE(w->IsRunning());
-    EXPECT_EQ(w->Run(), nullptr);
-    EXPECT_EQ(gate.Calls, 2);
-    EXPECT_EQ(counter("A"), items);
-    w->show();
-}
-
 TEST_F(Run, RunAndCloseWritesTheLogAndCloses)
 {
     decks({QStringLiteral("1.pptx"), QStringLiteral("2-bad.pptx")});
@@ -1423,6 +1635,489 @@ TEST_F(Run, WebAddressIsTheSingleItem)
     w->aSearch->trigger();
     EXPECT_EQ(rows(), QStringList({QStringLiteral("0|http://127.0.0.1:9/decks/q3.pptx|")}));
     EXPECT_TRUE(w->eTarget->text().isEmpty()); // never a folder from a web address
+}
+
+// ---- what a desktop user met ----------------------------------------------------------------------------
+
+TEST_F(Run, KeysOfTheRunReachTheirCommandsInEveryStateAndNeverAField)
+{
+    const QString source = tree.path(QStringLiteral("in/*.ppt?"));
+    startHeldRun();
+    ASSERT_TRUE(w->IsRunning());
+    ASSERT_TRUE(activateWindow());
+    // Alt+S focuses the source; Convert cannot run now, and its key must not replace the source with "c".
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+S")));
+    ASSERT_EQ(QApplication::focusWidget(), w->eSource);
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+C")));
+    QTest::keyClicks(w->eSource, QStringLiteral("x"));
+    EXPECT_EQ(w->eSource->text(), source);
+    EXPECT_TRUE(w->eSource->isReadOnly());
+    EXPECT_TRUE(w->eTarget->isReadOnly());
+    EXPECT_FALSE(w->cSubdir->isEnabled());
+
+    // Pause has a key of its own; after the pause the button says Resume, and Convert's key resumes.
+    QSignalSpy paused(w->aPause, &QAction::triggered);
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+E")));
+    EXPECT_EQ(paused.count(), 1);
+    gate.allow(2);
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(w->bCreate->text(), QStringLiteral("&Resume"));
+    EXPECT_TRUE(w->lblCount->text().startsWith(QStringLiteral("Paused: 2 of 4, 0 failed.")))
+        << w->lblCount->text().toStdString();
+    EXPECT_FALSE(w->eSource->isReadOnly());
+    gate.reset(0);
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+C")));
+    ASSERT_TRUE(waitFor([this] { return w->IsRunning(); }));
+    EXPECT_EQ(w->bCreate->text(), QStringLiteral("Paus&e"));
+    // Stop's key, on the other button.
+    QSignalSpy stopped(w->aStop, &QAction::triggered);
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+P")));
+    EXPECT_EQ(stopped.count(), 1);
+    EXPECT_TRUE(w->Stopped());
+}
+
+TEST_F(Run, EveryConvertSaysWhatHappenedAndMakesNoFolderForNothing)
+{
+    tree.mkdir(QStringLiteral("empty"));
+    tree.write(QStringLiteral("notes/readme.txt"));
+    CurrentFolder here(tree.path());
+    struct Case
+    {
+        const char* name;
+        QString source, target;
+        QString notice;   // part of what the window says
+        QWidget* focused; // the field to mend
+    };
+    const QList<Case> cases = {
+        {"nothing at all", QString(), QString(), QStringLiteral("the Source field is empty"), w->eSource},
+        {"no target", tree.path(QStringLiteral("empty/*.ppt?")), QString(),
+         QStringLiteral("the Target field is empty"), w->eTarget},
+        {"a folder that is not there", tree.path(QStringLiteral("gone/*.ppt?")),
+         tree.path(QStringLiteral("out")),
+         QStringLiteral("The source folder %1 does not exist.").arg(tree.path(QStringLiteral("gone/"))),
+         w->eSource},
+        // A mistyped letter is a relative path to nothing, not a folder to convert into.
+        {"a stray letter", QStringLiteral("c"), tree.path(QStringLiteral("out")),
+         QStringLiteral("The source %1 does not exist.").arg(tree.path(QStringLiteral("c"))), w->eSource},
+        {"a folder without decks", tree.path(QStringLiteral("notes/*.ppt?")),
+         tree.path(QStringLiteral("out")),
+         QStringLiteral("No presentations found in %1 (pattern *.ppt?).")
+             .arg(tree.path(QStringLiteral("notes/"))),
+         nullptr},
+    };
+    const int runs = counter("C");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetWindow();
+        w->ShowError = [this](const QString& message) { errors.append(message); };
+        w->eSource->setText(c.source);
+        w->eTarget->setText(c.target);
+        w->eTarget->setFocus();
+        w->aConvert->trigger();
+        ASSERT_TRUE(waitFor([this] { return !w->IsRunning() && !w->NoticeText().isEmpty(); }));
+        EXPECT_TRUE(w->NoticeText().contains(c.notice)) << w->NoticeText().toStdString();
+        if (c.focused) {
+            EXPECT_EQ(w->focusWidget(), c.focused);
+        }
+        EXPECT_TRUE(rows().isEmpty());
+        // Nothing was converted, so nothing was made.
+        EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("out")))) << "target folder made";
+        EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("out/c"))))
+            << "folder of the stray letter made";
+    }
+    EXPECT_EQ(counter("C"), runs + 1); // only the run over the folder without decks started
+    // A search alone says so too.
+    w->eSource->setText(tree.path(QStringLiteral("notes/*.ppt?")));
+    w->aSearch->trigger();
+    EXPECT_TRUE(
+        waitFor([this] { return w->NoticeText().startsWith(QStringLiteral("No presentations found")); }));
+}
+
+TEST_F(Run, TheListSortsFiltersAndTellsEveryStateApart)
+{
+    tree.write(QStringLiteral("in/b/deck 10.pptx"));
+    tree.write(QStringLiteral("in/a/deck 9-bad.pptx"));
+    tree.write(QStringLiteral("in/deck 2.pptx"));
+    tree.write(QStringLiteral("out/deck 2.pdf"), "kept");
+    gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("Skip"));
+    w->cSubdir->setChecked(true);
+    w->eSource->setText(tree.path(QStringLiteral("in/*.ppt?")));
+    w->eTarget->setText(tree.path(QStringLiteral("out/")));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    TdvItemModel* items = w->Items();
+    ASSERT_EQ(items->rowCount(), 3);
+
+    // The name alone, and the folder below the source beside it; long paths are cut in the middle.
+    QMap<QString, QString> folders;
+    QMap<QString, TdvRowState> states;
+    for (int row = 0; row < 3; ++row) {
+        const QString name = items->index(row, TdvItemModel::ColName).data().toString();
+        folders[name] = items->index(row, TdvItemModel::ColFolder).data().toString();
+        states[name] = items->RowState(row);
+    }
+    EXPECT_EQ(folders, (QMap<QString, QString>{{QStringLiteral("deck 10.pptx"), QStringLiteral("b/")},
+                                               {QStringLiteral("deck 9-bad.pptx"), QStringLiteral("a/")},
+                                               {QStringLiteral("deck 2.pptx"), QString()}}));
+    EXPECT_EQ(w->lViewer->textElideMode(), Qt::ElideMiddle);
+    EXPECT_EQ(states[QStringLiteral("deck 10.pptx")], TdvRowState::Converted);
+    EXPECT_EQ(states[QStringLiteral("deck 9-bad.pptx")], TdvRowState::Failed);
+    EXPECT_EQ(states[QStringLiteral("deck 2.pptx")], TdvRowState::Skipped);
+
+    // Sorted by name, numbers as numbers; the header's third click brings the listing order back.
+    const auto shownNames = [this] {
+        QStringList names;
+        for (int row = 0; row < w->lViewer->model()->rowCount(); ++row)
+            names.append(w->lViewer->model()->index(row, TdvItemModel::ColName).data().toString());
+        return names;
+    };
+    const QStringList listed = shownNames();
+    QHeaderView* header = w->lViewer->header();
+    const QPoint nameHeader(header->sectionViewportPosition(TdvItemModel::ColName) + 10,
+                            header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, nameHeader);
+    EXPECT_EQ(shownNames(), QStringList({QStringLiteral("deck 2.pptx"), QStringLiteral("deck 9-bad.pptx"),
+                                         QStringLiteral("deck 10.pptx")}));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, nameHeader);
+    EXPECT_EQ(shownNames().first(), QStringLiteral("deck 10.pptx"));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, nameHeader);
+    EXPECT_EQ(shownNames(), listed);
+
+    // The failures alone, then the converted ones, then rows holding a text.
+    w->cbFilter->setCurrentIndex(w->cbFilter->findData(int(TdvItemFilter::ShowFailed)));
+    EXPECT_EQ(shownNames(), QStringList({QStringLiteral("deck 9-bad.pptx")}));
+    w->cbFilter->setCurrentIndex(w->cbFilter->findData(int(TdvItemFilter::ShowConverted)));
+    EXPECT_EQ(shownNames().size(), 2);
+    w->cbFilter->setCurrentIndex(w->cbFilter->findData(int(TdvItemFilter::ShowAll)));
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Ctrl+F")));
+    EXPECT_EQ(QApplication::focusWidget(), w->eFilter);
+    QTest::keyClicks(w->eFilter, QStringLiteral("broken"));
+    EXPECT_EQ(shownNames(), QStringList({QStringLiteral("deck 9-bad.pptx")}));
+    w->eFilter->clear();
+
+    // Ctrl+C copies the selected rows, as lines of the exported list.
+    w->lViewer->setFocus();
+    w->lViewer->selectAll();
+    QTest::keySequence(w->lViewer, QKeySequence::Copy);
+    QStringList lines;
+    for (int row = 0; row < 3; ++row)
+        lines.append(items->ResultLine(row));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(
+        QStringLiteral("[Failure] => ") + tree.path(QStringLiteral("in/a/deck 9-bad.pptx"))));
+
+    // Every state has an icon of its own.
+    QSet<qint64> icons;
+    for (const TdvRowState state : {TdvRowState::Waiting, TdvRowState::Converting, TdvRowState::Converted,
+                                    TdvRowState::Failed, TdvRowState::Skipped, TdvRowState::NotDone}) {
+        TdvItemModel model(w->imgList);
+        model.Listed(0, QStringLiteral("/in/a.pptx"));
+        if (state == TdvRowState::Converting)
+            model.Started(0);
+        else if (state == TdvRowState::NotDone)
+            model.MarkUnfinished(TdvRowState::NotDone);
+        else if (state != TdvRowState::Waiting)
+            model.Reported(0, state == TdvRowState::Failed ? isFailed : isDone, state == TdvRowState::Skipped,
+                           QStringLiteral("/in/a.pptx"), QStringLiteral("/out/a.pdf"));
+        ASSERT_EQ(model.RowState(0), state);
+        const QImage image =
+            model.index(0, 0).data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage();
+        icons.insert(qHashBits(image.constBits(), image.sizeInBytes()));
+    }
+    EXPECT_EQ(icons.size(), 6);
+}
+
+TEST_F(Run, RowsInHandShowConvertingAndAStoppedRunLeavesTheRestNotDone)
+{
+    startHeldRun();
+    ASSERT_TRUE(waitFor([] { return rows().size() == 4 && gate.Arrived == 2; }));
+    ASSERT_TRUE(waitFor([this] { return w->Items()->Count(TdvRowState::Converting) == 2; }));
+    EXPECT_EQ(w->Items()->Count(TdvRowState::Waiting), 2);
+    w->aStopExecute();
+    gate.allow(2); // the two files in hand finish; the others are never taken
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_EQ(w->Items()->Count(TdvRowState::Converted), 2);
+    EXPECT_EQ(w->Items()->Count(TdvRowState::NotDone), 2);
+    EXPECT_EQ(w->lblCount->text(),
+              QStringLiteral(
+                  "Stopped: 2 of 4, 0 failed, 2 not done. Convert lists the source again and starts over."));
+    EXPECT_EQ(w->bCreate->text(), QStringLiteral("&Convert"));
+}
+
+TEST_F(Run, RetryFailedConvertsTheFailedFilesAgainIntoTheirPlaces)
+{
+    tree.write(QStringLiteral("in/ok.pptx"));
+    tree.write(QStringLiteral("in/sub/flaky-bad.pptx"));
+    w->cSubdir->setChecked(true);
+    w->eSource->setText(tree.path(QStringLiteral("in/*.ppt?")));
+    w->eTarget->setText(tree.path(QStringLiteral("out/")));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    ASSERT_EQ(w->Items()->Failed(), 1);
+    gate.FailBad = false; // mended meanwhile
+    const int calls = gate.Calls;
+    QTest::keySequence(w, QKeySequence(QStringLiteral("Ctrl+R")));
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning() && w->Items()->Done() == 1; }));
+    EXPECT_EQ(gate.Calls, calls + 1); // the failed file only
+    EXPECT_EQ(rows(),
+              QStringList({QStringLiteral("1|%1|%2").arg(tree.path(QStringLiteral("in/sub/flaky-bad.pptx")),
+                                                         out(QStringLiteral("sub/flaky-bad.pdf")))}));
+    EXPECT_TRUE(QFile::exists(out(QStringLiteral("sub/flaky-bad.pdf"))));
+}
+
+TEST(RunStatus, SaysElapsedAndLeftTimeAndHowARunEnded)
+{
+    using End = TdvRunStatus::End;
+    struct Case
+    {
+        TdvRunStatus status;
+        QString text;
+    };
+    const auto make = [](int total, int done, int failed, bool running, bool listed, qint64 ms, End end) {
+        TdvRunStatus s;
+        s.Total = total;
+        s.Done = done;
+        s.Failed = failed;
+        s.Running = running;
+        s.Listed = listed;
+        s.ElapsedMs = ms;
+        s.LastEnd = end;
+        return s;
+    };
+    const QList<Case> cases = {
+        {make(40, 10, 1, true, true, 42000, End::None),
+         QStringLiteral("10 of 40, 1 failed \u2013 0:42 elapsed, about 2:06 left")},
+        // While the listing goes on the total still grows: no guess.
+        {make(40, 10, 0, true, false, 42000, End::None),
+         QStringLiteral("10 of 40, 0 failed \u2013 0:42 elapsed")},
+        {make(5000, 1, 0, true, true, 3723000, End::None),
+         QStringLiteral("1 of 5000, 0 failed \u2013 1:02:03 elapsed, about 5169:47:57 left")},
+        {make(4, 4, 0, false, true, 61000, End::Finished),
+         QStringLiteral("4 of 4, 0 failed \u2013 took 1:01")},
+        {make(0, 0, 0, false, false, 0, End::None), QStringLiteral("0 of 0, 0 failed")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.status.Text(), c.text);
+}
+
+TEST_F(Run, ARunThatEndsInTheBackgroundIsToldAndItsProgressReachesTheTaskBar)
+{
+    QList<QPair<double, bool>> progress;
+    w->Desktop->ProgressShower = [&](double fraction, bool visible) { progress.append({fraction, visible}); };
+    decks({QStringLiteral("1.pptx"), QStringLiteral("2-bad.pptx")});
+    // Another window has the focus: the person looks elsewhere.
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    ASSERT_EQ(notifications().size(), 1);
+    EXPECT_EQ(notifications().first(),
+              QStringLiteral("Conversion ended with failures|2 listed, 1 converted, 0 skipped, 1 failed"));
+    ASSERT_FALSE(progress.isEmpty());
+    using Shown = QPair<double, bool>;
+    EXPECT_TRUE(progress.contains(Shown(0.5, true)));
+    EXPECT_EQ(progress.last(), Shown(1.0, false)); // hidden once the run is over
+    elsewhere.close();
+
+    // In front, the window itself shows the end: no notification.
+    ASSERT_TRUE(activateWindow());
+    notifications().clear();
+    w->aConvert->trigger();
+    ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
+    EXPECT_TRUE(notifications().isEmpty());
+}
+
+TEST_F(Gui, WhatWasOnScreenComesBackAtTheNextStartAndNamedChangesAreAskedFor)
+{
+    // An untitled project: typed fields, an option set in Config, a moved and resized window; closed without
+    // a word.
+    w->eSource->setText(QStringLiteral("/talks/*.ppt?"));
+    w->eTarget->setText(QStringLiteral("/pdf/"));
+    w->cSubdir->setChecked(true);
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
+    waitFor([] { return false; }, 50); // the title follows the edits
+    EXPECT_TRUE(w->isWindowModified());
+    EXPECT_EQ(shownTitle(w), QStringLiteral("Untitled* \u2013 Vellum Converter"));
+    const QRect place(30, 40, w->minimumSizeHint().width() + 40, w->minimumSizeHint().height() + 60);
+    w->setGeometry(place);
+    w->close();
+    EXPECT_TRUE(askedQuestions().isEmpty());
+    ASSERT_TRUE(QFile::exists(TdvSession::FileName()));
+
+    // The next start (the same window, emptied) shows it all again.
+    gProject->NewProject();
+    w->setGeometry(0, 0, 400, 300);
+    w->RestoreSession();
+    w->show();
+    EXPECT_EQ(w->eSource->text(), QStringLiteral("/talks/*.ppt?"));
+    EXPECT_EQ(w->eTarget->text(), QStringLiteral("/pdf/"));
+    EXPECT_TRUE(w->cSubdir->isChecked());
+    EXPECT_EQ(gProject->ThreadsCount(), 2);
+    EXPECT_EQ(w->geometry(), place);
+
+    // A named project with changes asks before it goes: Cancel keeps the window, Discard keeps the file.
+    const QString file = tree.write(QStringLiteral("weekly.batch-vellum"), "Source=/weekly/*.ppt?\r\n");
+    gProject->ProjectFile = file;
+    gProject->OpenProject(false);
+    w->MarkSaved();
+    EXPECT_EQ(w->windowTitle(), titleFor(file));
+    EXPECT_FALSE(w->isWindowModified());
+    w->eSource->setText(QStringLiteral("/changed/*.ppt?"));
+    w->UpdateTitle();
+    EXPECT_EQ(shownTitle(w), QStringLiteral("weekly.batch-vellum* \u2013 Vellum Converter"));
+    askAnswers() = {QMessageBox::Cancel};
+    w->close();
+    EXPECT_TRUE(w->isVisible());
+    ASSERT_EQ(askedQuestions().size(), 1);
+    EXPECT_EQ(
+        askedQuestions().first(),
+        QStringLiteral(
+            "The project weekly.batch-vellum has changes that are not saved. Save them before closing?"));
+    askAnswers() = {QMessageBox::Discard};
+    w->close();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(projectText(file), QStringLiteral("Source=/weekly/*.ppt?"));
+    w->show();
+    // Save writes the file, and the window closes.
+    w->eSource->setText(QStringLiteral("/changed/*.ppt?"));
+    askAnswers() = {QMessageBox::Save};
+    w->close();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(projectText(file).startsWith(QStringLiteral("Source=/changed/*.ppt?")))
+        << projectText(file).toStdString();
+    w->show();
+}
+
+TEST_F(Gui, TheFirstSizeFitsTheScreenAndTheWindowHasItsIcon)
+{
+    QFile::remove(TdvSession::FileName());
+    w->resize(3000, 2000);
+    w->RestoreSession(); // no session: the first size
+    const QRect screen = w->screen()->availableGeometry();
+    EXPECT_LE(w->width(), screen.width());
+    EXPECT_LE(w->height(), screen.height());
+    EXPECT_GE(w->width(), w->minimumSizeHint().width());
+    EXPECT_FALSE(w->windowIcon().isNull());
+    // Every command is still on the tool bar, by its picture.
+    for (QAction* action : w->ToolBar->actions())
+        if (action->isVisible() && !action->isSeparator()) {
+            QWidget* button = w->ToolBar->widgetForAction(action);
+            EXPECT_TRUE(QRect(QPoint(0, 0), w->size())
+                            .contains(QRect(button->mapTo(w, QPoint(0, 0)), button->size())))
+                << action->objectName().toStdString();
+        }
+    w->ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    w->resize(1200, 600);
+}
+
+TEST_F(Gui, FormsFollowTheDesktopsFontAndTheTranslationIsComplete)
+{
+    // No form sets a font of its own: the desktop's, at any size, is the one shown.
+    TdvFrmCfg cfg;
+    for (QWidget* form : std::initializer_list<QWidget*>{w, &cfg, dvFrmAbout}) {
+        EXPECT_FALSE(form->testAttribute(Qt::WA_SetFont)) << form->objectName().toStdString();
+        EXPECT_EQ(form->font(), QApplication::font()) << form->objectName().toStdString();
+    }
+
+    // German: Qt's own texts and the program's, in a form made after the translators are in.
+    installTranslators(QLocale(QLocale::German, QLocale::Germany),
+                       {QStringLiteral(VELLUM_BUILD_DIR "/translations")});
+    {
+        TdvFrmCfg german;
+        EXPECT_EQ(german.btnCancel->text(), QStringLiteral("Abbrechen"));
+        EXPECT_EQ(german.windowTitle(), QStringLiteral("Einstellungen"));
+        EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Open"), QStringLiteral("\u00d6ffnen"));
+    }
+    for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+    EXPECT_EQ(TdvFrmCfg().btnCancel->text(), QStringLiteral("Cancel"));
+
+    // Every text of the program has its German: no message left unfinished.
+    const QByteArray ts = readAll(QStringLiteral(VELLUM_SOURCE_DIR "/translations/vellum_de.ts"));
+    ASSERT_FALSE(ts.isEmpty());
+    EXPECT_EQ(ts.count("<message"), ts.count("<translation>"));
+    EXPECT_EQ(ts.count("type=\"unfinished\""), 0);
+}
+
+TEST_F(Gui, TheHelpIsBuiltBesideTheProgramAndNamesEveryOption)
+{
+    const QString page = QStringLiteral(VELLUM_BUILD_DIR "/vellum.html");
+    const QString html = QString::fromUtf8(readAll(page));
+    ASSERT_FALSE(html.isEmpty()) << page.toStdString();
+    for (const TdvOptionInfo& info : dvOptionInfos())
+        EXPECT_TRUE(html.contains(info.name())) << info.Name;
+}
+
+TEST_F(Gui, ConfigShowsEveryOptionWithItsKindDefaultAndMeaningBesideTheText)
+{
+    w->eSource->setText(QStringLiteral("/in/*.ppt?"));
+    gProject->SetOptionLines({QStringLiteral("ThreadsCount=abc"), QStringLiteral("Custom=kept as it is")});
+    QStringList missing;
+    QString threads, textAfterEdits;
+    bool resizable = false;
+    int spinValue = -1;
+    whenModal([&] {
+        TdvFrmCfg* cfg = w->CfgForm();
+        resizable = cfg->minimumSize() != cfg->maximumSize();
+        for (const TdvOptionInfo& info : dvOptionInfos()) {
+            QWidget* editor = cfg->Editor(info.name());
+            if (!editor || editor->toolTip().indexOf(info.meaning()) < 0)
+                missing.append(info.name());
+        }
+        // A malformed value shows the default; the line stays as written until its own editor changes.
+        auto* spin = qobject_cast<QSpinBox*>(cfg->Editor(QStringLiteral("ThreadsCount")));
+        spinValue = spin ? spin->value() : -1;
+        qobject_cast<QCheckBox*>(cfg->Editor(QStringLiteral("Notes")))->setChecked(true);
+        auto* overwrite = qobject_cast<QComboBox*>(cfg->Editor(QStringLiteral("IsOverwrite")));
+        overwrite->setCurrentText(QStringLiteral("Skip"));
+        textAfterEdits = cfg->txtCfg->toPlainText();
+        // Typed as text, the editors follow.
+        cfg->txtCfg->setPlainText(textAfterEdits + QStringLiteral("\nTimeout=60"));
+        threads = QString::number(qobject_cast<QSpinBox*>(cfg->Editor(QStringLiteral("Timeout")))->value());
+        QTest::mouseClick(cfg->btnOk, Qt::LeftButton);
+    });
+    w->aConfig->trigger();
+    EXPECT_TRUE(resizable);
+    EXPECT_TRUE(missing.isEmpty()) << missing.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(spinValue, 1);
+    EXPECT_TRUE(textAfterEdits.contains(QStringLiteral("ThreadsCount=abc")));
+    EXPECT_TRUE(textAfterEdits.contains(QStringLiteral("Custom=kept as it is")));
+    EXPECT_EQ(threads, QStringLiteral("60"));
+    EXPECT_EQ(gProject->GetOption(QStringLiteral("Notes")), QStringLiteral("True"));
+    EXPECT_EQ(gProject->IsOverwrite(), TdvOverwrite::Skip);
+    EXPECT_EQ(gProject->Timeout(), 60);
+    EXPECT_EQ(gProject->GetOption(QStringLiteral("Custom")), QStringLiteral("kept as it is"));
+    EXPECT_EQ(w->eSource->text(), QStringLiteral("/in/*.ppt?"));
+    // Each group has its page, and the text its own.
+    QStringList pages;
+    for (int i = 0; i < w->CfgForm()->tabCfg->count(); ++i)
+        pages.append(w->CfgForm()->tabCfg->tabText(i));
+    EXPECT_EQ(pages, QStringList({QStringLiteral("Source"), QStringLiteral("Target"),
+                                  QStringLiteral("Conversion"), QStringLiteral("Offices"),
+                                  QStringLiteral("Unattended runs"), QStringLiteral("As text")}));
+}
+
+TEST_F(Gui, EveryFileTheDesktopHandsOverIsListedAndConvertConvertsThemAtOnce)
+{
+    const QString a = tree.write(QStringLiteral("in/a.pptx"));
+    const QString b = tree.write(QStringLiteral("in/b.ppsx"));
+    const QString pdf = tree.write(QStringLiteral("in/c.pdf"));
+    const QStringList saved = gApp->Params;
+    gApp->Params = {a, b, pdf};
+    w->ListStartupSources();
+    EXPECT_EQ(rows(), QStringList({QStringLiteral("0|%1|").arg(a), QStringLiteral("0|%1|").arg(b)}));
+    EXPECT_TRUE(w->NoticeText().contains(QStringLiteral("c.pdf is no presentation")))
+        << w->NoticeText().toStdString();
+    // One path alone is the source, as it always was: nothing more is listed.
+    resetWindow();
+    gApp->Params = {a};
+    w->ListStartupSources();
+    EXPECT_TRUE(rows().isEmpty());
+    gApp->Params = saved;
 }
 
 } // namespace

@@ -17,7 +17,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
-#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include <csignal>

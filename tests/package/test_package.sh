@@ -22,11 +22,18 @@ grep -q libreoffice-impress <<<"$(dpkg-deb -f "$deb" Depends)"
 grep -q "libreoffice-core," <<<"$(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/vellum usr/share/applications/vellum.desktop usr/share/icons/hicolor/scalable/apps/vellum.svg \
-         usr/share/man/man1/vellum.1 usr/share/doc/vellum/vellum.pdf \
+         usr/share/man/man1/vellum.1 usr/share/doc/vellum/vellum.pdf usr/share/doc/vellum/vellum.html \
+         usr/share/metainfo/org.vellum.Converter.metainfo.xml usr/share/vellum/translations/vellum_de.qm \
          usr/lib/systemd/system/vellum-office-server.service usr/lib/systemd/user/vellum-watch@.service; do
   test -e "$work/root/$f" || { echo "missing in package: $f"; exit 1; }
 done
 desktop-file-validate "$work/root/usr/share/applications/vellum.desktop"
+appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.vellum.Converter.metainfo.xml"
+grep -q "OfficeRestart (200)" "$work/root/usr/share/doc/vellum/vellum.html"
+# The installed program under a real window manager: its keys, F1 opening the installed help, the close
+# prompt and the state kept for the next start.
+"$source/tests/gui/test_desktop.sh" "$work/root/usr/bin/vellum" "$source" \
+  "$work/root/usr/share/doc/vellum/vellum.html"
 grep -q "Vellum Converter" <<<"$("$work/root/usr/bin/vellum" --version)"
 
 # A normal user with a home of its own; the program folder belongs to root and is not writable.
