@@ -1050,6 +1050,15 @@ TEST_F(EngineTest, OfficeServersAreParsedStrictly)
                            QStringLiteral("[::1]:2003"), QStringLiteral("10.0.0.7:1")}));
     EXPECT_TRUE(TdvServers::Parse(QString()).isEmpty());
     EXPECT_EQ(TdvServers::Parse(QStringLiteral("local local")).size(), 2);
+    // A listener's Unix socket, by its path from the current folder; named twice, it is one listener.
+    const QStringList sockets = TdvServers::Parse(QStringLiteral("unix:/run/vellum/a.sock UNIX:tunnels/b"));
+    EXPECT_EQ(sockets,
+              QStringList({QStringLiteral("unix:/run/vellum/a.sock"),
+                           QStringLiteral("unix:") + QDir::currentPath() + QStringLiteral("/tunnels/b")}));
+    EXPECT_EQ(TdvServers::SocketPath(sockets[0]), QStringLiteral("/run/vellum/a.sock"));
+    EXPECT_TRUE(TdvServers::SocketPath(QStringLiteral("a.example:2002")).isEmpty());
+    EXPECT_THROW(TdvServers::Parse(QStringLiteral("unix:/run/a unix:/run/x/../a")), TdvError);
+    EXPECT_THROW(TdvServers::Parse(QStringLiteral("unix:")), TdvError);
     // One program's two connections to one office would share its objects: a listener is named once.
     EXPECT_THROW(TdvServers::Parse(QStringLiteral("a:1 local A:1")), TdvError);
     for (const char* bad :

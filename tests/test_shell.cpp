@@ -28,10 +28,12 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -941,7 +943,8 @@ TEST_F(ProgramTest, OfficeServersGiveOneWorkerEachAndABadEntryStopsTheRun)
             .arg(tree.path(QStringLiteral("in/*.pptx")), tree.path(QStringLiteral("out")));
     QString err, out;
     EXPECT_EQ(run({options + QStringLiteral("127.0.0.1:2002 nowhere")}, &err, &out), 1);
-    EXPECT_TRUE(err.contains(QStringLiteral("OfficeServers: \"nowhere\" is neither host:port nor local")))
+    EXPECT_TRUE(
+        err.contains(QStringLiteral("OfficeServers: \"nowhere\" is neither host:port, unix:PATH nor local")))
         << err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(tree.path(QStringLiteral("out"))) &&
                  !QDir(tree.path(QStringLiteral("out"))).isEmpty());
@@ -972,11 +975,21 @@ TEST_F(ProgramTest, OfficeServerAddressesAreChecked)
         const TdvListenAddress address = parseListenAddress(QString::fromUtf8(text));
         EXPECT_EQ(address.Host, QString::fromUtf8(host)) << text;
         EXPECT_EQ(address.Port, QString::fromUtf8(text).section(QLatin1Char(':'), -1).toInt()) << text;
+        EXPECT_TRUE(address.SocketPath.isEmpty()) << text;
     }
+    // A Unix socket, its path made absolute from the current folder.
+    EXPECT_EQ(parseListenAddress(QStringLiteral("unix:/run/user/1000/vellum/office")).SocketPath,
+              QStringLiteral("/run/user/1000/vellum/office"));
+    EXPECT_EQ(parseListenAddress(QStringLiteral("unix:sockets//office")).SocketPath,
+              QDir::currentPath() + QStringLiteral("/sockets/office"));
+    EXPECT_TRUE(parseListenAddress(QStringLiteral("unix:office")).Given());
+    EXPECT_EQ(parseListenAddress(QStringLiteral("unix:office")).Port, 0);
 
     SKIP_WITHOUT_BINARY();
     const std::pair<QStringList, const char*> refused[] = {
-        {{QStringLiteral("--office-server")}, "--office-server needs [ADDRESS:]PORT"},
+        {{QStringLiteral("--office-server")}, "--office-server needs [ADDRESS:]PORT or unix:PATH"},
+        {{QStringLiteral("--office-server"), QStringLiteral("unix:")}, "\"unix:\" names no socket"},
+        {{QStringLiteral("--office-server"), QStringLiteral("unix:/run/vellum/")}, "names no socket"},
         {{QStringLiteral("--office-server"), QStringLiteral("0")}, "\"0\" is no port (1 to 65535)"},
         {{QStringLiteral("--office-server"), QStringLiteral("127.0.0.1:65536")}, "\"65536\" is no port"},
         {{QStringLiteral("--office-server"), QStringLiteral("localhost:http")}, "\"http\" is no port"},
@@ -997,9 +1010,49 @@ TEST_F(ProgramTest, OfficeServerAddressesAreChecked)
     // The help carries the warning with the option.
     QString out;
     EXPECT_EQ(run({QStringLiteral("--help")}, nullptr, &out), 0);
-    EXPECT_TRUE(out.contains(QStringLiteral("--office-server [ADDRESS:]PORT")));
-    EXPECT_TRUE(out.contains(QStringLiteral("read and write files")));
+    EXPECT_TRUE(out.contains(QStringLiteral("--office-server [ADDRESS:]PORT|unix:PATH")));
+    EXPECT_TRUE(out.contains(QStringLiteral("read and write files and run programs")));
     EXPECT_TRUE(out.contains(QStringLiteral("ssh -N -L 2002:127.0.0.1:2002 host")));
+}
+
+TEST_F(ProgramTest, OfficeServerTakesASocketOnlyInAFolderOfItsUsersAlone)
+{
+    SKIP_WITHOUT_CONSOLE_RUN();
+    // Each refused before any office starts, with exit code 1.
+    const QString open = QDir::cleanPath(tree.mkdir(QStringLiteral("open")));
+    QFile::setPermissions(open, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                    QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    const QString own = QDir::cleanPath(tree.mkdir(QStringLiteral("own")));
+    QFile::setPermissions(own, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    tree.write(QStringLiteral("own/file"), "not a socket");
+    // A listener's socket that still answers is in use.
+    const QString busy = own + QStringLiteral("/busy");
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, QFile::encodeName(busy).constData(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listening, 1), 0);
+    const std::pair<QString, QString> refused[] = {
+        {open + QStringLiteral("/office"),
+         QStringLiteral(
+             "Other users can enter the folder %1 (mode 755): the socket belongs in a folder only this "
+             "user can enter (chmod 700 %1)")
+             .arg(open)},
+        {own + QStringLiteral("/file"), own + QStringLiteral("/file exists and is no socket")},
+        {busy, QStringLiteral("The socket %1 is already in use").arg(busy)},
+        {own + QLatin1Char('/') + QString(120, QLatin1Char('s')),
+         QStringLiteral("is too long (at most 107 bytes)")},
+    };
+    for (const auto& [path, message] : refused) {
+        QString err;
+        EXPECT_EQ(run({QStringLiteral("--office-server"), QStringLiteral("unix:") + path}, &err), 1)
+            << path.toStdString();
+        EXPECT_TRUE(err.contains(message)) << err.toStdString();
+    }
+    ::close(listening);
+    // The socket that was in use is still there for its listener.
+    EXPECT_TRUE(QFileInfo(busy).exists());
 }
 
 TEST_F(ProgramTest, OfficeServerRefusesATakenPort)
@@ -1107,9 +1160,9 @@ TEST_F(OfficeServer, ServesRemoteClientsAndReplacesAKilledOffice)
         client.Close(client.OpenPresentation());
     }
 
-    // The process named is the office that listens; killed, it is replaced on the same port.
-    ASSERT_TRUE(
-        readAll(QStringLiteral("/proc/%1/cmdline").arg(first)).contains("port=" + QByteArray::number(port)));
+    // The process named is the office; killed, it is replaced on the same port, which the program itself
+    // keeps.
+    ASSERT_TRUE(readAll(QStringLiteral("/proc/%1/cmdline").arg(first)).contains("soffice.bin"));
     ::kill(pid_t(first), SIGKILL);
     const qint64 second = listening(2);
     ASSERT_GT(second, 0) << err.toStdString();

@@ -719,8 +719,12 @@ QString TdvOffice::DeadMessage()
 
 QString TdvOffice::LostMessage() const
 {
-    if (IsRemote())
+    if (IsRemote()) {
+        const QString fault = FUno->fault->Reason();
+        if (!fault.isEmpty())
+            return QStringLiteral("The connection to the office at %1 was dropped: %2").arg(FServer, fault);
         return QStringLiteral("The connection to the office at %1 was lost").arg(FServer);
+    }
     return DeadMessage();
 }
 
@@ -742,7 +746,7 @@ QStringList TdvOffice::PrinterNames() const
     return names;
 }
 
-std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
+std::shared_ptr<TdvOffice> TdvOffice::Start(bool forStrangers)
 {
     const QString templ = officeTemplateProfile();
     std::shared_ptr<TdvOffice> office(new TdvOffice());
@@ -764,7 +768,7 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
         throw TdvError(
             QStringLiteral("The office profile cannot be copied to %1: %2").arg(office->FProfile, reason));
     }
-    if (!listen.isEmpty() && !addSettings(office->FProfile, kNoMacros))
+    if (forStrangers && !addSettings(office->FProfile, kNoMacros))
         throw TdvError(
             QStringLiteral("The office profile in %1 cannot be locked against macros").arg(office->FProfile));
 
@@ -787,14 +791,9 @@ std::shared_ptr<TdvOffice> TdvOffice::Start(const QString& listen)
         how.Writable << threadWorkFolder;
     how.MemoryLimit = qint64(threadMemoryLimitMiB) << 20;
     how.Isolated = isolationWanted(&office->FNotIsolated);
-    // A listener's office accepts other machines' clients on the system's network itself.
-    how.Network = !listen.isEmpty();
-    const auto arguments = [&] {
-        QStringList list = officeArguments(office->FProfile);
-        if (!listen.isEmpty())
-            list << QStringLiteral("--accept=%1;urp;StarOffice.ComponentContext").arg(listen);
-        return list;
-    };
+    // A listener's office, too, is reached only through its pipe: the listener relays its clients there.
+    how.Network = false;
+    const auto arguments = [&] { return officeArguments(office->FProfile); };
     QString failure;
     office->FGroup = spawnOffice(arguments(), how, &failure);
     if (office->FGroup == 0) {
@@ -1000,6 +999,11 @@ QList<TdvFontUse> TdvOffice::FinishFontTracking()
         uses.append(use);
     }
     return uses;
+}
+
+QString TdvOffice::PipeSocket() const
+{
+    return pipeFile();
 }
 
 QString officePipeFile(const QString& pipeName)

@@ -26,9 +26,9 @@ public:
 
     // Starts an office with a private copy of the template profile and connects to it. The start has its
     // own limit (60 s); past it, or when the process ends first, it fails with a message that says so.
-    // `listen` ("socket,host=127.0.0.1,port=2002,tcpNoDelay=1") is a second acceptor, for the UNO clients of
-    // other programs; such an office's profile runs no macro at all.
-    static std::shared_ptr<TdvOffice> Start(const QString& listen = QString());
+    // An office `forStrangers` serves the UNO clients of other programs (through its pipe, which the office
+    // listener relays): its profile runs no macro at all.
+    static std::shared_ptr<TdvOffice> Start(bool forStrangers = false);
     // Connects to an office listener at "host:port" on this or another machine. Reaching it and its first
     // answer have their own limit; past it, or when it refuses, it fails with a message naming it.
     static std::shared_ptr<TdvOffice> Connect(const QString& server, int limitSeconds);
@@ -46,11 +46,17 @@ public:
 
     // An office of a listener, reached over a socket: it has no process here, and files reach it as streams.
     bool IsRemote() const { return !FServer.isEmpty(); }
+    // Decks reach the office as streams of ours (loadDocument), never by their paths: always for a remote
+    // office, and for an office here unless switched off (a bench compares the two ways).
+    bool StreamsFiles() const { return IsRemote() || FStreamFiles; }
+    void SetStreamFiles(bool on) { FStreamFiles = on; }
     QString Server() const { return FServer; }
     // The text of a failure on a dead office or a lost connection.
     QString LostMessage() const;
 
     pid_t ProcessGroup() const { return FGroup; }
+    // The socket file of the office's pipe, which other connections to the office may use too.
+    QString PipeSocket() const;
     // The office runs in namespaces of its own: no network, none of the user's files. When it does not,
     // NotIsolatedReason says why.
     bool Isolated() const { return FIsolated; }
@@ -101,7 +107,8 @@ private:
     mutable std::atomic<bool> FExited{false};
     QString FProfile;
     QString FPipe;
-    QString FServer; // "host:port" of a remote office
+    QString FServer; // "host:port" or "unix:PATH" of a remote office
+    std::atomic<bool> FStreamFiles{true};
     bool FIsolated = false;
     QStringList FWritable;
     QString FNotIsolated;

@@ -1,9 +1,11 @@
 #include "conversion/dvOfficeServer.h"
 
 #include "base/dvError.h"
+#include "base/dvFileUtils.h"
 #include "base/dvPlaces.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvUno.h"
+#include "conversion/dvUrpWatch.h"
 
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
@@ -16,7 +18,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSet>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -27,13 +29,18 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <list>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace css;
 using Clock = std::chrono::steady_clock;
@@ -44,11 +51,11 @@ constexpr int kFirstPauseMs = 1000;
 constexpr int kLongestPauseMs = 30000;
 // An office that ran this long before it died starts the pauses afresh.
 constexpr auto kSteadyRun = std::chrono::seconds(60);
-// The acceptors are up once the office answers on its pipe; this only covers a slow machine.
-constexpr auto kListenLimit = std::chrono::seconds(10);
 // Starts that fail one after another: the installation is broken, and the service manager takes over.
 constexpr int kFailedStartsLimit = 5;
 constexpr int kTickMs = 250;
+// Bytes on their way in each direction of a client's connection.
+constexpr std::size_t kRelayBuffer = 256 << 10;
 
 // SIGINT and SIGTERM only write to a pipe that the supervisor waits on, whichever thread they hit.
 int stopPipe[2] = {-1, -1};
@@ -117,63 +124,186 @@ QString numericHost(const sockaddr_in& address)
     return QString::fromLatin1(text);
 }
 
-// An office told to listen on a port in use runs on without a word: the port is tried here first, bound
-// the way the office binds it (a closed connection that lingers on the port is no obstacle).
-void checkPortFree(const sockaddr_in& address)
+// The listening socket on a TCP address; it stays ours while offices come and go, so that no other program
+// can take the port between two of them.
+int listenTcp(const sockaddr_in& address)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        throw TdvError(QStringLiteral("No socket to try the port with: ") + systemMessage(errno));
+        throw TdvError(QStringLiteral("No socket to listen on: ") + systemMessage(errno));
+    // A closed connection that lingers on the port is no obstacle.
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const int rc = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    const int error = errno;
-    ::close(fd);
-    const int port = ntohs(address.sin_port);
-    if (rc == 0)
-        return;
-    if (error == EADDRINUSE)
-        throw TdvError(QStringLiteral("Port %1 on %2 is already in use").arg(port).arg(numericHost(address)));
-    throw TdvError(QStringLiteral("Cannot listen on %1:%2: %3")
-                       .arg(numericHost(address))
-                       .arg(port)
-                       .arg(systemMessage(error)));
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 64) != 0) {
+        const int error = errno;
+        ::close(fd);
+        const int port = ntohs(address.sin_port);
+        if (error == EADDRINUSE)
+            throw TdvError(
+                QStringLiteral("Port %1 on %2 is already in use").arg(port).arg(numericHost(address)));
+        throw TdvError(QStringLiteral("Cannot listen on %1:%2: %3")
+                           .arg(numericHost(address))
+                           .arg(port)
+                           .arg(systemMessage(error)));
+    }
+    return fd;
 }
 
-// The member of the office's process group that listens on the port, or 0. Read from the system's socket
-// table, so that it is the office that listens and not a program that took the port meanwhile.
-pid_t listeningProcess(pid_t group, int port)
+bool fillUnixAddress(sockaddr_un& address, const QString& path)
 {
-    QSet<QByteArray> sockets;
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    if (table.open(QIODevice::ReadOnly)) {
-        // "sl local_address rem_address st ... inode": addresses in hexadecimal, state 0A is listening.
-        for (const QByteArray& line : table.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.simplified().split(' ');
-            bool number = false;
-            if (fields.size() > 9 && fields[3] == "0A" &&
-                fields[1].mid(fields[1].indexOf(':') + 1).toInt(&number, 16) == port && number)
-                sockets.insert("socket:[" + fields[9] + "]");
+    address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = encodeFileName(path);
+    if (name.size() >= qsizetype(sizeof address.sun_path))
+        return false;
+    memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    return true;
+}
+
+// A listening Unix socket at `path`, whose folder only this user may enter: the socket is then out of reach
+// of every other account and of programs that run as them. The folder is made (mode 700) when missing; a
+// socket left by a listener that was killed is replaced, one in use is not.
+int listenUnix(const QString& path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    const QByteArray folderName = encodeFileName(folder);
+    struct stat info = {};
+    if (::stat(folderName.constData(), &info) != 0 && errno == ENOENT &&
+        ::mkdir(folderName.constData(), 0700) != 0)
+        throw TdvError(QStringLiteral("The folder %1 cannot be made: %2").arg(folder, systemMessage(errno)));
+    if (::stat(folderName.constData(), &info) != 0)
+        throw TdvError(QStringLiteral("The folder %1 cannot be used: %2").arg(folder, systemMessage(errno)));
+    if (!S_ISDIR(info.st_mode))
+        throw TdvError(QStringLiteral("%1 is no folder").arg(folder));
+    if (info.st_uid != ::geteuid())
+        throw TdvError(
+            QStringLiteral("The folder %1 belongs to another user: the socket belongs in a folder of "
+                           "this user's that only this user can enter")
+                .arg(folder));
+    if (info.st_mode & 077)
+        throw TdvError(
+            QStringLiteral("Other users can enter the folder %1 (mode %2): the socket belongs in a "
+                           "folder only this user can enter (chmod 700 %1)")
+                .arg(folder)
+                .arg(info.st_mode & 0777, 3, 8, QLatin1Char('0')));
+    sockaddr_un address;
+    if (!fillUnixAddress(address, path))
+        throw TdvError(QStringLiteral("The socket path %1 is too long (at most %2 bytes)")
+                           .arg(path)
+                           .arg(sizeof address.sun_path - 1));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw TdvError(QStringLiteral("No socket to listen on: ") + systemMessage(errno));
+    const QByteArray name = encodeFileName(path);
+    if (::lstat(name.constData(), &info) == 0) {
+        if (!S_ISSOCK(info.st_mode)) {
+            ::close(fd);
+            throw TdvError(QStringLiteral("%1 exists and is no socket").arg(path));
         }
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool answered =
+            ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::close(probe);
+        if (answered) {
+            ::close(fd);
+            throw TdvError(QStringLiteral("The socket %1 is already in use").arg(path));
+        }
+        ::unlink(name.constData());
     }
-    if (sockets.isEmpty())
-        return 0;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::chmod(name.constData(), 0600) != 0 || ::listen(fd, 64) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw TdvError(QStringLiteral("Cannot listen on %1: %2").arg(path, systemMessage(error)));
+    }
+    return fd;
+}
+
+// The office process itself in its launcher's process group (the launcher only waits for it).
+pid_t officeProcess(pid_t group)
+{
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool number = false;
         const pid_t pid = pid_t(entry.toInt(&number));
         if (!number || ::getpgid(pid) != group)
             continue;
-        const QString fds = QStringLiteral("/proc/%1/fd/").arg(entry);
-        for (const QString& fd :
-             QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-            char target[64];
-            const ssize_t n = ::readlink(QFile::encodeName(fds + fd).constData(), target, sizeof target);
-            if (n > 0 && sockets.contains(QByteArray(target, int(n))))
-                return pid;
-        }
+        if (QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid))
+                .endsWith(QLatin1String("/soffice.bin")))
+            return pid;
     }
-    return 0;
+    return group;
 }
+
+// One direction of a client's connection: bytes read from one side and not yet written to the other.
+class RelayBuffer
+{
+public:
+    RelayBuffer() : FData(kRelayBuffer) {}
+    bool Full() const { return FEnd == FData.size() && FBegin == 0; }
+    bool Empty() const { return FBegin == FEnd; }
+
+    // Reads what fits, showing it to `watch`; false at the end of the stream or on an error.
+    bool ReadFrom(int fd, TdvUrpWatch& watch)
+    {
+        if (FBegin > 0 && FEnd == FData.size()) {
+            memmove(FData.data(), FData.data() + FBegin, FEnd - FBegin);
+            FEnd -= FBegin;
+            FBegin = 0;
+        }
+        if (FEnd == FData.size())
+            return true;
+        const ssize_t n = ::recv(fd, FData.data() + FEnd, FData.size() - FEnd, MSG_DONTWAIT);
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        if (n == 0)
+            return false;
+        watch.Feed(FData.data() + FEnd, size_t(n));
+        FEnd += size_t(n);
+        return true;
+    }
+
+    // Writes what it can; false when the other side is gone.
+    bool WriteTo(int fd)
+    {
+        if (Empty())
+            return true;
+        const ssize_t n = ::send(fd, FData.data() + FBegin, FEnd - FBegin, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        FBegin += size_t(n);
+        if (FBegin == FEnd)
+            FBegin = FEnd = 0;
+        return true;
+    }
+
+private:
+    std::vector<unsigned char> FData;
+    std::size_t FBegin = 0;
+    std::size_t FEnd = 0;
+};
+
+// A client's connection, passed through to the office's pipe byte for byte. The listener takes no part in
+// the protocol; it only counts the client's calls and the office's answers, so that it knows when the client
+// waits on the office.
+struct Relay
+{
+    ~Relay()
+    {
+        ::close(Client);
+        if (Office >= 0)
+            ::close(Office);
+    }
+    bool Waiting() const { return Up.Requests() > Down.Replies(); }
+
+    int Client = -1;
+    int Office = -1;
+    RelayBuffer ToOffice, ToClient;
+    TdvUrpWatch Up, Down;
+    std::int64_t Heard = 0; // messages of the office's so far
+    // Since when the client has waited without a word from the office.
+    Clock::time_point Since;
+};
 
 // Why an office that is no longer alive ended, from its launcher's status: the launcher passes on the
 // office's signal as 128 + the signal. A lost bridge may come a moment before the process has ended.
@@ -209,42 +339,61 @@ public:
     std::atomic<int> Closed{0};
 };
 
-bool documentsOpen(TdvOffice& office)
+// Whether the office has documents open; no answer (an office that is going) tells neither.
+enum class TdvOpen { No, Yes, Unknown };
+TdvOpen documentsOpen(TdvOffice& office)
 {
     try {
-        return office.uno().desktop->getComponents()->createEnumeration()->hasMoreElements();
+        return office.uno().desktop->getComponents()->createEnumeration()->hasMoreElements() ? TdvOpen::Yes
+                                                                                             : TdvOpen::No;
     } catch (const uno::Exception&) {
-        return true; // no answer: the next look finds the office dead, or asks again
+        return TdvOpen::Unknown; // the next look finds the office dead, or asks again
     }
 }
 
 class TdvOfficeServer
 {
 public:
-    TdvOfficeServer(const QString& host, int port, int restartAfter)
-        : FAddress(resolve(host, port)), FRestartAfter(restartAfter)
+    explicit TdvOfficeServer(const TdvOfficeServerSettings& settings) : FSettings(settings)
     {
-        FWhere = QStringLiteral("%1:%2").arg(numericHost(FAddress)).arg(port);
+        if (!settings.SocketPath.isEmpty()) {
+            FWhere = QStringLiteral("unix:") + settings.SocketPath;
+        } else {
+            FAddress = resolve(settings.Host, settings.Port);
+            FWhere = QStringLiteral("%1:%2").arg(numericHost(FAddress)).arg(settings.Port);
+        }
+    }
+    ~TdvOfficeServer()
+    {
+        FRelays.clear();
+        if (FListener >= 0) {
+            ::close(FListener);
+            if (!FSettings.SocketPath.isEmpty())
+                ::unlink(encodeFileName(FSettings.SocketPath).constData());
+        }
     }
     int Run();
 
 private:
-    enum class TdvWatchEnd { Stop, Died, Restart };
+    enum class TdvWatchEnd { Stop, Died, Restart, Stuck };
     void start();
     TdvWatchEnd watch(QString& reason);
+    void acceptClients();
+    // Moves bytes of a relay; false once it is over. `left` is set when the client went away.
+    bool serve(Relay& relay, short clientEvents, short officeEvents, bool& left);
 
-    sockaddr_in FAddress;
-    QString FWhere; // "127.0.0.1:2002"
-    int FRestartAfter;
+    TdvOfficeServerSettings FSettings;
+    sockaddr_in FAddress = {};
+    QString FWhere; // "127.0.0.1:2002" or "unix:/run/user/1000/vellum/office"
+    int FListener = -1;
     std::shared_ptr<TdvOffice> FOffice;
     rtl::Reference<DocumentCounter> FCounter;
+    std::list<Relay> FRelays;
 };
 
 void TdvOfficeServer::start()
 {
-    const int port = ntohs(FAddress.sin_port);
-    FOffice = TdvOffice::Start(
-        QStringLiteral("socket,host=%1,port=%2,tcpNoDelay=1").arg(numericHost(FAddress)).arg(port));
+    FOffice = TdvOffice::Start(true);
     FCounter = new DocumentCounter();
     try {
         frame::theGlobalEventBroadcaster::get(FOffice->uno().context)
@@ -253,33 +402,132 @@ void TdvOfficeServer::start()
         FOffice->Terminate();
         throw TdvError(QStringLiteral("The office's documents cannot be counted: ") + toQString(e.Message));
     }
-    const auto until = Clock::now() + kListenLimit;
-    pid_t listener = 0;
-    while (!(listener = listeningProcess(FOffice->ProcessGroup(), port))) {
-        if (!FOffice->Alive() || Clock::now() > until) {
-            FOffice->Terminate();
-            throw TdvError(QStringLiteral("The office does not listen on %1").arg(FWhere));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    printf("Office listening on %s (pid %d)\n", qPrintable(FWhere), int(listener));
+    printf("Office listening on %s (pid %d)\n", qPrintable(FWhere),
+           int(officeProcess(FOffice->ProcessGroup())));
     fflush(stdout);
+}
+
+void TdvOfficeServer::acceptClients()
+{
+    for (;;) {
+        const int client = ::accept4(FListener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (client < 0)
+            return; // none waiting, or one that gave up meanwhile
+        if (FSettings.SocketPath.isEmpty()) {
+            const int one = 1;
+            setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        }
+        Relay& relay = FRelays.emplace_back();
+        relay.Client = client;
+        sockaddr_un address;
+        const int office = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (office < 0 || !fillUnixAddress(address, FOffice->PipeSocket()) ||
+            ::connect(office, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            // The office's acceptor takes connections at once; a client it cannot take is dropped, and its
+            // worker tries again.
+            if (office >= 0)
+                ::close(office);
+            FRelays.pop_back();
+            continue;
+        }
+        relay.Office = office;
+    }
+}
+
+bool TdvOfficeServer::serve(Relay& relay, short clientEvents, short officeEvents, bool& left)
+{
+    const bool waited = relay.Waiting();
+    if (clientEvents & (POLLIN | POLLHUP | POLLERR))
+        left = !relay.ToOffice.ReadFrom(relay.Client, relay.Up);
+    bool officeGone = false;
+    if (officeEvents & (POLLIN | POLLHUP | POLLERR))
+        officeGone = !relay.ToClient.ReadFrom(relay.Office, relay.Down);
+    if (!left)
+        left = !relay.ToClient.WriteTo(relay.Client);
+    if (!relay.ToOffice.WriteTo(relay.Office))
+        officeGone = true;
+    // The office's silence counts from the client's first open call, or from the office's last message.
+    const std::int64_t heard = relay.Down.Requests() + relay.Down.Replies();
+    if ((!waited && relay.Waiting()) || heard != relay.Heard)
+        relay.Since = Clock::now();
+    relay.Heard = heard;
+    // The office ended the connection: what it said last is passed on, and the client sees the end.
+    if (officeGone && !left)
+        relay.ToClient.WriteTo(relay.Client);
+    return !left && !officeGone;
 }
 
 TdvOfficeServer::TdvWatchEnd TdvOfficeServer::watch(QString& reason)
 {
+    auto nextTick = Clock::now();
     for (;;) {
-        if (stopWithin(kTickMs))
+        std::vector<pollfd> fds;
+        fds.push_back({stopPipe[0], POLLIN, 0});
+        fds.push_back({FListener, POLLIN, 0});
+        for (const Relay& relay : FRelays) {
+            fds.push_back(
+                {relay.Client,
+                 short((relay.ToOffice.Full() ? 0 : POLLIN) | (relay.ToClient.Empty() ? 0 : POLLOUT)), 0});
+            fds.push_back(
+                {relay.Office,
+                 short((relay.ToClient.Full() ? 0 : POLLIN) | (relay.ToOffice.Empty() ? 0 : POLLOUT)), 0});
+        }
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now()).count();
+        const int rc =
+            ::poll(fds.data(), nfds_t(fds.size()), int(std::clamp<decltype(wait)>(wait, 0, kTickMs)));
+        if (rc < 0 && errno != EINTR)
+            std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs));
+        if (rc > 0 && fds[0].revents)
             return TdvWatchEnd::Stop;
+
+        std::size_t at = 2;
+        for (auto it = FRelays.begin(); it != FRelays.end(); at += 2) {
+            bool left = false;
+            const bool open = rc <= 0 || serve(*it, fds[at].revents, fds[at + 1].revents, left);
+            if (open) {
+                ++it;
+                continue;
+            }
+            // A client that leaves while the office works for it leaves the office busy with a deck nobody
+            // waits for, maybe stuck in it for good: the next client gets a fresh office at once.
+            if (left && it->Waiting()) {
+                reason = QStringLiteral("a client left during a call");
+                return TdvWatchEnd::Stuck;
+            }
+            FRelays.erase(it++);
+            if (left && FRelays.empty() && documentsOpen(*FOffice) == TdvOpen::Yes) {
+                reason = QStringLiteral("a client left a document open");
+                return TdvWatchEnd::Restart;
+            }
+        }
+        if (rc > 0 && fds[1].revents)
+            acceptClients();
+
+        if (Clock::now() < nextTick)
+            continue;
+        nextTick = Clock::now() + std::chrono::milliseconds(kTickMs);
         if (!FOffice->Alive()) {
             reason = endReason(FOffice->ProcessGroup());
             return TdvWatchEnd::Died;
         }
+        bool waiting = false;
+        for (const Relay& relay : FRelays) {
+            waiting = waiting || relay.Waiting();
+            if (FSettings.CallLimit > 0 && relay.Waiting() &&
+                Clock::now() - relay.Since > std::chrono::seconds(FSettings.CallLimit)) {
+                reason = QStringLiteral("a client waited %1 s without a word from it (Timeout=%1)")
+                             .arg(FSettings.CallLimit);
+                return TdvWatchEnd::Stuck;
+            }
+        }
+        // Asked only while no client waits: an office at work answers late.
         const int closed = FCounter->Closed;
-        if (FRestartAfter > 0 && closed >= FRestartAfter && !documentsOpen(*FOffice)) {
+        if (FSettings.RestartAfter > 0 && closed >= FSettings.RestartAfter && !waiting &&
+            documentsOpen(*FOffice) == TdvOpen::No) {
             reason = QStringLiteral("%1 documents closed (OfficeRestart=%2), none open now")
                          .arg(closed)
-                         .arg(FRestartAfter);
+                         .arg(FSettings.RestartAfter);
             return TdvWatchEnd::Restart;
         }
     }
@@ -288,6 +536,7 @@ TdvOfficeServer::TdvWatchEnd TdvOfficeServer::watch(QString& reason)
 int TdvOfficeServer::Run()
 {
     catchStopSignals();
+    FListener = FSettings.SocketPath.isEmpty() ? listenTcp(FAddress) : listenUnix(FSettings.SocketPath);
     const auto stopped = [this] {
         printf("Office on %s stopped\n", qPrintable(FWhere));
         fflush(stdout);
@@ -296,8 +545,6 @@ int TdvOfficeServer::Run()
     int pauseMs = kFirstPauseMs;
     int failedStarts = 0;
     for (bool first = true;; first = false) {
-        // A taken port ends the server, also between two offices: waiting for it could last for ever.
-        checkPortFree(FAddress);
         const auto started = Clock::now();
         try {
             start();
@@ -316,9 +563,15 @@ int TdvOfficeServer::Run()
 
         QString reason;
         const TdvWatchEnd end = watch(reason);
+        // The clients of this office lose their connections with it; their workers connect again.
+        FRelays.clear();
         if (end == TdvWatchEnd::Restart) {
             fprintf(stderr, "Restarting the office on %s: %s\n", qPrintable(FWhere),
                     reason.toLocal8Bit().constData());
+        } else if (end == TdvWatchEnd::Stuck) {
+            fprintf(stderr, "Stopping the office on %s: %s; starting a new one\n", qPrintable(FWhere),
+                    reason.toLocal8Bit().constData());
+            FOffice->Kill();
         } else if (end == TdvWatchEnd::Died) {
             if (Clock::now() - started > kSteadyRun)
                 pauseMs = kFirstPauseMs;
@@ -340,10 +593,12 @@ int TdvOfficeServer::Run()
 
 } // namespace
 
-int runOfficeServer(const QString& host, int port, int restartAfter)
+int runOfficeServer(const TdvOfficeServerSettings& settings)
 {
     try {
-        TdvOfficeServer server(host, port, restartAfter);
+        // Every office the listener starts, on this thread, runs under the limit.
+        setThreadOfficeMemoryLimit(settings.MemoryLimitMiB);
+        TdvOfficeServer server(settings);
         return server.Run();
     } catch (const std::exception& e) {
         fprintf(stderr, "%s\n", errorMessage(e).toLocal8Bit().constData());

@@ -22,9 +22,22 @@
 #include <QString>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace css = com::sun::star;
 using rtl::OUString;
+
+// Why this program dropped a listener's connection (it broke the protocol), for the text of the failure.
+class TdvLinkFault
+{
+public:
+    void Set(const QString& reason); // the first reason stays
+    QString Reason() const;          // empty while there is none
+
+private:
+    mutable std::mutex FLock;
+    QString FReason;
+};
 
 // The bridge to one office process.
 struct TdvOffice::Uno
@@ -37,6 +50,7 @@ struct TdvOffice::Uno
     css::uno::Reference<css::connection::XConnection> connection;
     // Set by the bridge's disposing event: the connection is gone, and so, as a rule, is the office.
     std::shared_ptr<std::atomic<bool>> disposed = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<TdvLinkFault> fault = std::make_shared<TdvLinkFault>();
 
     void release(); // drops every reference, leaving the bridge to go away with the process
 };
@@ -71,12 +85,14 @@ enum class TdvFileAccess { None, Read, Write };
 TdvAutomationError unoFailure(const css::uno::Exception& e, const TdvOffice* office,
                               TdvFileAccess access = TdvFileAccess::None, const QString& file = QString());
 
-// Loads a document in the office. A local file meant for a remote office is read here and sent as a
-// stream, so that the listener needs no access to this machine's files.
+// Loads a document in the office. For an office that takes files as streams (a remote one), the office reads
+// a local file from a stream of ours, piece by piece as it asks: it needs no access to this machine's files,
+// and the deck is never held here whole. Failures name the file, never the stream.
 css::uno::Reference<css::lang::XComponent>
 loadDocument(TdvOffice& office, const OUString& url,
              const css::uno::Sequence<css::beans::PropertyValue>& args);
-// Stores a document; for a remote office the file comes back as a stream and is written here.
+// Stores a document; for an office that takes files as streams, the office writes the file's bytes into a
+// stream of ours as it makes them, and they go straight into the file here.
 void storeDocument(TdvOffice& office, const css::uno::Reference<css::frame::XStorable>& storable,
                    const OUString& url, const css::uno::Sequence<css::beans::PropertyValue>& args);
 

@@ -36,21 +36,35 @@ QStringList TdvServers::Parse(const QString& text)
             entries.append(QStringLiteral("local"));
             continue;
         }
+        QString entry = word;
         QString host;
         int port = 0;
-        if (!SplitAddress(word, host, port))
-            throw TdvError(QStringLiteral("OfficeServers: \"%1\" is neither host:port nor local").arg(word));
+        if (word.startsWith(QLatin1String("unix:"), Qt::CaseInsensitive)) {
+            const QString path = word.mid(5);
+            if (path.isEmpty())
+                throw TdvError(QStringLiteral("OfficeServers: \"%1\" names no socket (unix:PATH)").arg(word));
+            entry = QStringLiteral("unix:") + QDir::cleanPath(QDir::current().absoluteFilePath(path));
+        } else if (!SplitAddress(word, host, port)) {
+            throw TdvError(
+                QStringLiteral("OfficeServers: \"%1\" is neither host:port, unix:PATH nor local").arg(word));
+        }
         // Two connections of one program to one office share the office's objects and break each other.
         for (const QString& earlier : std::as_const(entries))
-            if (earlier.compare(word, Qt::CaseInsensitive) == 0)
+            if (SocketPath(earlier).isEmpty() ? earlier.compare(entry, Qt::CaseInsensitive) == 0
+                                              : earlier == entry)
                 throw TdvError(
                     QStringLiteral("OfficeServers: %1 is named twice; one program keeps one "
                                    "connection to an office, so start another listener for another "
                                    "worker")
-                        .arg(word));
-        entries.append(word);
+                        .arg(entry));
+        entries.append(entry);
     }
     return entries;
+}
+
+QString TdvServers::SocketPath(const QString& entry)
+{
+    return entry.startsWith(QLatin1String("unix:")) ? entry.mid(5) : QString();
 }
 
 bool TdvServers::SplitAddress(const QString& entry, QString& host, int& port)

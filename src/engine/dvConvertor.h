@@ -31,11 +31,14 @@ public:
 class TdvServers
 {
 public:
-    // The entries of an OfficeServers text: "host:port" ("[v6 address]:port" too) or "local", separated by
-    // blanks; `local` may come more than once, a listener only once. A malformed or repeated entry fails with
-    // a message naming it.
+    // The entries of an OfficeServers text: "host:port" ("[v6 address]:port" too), "unix:PATH" (a listener's
+    // Unix socket; a relative path counts from the current folder) or "local", separated by blanks; `local`
+    // may come more than once, a listener only once. A malformed or repeated entry fails with a message
+    // naming it.
     static QStringList Parse(const QString& text);
     static bool IsLocal(const QString& entry) { return entry == QLatin1String("local"); }
+    // The socket path of a "unix:PATH" entry, or empty text for any other entry.
+    static QString SocketPath(const QString& entry);
     // The host ("[...]" taken off an IPv6 address) and port of a "host:port" entry; false when it is none.
     static bool SplitAddress(const QString& entry, QString& host, int& port);
 

@@ -63,7 +63,7 @@ const QList<TdvOptionInfo> kOptions = {
      QT_TRANSLATE_NOOP("TdvOptions", "MiB of memory one office may take (0: half the machine's memory shared among the workers, at least 2048)"),
      "MiB"},
     {"OfficeServers", K::Text, G::Offices, "", 0, 0, nullptr,
-     QT_TRANSLATE_NOOP("TdvOptions", "Office listeners to convert on, host:port or local, separated by blanks")},
+     QT_TRANSLATE_NOOP("TdvOptions", "Office listeners to convert on, host:port, unix:PATH or local, separated by blanks")},
     {"ConnectTimeout", K::Int, G::Offices, "20", 1, kNoMax, nullptr,
      QT_TRANSLATE_NOOP("TdvOptions", "Seconds for reaching a listener and its first answer"),
      "seconds"},

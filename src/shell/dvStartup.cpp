@@ -10,6 +10,7 @@
 #include "shell/dvMain.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -36,7 +37,7 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
 const char* const usageText =
     "Usage: vellum [PROJECT | SOURCE... | -P:OPTIONS [SOURCE...] | --help | --version]\n"
     "       vellum --convert SOURCE...\n"
-    "       vellum --office-server [ADDRESS:]PORT [-P:OPTIONS]\n"
+    "       vellum --office-server [ADDRESS:]PORT|unix:PATH [-P:OPTIONS]\n"
     "\n"
     "Converts presentations (*.ppt?) to PDF in batch.\n"
     "\n"
@@ -48,12 +49,15 @@ const char* const usageText =
     "  --convert SOURCE...\n"
     "                   open the window with these presentations listed and convert them at once,\n"
     "                   into the folder of the first one\n"
-    "  --office-server [ADDRESS:]PORT\n"
-    "                   keep one office listening for UNO clients on other machines, on ADDRESS\n"
-    "                   (127.0.0.1 when left out) and PORT; a new one when it dies, and after\n"
-    "                   OfficeRestart documents. Ends on SIGINT or SIGTERM.\n"
-    "                   Anyone who reaches the port can make that office read and write files as\n"
-    "                   this user: keep it on 127.0.0.1 and reach it through an SSH tunnel\n"
+    "  --office-server [ADDRESS:]PORT|unix:PATH\n"
+    "                   keep one office for UNO clients on other machines, on ADDRESS (127.0.0.1\n"
+    "                   when left out) and PORT, or on the Unix socket PATH in a folder only this\n"
+    "                   user can enter; a new one when it dies, after OfficeRestart documents, and\n"
+    "                   at once when a client leaves during a call or a call takes longer than\n"
+    "                   Timeout. Ends on SIGINT or SIGTERM.\n"
+    "                   Anyone who reaches the port (every local account and program too) can\n"
+    "                   make that office read and write files and run programs as this user: keep\n"
+    "                   it on a Unix socket or 127.0.0.1 and reach it through an SSH tunnel\n"
     "                   (ssh -N -L 2002:127.0.0.1:2002 host), or on a private network.\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
@@ -71,9 +75,9 @@ const char* const usageText =
     "Timeout (300 s), OfficeRestart (200), OfficeMemoryLimit (MiB per office; 0: a share of the\n"
     "machine's memory per worker), MissingFonts (Warn, Fail or Ignore: a font the machine lacks, set\n"
     "in a stand-in), ExportComments (False: review comments stay out of the PDFs),\n"
-    "MaxImageResolution (0: keep images), OfficeServers (host:port or local, blank separated: one\n"
-    "worker each), ConnectTimeout (20 s), PDFWriter (the printer of the last route: Vellum PDF),\n"
-    "MultiInstance. A value out of range or malformed takes the default and is said once.\n"
+    "MaxImageResolution (0: keep images), OfficeServers (host:port, unix:PATH or local, blank\n"
+    "separated: one worker each), ConnectTimeout (20 s), PDFWriter (the printer of the last route:\n"
+    "Vellum PDF), MultiInstance. A value out of range or malformed takes the default and is said once.\n"
     "\n"
     "LogFile gets one line per file (State => source => result) as the file finishes; it is\n"
     "never a link, a presentation or a PDF of the run. Control characters in names are written\n"
@@ -104,7 +108,15 @@ static void handleLongOptions(const QString& arg)
 
 TdvListenAddress parseListenAddress(const QString& text)
 {
-    TdvListenAddress address{QStringLiteral("127.0.0.1"), 0};
+    if (text.startsWith(QLatin1String("unix:"), Qt::CaseInsensitive)) {
+        const QString path = text.mid(5);
+        if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+            throw TdvError(QStringLiteral("\"%1\" names no socket (unix:PATH)").arg(text));
+        TdvListenAddress address;
+        address.SocketPath = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+        return address;
+    }
+    TdvListenAddress address{QStringLiteral("127.0.0.1"), 0, QString()};
     const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
     const QString port = text.mid(colon + 1);
     if (colon >= 0)
@@ -146,7 +158,7 @@ static TdvListenAddress officeServerArguments(int argc, char** argv)
     if (at < 0)
         return {};
     if (at + 1 >= args.size()) {
-        fputs("vellum: --office-server needs [ADDRESS:]PORT (see vellum --help)\n", stderr);
+        fputs("vellum: --office-server needs [ADDRESS:]PORT or unix:PATH (see vellum --help)\n", stderr);
         throw TdvExit(2);
     }
     TdvListenAddress address;

@@ -6,15 +6,19 @@
 
 class TdvConvertorClass;
 
-// Where `--office-server` makes its office listen; port 0 when the option was not given.
+// Where `--office-server` takes its clients: a TCP address, or a Unix socket. Neither when the option was
+// not given.
 struct TdvListenAddress
 {
     QString Host;
     int Port = 0;
+    QString SocketPath;
+    bool Given() const { return Port > 0 || !SocketPath.isEmpty(); }
 };
 
 // Reads "[ADDRESS:]PORT": an IPv4 address or a host name (127.0.0.1 when left out) and a port from 1 to
-// 65535. Fails with a message that says what is wrong.
+// 65535; or "unix:PATH", a Unix socket (a relative path counts from the current folder). Fails with a
+// message that says what is wrong.
 TdvListenAddress parseListenAddress(const QString& text);
 
 // The process-wide objects in their order of creation, torn down in reverse.

@@ -13,6 +13,7 @@
 #ifdef VELLUM_HAS_OFFICE
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeServer.h"
+#include "conversion/dvSandbox.h"
 #include "conversion/dvVellum.h"
 using ProductConvertor = TdvVellum;
 #else
@@ -43,14 +44,20 @@ int main(int argc, char** argv)
     // mode.
     installTerminationHandlers();
     int code = 0;
-    if (startup->OfficeServer().Port > 0) {
+    if (startup->OfficeServer().Given()) {
 #ifdef VELLUM_HAS_OFFICE
         // Its OfficeRestart is checked as a run's options are.
         for (const QString& problem : gProject->OptionProblems())
             fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
         QCoreApplication app(argc, argv);
-        code = runOfficeServer(startup->OfficeServer().Host, startup->OfficeServer().Port,
-                               gProject->OfficeRestart());
+        TdvOfficeServerSettings settings;
+        settings.Host = startup->OfficeServer().Host;
+        settings.Port = startup->OfficeServer().Port;
+        settings.SocketPath = startup->OfficeServer().SocketPath;
+        settings.RestartAfter = gProject->OfficeRestart();
+        settings.CallLimit = gProject->Timeout();
+        settings.MemoryLimitMiB = officeMemoryLimitMiB(gProject->OfficeMemoryLimit(), 1);
+        code = runOfficeServer(settings);
 #else
         fputs("This build has no office and cannot run one for other machines\n", stderr);
         code = 1;

@@ -5,6 +5,7 @@
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPowerPointOle.h"
+#include "conversion/dvUrpWatch.h"
 #include "conversion/dvVellum.h"
 #include "engine/dvBatch.h"
 #include "project/dvProject.h"
@@ -897,6 +898,81 @@ TEST(Automation, VariantReadingsAndReferences)
     *ref.Cell() = TdvVariant(7);
     EXPECT_EQ(ref.ToInt(), 7);
     EXPECT_EQ(cell->ToInt(), 7);
+}
+
+// ---- the listener's view of a client's connection
+// -----------------------------------------------------------
+
+// One block of the remote protocol holding one message.
+std::vector<unsigned char> urpBlock(const std::vector<unsigned char>& message)
+{
+    const auto size = std::uint32_t(message.size());
+    std::vector<unsigned char> block(8 + message.size(), 0);
+    for (int i = 0; i < 4; ++i)
+        block[std::size_t(i)] = static_cast<unsigned char>(size >> (24 - 8 * i));
+    block[7] = 1;
+    std::copy(message.begin(), message.end(), block.begin() + 8);
+    return block;
+}
+
+TEST(UrpWatch, CountsTheCallsThatWaitForAnAnswerAndTheAnswers)
+{
+    struct Case
+    {
+        const char* what;
+        std::vector<unsigned char> message; // its first bytes, then whatever arguments follow
+        int requests;
+        int replies;
+    };
+    const Case cases[] = {
+        {"short header, call 5 with arguments", {0x05, 0x11, 0x22, 0x33}, 1, 0},
+        {"short header, 14-bit call 300", {0x40 | 0x01, 0x2c, 0x99}, 1, 0},
+        {"short header, release", {0x02}, 0, 0},
+        {"long header, new type, oid and tid, call 9", {0xf8, 0x09, 0x16, 0xff, 0xff}, 1, 0},
+        {"long header, 16-bit call 2 (no release: its high byte is set)", {0xc4, 0x01, 0x02, 0x00}, 1, 0},
+        {"long header, release", {0xc0, 0x02, 0x00}, 0, 0},
+        {"long header, release that must be answered", {0xc1, 0xc0, 0x02}, 1, 0},
+        {"long header, release marked one-way", {0xc1, 0x00, 0x02}, 0, 0},
+        {"reply", {0x80, 0x00}, 0, 1},
+        {"reply with a new thread id", {0x88, 0x05, 0x01, 0x02}, 0, 1},
+        {"exception", {0xa0, 0x16}, 0, 1},
+    };
+    std::vector<unsigned char> all;
+    int requests = 0;
+    int replies = 0;
+    for (const Case& c : cases) {
+        const std::vector<unsigned char> block = urpBlock(c.message);
+        TdvUrpWatch watch;
+        watch.Feed(block.data(), block.size());
+        EXPECT_EQ(watch.Requests(), c.requests) << c.what;
+        EXPECT_EQ(watch.Replies(), c.replies) << c.what;
+        all.insert(all.end(), block.begin(), block.end());
+        requests += c.requests;
+        replies += c.replies;
+    }
+    // A block with no body between them says nothing.
+    all.insert(all.begin() + 12, {0, 0, 0, 0, 0, 0, 0, 0});
+
+    // The stream arrives in pieces of any size, cut anywhere: headers and first bytes too.
+    for (const std::size_t piece : {std::size_t(1), std::size_t(3), std::size_t(7), all.size()}) {
+        TdvUrpWatch watch;
+        for (std::size_t at = 0; at < all.size(); at += piece)
+            watch.Feed(all.data() + at, std::min(piece, all.size() - at));
+        EXPECT_EQ(watch.Requests(), requests) << "pieces of " << piece;
+        EXPECT_EQ(watch.Replies(), replies) << "pieces of " << piece;
+    }
+
+    // A large message is passed by, not kept: what follows it is read as the next block.
+    std::vector<unsigned char> large(3 << 20, 0x80);
+    large[0] = 0x07;
+    std::vector<unsigned char> stream = urpBlock(large);
+    const std::vector<unsigned char> reply = urpBlock({0x80});
+    stream.insert(stream.end(), reply.begin(), reply.end());
+    TdvUrpWatch watch;
+    for (std::size_t at = 0; at < stream.size(); at += 65536)
+        watch.Feed(stream.data() + at, std::min<std::size_t>(65536, stream.size() - at));
+    EXPECT_EQ(watch.Requests(), 1);
+    EXPECT_EQ(watch.Replies(), 1);
 }
 
 } // namespace

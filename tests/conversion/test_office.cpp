@@ -11,13 +11,16 @@
 #include "project/dvProject.h"
 #include "testSupport.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -26,13 +29,18 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <future>
+#include <iostream>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <set>
 #include <sys/socket.h>
 #include <thread>
@@ -233,7 +241,8 @@ protected:
         saved = real;
         hooked = true;
         Hooked::Hook record = [this, h](const QString& source) {
-            {
+            // A listener's office runs elsewhere: nothing of it is here to look at.
+            if (!threadOffice()->IsRemote()) {
                 std::lock_guard g(lock);
                 officeOf[QFileInfo(source).fileName()] = threadOffice()->ProcessGroup();
                 // Offices never run in the caller's folder, which they may not be allowed to enter.
@@ -1354,19 +1363,24 @@ bool namespacesWork()
 
 // The program's own office listener, in a user and mount namespace of its own where `hidden` (the folder
 // of this test's decks and PDFs) lies under an empty file system: what it converts can only have come as a
-// stream, and its PDFs can only go back as one.
+// stream, and its PDFs can only go back as one. It listens on a free port of 127.0.0.1, or on `address`
+// ("unix:PATH"), with `options` ("-P:Timeout=5").
 class Listener
 {
 public:
-    Listener(const QString& hidden) : Port(freePort())
+    Listener(const QString& hidden, const QStringList& options = {}, const QString& address = {})
+        : Port(address.isEmpty() ? freePort() : 0),
+          FAddress(address.isEmpty() ? QStringLiteral("127.0.0.1:%1").arg(Port) : address)
     {
         const QString program = QString::fromLocal8Bit(qgetenv("VELLUM_BINARY"));
         FProcess.setProcessChannelMode(QProcess::MergedChannels);
         FProcess.start(QStringLiteral("unshare"),
-                       {QStringLiteral("--user"), QStringLiteral("--map-root-user"),
-                        QStringLiteral("--mount"), QStringLiteral("sh"), QStringLiteral("-c"),
-                        QStringLiteral("mount -t tmpfs tmpfs \"$1\" && exec \"$2\" --office-server \"$3\""),
-                        QStringLiteral("sh"), hidden, program, QStringLiteral("127.0.0.1:%1").arg(Port)});
+                       QStringList{QStringLiteral("--user"), QStringLiteral("--map-root-user"),
+                                   QStringLiteral("--mount"), QStringLiteral("sh"), QStringLiteral("-c"),
+                                   QStringLiteral("mount -t tmpfs tmpfs \"$1\" && shift && exec \"$@\""),
+                                   QStringLiteral("sh"), hidden, program, QStringLiteral("--office-server"),
+                                   FAddress} +
+                           options);
         // Up once it says so: before that the port may answer for the listener's own check of it.
         QElapsedTimer clock;
         clock.start();
@@ -1377,8 +1391,8 @@ public:
         }
     }
     ~Listener() { Stop(); }
-    bool Up() const { return FProcess.state() == QProcess::Running && portAnswers(Port); }
-    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(Port); }
+    bool Up() const { return FProcess.state() == QProcess::Running && (Port == 0 || portAnswers(Port)); }
+    QString Address() const { return FAddress; }
     // As a crash or a kill of the whole listener would: its guardian then ends its office.
     void Kill() { ::kill(pid_t(FProcess.processId()), SIGKILL); }
     void Stop()
@@ -1396,10 +1410,28 @@ public:
         FOutput += FProcess.readAll();
         return QString::fromLocal8Bit(FOutput);
     }
+    // The office it names in its last "Office listening" line, once there are `count` of them; 0 when none.
+    pid_t OfficePid(int count = 1)
+    {
+        static const QRegularExpression line(QStringLiteral("Office listening on \\S+ \\(pid (\\d+)\\)"));
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            QList<pid_t> pids;
+            for (QRegularExpressionMatchIterator it = line.globalMatch(Output()); it.hasNext();)
+                pids << pid_t(it.next().captured(1).toInt());
+            if (pids.size() >= count)
+                return pids.last();
+            if (clock.elapsed() > 90000 || FProcess.state() == QProcess::NotRunning)
+                return 0;
+            FProcess.waitForReadyRead(200);
+        }
+    }
 
     const int Port;
 
 private:
+    const QString FAddress;
     QProcess FProcess;
     QByteArray FOutput;
 };
@@ -1530,18 +1562,28 @@ TEST_F(RemoteTest, ATimedOutRemoteItemDropsItsConnectionAndTheNextItemReconnects
 {
     Listener a(hidden());
     ASSERT_TRUE(a.Up()) << a.Output().toStdString();
+    const pid_t office = a.OfficePid();
+    ASSERT_GT(office, 0);
     gProject->SetOption(QStringLiteral("OfficeServers"), a.Address());
-    // A deck that takes its office several seconds, then two quick ones on the same listener.
-    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("1"));
+    // A deck its office never finishes (it is stopped as the deck reaches it), then two quick ones on the
+    // same listener, which meet a fresh office: the limit leaves room for its first deck on a busy machine.
+    hook([&](const QString& source) {
+        if (source.endsWith(QLatin1String("slow.pptx")))
+            ::kill(office, SIGSTOP);
+    });
+    gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("10"));
+    gProject->SetOption(QStringLiteral("ConnectTimeout"), QStringLiteral("60"));
     const QStringList files = {
-        copy(corpusDir() + QStringLiteral("/poi/customGeo.pptx"), QStringLiteral("slow.pptx")),
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("slow.pptx")),
         copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("b.pptx")),
         copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("c.pptx"))};
     convert(files);
     gProject->SetOption(QStringLiteral("Timeout"), QString());
+    gProject->SetOption(QStringLiteral("ConnectTimeout"), QString());
     ASSERT_EQ(reported.size(), 3);
     EXPECT_EQ(outcomes[QStringLiteral("slow.pptx")].State, isFailed);
-    EXPECT_EQ(outcomes[QStringLiteral("slow.pptx")].Result, QStringLiteral("Conversion timed out after 1 s"));
+    EXPECT_EQ(outcomes[QStringLiteral("slow.pptx")].Result,
+              QStringLiteral("Conversion timed out after 10 s"));
     for (const QString& name : {QStringLiteral("b.pptx"), QStringLiteral("c.pptx")}) {
         EXPECT_EQ(outcomes[name].State, isDone) << outcomes[name].Result.toStdString();
         EXPECT_EQ(pageCount(pdf(name)), 3);
@@ -1593,6 +1635,426 @@ TEST_F(RemoteTest, AListenerThatNeverAnswersFailsItsItemsNamingIt)
         EXPECT_EQ(pageCount(pdf(name)), 3);
     }
     ::close(fd);
+}
+
+// ---- decks of any size, listeners that misbehave ---------------------------------------------------------
+
+// The CRC-32 of a zip entry.
+quint32 crc32(const QByteArray& data)
+{
+    static const std::array<quint32, 256> table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    quint32 c = 0xffffffffu;
+    for (const char byte : data)
+        c = table[(c ^ quint8(byte)) & 0xff] ^ (c >> 8);
+    return c ^ 0xffffffffu;
+}
+
+void putLe(QByteArray& to, quint32 value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        to.append(char((value >> (8 * i)) & 0xff));
+}
+
+// A zip of stored entries (a .pptx is a zip), below 4 GiB.
+bool writeZip(const QString& path, const QList<std::pair<QByteArray, QByteArray>>& entries)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray central;
+    for (const auto& [name, data] : entries) {
+        const quint32 offset = quint32(file.pos());
+        const quint32 crc = crc32(data);
+        QByteArray local;
+        for (QByteArray* header : {&local, &central}) {
+            const bool inCentral = header == &central;
+            putLe(*header, inCentral ? 0x02014b50 : 0x04034b50, 4);
+            if (inCentral)
+                putLe(*header, 20, 2); // made by
+            putLe(*header, 20, 2);     // needed to extract
+            putLe(*header, 0, 2);      // flags
+            putLe(*header, 0, 2);      // stored
+            putLe(*header, 0, 2);      // time
+            putLe(*header, 0x21, 2);   // 1 January 1980
+            putLe(*header, crc, 4);
+            putLe(*header, quint32(data.size()), 4);
+            putLe(*header, quint32(data.size()), 4);
+            putLe(*header, quint32(name.size()), 2);
+            putLe(*header, 0, 2); // extra
+            if (inCentral) {
+                putLe(*header, 0, 2); // comment
+                putLe(*header, 0, 2); // disk
+                putLe(*header, 0, 2); // internal attributes
+                putLe(*header, 0, 4); // external attributes
+                putLe(*header, offset, 4);
+            }
+            header->append(name);
+        }
+        file.write(local);
+        file.write(data);
+    }
+    const quint32 at = quint32(file.pos());
+    file.write(central);
+    QByteArray end;
+    putLe(end, 0x06054b50, 4);
+    putLe(end, 0, 4);
+    putLe(end, quint32(entries.size()), 2);
+    putLe(end, quint32(entries.size()), 2);
+    putLe(end, quint32(central.size()), 4);
+    putLe(end, at, 4);
+    putLe(end, 0, 2);
+    return file.write(end) == end.size() && file.flush();
+}
+
+// A photo of noise at the best JPEG quality: no compression makes it smaller (about 2 bytes a pixel).
+QByteArray noisePhoto(int side, quint32 seed)
+{
+    QImage image(side, side, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < side; ++y) {
+        auto* line = reinterpret_cast<quint32*>(image.scanLine(y));
+        for (int x = 0; x < side; ++x)
+            line[x] = 0xff000000u | (random.generate() & 0xffffffu);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 100);
+    return bytes;
+}
+
+// A deck whose every slide has the title "Harbour survey N" and a photo of noise (`side` pixels square).
+bool writePhotoDeck(const QString& path, int slides, int side)
+{
+    const QByteArray ns = "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+                          "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+                          "xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\"";
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>";
+    const QByteArray rels =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    const QByteArray type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    QByteArray types = xml + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                             "<Default Extension=\"rels\" ContentType=\"application/"
+                             "vnd.openxmlformats-package.relationships+xml\"/>"
+                             "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+                             "<Default Extension=\"jpeg\" ContentType=\"image/jpeg\"/>"
+                             "<Override PartName=\"/ppt/presentation.xml\" ContentType=\"application/"
+                             "vnd.openxmlformats-officedocument.presentationml.presentation.main+xml\"/>";
+    QByteArray list, links;
+    QList<std::pair<QByteArray, QByteArray>> parts;
+    for (int i = 1; i <= slides; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        types +=
+            "<Override PartName=\"/ppt/slides/slide" + n +
+            ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.presentationml.slide+xml\"/>";
+        list += "<p:sldId id=\"" + QByteArray::number(255 + i) + "\" r:id=\"rId" + n + "\"/>";
+        links += "<Relationship Id=\"rId" + n + "\" Type=\"" + type + "slide\" Target=\"slides/slide" + n +
+                 ".xml\"/>";
+        parts.append(
+            {"ppt/slides/slide" + n + ".xml",
+             xml + "<p:sld " + ns +
+                 "><p:cSld><p:spTree><p:nvGrpSpPr><p:cNvPr id=\"1\" name=\"\"/><p:cNvGrpSpPr/><p:nvPr/>"
+                 "</p:nvGrpSpPr><p:grpSpPr/><p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"Title\"/><p:cNvSpPr "
+                 "txBox=\"1\"/><p:nvPr/></p:nvSpPr><p:spPr><a:xfrm><a:off x=\"914400\" y=\"457200\"/><a:ext "
+                 "cx=\"7315200\" cy=\"1143000\"/></a:xfrm><a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></"
+                 "p:spPr><p:txBody><a:bodyPr/><a:lstStyle/><a:p><a:r><a:rPr lang=\"en-US\" sz=\"3200\"/><a:t>"
+                 "Harbour survey " +
+                 n +
+                 "</a:t></a:r></a:p></p:txBody></p:sp><p:pic><p:nvPicPr><p:cNvPr id=\"3\" name=\"Photo\"/>"
+                 "<p:cNvPicPr/><p:nvPr/></p:nvPicPr><p:blipFill><a:blip r:embed=\"rId1\"/><a:stretch>"
+                 "<a:fillRect/></a:stretch></p:blipFill><p:spPr><a:xfrm><a:off x=\"914400\" y=\"1828800\"/>"
+                 "<a:ext cx=\"4572000\" cy=\"4572000\"/></a:xfrm><a:prstGeom prst=\"rect\"><a:avLst/>"
+                 "</a:prstGeom></p:spPr></p:pic></p:spTree></p:cSld></p:sld>"});
+        parts.append({"ppt/slides/_rels/slide" + n + ".xml.rels",
+                      xml + rels + "<Relationship Id=\"rId1\" Type=\"" + type +
+                          "image\" Target=\"../media/photo" + n + ".jpeg\"/></Relationships>"});
+        parts.append({"ppt/media/photo" + n + ".jpeg", noisePhoto(side, quint32(i))});
+    }
+    parts.prepend({"ppt/_rels/presentation.xml.rels", xml + rels + links + "</Relationships>"});
+    parts.prepend(
+        {"ppt/presentation.xml", xml + "<p:presentation " + ns + "><p:sldIdLst>" + list +
+                                     "</p:sldIdLst><p:sldSz cx=\"9144000\" cy=\"6858000\"/><p:notesSz "
+                                     "cx=\"6858000\" cy=\"9144000\"/></p:presentation>"});
+    parts.prepend({"_rels/.rels", xml + rels + "<Relationship Id=\"rId1\" Type=\"" + type +
+                                      "officeDocument\" Target=\"ppt/presentation.xml\"/></Relationships>"});
+    parts.prepend({"[Content_Types].xml", types + "</Types>"});
+    return writeZip(path, parts);
+}
+
+// A figure of this process's memory from /proc/self/status, in KiB: "VmRSS" now, "VmHWM" its peak.
+qint64 memoryKiB(const char* field)
+{
+    for (const QByteArray& line : readAll(QStringLiteral("/proc/self/status")).split('\n'))
+        if (line.startsWith(QByteArray(field) + ':'))
+            return line.mid(qsizetype(strlen(field)) + 1).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+// Makes the present size the peak, so that VmHWM tells the peak of what follows.
+bool resetPeakMemory()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
+}
+
+TEST_F(RemoteTest, ADeckLargerThan64MBGoesInPiecesAndTheClientStaysSmall)
+{
+    Listener a(hidden());
+    ASSERT_TRUE(a.Up()) << a.Output().toStdString();
+    gProject->SetOption(QStringLiteral("OfficeServers"), a.Address());
+    const QString deck = in + QStringLiteral("harbour survey.pptx");
+    ASSERT_TRUE(writePhotoDeck(deck, 4, 3000));
+    const qint64 size = QFileInfo(deck).size();
+    ASSERT_GT(size, qint64(64) << 20);
+
+    ASSERT_TRUE(resetPeakMemory());
+    const qint64 before = memoryKiB("VmRSS");
+    convert({deck});
+    const qint64 grown = memoryKiB("VmHWM") - before;
+    // The deck went over and the PDF came back without a whole copy of either here.
+    std::cout << "[ figures  ] a " << size / 1000000
+              << " MB deck through a listener: the client's peak grew by " << grown / 1024 << " MiB"
+              << std::endl;
+    EXPECT_LT(grown, 64 * 1024);
+    const QString name = QFileInfo(deck).fileName();
+    ASSERT_EQ(outcomes[name].State, isDone) << outcomes[name].Result.toStdString();
+    EXPECT_EQ(pageCount(pdf(name)), 4);
+    const QString text = pdfText(pdf(name));
+    EXPECT_TRUE(text.contains(QStringLiteral("Harbour survey 1")) &&
+                text.contains(QStringLiteral("Harbour survey 4")))
+        << text.toStdString();
+    EXPECT_EQ(imageSizes(pdf(name)), (std::vector<std::pair<int, int>>(4, {3000, 3000})));
+}
+
+// Takes connections as a listener would and answers each with the header of a block of `claimed` bytes,
+// then `sent` bytes of it, then waits for the client to give up.
+class FakeListener
+{
+public:
+    FakeListener(quint32 claimed, qint64 sent)
+    {
+        FSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(FSocket, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(FSocket, 8) != 0 ||
+            ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+            ::pipe2(FStop, O_CLOEXEC) != 0)
+            ADD_FAILURE() << "no fake listener";
+        FPort = ntohs(address.sin_port);
+        FThread = std::thread([this, claimed, sent] { serve(claimed, sent); });
+    }
+    ~FakeListener()
+    {
+        if (::write(FStop[1], "x", 1) != 1)
+            ADD_FAILURE() << "the fake listener cannot be stopped";
+        FThread.join();
+        for (int fd : {FSocket, FStop[0], FStop[1]})
+            ::close(fd);
+    }
+    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(FPort); }
+
+private:
+    // Waits up to 30 s for `fd` to be ready for `events`; false when stopped, or at the limit.
+    bool ready(int fd, short events)
+    {
+        pollfd p[2] = {{fd, events, 0}, {FStop[0], POLLIN, 0}};
+        return ::poll(p, 2, 30000) > 0 && !p[1].revents;
+    }
+    void serve(quint32 claimed, qint64 sent)
+    {
+        while (ready(FSocket, POLLIN)) {
+            const int client = ::accept4(FSocket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (client < 0)
+                return;
+            QByteArray bytes;
+            for (const quint32 word : {claimed, 1u})
+                for (int shift = 24; shift >= 0; shift -= 8)
+                    bytes.append(char((word >> shift) & 0xff));
+            bytes.append(QByteArray(int(std::min<qint64>(sent, 1 << 20)), '\xff'));
+            for (qint64 left = 8 + sent; left > 0 && ready(client, POLLOUT);) {
+                const ssize_t n = ::send(client, bytes.constData(),
+                                         size_t(std::min<qint64>(left, bytes.size())), MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                left -= n;
+                if (bytes.size() > 8 && bytes.at(0) != '\xff')
+                    bytes.remove(0, 8); // the header went first; the rest is more of the same
+            }
+            char sink[4096];
+            while (ready(client, POLLIN) && ::recv(client, sink, sizeof sink, 0) > 0) {
+            }
+            ::close(client);
+        }
+    }
+
+    int FSocket = -1;
+    int FStop[2] = {-1, -1};
+    int FPort = 0;
+    std::thread FThread;
+};
+
+TEST_F(OfficeTest, AListenerThatSendsHugeLengthsCostsTheClientLittleMemory)
+{
+    struct Case
+    {
+        quint32 claimed;
+        qint64 sent;
+        const char* said;
+    };
+    const Case cases[] = {
+        {0x7ffffff0u, qint64(64) << 20,
+         "cannot be reached: it sent a message of 2048 MiB, larger than any answer of an office (16 MiB)"},
+        {0xffffffffu, qint64(64) << 20, "cannot be reached: "},
+        // Within the limit: a block of garbage, and a length with nothing behind it.
+        {12u << 20, qint64(12) << 20, "cannot be reached: "},
+        {12u << 20, 0, "did not answer within 2 s"},
+    };
+    gProject->SetOption(QStringLiteral("ConnectTimeout"), QStringLiteral("2"));
+    const QString deck = copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("a.pptx"));
+    for (const Case& c : cases) {
+        FakeListener fake(c.claimed, c.sent);
+        gProject->SetOption(QStringLiteral("OfficeServers"), fake.Address());
+        outcomes.clear();
+        ASSERT_TRUE(resetPeakMemory());
+        const qint64 before = memoryKiB("VmRSS");
+        convert({deck});
+        const qint64 grown = memoryKiB("VmHWM") - before;
+        EXPECT_LT(grown, 64 * 1024) << "a block of " << c.claimed << " bytes";
+        const Outcome& outcome = outcomes[QStringLiteral("a.pptx")];
+        EXPECT_EQ(outcome.State, isFailed);
+        EXPECT_TRUE(
+            outcome.Result.contains(QStringLiteral("The office at %1 %2").arg(fake.Address(), c.said)))
+            << outcome.Result.toStdString();
+    }
+    gProject->SetOption(QStringLiteral("OfficeServers"), QString());
+    gProject->SetOption(QStringLiteral("ConnectTimeout"), QString());
+    EXPECT_FALSE(QFileInfo::exists(pdf(deck)));
+}
+
+TEST_F(RemoteTest, AnOfficeStuckInADeckIsReplacedByItsListenerAndTheNextDeckConverts)
+{
+    // The office stops dead as the deck reaches it, as one caught in a deck would; the client's Timeout
+    // drops the connection, or the listener's own shorter Timeout finds the office silent first.
+    struct Case
+    {
+        QStringList listenerOptions;
+        int clientTimeout;
+        QString failure; // %1: the listener
+        QString said;
+    };
+    const Case cases[] = {
+        {{},
+         2,
+         QStringLiteral("Conversion timed out after 2 s"),
+         QStringLiteral("Stopping the office on %1: a client left during a call; starting a new one")},
+        {{QStringLiteral("-P:Timeout=10")},
+         60,
+         QStringLiteral("The connection to the office at %1 was lost"),
+         QStringLiteral(
+             "Stopping the office on %1: a client waited 10 s without a word from it (Timeout=10); "
+             "starting a new one")},
+    };
+    std::atomic<pid_t> stuck{0};
+    hook([&](const QString& source) {
+        if (source.endsWith(QLatin1String("stuck.pptx")))
+            ::kill(stuck, SIGSTOP);
+    });
+    // A fresh office may take a while to start on a busy machine.
+    gProject->SetOption(QStringLiteral("ConnectTimeout"), QStringLiteral("60"));
+    const QString deck =
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("stuck.pptx"));
+    const QString next = copy(kSamples + QStringLiteral("/release-notes.pptx"), QStringLiteral("next.pptx"));
+    for (const Case& c : cases) {
+        Listener a(hidden(), c.listenerOptions);
+        ASSERT_TRUE(a.Up()) << a.Output().toStdString();
+        stuck = a.OfficePid();
+        ASSERT_GT(stuck, 0);
+        gProject->SetOption(QStringLiteral("OfficeServers"), a.Address());
+        gProject->SetOption(QStringLiteral("Timeout"), QString::number(c.clientTimeout));
+        outcomes.clear();
+        convert({deck});
+        EXPECT_EQ(outcomes[QStringLiteral("stuck.pptx")].State, isFailed);
+        EXPECT_EQ(outcomes[QStringLiteral("stuck.pptx")].Result,
+                  QString(c.failure).replace(QStringLiteral("%1"), a.Address()));
+
+        // The stopped office would hold the next deck for ever: it converts, on another office.
+        gProject->SetOption(QStringLiteral("Timeout"), QStringLiteral("60"));
+        convert({next});
+        EXPECT_EQ(outcomes[QStringLiteral("next.pptx")].State, isDone)
+            << outcomes[QStringLiteral("next.pptx")].Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(next)), 2);
+        EXPECT_NE(a.OfficePid(2), stuck);
+        EXPECT_TRUE(a.Output().contains(c.said.arg(a.Address()))) << a.Output().toStdString();
+    }
+    gProject->SetOption(QStringLiteral("Timeout"), QString());
+    EXPECT_FALSE(QFileInfo::exists(pdf(deck)));
+}
+
+TEST_F(RemoteTest, FailuresNameTheDeckAsOnAnOfficeHere)
+{
+    // The office cannot tell what this deck is; the other is too large for it to open at all (its bytes are
+    // a hole in the file system: it costs no disk).
+    const QString fuzz = QStringLiteral("clusterfuzz-testcase-minimized-POIFuzzer-6411649193738240.ppt");
+    const QString huge = in + QStringLiteral("huge.pptx");
+    QFile sparse(huge);
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64(1) << 31));
+    sparse.close();
+    const QStringList files = {copy(corpusDir() + QStringLiteral("/poi/") + fuzz, fuzz), huge};
+
+    Listener a(hidden());
+    ASSERT_TRUE(a.Up()) << a.Output().toStdString();
+    gProject->SetOption(QStringLiteral("OfficeServers"), a.Address());
+    convert(files);
+    const std::map<QString, Outcome> remote = outcomes;
+    gProject->SetOption(QStringLiteral("OfficeServers"), QString());
+    outcomes.clear();
+    convert(files);
+    for (const QString& name : {fuzz, QStringLiteral("huge.pptx")}) {
+        EXPECT_EQ(remote.at(name).State, isFailed) << name.toStdString();
+        EXPECT_EQ(remote.at(name).Result, outcomes[name].Result) << name.toStdString();
+        EXPECT_FALSE(remote.at(name).Result.contains(QStringLiteral("private:stream")));
+    }
+    EXPECT_TRUE(remote.at(fuzz).Result.contains(QStringLiteral("/in/") + fuzz))
+        << remote.at(fuzz).Result.toStdString();
+    EXPECT_EQ(remote.at(QStringLiteral("huge.pptx")).Result,
+              QStringLiteral("The presentation is 2.00 GiB; the office opens presentations below 2 GiB"));
+}
+
+TEST_F(RemoteTest, AListenerOnAUnixSocketServesThroughIt)
+{
+    // Its folder lies outside the part of the file system the listener does not see.
+    QTemporaryDir folder(QStringLiteral("/tmp/vellum-socket-XXXXXX"));
+    ASSERT_TRUE(folder.isValid());
+    const QString socket = folder.path() + QStringLiteral("/office");
+    {
+        Listener a(hidden(), {}, QStringLiteral("unix:") + socket);
+        ASSERT_TRUE(a.Up()) << a.Output().toStdString();
+        EXPECT_TRUE(a.Output().contains(QStringLiteral("Office listening on unix:%1 (pid ").arg(socket)));
+        // Only its user may connect to it.
+        EXPECT_EQ(QFileInfo(socket).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+                  QFile::ReadOwner | QFile::WriteOwner);
+        gProject->SetOption(QStringLiteral("OfficeServers"), QStringLiteral("unix:") + socket);
+        const QString deck =
+            copy(kSamples + QStringLiteral("/field-trip.ppt"), QStringLiteral("field-trip.ppt"));
+        convert({deck});
+        EXPECT_EQ(outcomes[QStringLiteral("field-trip.ppt")].State, isDone)
+            << outcomes[QStringLiteral("field-trip.ppt")].Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(deck)), 2);
+        EXPECT_TRUE(pdfText(pdf(deck)).contains(QStringLiteral("Bus leaves at 8:30")));
+    }
+    // Stopped, the listener takes its socket with it.
+    EXPECT_FALSE(QFileInfo::exists(socket));
 }
 
 } // namespace

@@ -1457,7 +1457,8 @@ TEST_F(Run, AnOptionTheRunCannotStartWithIsShownAndNothingRuns)
     EXPECT_FALSE(w->IsRunning());
     EXPECT_EQ(counter("C"), runs);
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], QStringLiteral("OfficeServers: \"nowhere\" is neither host:port nor local"));
+    EXPECT_EQ(errors[0],
+              QStringLiteral("OfficeServers: \"nowhere\" is neither host:port, unix:PATH nor local"));
     EXPECT_TRUE(w->aConvert->isEnabled());
     // Mended, the same list runs.
     w->aConvert->trigger();
