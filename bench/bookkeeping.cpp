@@ -4,7 +4,7 @@
 //   2. the memory kept per listed item: after listing, and once every item is converted, less the bytes of
 //      its path.
 //   bench_bookkeeping [failures] [items]
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvRun.h"

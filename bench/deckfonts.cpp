@@ -6,10 +6,10 @@
 //   {"deck": PATH, "error": MESSAGE}
 // The runs of a slide are those of its shapes (groups and table cells included) and of the shapes its
 // master draws on it (placeholders aside): the text its PDF page shows, as far as the office tells.
+#include "base/dvError.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvPowerPointOle.h"
 #include "conversion/dvUno.h"
-#include "project/dvError.h"
 
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/beans/XPropertySetInfo.hpp>

@@ -1,6 +1,6 @@
 // Listing speed: a batch search against find(1) over the same large tree.
 //   bench_listing [folder]   (default: a new temporary folder, removed afterwards)
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 #include "discovery/dvMatch.h"
 #include "engine/dvBatch.h"
 #include "project/dvProject.h"

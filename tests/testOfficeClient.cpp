@@ -1,7 +1,7 @@
 #include "testOfficeClient.h"
 
+#include "base/dvError.h"
 #include "conversion/dvUno.h"
-#include "project/dvError.h"
 
 #include <com/sun/star/beans/NamedValue.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>

@@ -1,7 +1,7 @@
 // Masks, the matcher and the folder walk over real temporary trees.
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "discovery/dvMatch.h"
-#include "discovery/dvPlaces.h"
 #include "testSupport.h"
 
 #include <QDateTime>

@@ -1,13 +1,13 @@
 // The batch, the converter chain and the run, with converter classes of the test's own.
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvPrintJob.h"
 #include "engine/dvRegistry.h"
 #include "engine/dvRun.h"
 #include "engine/dvRunLog.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "testSupport.h"
 

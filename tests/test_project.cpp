@@ -1,6 +1,6 @@
 // The option store, control binding, project files and the command line.
-#include "discovery/dvFileUtils.h"
-#include "project/dvError.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
 #include "project/dvOptions.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"

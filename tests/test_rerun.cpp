@@ -1,7 +1,7 @@
 // Runs again over folders converted before: the up-to-date rule, the record behind it, and the repeats of a
 // watched folder.
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "engine/dvBatch.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvRecord.h"

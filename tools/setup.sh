@@ -53,6 +53,15 @@ case "${1:-}" in
     fi
     cmake --build "$asan" -j "$(nproc)" -- --no-print-directory >/dev/null
     (cd "$asan" && ctest --output-on-failure --timeout 300 -j 2)
+    # ... the engine's threads under ThreadSanitizer ...
+    tsan=${build}-tsan
+    if [[ ! -f "$tsan/CMakeCache.txt" ]]; then
+      cmake -S . -B "$tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLUM_TSAN=ON -DVELLUM_OFFICE=OFF \
+            -DVELLUM_GUI=OFF "${extra[@]}" >/dev/null
+    fi
+    cmake --build "$tsan" -j "$(nproc)" --target test_base test_engine test_rerun -- --no-print-directory >/dev/null
+    (cd "$tsan" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+       ctest --output-on-failure --timeout 600 -j 2 -R '^test_(base|engine|rerun)$')
     # ... then the whole suite, office and window included.
     cd "$build"
     ctest --output-on-failure --timeout 900

@@ -3,7 +3,7 @@
 // The automation layer: late-bound calls by member name on the office programs, with variants as values.
 // Objects come from a registry of factories keyed by ProgID; tests register their own objects there.
 
-#include "project/dvError.h"
+#include "base/dvError.h"
 
 #include <QString>
 #include <QStringList>

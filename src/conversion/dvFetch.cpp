@@ -1,6 +1,6 @@
 #include "conversion/dvFetch.h"
 
-#include "project/dvError.h"
+#include "base/dvError.h"
 
 #include <QEventLoop>
 #include <QFile>

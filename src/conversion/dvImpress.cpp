@@ -7,8 +7,8 @@
 #include "conversion/dvPpConstants.h"
 #include "conversion/dvUno.h"
 
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "engine/dvConvertor.h"
 #include "project/dvProject.h"
 

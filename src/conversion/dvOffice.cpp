@@ -1,10 +1,10 @@
 #include "conversion/dvOffice.h"
 
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "conversion/dvOfficePipe.h"
 #include "conversion/dvSandbox.h"
 #include "conversion/dvUno.h"
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvProcesses.h"
 

@@ -1,6 +1,6 @@
 #include "conversion/dvOfficeErrors.h"
 
-#include "discovery/dvPlaces.h"
+#include "base/dvPlaces.h"
 #include "project/dvProject.h"
 
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 #include "conversion/dvOfficePipe.h"
 
-#include "discovery/dvPlaces.h"
-#include "project/dvError.h"
+#include "base/dvError.h"
+#include "base/dvPlaces.h"
 
 #include <com/sun/star/io/IOException.hpp>
 #include <cppuhelper/implbase1.hxx>

@@ -1,11 +1,11 @@
 #include "conversion/dvOfficeServer.h"
 
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvUno.h"
 #include "conversion/dvUrpWatch.h"
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
-#include "project/dvError.h"
 
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>

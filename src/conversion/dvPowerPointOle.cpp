@@ -1,8 +1,8 @@
 #include "conversion/dvPowerPointOle.h"
 
+#include "base/dvUsage.h"
 #include "conversion/dvOffice.h"
 #include "project/dvProject.h"
-#include "shell/dvInfo.h"
 
 #include <QLocale>
 
@@ -43,8 +43,8 @@ void TdvPowerPointOle::StartApplication()
     try {
         const TdvVariant version = FApplication.Get(QStringLiteral("Version"));
         FVersion = PowerPointVersion(version);
-        if (gInfo)
-            gInfo->IncCounter(QStringLiteral("W"), FVersion, 1);
+        if (FUsage)
+            FUsage->IncCounter(QStringLiteral("W"), FVersion, 1);
         FApplication.Put(QStringLiteral("Visible"), true);
         FApplication.Put(QStringLiteral("WindowState"), 2);
     } catch (const std::exception&) {

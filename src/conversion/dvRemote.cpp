@@ -2,13 +2,13 @@
 // deck from a stream of ours and writes the PDF into another, piece by piece as it goes, so that the listener
 // needs no access to this machine's files and no deck is ever held here whole.
 
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvUno.h"
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
 #include "engine/dvConvertor.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>

@@ -1,7 +1,7 @@
 #include "conversion/dvSandbox.h"
 
-#include "discovery/dvPlaces.h"
-#include "project/dvError.h"
+#include "base/dvError.h"
+#include "base/dvPlaces.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,13 +1,13 @@
 #include "conversion/dvVellum.h"
 
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "conversion/dvFetch.h"
 #include "conversion/dvFonts.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
 #include "conversion/dvPpConstants.h"
 #include "conversion/dvSandbox.h"
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
 #include "engine/dvPrintJob.h"
 #include "project/dvProject.h"
 

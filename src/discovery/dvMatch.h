@@ -1,6 +1,6 @@
 #pragma once
 
-#include "project/dvError.h"
+#include "base/dvError.h"
 #include <QString>
 
 // The regular-expression engine: case-insensitive search anywhere in the input, first-match replace.

@@ -1,9 +1,9 @@
 #include "engine/dvBatch.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "discovery/dvMatch.h"
-#include "discovery/dvPlaces.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "engine/dvConvertor.h"
 
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "engine/dvRecord.h"
 #include "engine/dvRegistry.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 
 #include <QDir>

@@ -10,6 +10,7 @@
 
 class TdvConvertor;
 class TdvRecord;
+class TdvUsage;
 using TdvEvent = std::function<void()>;
 
 // A converter class: the engine constructs the product's converter through it, then calls the virtual Create.
@@ -170,6 +171,7 @@ public:
     int FServerIndex = -1;
     // What earlier runs wrote to the target folder and which decks failed there; none when it cannot be had.
     std::shared_ptr<TdvRecord> FRecord;
+    TdvUsage* FUsage = nullptr; // the run's usage record, when it keeps one
     // This worker's listener ("host:port"), or empty for an office on this machine.
     QString Server() const;
 

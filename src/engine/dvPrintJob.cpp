@@ -1,7 +1,7 @@
 #include "engine/dvPrintJob.h"
 
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "engine/dvConvertor.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #include "engine/dvRecord.h"
 
-#include "discovery/dvFileUtils.h"
-#include "project/dvError.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
 
 #include <QCryptographicHash>
 #include <QFile>

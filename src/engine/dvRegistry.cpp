@@ -1,13 +1,15 @@
 #include "engine/dvRegistry.h"
 
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
-#include "project/dvError.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include <optional>
 
 QString TdvRegistry::HiveFile(Hive hive)
 {
@@ -47,8 +49,24 @@ void TdvRegistry::save(const QList<Section>& sections) const
     writeTextLines(file, lines);
 }
 
+// Read-modify-write of a hive holds its lock, so two copies of the program (MultiInstance) never lose
+// each other's values.
+static QString lockFile(TdvRegistry::Hive hive)
+{
+    return TdvRegistry::HiveFile(hive) + QStringLiteral(".lock");
+}
+
 bool TdvRegistry::OpenKey(const QString& key, bool create)
 {
+    std::optional<TdvFileLock> lock;
+    if (create) {
+        QDir().mkpath(QFileInfo(HiveFile(FHive)).absolutePath());
+        try {
+            lock.emplace(lockFile(FHive));
+        } catch (const TdvError&) {
+            return false;
+        }
+    }
     QList<Section> sections = load();
     bool exists = false;
     for (const Section& s : std::as_const(sections))
@@ -88,6 +106,8 @@ void TdvRegistry::WriteString(const QString& name, const QString& value)
 {
     if (FKey.isEmpty())
         throw TdvError(QStringLiteral("No key is open"));
+    QDir().mkpath(QFileInfo(HiveFile(FHive)).absolutePath());
+    const TdvFileLock lock(lockFile(FHive));
     QList<Section> sections = load();
     for (Section& s : sections) {
         if (s.key.compare(FKey, Qt::CaseInsensitive) != 0)

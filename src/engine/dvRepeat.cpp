@@ -1,7 +1,7 @@
 #include "engine/dvRepeat.h"
 
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "engine/dvBatch.h"
 #include "project/dvProject.h"
 

@@ -1,8 +1,8 @@
 #include "engine/dvRun.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
 #include "engine/dvRecord.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 
 #include <QObject>
@@ -66,6 +66,12 @@ TdvRun::~TdvRun()
 QStringList TdvRun::Servers() const
 {
     return FChain->FServers ? FChain->FServers->Entries() : QStringList();
+}
+
+void TdvRun::SetUsage(TdvUsage* usage)
+{
+    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
+        c->FUsage = usage;
 }
 
 void TdvRun::SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event)

@@ -49,6 +49,8 @@ public:
     // worker's own thread. No worker ever waits for it. Set before Start.
     using TdvEndedEvent = std::function<void(int running)>;
     void SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event);
+    // The usage record the workers count in (office versions); none counts nothing. Set before Start.
+    void SetUsage(TdvUsage* usage);
     // Called on a worker's thread as it begins an item, with the context of `onItem`. Set before Start.
     void SetOnItemStarted(TdvItemProc onStarted);
 

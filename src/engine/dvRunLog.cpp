@@ -1,9 +1,9 @@
 #include "engine/dvRunLog.h"
 
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "engine/dvBatch.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
 #include "gui/dvFormBase.h"
 
-#include "project/dvError.h"
+#include "base/dvError.h"
 #include "shell/dvInfo.h"
 
 #include <QDesktopServices>

@@ -1,6 +1,6 @@
 #include "gui/dvFormCfg.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 #include "project/dvOptions.h"
 #include "project/dvProject.h"
 #include "shell/dvInfo.h"

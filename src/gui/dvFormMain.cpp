@@ -1,7 +1,8 @@
 #include "gui/dvFormMain.h"
 
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "engine/dvBatch.h"
 #include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
@@ -15,7 +16,6 @@
 #include "gui/dvRunStatus.h"
 #include "gui/dvSession.h"
 #include "gui/dvSources.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
@@ -1521,6 +1521,7 @@ void TdvFrmMain::aConvertExecute()
         return;
     try {
         FRun = std::make_unique<TdvRun>(FBatch.get(), target, &TdvFrmMain::OnItemDone, this);
+        FRun->SetUsage(gInfo);
     } catch (const TdvError& e) {
         // An option the run cannot start with (a malformed OfficeServers entry) is the user's to mend.
         if (ShowError)

@@ -1,6 +1,6 @@
 #include "gui/dvItemList.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 #include "engine/dvBatch.h"
 #include "engine/dvRunLog.h"
 #include "gui/dvIcons.h"

@@ -1,6 +1,6 @@
 #include "gui/dvSession.h"
 
-#include "discovery/dvPlaces.h"
+#include "base/dvPlaces.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "gui/dvSources.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 #include "project/dvProject.h"
 
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "project/dvProject.h"
 
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
-#include "project/dvError.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
 #include "project/dvOptions.h"
 
 #include <QDir>

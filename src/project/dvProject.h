@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 
 #include <QChar>
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "shell/dvApp.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 
 TdvApp* gApp = nullptr;
 

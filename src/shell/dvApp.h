@@ -1,6 +1,6 @@
 #pragma once
 
-#include "discovery/dvPlaces.h"
+#include "base/dvPlaces.h"
 
 #include <QString>
 #include <QStringList>

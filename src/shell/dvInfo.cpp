@@ -1,9 +1,10 @@
 #include "shell/dvInfo.h"
 
-#include "discovery/dvFileUtils.h"
-#include "discovery/dvPlaces.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvPlaces.h"
+#include "base/dvVersion.h"
 #include "engine/dvRun.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 

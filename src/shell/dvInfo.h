@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/dvUsage.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -8,14 +10,14 @@
 class TdvRun;
 
 // Product information: usage record, help, web and mail links, unhandled errors.
-class TdvInfo
+class TdvInfo : public TdvUsage
 {
 public:
     TdvInfo();
-    ~TdvInfo();
+    ~TdvInfo() override;
 
     void OpenLink(const QString& page, const QString& argument, const QString& extra);
-    void IncCounter(const QString& name, int value, int step);
+    void IncCounter(const QString& name, int value, int step) override;
     void AppException(const QString& sender, const QString& message);
     // Counts a run that has ended (items, successes, failures) and opens the error report when any failed.
     void RunEnded(const TdvRun& run);

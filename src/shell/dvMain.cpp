@@ -1,6 +1,6 @@
 #include "shell/dvMain.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 #include "engine/dvBatch.h"
 #include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
@@ -87,6 +87,7 @@ bool TdvMain::RunOnce(TdvRepeat* repeat)
         FRunLog.Open(logFile, Batch.get());
 
     CurrentRun = std::make_unique<TdvRun>(Batch.get(), target, &TdvMain::LogItem, this);
+    CurrentRun->SetUsage(gInfo);
     if (!CurrentRun->Servers().isEmpty())
         fprintf(stderr, "OfficeServers: %d %s, one for each office named; ThreadsCount is not used\n",
                 CurrentRun->Workers(), CurrentRun->Workers() == 1 ? "worker" : "workers");

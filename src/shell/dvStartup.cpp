@@ -1,8 +1,9 @@
 #include "shell/dvStartup.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
+#include "base/dvVersion.h"
 #include "discovery/dvMatch.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"

@@ -1,7 +1,7 @@
 // The program entry: start-up with this product's converter class, then the mode of the run.
+#include "base/dvError.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvProcesses.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "shell/dvStartup.h"
 

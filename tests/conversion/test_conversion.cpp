@@ -771,6 +771,7 @@ TEST(PowerPointVersion, ReadsTheMajorNumber)
 TEST_F(ConversionTest, SessionStartsOnceAndCountsTheVersion)
 {
     TdvVellum convertor;
+    convertor.FUsage = gInfo; // the run gives its workers the usage record
     // A converter that never handled an item sends nothing at its end.
     convertor.EndSession();
     EXPECT_TRUE(world.calls.isEmpty());

@@ -1,5 +1,6 @@
 // Real conversions through LibreOffice: page counts and text of the PDF files, the failures users meet
 // (password, damaged office, frozen office), and that no office process or profile outlives a run.
+#include "base/dvError.h"
 #include "conversion/dvAutomation.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvVellum.h"
@@ -7,7 +8,6 @@
 #include "engine/dvConvertor.h"
 #include "engine/dvProcesses.h"
 #include "engine/dvRun.h"
-#include "project/dvError.h"
 #include "project/dvProject.h"
 #include "testSupport.h"
 

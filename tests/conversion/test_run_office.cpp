@@ -1,6 +1,6 @@
 // The real program converting through real offices while the world around it moves: the program itself
 // stopped and continued, a source moved away while its office reads it.
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 #include "testSupport.h"
 
 #include <QDir>

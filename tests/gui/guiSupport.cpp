@@ -1,6 +1,6 @@
 #include "guiSupport.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 #include "gui/dvDesktop.h"
 #include "gui/dvFormMain.h"
 #include "gui/dvItemList.h"

@@ -1,7 +1,8 @@
 // The main window, its dialogs and the about box, driven headless.
 #include "guiSupport.h"
 
-#include "discovery/dvFileUtils.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvRepeat.h"
 #include "gui/dvDesktop.h"
@@ -12,7 +13,6 @@
 #include "gui/dvRunStatus.h"
 #include "gui/dvSession.h"
 #include "gui/dvWindowed.h"
-#include "project/dvError.h"
 #include "project/dvOptions.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
@@ -1336,8 +1336,8 @@ TEST_F(Run, RowsOpenTheirPdfOrShowTheirMessageAndHintCutTexts)
     EXPECT_EQ(w->CellHint(good, TdvItemModel::ColFolder), tree.path(QStringLiteral("in/")));
     // Hovering the cut cell shows the hint.
     const QPoint at = w->lViewer->visualRect(shown(good, TdvItemModel::ColFolder)).center();
-    QHelpEvent help(QEvent::ToolTip, at, w->lViewer->viewport()->mapToGlobal(at));
-    QApplication::sendEvent(w->lViewer->viewport(), &help);
+    QHelpEvent hover(QEvent::ToolTip, at, w->lViewer->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(w->lViewer->viewport(), &hover);
     EXPECT_EQ(QToolTip::text(), tree.path(QStringLiteral("in/")));
     QToolTip::hideText();
     w->lViewer->setColumnWidth(TdvItemModel::ColFolder, 200);

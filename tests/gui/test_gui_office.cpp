@@ -1,9 +1,9 @@
 // Real presentations converted from the window, and the real program run unattended.
 #include "guiSupport.h"
 
+#include "base/dvFileUtils.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvVellum.h"
-#include "discovery/dvFileUtils.h"
 #include "engine/dvProcesses.h"
 #include "gui/dvFormMain.h"
 #include "project/dvProject.h"

@@ -1,7 +1,7 @@
-#include "discovery/dvPlaces.h"
+#include "base/dvPlaces.h"
 
-#include "discovery/dvFileUtils.h"
-#include "project/dvError.h"
+#include "base/dvError.h"
+#include "base/dvFileUtils.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "discovery/dvFileUtils.h"
+#include "base/dvFileUtils.h"
 
-#include "project/dvError.h"
+#include "base/dvError.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +15,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -418,14 +419,41 @@ void writeTextLines(const QString& path, const QStringList& lines, TdvTextEncodi
         if (encoding == TdvTextEncoding::Windows1252)
             bytes.prepend("\xEF\xBB\xBF");
     }
+    // Written beside the file and renamed over it once whole, so a crash or a full disk leaves the old file
+    // as it was. A link is followed: the user's link stays and the file it names is replaced.
+    QString target = path;
     const QFileInfo info(path);
-    if (!info.absoluteDir().exists())
-        QDir().mkpath(info.absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (info.isSymLink())
+        target = info.symLinkTarget();
+    const QFileInfo targetInfo(target);
+    if (!targetInfo.absoluteDir().exists())
+        QDir().mkpath(targetInfo.absolutePath());
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly))
         throw TdvError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
-    if (file.write(bytes) != bytes.size())
+    if (file.write(bytes) != bytes.size() || !file.commit())
         throw TdvError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+}
+
+TdvFileLock::TdvFileLock(const QString& path)
+{
+    FHandle = ::open(encodeFileName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (FHandle < 0)
+        throw TdvError(
+            QStringLiteral("Cannot lock \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    while (::flock(FHandle, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            const int error = errno;
+            ::close(FHandle);
+            throw TdvError(QStringLiteral("Cannot lock \"%1\". %2")
+                               .arg(path, QString::fromLocal8Bit(std::strerror(error))));
+        }
+    }
+}
+
+TdvFileLock::~TdvFileLock()
+{
+    ::close(FHandle); // closing the last handle releases the lock
 }
 
 // ---- file names as bytes ---------------------------------------------------------------------------------

@@ -23,12 +23,26 @@ enum class TdvTextEncoding { Utf8, Windows1252 };
 // ended by CR LF: in UTF-8, or in Windows-1252 when asked and every character has a byte there; a text that
 // Windows-1252 cannot hold is written in UTF-8 with a mark instead, which both programs read back unchanged.
 // readTextLines answers false when the file cannot be read (error, when given, says why); writeTextLines
-// throws TdvError.
+// writes the file whole or not at all (a link is followed) and throws TdvError.
 bool readTextLines(const QString& path, QStringList& lines, TdvTextEncoding* encoding = nullptr,
                    QString* error = nullptr);
 void writeTextLines(const QString& path, const QStringList& lines,
                     TdvTextEncoding encoding = TdvTextEncoding::Utf8);
 QStringList splitLines(const QString& text);
+
+// An exclusive lock on a lock file (made when missing) for the life of the object, for read-modify-write of
+// a file that several copies of the program share. Throws TdvError when the lock file cannot be opened.
+class TdvFileLock
+{
+public:
+    explicit TdvFileLock(const QString& path);
+    ~TdvFileLock();
+    TdvFileLock(const TdvFileLock&) = delete;
+    TdvFileLock& operator=(const TdvFileLock&) = delete;
+
+private:
+    int FHandle = -1;
+};
 bool isValidUtf8(const QByteArray& bytes);
 QString fromWindows1252(const QByteArray& bytes);
 // False when a character has no byte in Windows-1252.

@@ -1,0 +1,54 @@
+#!/bin/bash
+# Plain checks of the source tree's structure, run by CI:
+# - the floors: a file includes headers of its own floor or of floors below it, never above;
+# - no global singleton is named below the program's entry (shell/vellum.cpp, shell/dvStartup.*) and the
+#   window (gui/): what a run needs reaches it as a parameter;
+# - the rooms that once held many jobs stay small.
+# Prints every breach and exits 1 when there is one.
+set -u
+cd "$(dirname "$0")/.." || exit 2
+
+floors=(base discovery project engine conversion shell gui)
+floor_of() {
+    local i
+    for i in "${!floors[@]}"; do
+        [[ ${floors[$i]} == "$1" ]] && { echo "$i"; return; }
+    done
+    echo -1
+}
+
+breaches=0
+breach() {
+    echo "$1"
+    breaches=$((breaches + 1))
+}
+
+for file in src/*/*.h src/*/*.cpp; do
+    own=$(floor_of "$(basename "$(dirname "$file")")")
+    [[ $own -lt 0 ]] && continue
+    while IFS= read -r included; do
+        other=$(floor_of "${included%%/*}")
+        [[ $other -gt $own ]] && breach "$file includes $included, a floor above its own"
+    done < <(sed -n 's/^#include "\([a-z]*\/[^"]*\)".*/\1/p' "$file")
+done
+
+globals='\b(gProject|gInfo|gApp|gMain|gMatch)\b'
+for file in src/base/* src/discovery/* src/project/* src/engine/* src/conversion/* src/shell/*; do
+    case $file in
+    src/shell/vellum.cpp | src/shell/dvStartup.*) continue ;;
+    esac
+    # The definition of a global and its declaration are where it lives; any other mention reads it.
+    grep -nE "$globals" "$file" | grep -vE '^[0-9]+:\s*//' | grep -vE '^[0-9]+:(extern )?[A-Za-z]+\* g[A-Z][a-z]+( = nullptr)?;' |
+        while IFS= read -r line; do echo "$file:$line"; done | sed 's/^/names a global: /' | grep . && breaches=$((breaches + 1))
+done
+
+for file in src/engine/dvConvertor.cpp src/conversion/dvOffice.cpp src/gui/dvFormMain.cpp; do
+    lines=$(wc -l < "$file")
+    [[ $lines -gt 500 ]] && breach "$file has $lines lines, more than 500"
+done
+
+if [[ $breaches -gt 0 ]]; then
+    echo "architecture check: $breaches breach(es)"
+    exit 1
+fi
+echo "architecture check: floors, globals and room sizes as they should be"
