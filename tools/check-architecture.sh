@@ -4,8 +4,11 @@
 # - no global singleton is named below the program's entry (shell/vellum.cpp, shell/dvStartup.*) and the
 #   window (gui/): what a run needs reaches it as a parameter;
 # - the rooms that once held many jobs stay small.
-# Prints every breach and exits 1 when there is one.
+# Prints every breach and exits 1 when there is one. With --floors only the first is checked: CI runs that
+# while the last readers of the globals and the large rooms are being moved.
 set -u
+only_floors=false
+[[ ${1:-} == --floors ]] && only_floors=true
 cd "$(dirname "$0")/.." || exit 2
 
 floors=(base discovery project engine conversion shell gui)
@@ -31,6 +34,12 @@ for file in src/*/*.h src/*/*.cpp; do
         [[ $other -gt $own ]] && breach "$file includes $included, a floor above its own"
     done < <(sed -n 's/^#include "\([a-z]*\/[^"]*\)".*/\1/p' "$file")
 done
+
+if $only_floors; then
+    [[ $breaches -gt 0 ]] && { echo "architecture check: $breaches breach(es)"; exit 1; }
+    echo "architecture check: every file includes its own floor or those below"
+    exit 0
+fi
 
 globals='\b(gProject|gInfo|gApp|gMain|gMatch)\b'
 for file in src/base/* src/discovery/* src/project/* src/engine/* src/conversion/* src/shell/*; do
