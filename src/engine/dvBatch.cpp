@@ -25,6 +25,10 @@ void TdvBatch::Prepare(const QString& source, const QString& target, bool subdir
 {
     const QString normalSource = NormalizePath(source);
     FTargetFolder = NormalizePath(target);
+    // In the form the workers use, with its closing slash: setting up the run then writes nothing that the
+    // search thread, already started, reads.
+    if (!FTargetFolder.isEmpty() && !FTargetFolder.endsWith(QLatin1Char('/')))
+        FTargetFolder += QLatin1Char('/');
     FMask = extractFileName(normalSource);
     FSourceFolder = extractFilePath(normalSource);
     FSubdirs = subdirs;

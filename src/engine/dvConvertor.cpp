@@ -200,7 +200,9 @@ TdvConvertor* TdvConvertor::CreateChain(TdvBatch* batch, const QString& target, 
     QString folder = TdvBatch::NormalizePath(target);
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    batch->FTargetFolder = folder;
+    // The batch's search thread may be reading the folder already: it is written only when it differs.
+    if (batch->FTargetFolder != folder)
+        batch->FTargetFolder = folder;
     if (!cls)
         cls = gProject ? gProject->ConvertorClass : nullptr;
     if (!cls)
