@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QThread>
 #include <cstdlib>
 
@@ -40,6 +41,17 @@ const bool redirected = (homeRedirect(), true);
 QString testHome()
 {
     return homeRedirect().dir.path();
+}
+
+QString withoutIsolationNote(QString text)
+{
+    static const QRegularExpression note(QStringLiteral(
+        "(; )?Offices are not isolated here: .*?; a deck can reach the network and the user's files"));
+    text.remove(note);
+    text.replace(QStringLiteral(" ()"), QString());
+    if (text.startsWith(QStringLiteral("; ")))
+        text.remove(0, 2);
+    return text;
 }
 
 QString corpusDir()

@@ -38,6 +38,9 @@ public:
 QString testHome();
 // The shared corpus of real presentations.
 QString corpusDir();
+// The text without the note a run adds once where the machine cannot isolate its offices (a chroot, a
+// container without namespaces), so that tests of other notes hold on such machines too.
+QString withoutIsolationNote(QString text);
 QByteArray readAll(const QString& path);
 // Other processes whose command line holds `marker` (a program and, through their profile folders, its
 // offices).

@@ -272,7 +272,7 @@ protected:
         auto* self = static_cast<OfficeTest*>(context);
         std::lock_guard g(self->lock);
         const QString name = QFileInfo(item->Source).fileName();
-        self->outcomes[name] = {item->State, item->Result, item->Note};
+        self->outcomes[name] = {item->State, item->Result, withoutIsolationNote(item->Note)};
         self->reported.append(name);
     }
 
