@@ -435,6 +435,25 @@ void writeTextLines(const QString& path, const QStringList& lines, TdvTextEncodi
         throw TdvError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
 }
 
+int copyDescriptor(int in, int out)
+{
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got < 0 ? errno : 0;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out, buffer + done, size_t(got - done));
+            if (put < 0 && errno != EINTR)
+                return errno;
+            if (put > 0)
+                done += put;
+        }
+    }
+}
+
 TdvFileLock::TdvFileLock(const QString& path)
 {
     FHandle = ::open(encodeFileName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -30,6 +30,10 @@ void writeTextLines(const QString& path, const QStringList& lines,
                     TdvTextEncoding encoding = TdvTextEncoding::Utf8);
 QStringList splitLines(const QString& text);
 
+// Copies what is left to read of `in` into `out` (interrupted calls retried, short writes finished); closes
+// neither. Answers 0 or the errno of the step that failed.
+int copyDescriptor(int in, int out);
+
 // An exclusive lock on a lock file (made when missing) for the life of the object, for read-modify-write of
 // a file that several copies of the program share. Throws TdvError when the lock file cannot be opened.
 class TdvFileLock

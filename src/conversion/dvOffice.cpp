@@ -287,26 +287,7 @@ int copyFile(const QString& from, const QString& to)
         ::close(in);
         return error;
     }
-    int error = 0;
-    char buffer[1 << 15];
-    for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            error = got < 0 ? errno : 0;
-            break;
-        }
-        for (ssize_t done = 0; done < got && error == 0;) {
-            const ssize_t put = ::write(out, buffer + done, size_t(got - done));
-            if (put < 0 && errno != EINTR)
-                error = errno;
-            else if (put > 0)
-                done += put;
-        }
-        if (error != 0)
-            break;
-    }
+    int error = copyDescriptor(in, out);
     if (::close(out) != 0 && error == 0)
         error = errno;
     ::close(in);
