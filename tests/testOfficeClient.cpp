@@ -14,6 +14,7 @@
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 
+#include <csignal>
 #include <vector>
 
 using namespace css;
@@ -30,6 +31,9 @@ struct TestOfficeClient::Bridge
 
 TestOfficeClient::TestOfficeClient(int port) : FBridge(std::make_unique<Bridge>())
 {
+    // A connection the server drops must fail the call that uses it, as it does in the program's own
+    // clients, not end the test.
+    signal(SIGPIPE, SIG_IGN);
     try {
         const Reference<uno::XComponentContext> local = localUnoContext();
         const Reference<connection::XConnection> connection = connection::Connector::create(local)->connect(
