@@ -3,6 +3,7 @@
 #include "conversion/dvImpress.h"
 
 #include "conversion/dvOfficeErrors.h"
+#include "conversion/dvPictures.h"
 #include "conversion/dvPowerPointOle.h"
 #include "conversion/dvPpConstants.h"
 #include "conversion/dvUno.h"
@@ -122,6 +123,9 @@ public:
     {
         if (is(name, "HasVBProject"))
             return guarded([&] { return TdvVariant(hasVBProject()); });
+        // Not of the application's object model: what the PDF goes without, for the item's note.
+        if (is(name, "PicturesLeftOut"))
+            return guarded([&] { return TdvVariant(leftOutPicturesNote(leftOutPictures(FDocument))); });
         if (is(name, "PrintOptions"))
             return TdvVariant(std::static_pointer_cast<TdvAutoObject>(FOptions));
         if (is(name, "FullName"))

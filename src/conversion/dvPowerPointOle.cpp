@@ -133,6 +133,18 @@ QList<TdvFontUse> TdvPowerPointOle::finishFontTracking()
     }
 }
 
+QString TdvPowerPointOle::leftOutNote()
+{
+    if (FPresentation.IsNull())
+        return QString();
+    try {
+        return FPresentation.Get(QStringLiteral("PicturesLeftOut")).ToText();
+    } catch (const std::exception&) {
+        // The PDF is written; an office that cannot tell what it lacks leaves the note as it is.
+        return QString();
+    }
+}
+
 bool TdvPowerPointOle::IsReadOnly() const
 {
     return gProject && gProject->ReadOnly();

@@ -71,6 +71,9 @@ protected:
     // it, and finishes once every route has run, so one item's fonts never count for the next.
     void startFontTracking();
     QList<TdvFontUse> finishFontTracking();
+    // What the office left out of the open presentation's PDF (pictures it could not draw), for the item's
+    // note; empty when nothing, or when the office cannot tell.
+    QString leftOutNote();
 
 private:
     void armClock();

@@ -215,6 +215,7 @@ bool TdvVellum::runRoutes(TdvBatch* batch, const QString& source, const QString&
         try {
             exportPresentation(out);
             done = true;
+            note = leftOutNote();
         } catch (const std::exception& exportFailure) {
             const QString exportMessage = errorMessage(exportFailure);
             throwIfTimedOut();

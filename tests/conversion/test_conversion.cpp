@@ -4,6 +4,7 @@
 #include "conversion/dvFonts.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
+#include "conversion/dvPictures.h"
 #include "conversion/dvPowerPointOle.h"
 #include "conversion/dvUrpWatch.h"
 #include "conversion/dvVellum.h"
@@ -614,6 +615,21 @@ TEST_F(ConversionTest, SuiteRouteUsesTheDocumentsFamilyAndEncodedAddresses)
     world.suiteFamily = QStringLiteral("com.sun.star.chart2.ChartDocument");
     EXPECT_FALSE(ConvertWithOfficeSuite(source, out));
     EXPECT_EQ(count(QStringLiteral("Doc.close")), 1);
+}
+
+TEST(Pictures, TheNoteNamesFivePicturesAndCountsTheRest)
+{
+    EXPECT_EQ(leftOutPicturesNote({}), QString());
+    QList<TdvLeftOutPicture> pictures = {{2, 40000, 30000}, {3, 0, 0}};
+    EXPECT_EQ(leftOutPicturesNote(pictures),
+              QStringLiteral("Pictures left out: slide 2 (40000x30000 pixels, too large for the office); "
+                             "slide 3 (unreadable or linked)"));
+    for (int slide = 4; slide <= 8; ++slide)
+        pictures.append({slide, 0, 0});
+    const QString note = leftOutPicturesNote(pictures);
+    EXPECT_TRUE(note.endsWith(QStringLiteral("slide 6 (unreadable or linked); 2 more")))
+        << note.toStdString();
+    EXPECT_FALSE(note.contains(QStringLiteral("slide 7"))) << note.toStdString();
 }
 
 TEST(Fonts, OnlyAFontThatIsNeitherItselfNorMetricCompatibleIsAStandIn)

@@ -1210,9 +1210,36 @@ TEST_F(OfficeTest, DecksFromStrangersReachNoServerAndNoFileOfTheUser)
         EXPECT_FALSE(outcomes[file].Note.contains(QStringLiteral("not isolated")))
             << outcomes[file].Note.toStdString();
     }
-    // Nothing was fetched, and the user's picture is not in the PDF.
+    // Nothing was fetched, and the user's picture is not in the PDF; the notes say what the PDFs lack.
     EXPECT_EQ(server.Requests, 0);
+    for (const QString& name : {QStringLiteral("linked-picture.pptx"), QStringLiteral("file-picture.pptx")})
+        EXPECT_EQ(outcomes[name].Note, QStringLiteral("Pictures left out: slide 1 (unreadable or linked)"))
+            << name.toStdString();
     EXPECT_TRUE(imageSizes(pdf(QStringLiteral("file-picture.pptx"))).empty());
+}
+
+TEST_F(OfficeTest, PicturesTheOfficeCannotDrawAreNamedInTheNoteOfASucceededItem)
+{
+    ASSERT_TRUE(makeHostileDecks(in, {QStringLiteral("huge-picture"), QStringLiteral("doctype-slide")}));
+    const QString plain =
+        copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("plain.pptx"));
+    convert({in + QStringLiteral("huge-picture.pptx"), in + QStringLiteral("doctype-slide.pptx"), plain});
+    ASSERT_EQ(reported.size(), 3);
+    for (const auto& [name, outcome] : outcomes) {
+        EXPECT_EQ(outcome.State, isDone) << name.toStdString() << outcome.Result.toStdString();
+        EXPECT_EQ(pageCount(pdf(name)), 3) << name.toStdString();
+    }
+    // The 40000x40000 picture is not in the PDF, the slide's text is, and the note says what is missing.
+    const QString huge = QStringLiteral("huge-picture.pptx");
+    EXPECT_TRUE(imageSizes(pdf(huge)).empty());
+    EXPECT_TRUE(pdfText(pdf(huge)).contains(QStringLiteral("Revenue up 12 percent")));
+    EXPECT_EQ(outcomes[huge].Note,
+              QStringLiteral("Pictures left out: slide 1 (40000x40000 pixels, too large for the office)"));
+    // A slide whose part carries a DOCTYPE keeps its text; a deck with all its pictures says nothing.
+    EXPECT_TRUE(
+        pdfText(pdf(QStringLiteral("doctype-slide.pptx"))).contains(QStringLiteral("Churn below 3 percent")));
+    EXPECT_EQ(outcomes[QStringLiteral("doctype-slide.pptx")].Note, QString());
+    EXPECT_EQ(outcomes[QStringLiteral("plain.pptx")].Note, QString());
 }
 
 TEST_F(OfficeTest, WhereOfficesCannotBeIsolatedTheRunSaysSoOnce)
