@@ -55,7 +55,7 @@ constexpr int kQuitLimitMs = 15000;
 // What the allocation hook loaded into every office says when an allocation fails.
 constexpr char kOutOfMemory[] = "vellum-office-memory: an allocation failed";
 // Bumped when the template profile's settings change, so an old template is not reused.
-constexpr int kProfileFormat = 6;
+constexpr int kProfileFormat = 7;
 
 } // namespace
 
@@ -79,10 +79,15 @@ QString profileUrl(const QString& dir)
     return QUrl::fromLocalFile(dir).toString(QUrl::FullyEncoded);
 }
 
-// The flags every office of ours runs with: no window, no dialogs, no recovery, no lock check.
+// The flags every office of ours runs with: no window, no dialogs, no recovery, no lock check. The cache of
+// the system's shared extensions is the profile's own too: an office of root's would otherwise fill the
+// system's (/var/spool/libreoffice) with folders only root may read, and every other user's office would
+// then fail to start.
 QStringList officeArguments(const QString& profile)
 {
     return {QStringLiteral("-env:UserInstallation=") + profileUrl(profile),
+            QStringLiteral("-env:UNO_SHARED_PACKAGES_CACHE=") + profileUrl(profile) +
+                QStringLiteral("/shared-extensions"),
             QStringLiteral("--headless"),
             QStringLiteral("--invisible"),
             QStringLiteral("--nocrashreport"),
