@@ -89,7 +89,7 @@ int main(int argc, char** argv)
         gFail = true;
         TdvBatch batch;
         batch.FSourceFolder = root + QStringLiteral("/in/");
-        TdvRun run(&batch, root + QStringLiteral("/out"), ignoreItem, nullptr);
+        TdvRun run(gProject->RunOptions(), &batch, root + QStringLiteral("/out"), ignoreItem, nullptr);
         const double start = cpuSeconds();
         run.Start();
         for (int i = 0; i < failures; ++i)
@@ -124,7 +124,7 @@ int main(int argc, char** argv)
         paths.clear();
         const qint64 listed = heapBytes();
         {
-            TdvRun run(&batch, root + QStringLiteral("/out"), ignoreItem, nullptr);
+            TdvRun run(gProject->RunOptions(), &batch, root + QStringLiteral("/out"), ignoreItem, nullptr);
             run.Start();
             run.Wait();
         }

@@ -145,3 +145,8 @@ bool waitUntil(const std::function<bool()>& pred, int ms)
         QThread::msleep(50);
     return pred();
 }
+
+TdvRunOptions projectRunOptions()
+{
+    return gProject ? gProject->RunOptions() : TdvRunOptions();
+}

@@ -2,6 +2,8 @@
 
 #include "testConfig.h"
 
+#include "project/dvProject.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -42,6 +44,14 @@ QString corpusDir();
 // container without namespaces), so that tests of other notes hold on such machines too.
 QString withoutIsolationNote(QString text);
 QByteArray readAll(const QString& path);
+// The options of a run of the test's project, as the window and the console take them as a run starts;
+// without a project, those of a run without one.
+TdvRunOptions projectRunOptions();
+// Gives a converter made outside a run the test project's options as they are now.
+template <class Convertor> void followProject(Convertor& convertor)
+{
+    convertor.FOptions = std::make_shared<const TdvRunOptions>(projectRunOptions());
+}
 // Other processes whose command line holds `marker` (a program and, through their profile folders, its
 // offices).
 QList<qint64> processesNaming(const QByteArray& marker);

@@ -98,7 +98,7 @@ TEST_F(EngineTest, ThreeWorkersTakeEveryItemOnceInListingOrderWhileListingGoesOn
 {
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("3"));
     TdvBatch batch;
-    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record);
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record);
     EXPECT_EQ(run.Workers(), 3);
     run.Start();
     // Workers are already waiting; items arrive one by one, and listing completes only at the end.
@@ -119,6 +119,24 @@ TEST_F(EngineTest, ThreeWorkersTakeEveryItemOnceInListingOrderWhileListingGoesOn
     EXPECT_GE(record.byWorker.size(), 2u);
     EXPECT_TRUE(batch.IsExhausted());
     EXPECT_EQ(batch.Successes(), 61);
+}
+
+TEST_F(EngineTest, ARunKeepsTheOptionsItWasSetUpWithWhileTheProjectChanges)
+{
+    tree.write(QStringLiteral("out/a.pdf"), "old");
+    tree.write(QStringLiteral("out/b.pdf"), "old");
+    gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("True"));
+    TdvBatch batch;
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record);
+    // The options change once the run is set up (the window's Config dialog): that is for the next run.
+    gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("Skip"));
+    run.Start();
+    batch.AddFile(tree.path(QStringLiteral("in/a.pptx")));
+    batch.AddSingleSource(tree.path(QStringLiteral("in/b.pptx")));
+    run.Wait();
+    EXPECT_EQ(readAll(tree.path(QStringLiteral("out/a.pdf"))), QByteArray("%PDF-1.4 test"));
+    EXPECT_EQ(readAll(tree.path(QStringLiteral("out/b.pdf"))), QByteArray("%PDF-1.4 test"));
+    EXPECT_EQ(batch.Successes(), 2);
 }
 
 TEST_F(EngineTest, SeveralWorkersTakeTheLargestListedItemFirstAndClaimInListingOrder)
@@ -214,8 +232,8 @@ TEST_F(EngineTest, SearchListsMatchingFilesAndRegExt)
     tree.write(QStringLiteral("in/b.ppt"));
     tree.write(QStringLiteral("in/c.pdf"));
     tree.write(QStringLiteral("in/2023/d.pptx"));
-    gProject->SetOption(QStringLiteral("RegExt"), QStringLiteral("/2023/"));
     TdvBatch batch;
+    batch.SetSearchRules(QStringLiteral("/2023/"), false);
     batch.StartSearch(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), true);
     while (batch.NextItem()) {
     }
@@ -255,6 +273,7 @@ TEST_F(EngineTest, FailureTextsAndNormalizePath)
 TEST_F(EngineTest, TargetPathRules)
 {
     TdvConvertor convertor;
+    followProject(convertor);
     TdvBatch batch;
     batch.FSourceFolder = tree.path(QStringLiteral("in/"));
     batch.FTargetFolder = tree.path(QStringLiteral("out/"));
@@ -278,6 +297,7 @@ TEST_F(EngineTest, TargetPathRules)
               tree.path(QStringLiteral("out/__host_8000_d_a.pdf")));
 
     gProject->SetOption(QStringLiteral("KeepTargetSubdirs"), QStringLiteral("False"));
+    followProject(convertor);
     EXPECT_EQ(target(tree.path(QStringLiteral("in/sub/talk.pptx"))),
               tree.path(QStringLiteral("out/talk.pdf")));
     EXPECT_FALSE(item.MayReplace);
@@ -287,9 +307,11 @@ TEST_F(EngineTest, TargetPathRules)
     EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))), tree.path(QStringLiteral("out/talk.pdf")));
     EXPECT_TRUE(item.MayReplace);
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("False"));
+    followProject(convertor);
     EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))),
               tree.path(QStringLiteral("out/-vellum-talk.pdf")));
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("SKIP"));
+    followProject(convertor);
     EXPECT_EQ(target(tree.path(QStringLiteral("in/x/talk.pptx"))), QString());
     EXPECT_EQ(item.State, isDone);
     EXPECT_EQ(item.Result, QString());
@@ -321,9 +343,11 @@ TEST_F(EngineTest, ItemsOfOneRunNeverShareATarget)
         {"Skip", true, {"", "", ""}},
     };
     TdvConvertor convertor;
+    followProject(convertor);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.rule) + (c.oldFile ? " over an old file" : ""));
         gProject->SetOption(QStringLiteral("IsOverwrite"), QString::fromLatin1(c.rule));
+        followProject(convertor);
         QDir(tree.path(QStringLiteral("out"))).removeRecursively();
         if (c.oldFile)
             tree.write(QStringLiteral("out/a.pdf"), "old");
@@ -390,7 +414,8 @@ TEST_F(EngineTest, TwoWorkersGiveTheSameFilesAsOne)
             gProject->SetOption(QStringLiteral("ThreadsCount"), QString::number(threads));
             TdvBatch batch;
             batch.FSourceFolder = tree.path(QStringLiteral("in/"));
-            TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &pausingClass);
+            TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
+                       &pausingClass);
             if (!listedFirst)
                 run.Start();
             batch.AddFile(ppt);
@@ -495,13 +520,17 @@ TEST_F(EngineTest, CommitReplacesOnlyTheFileTheClaimFound)
 TEST_F(EngineTest, SourceRulesAfterConversion)
 {
     TdvConvertor convertor;
+    followProject(convertor);
     TdvBatch batch;
     TdvNode item;
     auto run = [&](const QString& name, const QByteArray& targetContent,
                    std::initializer_list<const char*> options) {
         gProject->SetOptionLines({});
-        for (const char* o : options)
+        followProject(convertor);
+        for (const char* o : options) {
             gProject->SetOptionLines(gProject->OptionLines() << QString::fromUtf8(o));
+            followProject(convertor);
+        }
         item.Source = tree.write(QStringLiteral("in/") + name, "deck");
         const QString target =
             tree.write(QStringLiteral("out/") + name + QStringLiteral(".pdf"), targetContent);
@@ -532,6 +561,7 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
     run(QStringLiteral("e2.pptx"), "pdf", {});
     item.Source = tree.path(QStringLiteral("in/e.pptx"));
     gProject->SetOptionLines({QStringLiteral("DeleteSource=1")});
+    followProject(convertor);
     convertor.AfterConvert(&batch, &item, tree.path(QStringLiteral("out/e2.pptx.pdf")));
     EXPECT_TRUE(QFile::exists(item.Source));
 
@@ -540,6 +570,7 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
     for (const char* option : {"DeleteSource=True", "RenameSource=.done"}) {
         SCOPED_TRACE(option);
         gProject->SetOptionLines({QString::fromLatin1(option)});
+        followProject(convertor);
         item = TdvNode();
         item.Source = tree.write(QStringLiteral("in/g.pptx"), "version 1");
         item.SourceFound = TdvFileId::Of(item.Source);
@@ -555,6 +586,7 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
     for (const char* option : {"DeleteSource=True", "RenameSource=.done"}) {
         SCOPED_TRACE(option);
         gProject->SetOptionLines({QString::fromLatin1(option)});
+        followProject(convertor);
         item = TdvNode();
         item.Source = tree.write(QStringLiteral("in/m.pptx"), "deck");
         item.SourceFound = TdvFileId::Of(item.Source);
@@ -568,6 +600,7 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
     }
     // The same file, untouched, goes.
     gProject->SetOptionLines({QStringLiteral("DeleteSource=True")});
+    followProject(convertor);
     item = TdvNode();
     item.Source = tree.write(QStringLiteral("in/h.pptx"), "deck");
     item.SourceFound = TdvFileId::Of(item.Source);
@@ -580,6 +613,7 @@ TEST_F(EngineTest, SourceRulesAfterConversion)
     const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
     utimensat(AT_FDCWD, old.toLocal8Bit().constData(), times, 0);
     gProject->SetOptionLines({QStringLiteral("KeepFileTime=True")});
+    followProject(convertor);
     item.Source = old;
     const QString target = tree.write(QStringLiteral("out/f.pdf"), "pdf");
     convertor.AfterConvert(&batch, &item, target);
@@ -636,7 +670,8 @@ TEST_F(EngineTest, FoldersMadeForItemsThatCameToNothingGoAgain)
         gProject->SetOption(QStringLiteral("ThreadsCount"), QString::number(threads));
         TdvBatch batch;
         batch.StartSearch(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), true);
-        TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &committingClass);
+        TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
+                   &committingClass);
         run.Start();
         run.Wait();
         EXPECT_EQ(batch.Successes(), 2);
@@ -681,7 +716,8 @@ TEST_F(EngineTest, SubFoldersOfTheTargetThatAreLinksAreNotFollowed)
               0);
     TdvBatch batch;
     batch.StartSearch(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), true);
-    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &committingClass);
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
+               &committingClass);
     run.Start();
     run.Wait();
     QMap<QString, QString> results;
@@ -788,7 +824,7 @@ protected:
         TdvBatch batch;
         batch.Prepare(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out/")), true);
         try {
-            log.Open(path, &batch);
+            log.Open(path, &batch, QStringLiteral(".pdf"));
         } catch (const TdvError& e) {
             return e.Message;
         }
@@ -873,7 +909,7 @@ TEST_F(EngineTest, APausedRunEndsAfterCurrentItemsAndPostsEachWorkerEndToItsRece
     std::vector<int> ends;
     bool allOnGui = true;
     {
-        TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record);
+        TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record);
         const auto guiThread = QThread::currentThread();
         run.SetOnWorkerEnded(&receiver, [&](int running) {
             ends.push_back(running);
@@ -900,7 +936,7 @@ TEST_F(EngineTest, APausedRunEndsAfterCurrentItemsAndPostsEachWorkerEndToItsRece
     EXPECT_TRUE(allOnGui);
 
     // A new run on the same batch continues with what is left and never repeats an item.
-    TdvRun again(&batch, tree.path(QStringLiteral("out")), countDone, &record);
+    TdvRun again(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record);
     again.Start();
     again.Wait();
     EXPECT_EQ(record.done, 2);
@@ -927,7 +963,8 @@ const TdvConvertorClassOf<ThrowingConvertor> throwingClass;
 TEST_F(EngineTest, AnErrorThatEscapesAConversionFailsItsItemAndIsReported)
 {
     TdvBatch batch;
-    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &throwingClass);
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
+               &throwingClass);
     batch.AddFile(tree.path(QStringLiteral("in/throw.pptx")));
     batch.AddFile(tree.path(QStringLiteral("in/bad.pptx")));
     batch.AddSingleSource(tree.path(QStringLiteral("in/good.pptx")));
@@ -979,7 +1016,8 @@ TEST_F(EngineTest, AnAbortedRunEndsAtOnceAndItsItemsInHandStayNotDone)
 {
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
     TdvBatch batch;
-    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &hangingClass);
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
+               &hangingClass);
     run.SetOnItemStarted(countStarted);
     batch.AddFile(tree.path(QStringLiteral("in/0.pptx")));
     batch.AddFile(tree.path(QStringLiteral("in/1-hang.pptx")));
@@ -1033,7 +1071,8 @@ TEST_F(EngineTest, TheSummaryCountsConvertedPdfsWithStandInFontsApart)
     };
     for (const auto& [names, summary] : cases) {
         TdvBatch batch;
-        TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &standInClass);
+        TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
+                   &standInClass);
         for (const QString& name : names.mid(0, names.size() - 1))
             batch.AddFile(tree.path(QStringLiteral("in/") + name));
         batch.AddSingleSource(tree.path(QStringLiteral("in/") + names.last()));
@@ -1114,7 +1153,8 @@ TEST_F(EngineTest, OneWorkerPerListenerAndADownOneLeavesItsItemsToTheOthers)
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("7"));
     gProject->SetOption(QStringLiteral("OfficeServers"), QStringLiteral("down:1 local b:2"));
     TdvBatch batch;
-    TdvRun run(&batch, tree.path(QStringLiteral("out")), countDone, &record, &unreachableFirstClass);
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
+               &unreachableFirstClass);
     EXPECT_EQ(run.Workers(), 3);
     EXPECT_EQ(run.Servers(),
               QStringList({QStringLiteral("down:1"), QStringLiteral("local"), QStringLiteral("b:2")}));
@@ -1135,7 +1175,8 @@ TEST_F(EngineTest, OneWorkerPerListenerAndADownOneLeavesItsItemsToTheOthers)
 
     // A malformed entry stops the run before anything starts.
     gProject->SetOption(QStringLiteral("OfficeServers"), QStringLiteral("nowhere"));
-    EXPECT_THROW(TdvRun(&batch, tree.path(QStringLiteral("out")), countDone, &record), TdvError);
+    EXPECT_THROW(TdvRun(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record),
+                 TdvError);
 }
 
 TEST_F(EngineTest, ChainLengthIsBoundedBelowAndAbove)
@@ -1143,12 +1184,12 @@ TEST_F(EngineTest, ChainLengthIsBoundedBelowAndAbove)
     TdvBatch batch;
     for (const char* value : {"0", "abc", "-4"}) {
         gProject->SetOption(QStringLiteral("ThreadsCount"), QString::fromUtf8(value));
-        TdvRun run(&batch, tree.path(), countDone, &record);
+        TdvRun run(projectRunOptions(), &batch, tree.path(), countDone, &record);
         EXPECT_EQ(run.Workers(), 1) << value;
         EXPECT_EQ(run.Chain()->FNext, nullptr);
     }
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("10000"));
-    TdvRun run(&batch, tree.path(), countDone, &record);
+    TdvRun run(projectRunOptions(), &batch, tree.path(), countDone, &record);
     EXPECT_EQ(run.Workers(), maxThreadsCount());
     EXPECT_EQ(run.Requested(), 10000);
 }
@@ -1198,18 +1239,23 @@ const char* const distiller = "Software\\Adobe\\Acrobat Distiller\\PrinterJobCon
 TEST_F(PrinterStoreTest, PrinterNameFallbacks)
 {
     TdvConvertor convertor;
+    followProject(convertor);
     // The office's own PDF printer by default; any other printer only where the machine has it.
     EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Vellum PDF"));
     gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("Missing Printer"));
+    followProject(convertor);
     EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Missing Printer")); // no list: nothing against it
     put(TdvRegistry::CurrentUser, devices, "Adobe PDF", "winspool,Ne01:");
     EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Vellum PDF"));
     gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("adobe pdf")); // without letter case
+    followProject(convertor);
     EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("adobe pdf"));
     put(TdvRegistry::CurrentUser, devices, "FreePDF XP", "");
     gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("FreePDF XP"));
+    followProject(convertor);
     EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Vellum PDF")); // listed empty: not installed
     gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("Vellum PDF"));
+    followProject(convertor);
     EXPECT_EQ(convertor.PdfPrinterName(), QStringLiteral("Vellum PDF"));
 }
 
@@ -1225,8 +1271,10 @@ public:
 TEST_F(PrinterStoreTest, TheOfficesPrinterGetsEveryTargetInItsJobFile)
 {
     JobFileConvertor convertor;
+    followProject(convertor);
     convertor.Job = tree.mkdir(QStringLiteral("office")) + QStringLiteral("print-job");
     gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("FreePDF XP"));
+    followProject(convertor);
     for (const QByteArray target :
          {"/work/item-22.pdf", "/work/a b/\xc3\xa9t\xc3\xa9.pdf", "/w/\xe9t\xe9.pdf"}) {
         convertor.SetPdfPrinterTarget(decodeFileName(target)); // a Latin-1 name keeps its bytes
@@ -1239,6 +1287,7 @@ TEST_F(PrinterStoreTest, TheOfficesPrinterGetsEveryTargetInItsJobFile)
 TEST_F(PrinterStoreTest, TargetWrites)
 {
     OfficePathConvertor convertor;
+    followProject(convertor);
     // No PDFWriter key: only the two Distiller values, in a key created for them.
     convertor.SetPdfPrinterTarget(QStringLiteral("/out/a.pdf"));
     EXPECT_EQ(get(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName"), QStringLiteral("<no key>"));
@@ -1255,6 +1304,7 @@ TEST_F(PrinterStoreTest, TargetWrites)
 
     // FreePDF XP writes only its own value, and only when its key exists.
     gProject->SetOption(QStringLiteral("PDFWriter"), QStringLiteral("FreePDF XP"));
+    followProject(convertor);
     convertor.SetPdfPrinterTarget(QStringLiteral("/out/c.pdf"));
     EXPECT_EQ(get(TdvRegistry::LocalMachine, "Software\\shbox\\FreePdfXp", "PDFFilename"),
               QStringLiteral("<no key>"));
@@ -1268,8 +1318,10 @@ TEST_F(PrinterStoreTest, TargetWrites)
 TEST_F(PrinterStoreTest, MultiInstanceWaitIsBoundedByTheItemTimeout)
 {
     TdvConvertor convertor;
+    followProject(convertor);
     put(TdvRegistry::CurrentUser, pdfWriter, "PDFFileName", "/never/cleared.pdf");
     gProject->SetOptionLines({QStringLiteral("MultiInstance=True"), QStringLiteral("Timeout=1")});
+    followProject(convertor);
     QElapsedTimer timer;
     timer.start();
     convertor.SetPdfPrinterTarget(QStringLiteral("/out/d.pdf"));

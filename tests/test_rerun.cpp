@@ -111,7 +111,7 @@ protected:
             batch.ListFilter = [repeat](const QString& path) { return repeat->Take(path); };
         batch.StartSearch(in(QStringLiteral("*.ppt?")), tree.path(QStringLiteral("out")), true);
         {
-            TdvRun run(&batch, tree.path(QStringLiteral("out")), ignoreItem, nullptr);
+            TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), ignoreItem, nullptr);
             run.Start();
             run.Wait();
         }

@@ -33,8 +33,10 @@ void TdvPowerPointOle::Create(TdvBatch* batch, int count, TdvItemProc callback, 
 
 void TdvPowerPointOle::StartApplication()
 {
+    const int resolution = Options().MaxImageResolution;
+    setThreadExportSettings(TdvImagePolicy{resolution > 0, resolution}, Options().ExportComments);
     setThreadOfficeServer(Server());
-    setThreadOfficeConnectLimit(gProject ? gProject->ConnectTimeout() : 20);
+    setThreadOfficeConnectLimit(Options().ConnectTimeout);
     setThreadOfficeCancel(&AbortFlag());
     FApplication = CreateAutomationObject(ProgIdPowerPoint);
     FOffice = threadOffice();
@@ -67,7 +69,7 @@ void TdvPowerPointOle::refreshSession()
         return;
     }
     // A listener restarts its office by its own rule.
-    const int restart = gProject && !FOffice->IsRemote() ? gProject->OfficeRestart() : 0;
+    const int restart = !FOffice->IsRemote() ? Options().OfficeRestart : 0;
     if (restart > 0 && FOffice->ItemsOpened >= restart) {
         // A long-running office grows; a fresh one after so many items keeps the worker lean.
         try {
@@ -147,7 +149,7 @@ QString TdvPowerPointOle::leftOutNote()
 
 bool TdvPowerPointOle::IsReadOnly() const
 {
-    return gProject && gProject->ReadOnly();
+    return Options().ReadOnly;
 }
 
 QString TdvPowerPointOle::GetApplicationPath()
@@ -232,7 +234,7 @@ bool TdvPowerPointOle::connectSession(QString& failure)
     try {
         // Connected first on its own, so that a failure reads as the connection's, not the application's.
         setThreadOfficeServer(Server());
-        setThreadOfficeConnectLimit(gProject ? gProject->ConnectTimeout() : 20);
+        setThreadOfficeConnectLimit(Options().ConnectTimeout);
         setThreadOfficeCancel(&AbortFlag());
         watchForAbort(ensureThreadOffice());
         StartApplication();
@@ -270,7 +272,7 @@ bool TdvPowerPointOle::ReadyForItem()
 
 void TdvPowerPointOle::BeginItem()
 {
-    FTimeout = gProject ? std::max(gProject->Timeout(), 0) : 0;
+    FTimeout = std::max(Options().Timeout, 0);
     FClockPending = FTimeout > 0;
     if (FWatch)
         FWatch->Reset();
@@ -434,15 +436,27 @@ QString pdfFilterOf(const std::function<bool(const QString&)>& supportsService)
     throw TdvAutomationError(QStringLiteral("The document is of no kind that can be stored as PDF"));
 }
 
+namespace {
+
+thread_local TdvImagePolicy threadImages;
+thread_local bool threadComments = false;
+
+} // namespace
+
+void setThreadExportSettings(const TdvImagePolicy& images, bool comments)
+{
+    threadImages = images;
+    threadComments = comments;
+}
+
 TdvImagePolicy imagePolicy()
 {
-    const int resolution = gProject ? gProject->MaxImageResolution() : 0;
-    return TdvImagePolicy{resolution > 0, resolution};
+    return threadImages;
 }
 
 bool exportComments()
 {
-    return gProject && gProject->ExportComments();
+    return threadComments;
 }
 
 bool ConvertWithOfficeSuite(const QString& source, const QString& target)

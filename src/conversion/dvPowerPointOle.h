@@ -116,6 +116,11 @@ TdvImagePolicy imagePolicy();
 // them, and a reviewer's remark must not reach whoever gets the PDF.
 bool exportComments();
 
+// What the calling worker's run asks of every PDF its office writes (the two above); a worker sets them
+// from its run's options as its session starts. A thread that never sets them keeps images and leaves
+// comments out.
+void setThreadExportSettings(const TdvImagePolicy& images, bool comments);
+
 // Converts a document to PDF through the office suite's automation bridge on the calling worker's office.
 // True when the suite stored the PDF; every failure answers false.
 bool ConvertWithOfficeSuite(const QString& source, const QString& target);

@@ -35,14 +35,12 @@ bool isPdf(const QString& path)
 
 bool TdvVellum::IsNotes() const
 {
-    return gProject && gProject->Notes();
+    return Options().Notes;
 }
 
 QString TdvVellum::OutputSettings() const
 {
-    return QStringLiteral("notes=%1 ppi=%2")
-        .arg(IsNotes() ? 1 : 0)
-        .arg(gProject ? gProject->MaxImageResolution() : 0);
+    return QStringLiteral("notes=%1 ppi=%2").arg(IsNotes() ? 1 : 0).arg(Options().MaxImageResolution);
 }
 
 void TdvVellum::throwIfTimedOut() const
@@ -155,13 +153,13 @@ QString TdvVellum::printHere(TdvBatch* batch, const QString& source, const QStri
     }
     // A printer may write its file after the office has handed the job over (a queue does): it gets the
     // item's limit of its own to do so.
-    const int limit = gProject && gProject->Timeout() > 0 ? gProject->Timeout() : kLongestPrinterWait;
+    const int limit = Options().Timeout > 0 ? Options().Timeout : kLongestPrinterWait;
     if (!WaitOutsideOffice([&] { return printed->Poll(); }, limit))
         throw TdvError(printed->Failure(limit));
     if (!isPdf(out))
         throw TdvError(QStringLiteral("The printer %1 wrote a file that is not a PDF").arg(printer));
     const QString lacks = QStringLiteral("no links, no outline, pages of paper size");
-    const QString wanted = gProject ? gProject->PDFWriter() : QString();
+    const QString wanted = Options().PDFWriter;
     if (!wanted.isEmpty() && wanted != printer)
         return QStringLiteral("The printer %1 is not available; printed on %2 instead: %3")
             .arg(wanted, printer, lacks);
@@ -197,9 +195,8 @@ QString TdvVellum::prepareItem(TdvNode* item, QString& out)
         QFile::remove(out);
         // An office started for this item writes into the work folder, and nowhere else of the user's.
         setThreadOfficeWorkFolder(extractFilePath(out).chopped(1));
-        const int workers = std::min(gProject ? gProject->ThreadsCount() : 1, maxThreadsCount());
-        setThreadOfficeMemoryLimit(
-            officeMemoryLimitMiB(gProject ? gProject->OfficeMemoryLimit() : 0, workers));
+        const int workers = std::min(Options().ThreadsCount, maxThreadsCount());
+        setThreadOfficeMemoryLimit(officeMemoryLimitMiB(Options().OfficeMemoryLimit, workers));
     } catch (const std::exception& e) {
         return errorMessage(e);
     }
@@ -303,7 +300,7 @@ QString TdvVellum::fetchItem(TdvNode* item, QString& deck)
         deck = WorkFile(QStringLiteral("item-%1.download%2")
                             .arg(item->Index)
                             .arg(plain.match(suffix).hasMatch() ? QLatin1Char('.') + suffix : QString()));
-        fetchDeck(item->Source, deck, kMaxDownloadBytes, gProject ? std::max(gProject->Timeout(), 0) : 0);
+        fetchDeck(item->Source, deck, kMaxDownloadBytes, std::max(Options().Timeout, 0));
     } catch (const std::exception& e) {
         deck = item->Source;
         return errorMessage(e);
@@ -340,7 +337,7 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
         item->DeckFault = !done && (TimedOut() || outOfMemory() || (office && office->Alive()));
         ClosePresentation();
         EndItem();
-        const TdvMissingFonts rule = gProject ? gProject->MissingFonts() : TdvMissingFonts::Warn;
+        const TdvMissingFonts rule = Options().MissingFonts;
         if (rule == TdvMissingFonts::Ignore)
             fonts.clear();
         if (done && !fonts.isEmpty() && rule == TdvMissingFonts::Fail) {

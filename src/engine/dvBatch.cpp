@@ -78,20 +78,23 @@ bool TdvBatch::WouldList(const QString& path) const
         if (!skipped.isEmpty() && isBelow(real, skipped))
             return false;
     }
-    const bool skipHidden = gProject ? gProject->SkipHidden() : FSkipHidden;
-    if (name.isEmpty() || (skipHidden && name.startsWith(QLatin1Char('.'))) ||
+    if (name.isEmpty() || (FSkipHidden && name.startsWith(QLatin1Char('.'))) ||
         (SkipLockFiles && name.startsWith(QLatin1String("~$"))))
         return false;
     const bool wild = FMask.contains(QLatin1Char('*')) || FMask.contains(QLatin1Char('?'));
     if (wild ? !wildcardMatch(FMask, name) : name.compare(FMask, Qt::CaseInsensitive) != 0)
         return false;
-    return sourceMatches(FSourceFolder + relative, FMask, gProject ? gProject->RegExt() : FRegExt);
+    return sourceMatches(FSourceFolder + relative, FMask, FRegExt);
+}
+
+void TdvBatch::SetSearchRules(const QString& regExt, bool skipHidden)
+{
+    FRegExt = regExt;
+    FSkipHidden = skipHidden;
 }
 
 void TdvBatch::Execute()
 {
-    FRegExt = gProject ? gProject->RegExt() : QString();
-    FSkipHidden = gProject ? gProject->SkipHidden() : false;
     FNameImpliesMask = FRegExt.isEmpty() && maskFollowsFromName(FMask);
     SearchFolder(
         FSourceFolder, FMask, FSubdirs, FSkipHidden ? faNoHidden : faAnyFile,

@@ -65,6 +65,9 @@ public:
     // folder or listing anything, so that the run can see what it will list before anything happens.
     void Prepare(const QString& source, const QString& target, bool subdirs);
     void StartSearch(const QString& source, const QString& target, bool subdirs);
+    // What the walk takes besides the pattern: a regular expression the path must match (none when
+    // empty), and whether hidden files are left out. Set before Prepare or StartSearch.
+    void SetSearchRules(const QString& regExt, bool skipHidden);
     // Whether the walk lists this path (or would, once it exists): under the source folder by its real
     // place, a name the pattern and the filters take, never inside the target folder.
     bool WouldList(const QString& path) const;

@@ -103,8 +103,9 @@ TdvConvertor::~TdvConvertor()
     removeWorkFolder();
 }
 
-TdvConvertor* TdvConvertor::CreateChain(TdvBatch* batch, const QString& target, TdvItemProc callback,
-                                        void* context, const TdvConvertorClass* cls)
+TdvConvertor* TdvConvertor::CreateChain(std::shared_ptr<const TdvRunOptions> options, TdvBatch* batch,
+                                        const QString& target, TdvItemProc callback, void* context,
+                                        const TdvConvertorClass* cls)
 {
     QString folder = TdvBatch::NormalizePath(target);
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
@@ -113,21 +114,23 @@ TdvConvertor* TdvConvertor::CreateChain(TdvBatch* batch, const QString& target, 
     if (batch->FTargetFolder != folder)
         batch->FTargetFolder = folder;
     if (!cls)
-        cls = gProject ? gProject->ConvertorClass : nullptr;
+        cls = options->ConvertorClass;
     if (!cls)
         throw TdvError(QStringLiteral("No converter class is set"));
     removeLeftoversOfDeadRuns();
     // With office listeners named, one worker each; otherwise every worker is a thread with an office
     // process of its own, and more than four per core only thrash.
-    const QStringList servers = TdvServers::Parse(gProject ? gProject->OfficeServers() : QString());
-    const int count = servers.isEmpty() ? std::min(gProject ? gProject->ThreadsCount() : 1, maxThreadsCount())
-                                        : int(servers.size());
+    const QStringList servers = TdvServers::Parse(options->OfficeServers);
+    const int count =
+        servers.isEmpty() ? std::min(options->ThreadsCount, maxThreadsCount()) : int(servers.size());
     // One worker converts in listing order; several take the largest first, so none is left with a
     // long file at the end while the others sit idle.
     batch->SetLargestFirst(count > 1);
     TdvConvertor* head = cls->NewInstance();
     head->FClass = cls;
     head->Create(batch, count, callback, context);
+    for (TdvConvertor* c = head; c; c = c->FNext.get())
+        c->FOptions = options;
     if (!servers.isEmpty()) {
         auto pool = std::make_shared<TdvServers>(servers);
         int index = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/dvBatch.h"
+#include "project/dvProject.h"
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -108,9 +109,11 @@ class TdvConvertor : public TdvWorkBase
 public:
     ~TdvConvertor() override;
 
-    // Builds the workers of a run (TdvRun is the one caller).
-    static TdvConvertor* CreateChain(TdvBatch* batch, const QString& target, TdvItemProc callback,
-                                     void* context, const TdvConvertorClass* cls = nullptr);
+    // Builds the workers of a run (TdvRun is the one caller); each follows `options`. `cls` defaults to the
+    // options' converter class.
+    static TdvConvertor* CreateChain(std::shared_ptr<const TdvRunOptions> options, TdvBatch* batch,
+                                     const QString& target, TdvItemProc callback, void* context,
+                                     const TdvConvertorClass* cls = nullptr);
     void Create(TdvBatch* batch, int count, TdvItemProc callback, void* context) override;
     void ProcessItem() override;
     void StartChain();
@@ -166,6 +169,9 @@ public:
     std::unique_ptr<TdvConvertor> FNext;
     int FCount = 1;
     const TdvConvertorClass* FClass = nullptr;
+    // The options of the run; a converter made outside a run has those of a run without a project.
+    std::shared_ptr<const TdvRunOptions> FOptions = std::make_shared<const TdvRunOptions>();
+    const TdvRunOptions& Options() const { return *FOptions; }
     // The run's office listeners and this worker's entry among them; none when the offices are local.
     std::shared_ptr<TdvServers> FServers;
     int FServerIndex = -1;

@@ -51,7 +51,7 @@ void TdvConvertor::SetPdfPrinterTarget(const QString& target)
         // The route checks for its file afterwards; a job file that cannot be written shows there.
     }
     try {
-        const QString writer = gProject->PDFWriter();
+        const QString writer = Options().PDFWriter;
         if (writer == QLatin1String("FreePDF XP")) {
             TdvRegistry machine(TdvRegistry::LocalMachine);
             if (machine.OpenKey(kFreePdfKey, false)) {
@@ -66,8 +66,8 @@ void TdvConvertor::SetPdfPrinterTarget(const QString& target)
             // driver has taken its file name, but never longer than the item may take.
             QElapsedTimer waited;
             waited.start();
-            const qint64 limit = qint64(gProject->Timeout()) * 1000;
-            while (gProject->MultiInstance() && !user.ReadString(QStringLiteral("PDFFileName")).isEmpty()) {
+            const qint64 limit = qint64(Options().Timeout) * 1000;
+            while (Options().MultiInstance && !user.ReadString(QStringLiteral("PDFFileName")).isEmpty()) {
                 if (limit > 0 && waited.elapsed() >= limit)
                     break;
                 QThread::msleep(limit > 0 ? std::min<qint64>(1000, limit - waited.elapsed()) : 1000);
@@ -97,7 +97,7 @@ bool TdvConvertor::PrinterInstalled(const QString& name)
 
 QString TdvConvertor::PdfPrinterName()
 {
-    const QString wanted = gProject->PDFWriter();
+    const QString wanted = Options().PDFWriter;
     if (wanted.isEmpty())
         return virtualPdfPrinter();
     // A printer the machine does not have would print nowhere: the office's own PDF printer takes the job.

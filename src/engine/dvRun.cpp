@@ -32,15 +32,16 @@ QString standInFontsCount(int pdfs)
                      : QStringLiteral("%1 PDFs use stand-in fonts").arg(pdfs);
 }
 
-TdvRun::TdvRun(TdvBatch* batch, const QString& target, TdvItemProc onItem, void* context,
-               const TdvConvertorClass* cls)
+TdvRun::TdvRun(const TdvRunOptions& options, TdvBatch* batch, const QString& target, TdvItemProc onItem,
+               void* context, const TdvConvertorClass* cls)
     : FBatch(batch)
 {
-    FRequested = gProject ? gProject->ThreadsCount() : 1;
-    FChain.reset(TdvConvertor::CreateChain(batch, target, onItem, context, cls));
+    FRequested = options.ThreadsCount;
+    FChain.reset(TdvConvertor::CreateChain(std::make_shared<const TdvRunOptions>(options), batch, target,
+                                           onItem, context, cls));
     // Every run notes what it wrote, so that a later update run knows its PDFs whatever rule wrote them.
     std::shared_ptr<TdvRecord> record;
-    const bool update = gProject && gProject->IsOverwrite() == TdvOverwrite::Update;
+    const bool update = options.IsOverwrite == TdvOverwrite::Update;
     if (!batch->FTargetFolder.isEmpty() && !isWebAddress(batch->FTargetFolder)) {
         try {
             record = std::make_shared<TdvRecord>(batch->FTargetFolder, update);

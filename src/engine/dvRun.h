@@ -35,10 +35,11 @@ QString standInFontsCount(int pdfs);
 class TdvRun
 {
 public:
-    // Sets up the workers for the batch (target folder, how many, the hand-out order); nothing starts yet.
-    // `onItem` is called on a worker's thread after each item; `cls` defaults to the project's converter.
-    TdvRun(TdvBatch* batch, const QString& target, TdvItemProc onItem, void* context,
-           const TdvConvertorClass* cls = nullptr);
+    // Sets up the workers for the batch (target folder, how many, the hand-out order) as `options` ask;
+    // nothing starts yet. `onItem` is called on a worker's thread after each item; `cls` defaults to the
+    // options' converter class.
+    TdvRun(const TdvRunOptions& options, TdvBatch* batch, const QString& target, TdvItemProc onItem,
+           void* context, const TdvConvertorClass* cls = nullptr);
     // Stops the run and waits for its workers, each of which ends after its current item.
     ~TdvRun();
     TdvRun(const TdvRun&) = delete;

@@ -42,11 +42,6 @@ int writeAll(int fd, const QByteArray& bytes)
     return 0;
 }
 
-QString targetExt()
-{
-    return gProject && !gProject->TargetExt.isEmpty() ? gProject->TargetExt : QStringLiteral(".pdf");
-}
-
 } // namespace
 
 QString escapeControls(const QString& text)
@@ -76,7 +71,7 @@ QString escapeControls(const QString& text)
     return out;
 }
 
-QString runFileRefusal(const QString& path, const TdvBatch* batch)
+QString runFileRefusal(const QString& path, const TdvBatch* batch, const QString& targetExt)
 {
     const QByteArray name = encodeFileName(path);
     struct stat st;
@@ -98,7 +93,8 @@ QString runFileRefusal(const QString& path, const TdvBatch* batch)
         return QStringLiteral("it is one of the presentations the run converts");
     const QString target = resolvedPath(batch->FTargetFolder);
     const QString real = resolvedPath(path);
-    if (!target.isEmpty() && isBelow(real, target) && real.endsWith(targetExt(), Qt::CaseInsensitive))
+    if (!target.isEmpty() && isBelow(real, target) &&
+        real.endsWith(targetExt.isEmpty() ? QStringLiteral(".pdf") : targetExt, Qt::CaseInsensitive))
         return QStringLiteral("it may be one of the PDF files the run writes");
     return QString();
 }
@@ -108,14 +104,14 @@ TdvRunLog::~TdvRunLog()
     Close();
 }
 
-void TdvRunLog::Open(const QString& path, const TdvBatch* batch)
+void TdvRunLog::Open(const QString& path, const TdvBatch* batch, const QString& targetExt)
 {
     Close();
     const auto refuse = [&](const QString& reason) {
         return TdvError(
             QStringLiteral("The run log %1 cannot be written: %2").arg(escapeControls(path), reason));
     };
-    QString reason = runFileRefusal(path, batch);
+    QString reason = runFileRefusal(path, batch, targetExt);
     if (!reason.isEmpty())
         throw refuse(reason);
     const QString folder = extractFilePath(path);
@@ -174,13 +170,14 @@ void TdvRunLog::Close()
     FFd = -1;
 }
 
-void writeRunFile(const QString& path, const QStringList& lines, const TdvBatch* batch)
+void writeRunFile(const QString& path, const QStringList& lines, const TdvBatch* batch,
+                  const QString& targetExt)
 {
     const auto refuse = [&](const QString& reason) {
         return TdvError(
             QStringLiteral("The list cannot be written to %1: %2").arg(escapeControls(path), reason));
     };
-    QString reason = runFileRefusal(path, batch);
+    QString reason = runFileRefusal(path, batch, targetExt);
     if (!reason.isEmpty())
         throw refuse(reason);
     const QString folder = extractFilePath(path);

@@ -13,8 +13,9 @@ QString escapeControls(const QString& text);
 
 // Why `path` can be no file of the run's own (its log, its exported list), or empty text: it is a symbolic
 // link, no regular file, a file with other names, one of the presentations the batch lists or may list,
-// or a PDF file the run may write. The batch's source and target must be set (TdvBatch::Prepare).
-QString runFileRefusal(const QString& path, const TdvBatch* batch);
+// or a file of the run's target extension (".pdf" when empty) in its target folder. The batch's source and
+// target must be set (TdvBatch::Prepare).
+QString runFileRefusal(const QString& path, const TdvBatch* batch, const QString& targetExt);
 
 // The run log: one line per finished item, appended and handed to the system as each item is reported, so
 // that a run stopped or killed at any moment leaves the lines of every item it finished.
@@ -29,7 +30,7 @@ public:
     // Opens the file once for the whole run, creating it or emptying the file that is there, never through
     // a symbolic link and never when it is one of the run's own sources or targets. Throws TdvError saying
     // why it cannot be the log ("The run log /out/a.pdf cannot be written: ...").
-    void Open(const QString& path, const TdvBatch* batch);
+    void Open(const QString& path, const TdvBatch* batch, const QString& targetExt);
     bool IsOpen() const { return FFd >= 0; }
     const QString& Path() const { return FPath; }
     // Appends one line (CR LF is added) in one write. False when it could not be written; `error` then
@@ -46,4 +47,5 @@ private:
 
 // Writes a list of lines as a file of the run's (the window's exported list): by the same rules as the run
 // log, and whole or not at all. Throws TdvError saying why it cannot.
-void writeRunFile(const QString& path, const QStringList& lines, const TdvBatch* batch);
+void writeRunFile(const QString& path, const QStringList& lines, const TdvBatch* batch,
+                  const QString& targetExt);

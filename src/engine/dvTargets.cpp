@@ -35,9 +35,9 @@ void TdvConvertor::ItemTaken(TdvNode* item)
 
 namespace {
 
-QString renamedTarget(const QString& folder, const QString& path)
+QString renamedTarget(const QString& folder, const QString& path, const QString& shortName)
 {
-    return folder + QLatin1Char('-') + gProject->ShortName + QLatin1Char('-') + extractFileName(path);
+    return folder + QLatin1Char('-') + shortName + QLatin1Char('-') + extractFileName(path);
 }
 
 // The first folder below the target folder on the way to `folder` that is a symbolic link, or empty text. The
@@ -82,14 +82,14 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
         name = item->Source.mid(item->Source.indexOf(QLatin1Char(':')) + 1);
         name.replace(QLatin1Char(':'), QLatin1Char('_'));
         name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    } else if (gProject->KeepTargetSubdirs() && !batch->FSourceFolder.isEmpty() &&
+    } else if (Options().KeepTargetSubdirs && !batch->FSourceFolder.isEmpty() &&
                item->Source.startsWith(batch->FSourceFolder)) {
         name = item->Source.mid(batch->FSourceFolder.size());
     } else {
         name = extractFileName(item->Source);
     }
     QString path = batch->FTargetFolder + name;
-    const QString ext = gProject->TargetExt;
+    const QString ext = Options().TargetExt;
     if (!ext.isEmpty()) {
         const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
         const int dot = path.lastIndexOf(QLatin1Char('.'));
@@ -102,10 +102,10 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
     item->Claimed = true;
     if (!web)
         item->SourceFound = TdvFileId::Of(item->Source);
-    const TdvOverwrite asked = gProject->IsOverwrite();
+    const TdvOverwrite asked = Options().IsOverwrite;
     // A deck that failed before as it is now fails the same way again: an update run leaves it out until it
     // changes, unless asked to try again.
-    if (asked == TdvOverwrite::Update && FRecord && !web && !gProject->RetryFailed()) {
+    if (asked == TdvOverwrite::Update && FRecord && !web && !Options().RetryFailed) {
         const QString earlier = FRecord->FailedBefore(item->Source, item->SourceFound, OutputSettings());
         if (!earlier.isEmpty()) {
             item->State = isFailed;
@@ -152,9 +152,9 @@ QString TdvConvertor::BuildTargetPath(TdvBatch* batch, TdvNode* item)
             mayReplace = true;
             break;
         case TdvOverwrite::Rename:
-            path = renamedTarget(folder, path);
+            path = renamedTarget(folder, path, Options().ShortName);
             while (batch->IsClaimed(path))
-                path = renamedTarget(folder, path);
+                path = renamedTarget(folder, path, Options().ShortName);
             // The renamed form is not tested against older files: one of an earlier run is replaced, unless
             // an update run finds it up to date.
             found = TdvFileId::Of(path);
@@ -347,15 +347,15 @@ void TdvConvertor::AfterConvert(TdvBatch* batch, TdvNode* item, const QString& t
     (void)batch;
     const QByteArray source = encodeFileName(item->Source);
     const QByteArray targetName = encodeFileName(target);
-    if (gProject->KeepFileTime()) {
+    if (Options().KeepFileTime) {
         struct stat st;
         if (stat(source.constData(), &st) == 0) {
             const struct timespec times[2] = {st.st_atim, st.st_mtim};
             utimensat(AT_FDCWD, targetName.constData(), times, 0);
         }
     }
-    const bool deleteSource = gProject->DeleteSource();
-    const QString suffix = gProject->RenameSource();
+    const bool deleteSource = Options().DeleteSource;
+    const QString suffix = Options().RenameSource;
     if (!deleteSource && suffix.isEmpty())
         return;
     // The source is touched only once its target is really there, and only when it is still the file that

@@ -1242,6 +1242,7 @@ void TdvFrmMain::NewBatch()
     }
     ++FBatchSerial;
     FBatch = std::make_unique<TdvBatch>();
+    FBatch->SetSearchRules(gProject->RegExt(), gProject->SkipHidden());
     FBatchFed = false;
     FRunEnd = TdvRunStatus::End::None;
     setResume(false);
@@ -1520,7 +1521,8 @@ void TdvFrmMain::aConvertExecute()
     if (!logFileUsable())
         return;
     try {
-        FRun = std::make_unique<TdvRun>(FBatch.get(), target, &TdvFrmMain::OnItemDone, this);
+        FRun = std::make_unique<TdvRun>(gProject->RunOptions(), FBatch.get(), target, &TdvFrmMain::OnItemDone,
+                                        this);
         FRun->SetUsage(gInfo);
     } catch (const TdvError& e) {
         // An option the run cannot start with (a malformed OfficeServers entry) is the user's to mend.
@@ -1690,7 +1692,7 @@ void TdvFrmMain::SaveList(const QString& fileName)
     QStringList lines;
     for (int row = 0; row < FItems->rowCount(); ++row)
         lines.append(FItems->ResultLine(row));
-    writeRunFile(fileName, lines, FBatch.get());
+    writeRunFile(fileName, lines, FBatch.get(), gProject->TargetExt);
 }
 
 void TdvFrmMain::tellOptionProblems()
@@ -1714,7 +1716,7 @@ bool TdvFrmMain::logFileUsable()
     const QString logFile = gProject->LogFile();
     if (!gProject->RunAndClose() || logFile.isEmpty())
         return true;
-    QString reason = runFileRefusal(logFile, FBatch.get());
+    QString reason = runFileRefusal(logFile, FBatch.get(), gProject->TargetExt);
     const QString folder = extractFilePath(logFile);
     if (reason.isEmpty() && !folder.isEmpty() && !makeFolder(folder, &reason) && reason.isEmpty())
         reason = systemMessage(ENOTDIR);

@@ -257,6 +257,36 @@ QStringList TdvProject::OptionProblems() const
     return problems;
 }
 
+TdvRunOptions TdvProject::RunOptions() const
+{
+    TdvRunOptions o;
+    o.ConvertorClass = ConvertorClass;
+    o.ShortName = ShortName;
+    o.TargetExt = TargetExt;
+    o.RegExt = RegExt();
+    o.SkipHidden = SkipHidden();
+    o.ThreadsCount = ThreadsCount();
+    o.OfficeServers = OfficeServers();
+    o.ConnectTimeout = ConnectTimeout();
+    o.Timeout = Timeout();
+    o.OfficeRestart = OfficeRestart();
+    o.OfficeMemoryLimit = OfficeMemoryLimit();
+    o.MultiInstance = MultiInstance();
+    o.PDFWriter = PDFWriter();
+    o.ReadOnly = ReadOnly();
+    o.Notes = Notes();
+    o.ExportComments = ExportComments();
+    o.MaxImageResolution = MaxImageResolution();
+    o.MissingFonts = MissingFonts();
+    o.IsOverwrite = IsOverwrite();
+    o.RetryFailed = RetryFailed();
+    o.KeepTargetSubdirs = KeepTargetSubdirs();
+    o.KeepFileTime = KeepFileTime();
+    o.DeleteSource = DeleteSource();
+    o.RenameSource = RenameSource();
+    return o;
+}
+
 TdvOverwrite TdvProject::IsOverwrite() const
 {
     const QString value = GetOption(QStringLiteral("IsOverwrite"));

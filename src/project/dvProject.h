@@ -22,6 +22,41 @@ enum class TdvOverwrite { Overwrite, Skip, Rename, Update };
 // A font the machine lacks, set in a stand-in: named in the item's note, a failure of the item, or nothing.
 enum class TdvMissingFonts { Warn, Fail, Ignore };
 
+// The options a run works with, read from the project once, as the run is set up: the workers, the
+// search and the run log take them as a parameter, and a change made meanwhile applies to the next run.
+// Left as constructed, they are what a run without a project does: one worker, no limits, overwriting.
+struct TdvRunOptions
+{
+    const TdvConvertorClass* ConvertorClass = nullptr;
+    QString ShortName; // the product's short name, in the names of renamed targets
+    QString TargetExt = QStringLiteral(".pdf");
+    // The search.
+    QString RegExt;
+    bool SkipHidden = false;
+    // The workers and their offices.
+    int ThreadsCount = 1;
+    QString OfficeServers;
+    int ConnectTimeout = 20;
+    int Timeout = 0;
+    int OfficeRestart = 0;
+    int OfficeMemoryLimit = 0;
+    bool MultiInstance = false;
+    QString PDFWriter;
+    // The conversion.
+    bool ReadOnly = false;
+    bool Notes = false;
+    bool ExportComments = false;
+    int MaxImageResolution = 0;
+    TdvMissingFonts MissingFonts = TdvMissingFonts::Warn;
+    // The targets and the sources.
+    TdvOverwrite IsOverwrite = TdvOverwrite::Overwrite;
+    bool RetryFailed = false;
+    bool KeepTargetSubdirs = true;
+    bool KeepFileTime = false;
+    bool DeleteSource = false;
+    QString RenameSource;
+};
+
 // The batch project: every setting of a run as ordered "name=value" lines, the product identity and the
 // project-file bookkeeping. Readers on worker threads go through the getters, which take the option lock,
 // so the GUI thread may replace the list while a run reads it.
@@ -66,6 +101,9 @@ public:
     // What the run is told about the values it cannot take, one line each in the table's order ("Timeout=-5
     // is not a number of seconds >= 0; 300 is used"); empty when every value is fine.
     QStringList OptionProblems() const;
+
+    // Every option a run works with, read now.
+    TdvRunOptions RunOptions() const;
 
     // Typed getters, one per option.
     int Daemon() const { return RangedOption(QStringLiteral("Daemon")); }

@@ -75,7 +75,10 @@ bool TdvMain::RunOnce(TdvRepeat* repeat)
     Log.clear();
     FDone = 0;
     CurrentRun.reset();
+    // The run follows the options as they are now; a project changed meanwhile applies to the next run.
+    const TdvRunOptions options = gProject->RunOptions();
     Batch = std::make_unique<TdvBatch>();
+    Batch->SetSearchRules(options.RegExt, options.SkipHidden);
     if (repeat)
         Batch->ListFilter = [repeat](const QString& path) { return repeat->Take(path); };
     const QString target = gProject->Target();
@@ -84,9 +87,9 @@ bool TdvMain::RunOnce(TdvRepeat* repeat)
     // stays open, so that a watched folder's repeats add their lines to it.
     const QString logFile = gProject->LogFile();
     if (!logFile.isEmpty() && !FRunLog.IsOpen())
-        FRunLog.Open(logFile, Batch.get());
+        FRunLog.Open(logFile, Batch.get(), options.TargetExt);
 
-    CurrentRun = std::make_unique<TdvRun>(Batch.get(), target, &TdvMain::LogItem, this);
+    CurrentRun = std::make_unique<TdvRun>(options, Batch.get(), target, &TdvMain::LogItem, this);
     CurrentRun->SetUsage(gInfo);
     if (!CurrentRun->Servers().isEmpty())
         fprintf(stderr, "OfficeServers: %d %s, one for each office named; ThreadsCount is not used\n",

@@ -297,6 +297,7 @@ protected:
         TdvNode item;
         item.Source = tree.write(QStringLiteral("in/") + name, "deck");
         TdvVellum convertor;
+        followProject(convertor);
         convertor.Convert(&batch, &item);
         convertor.EndSession();
         return item;
@@ -510,6 +511,7 @@ TEST_F(ConversionTest, AnUnreadableSourceFailsInTheSystemsWordsWithoutTheOffice)
         TdvNode item;
         item.Source = c.source;
         TdvVellum convertor;
+        followProject(convertor);
         convertor.Convert(&batch, &item);
         convertor.EndSession();
         EXPECT_EQ(item.State, isFailed);
@@ -599,16 +601,15 @@ TEST_F(ConversionTest, SuiteRouteUsesTheDocumentsFamilyAndEncodedAddresses)
     // out unless ExportComments asks for them, as on the main route.
     EXPECT_EQ(world.suiteFilterData, QStringList({QStringLiteral("ExportNotes=False"),
                                                   QStringLiteral("ReduceImageResolution=False")}));
-    gProject->SetOption(QStringLiteral("MaxImageResolution"), QStringLiteral("150"));
-    gProject->SetOption(QStringLiteral("ExportComments"), QStringLiteral("True"));
+    // As a worker of a run with MaxImageResolution=150 and ExportComments=True sets them.
+    setThreadExportSettings(TdvImagePolicy{true, 150}, true);
     world = FakeWorld();
     world.suiteFamily = QStringLiteral("com.sun.star.presentation.PresentationDocument");
     EXPECT_TRUE(ConvertWithOfficeSuite(source, out));
     EXPECT_EQ(world.suiteFilterData,
               QStringList({QStringLiteral("ExportNotes=True"), QStringLiteral("ReduceImageResolution=True"),
                            QStringLiteral("MaxImageResolution=150")}));
-    gProject->SetOption(QStringLiteral("MaxImageResolution"), QString());
-    gProject->SetOption(QStringLiteral("ExportComments"), QString());
+    setThreadExportSettings(TdvImagePolicy(), false);
 
     // A document of no known family is not stored, and is closed all the same.
     world = FakeWorld();
@@ -787,6 +788,7 @@ TEST(PowerPointVersion, ReadsTheMajorNumber)
 TEST_F(ConversionTest, SessionStartsOnceAndCountsTheVersion)
 {
     TdvVellum convertor;
+    followProject(convertor);
     convertor.FUsage = gInfo; // the run gives its workers the usage record
     // A converter that never handled an item sends nothing at its end.
     convertor.EndSession();
@@ -831,6 +833,7 @@ TEST_F(ConversionTest, ReadOnlyOptionReachesOpen)
                                    },
                                    {}});
         TdvVellum convertor;
+        followProject(convertor);
         convertor.OpenPresentation(tree.write(QStringLiteral("in/a.pptx")));
         EXPECT_EQ(seen, expected) << value;
     }
@@ -859,6 +862,7 @@ TEST_F(ConversionTest, HasMacrosAsksOnlyApplicationsThatKnow)
         world.version = QString::fromLatin1(c.version);
         world.hasVBProject = c.hasProject;
         TdvVellum convertor;
+        followProject(convertor);
         convertor.OpenPresentation(tree.write(QStringLiteral("in/a.pptm")));
         if (!c.open)
             convertor.ClosePresentation();

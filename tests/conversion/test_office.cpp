@@ -290,7 +290,7 @@ protected:
             else
                 batch.AddSingleSource(files[i]);
         }
-        TdvRun run(&batch, out, &OfficeTest::report, this, &vellumClass);
+        TdvRun run(projectRunOptions(), &batch, out, &OfficeTest::report, this, &vellumClass);
         run.Start();
         run.Wait();
         tallies = run.Tallies();
@@ -482,6 +482,7 @@ TEST_F(OfficeTest, CommentsStayOutOfThePdfUnlessAsked)
         EXPECT_TRUE(pdfText(pdf(deck)).contains(QStringLiteral("Draft for the customer")));
         // The office-suite route follows the same option.
         TdvVellum convertor;
+        followProject(convertor);
         convertor.StartApplication();
         ASSERT_TRUE(ConvertWithOfficeSuite(deck, suiteTarget));
         convertor.EndSession();
@@ -513,6 +514,7 @@ TEST_F(OfficeTest, HasVBProjectSeesRealMacros)
         {"/pptx/sld-notes.pptx", false},
     };
     TdvVellum convertor;
+    followProject(convertor);
     for (const auto& [deck, expected] : decks) {
         convertor.OpenPresentation(corpusDir() + QString::fromLatin1(deck));
         EXPECT_EQ(convertor.FPresentation.Get(QStringLiteral("HasVBProject")).ToBool(), expected) << deck;
@@ -539,6 +541,7 @@ TEST_F(OfficeTest, OfficeSuiteRouteConvertsThroughLateBinding)
 
     // On the thread's own office it loads, stores through the presentation filter and closes.
     TdvVellum convertor;
+    followProject(convertor);
     convertor.StartApplication();
     const pid_t group = threadOffice()->ProcessGroup();
     EXPECT_TRUE(ConvertWithOfficeSuite(deck, target));
@@ -560,6 +563,7 @@ TEST_F(OfficeTest, AStoreTheOfficeRefusesIsToldInTheSystemsWords)
     const QString deck = copy(kSamples + QStringLiteral("/quarterly-review.pptx"), QStringLiteral("q.pptx"));
     const QString blocked = copy(deck, QStringLiteral("blocked")) + QLatin1Char('/');
     TdvVellum convertor;
+    followProject(convertor);
     // The office writes where its worker lets it; here that is the folder of the deck.
     setThreadOfficeWorkFolder(QDir::cleanPath(in));
     convertor.OpenPresentation(deck);
@@ -601,6 +605,7 @@ TEST_F(OfficeTest, ImagesKeepTheirPixelsUnlessAReductionIsAsked)
             << outcomes[QStringLiteral("photo-album.pptx")].Result.toStdString();
         // The office-suite route applies the same image settings.
         TdvVellum convertor;
+        followProject(convertor);
         convertor.StartApplication();
         ASSERT_TRUE(ConvertWithOfficeSuite(deck, suiteTarget));
         convertor.EndSession();
@@ -687,7 +692,7 @@ TEST_F(OfficeTest, AnAbortEndsTheOfficesAtOnceAndLeavesTheItemsInHandNotDone)
     batch.AddFile(files[0]);
     batch.AddFile(files[1]);
     batch.AddSingleSource(files[2]);
-    TdvRun run(&batch, out, &OfficeTest::report, this, &vellumClass);
+    TdvRun run(projectRunOptions(), &batch, out, &OfficeTest::report, this, &vellumClass);
     run.Start();
     ASSERT_EQ(frozen.get_future().wait_for(std::chrono::seconds(120)), std::future_status::ready);
     run.Abort();
@@ -1281,7 +1286,7 @@ TEST_F(OfficeTest, WebSourcesAreFetchedByTheProgramAndSayWhyTheyFail)
         outcomes.clear();
         TdvBatch batch;
         batch.AddSingleSource(source);
-        TdvRun run(&batch, out, &OfficeTest::report, this, &vellumClass);
+        TdvRun run(projectRunOptions(), &batch, out, &OfficeTest::report, this, &vellumClass);
         run.Start();
         run.Wait();
         ASSERT_EQ(reported.size(), 1) << source.toStdString();
