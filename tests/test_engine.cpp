@@ -41,6 +41,10 @@ struct Record
     std::map<int, std::vector<int>> byWorker; // worker -> items in the order it took them
     int done = 0;
     std::atomic<int> waits{0};
+    // How many workers must hold an item at once before the first of them goes on (0: none wait): a test
+    // of several workers then does not depend on how the machine schedules them.
+    int meet = 0;
+    std::atomic<int> met{0};
 };
 Record* gRecord = nullptr;
 
@@ -57,6 +61,10 @@ public:
         }
         // A little work per item, so that every waiting worker gets its share.
         QThread::msleep(2);
+        if (gRecord->meet > 0 && item->Index < gRecord->meet) {
+            ++gRecord->met;
+            waitUntil([] { return gRecord->met >= gRecord->meet; }, 10000);
+        }
         if (target.isEmpty())
             return;
         if (item->Source.endsWith(QLatin1String("bad.pptx"))) {
@@ -97,6 +105,8 @@ protected:
 TEST_F(EngineTest, ThreeWorkersTakeEveryItemOnceInListingOrderWhileListingGoesOn)
 {
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("3"));
+    // The first two items are held until both are in hand: two workers at least take part.
+    record.meet = 2;
     TdvBatch batch;
     TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record);
     EXPECT_EQ(run.Workers(), 3);

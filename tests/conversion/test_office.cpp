@@ -851,8 +851,17 @@ TEST_F(OfficeTest, ChildrenThatAreNotOfficesAreReaped)
     adoptOrphans();
     // A detached program (the desktop's opener) comes back to this process when its launcher ends.
     qint64 pid = 0;
-    ASSERT_TRUE(QProcess::startDetached(
-        QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.2")}, QString(), &pid));
+    ASSERT_TRUE(QProcess::startDetached(QStringLiteral("sh"),
+                                        {QStringLiteral("-c"), QStringLiteral("sleep 1")}, QString(), &pid));
+    // Its parent is this process while it runs, not the system's first process: so it is this process that
+    // must reap it, and a zombie would stay for good if it did not.
+    const auto parent = [pid] {
+        const QByteArray status = readAll(QStringLiteral("/proc/%1/status").arg(pid));
+        const qsizetype at = status.indexOf("\nPPid:");
+        return at < 0 ? qint64(-1) : status.mid(at + 7).split('\n').value(0).trimmed().toLongLong();
+    };
+    // (The launcher between them ends at once; until it has, it is the parent.)
+    EXPECT_TRUE(waitUntil([&] { return parent() == qint64(getpid()); }, 800)) << "parent " << parent();
     const auto zombie = [pid] {
         const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
         return !stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) == "Z";
