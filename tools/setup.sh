@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libreoffice-core libreoffice-impress-nogui libreoffice-dev poppler-utils xvfb xauth
-          desktop-file-utils python3 fonts-dejavu-core clang-format
+          desktop-file-utils python3 fonts-dejavu-core clang-format clang-tidy
           qt6-l10n-tools qt6-translations-l10n appstream openbox xdotool
           # Fonts with the widths of the Office fonts (Calibri, Cambria, Arial, Times New Roman, Courier New,
           # Arial Narrow), East Asian glyphs and symbols, and Comic Neue, without which a fonts-urw-base35

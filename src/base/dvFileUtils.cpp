@@ -1,6 +1,7 @@
 #include "base/dvFileUtils.h"
 
 #include "base/dvError.h"
+#include "base/dvPlaces.h"
 
 #include <QDir>
 #include <QFile>
@@ -164,7 +165,8 @@ struct Walk
             if (!listing.dir)
                 return true;
             const int fd = dirfd(listing.dir);
-            while (dirent* entry = readdir(listing.dir)) {
+            // One stream per call: readdir is safe on streams no other thread reads.
+            while (dirent* entry = readdir(listing.dir)) { // NOLINT(concurrency-mt-unsafe)
                 if (!isDotOrDotDot(entry->d_name)) {
                     const bool hidden = entry->d_name[0] == '.';
                     decodeNameInto(name, entry->d_name);
@@ -458,14 +460,12 @@ TdvFileLock::TdvFileLock(const QString& path)
 {
     FHandle = ::open(encodeFileName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (FHandle < 0)
-        throw TdvError(
-            QStringLiteral("Cannot lock \"%1\". %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        throw TdvError(QStringLiteral("Cannot lock \"%1\". %2").arg(path, systemMessage(errno)));
     while (::flock(FHandle, LOCK_EX) != 0) {
         if (errno != EINTR) {
             const int error = errno;
             ::close(FHandle);
-            throw TdvError(QStringLiteral("Cannot lock \"%1\". %2")
-                               .arg(path, QString::fromLocal8Bit(std::strerror(error))));
+            throw TdvError(QStringLiteral("Cannot lock \"%1\". %2").arg(path, systemMessage(error)));
         }
     }
 }

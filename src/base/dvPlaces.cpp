@@ -32,7 +32,10 @@ TdvFileId TdvFileId::Of(const QString& path)
 
 QString systemMessage(int error)
 {
-    return QString::fromLocal8Bit(strerror(error));
+    // strerror may share one buffer among threads; the GNU strerror_r answers a text of its own or fills
+    // ours.
+    char buffer[256];
+    return QString::fromLocal8Bit(strerror_r(error, buffer, sizeof buffer));
 }
 
 QString readProblem(const QString& path)
@@ -202,7 +205,7 @@ bool usableFolder(const QString& dir)
 // plant files: it is used only when it is a real folder of ours that nobody else may enter.
 QString privateTempFolder()
 {
-    const QString base = QDir::tempPath() + QStringLiteral("/vellum-%1").arg(getuid());
+    QString base = QDir::tempPath() + QStringLiteral("/vellum-%1").arg(getuid());
     const QByteArray name = encodeFileName(base);
     if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
         throw TdvError(QStringLiteral("No folder of this user can be made in %1: %2")
@@ -223,14 +226,14 @@ QString userFolder(QStandardPaths::StandardLocation kind)
     // Without HOME, Qt falls back on "/", which is no place for one user's files.
     const bool hasHome = !qEnvironmentVariableIsEmpty("HOME") && QDir(qEnvironmentVariable("HOME")).exists();
     if (hasHome || !qEnvironmentVariableIsEmpty(xdgVariable(kind))) {
-        const QString dir = QStandardPaths::writableLocation(kind);
+        QString dir = QStandardPaths::writableLocation(kind);
         if (usableFolder(dir))
             return dir;
     }
     QString app = QCoreApplication::applicationName();
     if (app.isEmpty())
         app = QStringLiteral("vellum");
-    const QString dir = privateTempFolder() + QLatin1Char('/') + kindName(kind) + QLatin1Char('/') + app;
+    QString dir = privateTempFolder() + QLatin1Char('/') + kindName(kind) + QLatin1Char('/') + app;
     if (!QDir().mkpath(dir))
         throw TdvError(QStringLiteral("The folder %1 cannot be made").arg(dir));
     return dir;

@@ -218,13 +218,13 @@ Registry& registry()
 }
 } // namespace
 
-TdvAutoFactory RegisterAutomationFactory(const QString& progID, TdvAutoFactory factory)
+TdvAutoFactory RegisterAutomationFactory(const QString& progID, const TdvAutoFactory& factory)
 {
     Registry& r = registry();
     std::lock_guard guard(r.lock);
     TdvAutoFactory previous = r.factories.value(progID.toLower());
     if (factory.Create)
-        r.factories.insert(progID.toLower(), std::move(factory));
+        r.factories.insert(progID.toLower(), factory);
     else
         r.factories.remove(progID.toLower());
     return previous;

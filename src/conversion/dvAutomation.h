@@ -108,7 +108,7 @@ struct TdvAutoFactory
 
 // Puts a factory under a ProgID and returns the one it replaces (empty when none), so a caller can put it
 // back.
-TdvAutoFactory RegisterAutomationFactory(const QString& progID, TdvAutoFactory factory);
+TdvAutoFactory RegisterAutomationFactory(const QString& progID, const TdvAutoFactory& factory);
 // Ends the per-thread state of every factory on the calling thread (the worker's end of its session).
 void UninitializeAutomation();
 // Creates the object that progID names. A failure carries ", ProgID: " and the ProgID in double quotes.

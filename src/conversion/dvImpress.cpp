@@ -102,8 +102,8 @@ public:
 class TdvImpressPresentation : public TdvAutoObject
 {
 public:
-    TdvImpressPresentation(Reference<lang::XComponent> document, std::shared_ptr<TdvOffice> office)
-        : FDocument(std::move(document)), FOffice(std::move(office)),
+    TdvImpressPresentation(const Reference<lang::XComponent>& document, std::shared_ptr<TdvOffice> office)
+        : FDocument(document), FOffice(std::move(office)),
           FOptions(std::make_shared<TdvImpressPrintOptions>())
     {
     }
@@ -309,7 +309,7 @@ private:
 
     void close()
     {
-        const Reference<lang::XComponent> document = std::move(FDocument);
+        const Reference<lang::XComponent> document = FDocument;
         FDocument.clear();
         const Reference<util::XCloseable> closeable(document, UNO_QUERY);
         try {
@@ -402,7 +402,7 @@ public:
         if (is(name, "Presentations")) {
             std::weak_ptr<TdvImpressApp> self = weak_from_this();
             return TdvVariant(std::make_shared<TdvImpressPresentations>(
-                FOffice, [self](std::shared_ptr<TdvImpressPresentation> p) {
+                FOffice, [self](const std::shared_ptr<TdvImpressPresentation>& p) {
                     if (auto app = self.lock())
                         app->FActive = p;
                 }));

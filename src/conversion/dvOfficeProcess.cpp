@@ -63,7 +63,7 @@ QString exitMeaning(int code)
     if (code > 128 && code < 128 + 65)
         return QStringLiteral("ended by signal %1, %2")
             .arg(code - 128)
-            .arg(QString::fromLocal8Bit(strsignal(code - 128)));
+            .arg(QString::fromLocal8Bit(sigdescr_np(code - 128)));
     if (code < 0)
         return QStringLiteral("it did not end within %1 s").arg(kStartLimitMs / 1000);
     return QStringLiteral("exit code %1").arg(code);

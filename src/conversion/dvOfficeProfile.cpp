@@ -282,7 +282,7 @@ void removeStaleProfiles()
             bool number = false;
             const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toInt(&number));
             if (number && owner > 0 && owner != getpid() && !processAlive(owner)) {
-                const QString dir = officeProfileRoot() + QLatin1Char('/') + name;
+                QString dir = officeProfileRoot() + QLatin1Char('/') + name;
                 QFile::remove(officeInstancePipe(dir));
                 QDir(dir).removeRecursively();
             }
@@ -316,7 +316,7 @@ QString officeTemplateProfile()
     // Read once: the key and the settings must name the same table.
     const QByteArray fontTable = fontReplacementSettings();
     const QString name = QStringLiteral("office-profile-") + templateKeyWith(fontTable);
-    const QString dir = cache + QLatin1Char('/') + name;
+    QString dir = cache + QLatin1Char('/') + name;
     const QString ready = dir + QStringLiteral("/.vellum-ready");
     if (QFileInfo::exists(ready))
         return dir;

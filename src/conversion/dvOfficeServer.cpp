@@ -320,7 +320,7 @@ QString endReason(pid_t launcher)
     if (info.si_code == CLD_EXITED && info.si_status > 128)
         signal = info.si_status - 128;
     if (signal > 0)
-        return QStringLiteral("signal %1, %2").arg(signal).arg(QString::fromLocal8Bit(strsignal(signal)));
+        return QStringLiteral("signal %1, %2").arg(signal).arg(QString::fromLocal8Bit(sigdescr_np(signal)));
     return QStringLiteral("exit code %1").arg(info.si_status);
 }
 

@@ -17,11 +17,11 @@ TdvOfficeWatch::~TdvOfficeWatch()
         FThread.join();
 }
 
-void TdvOfficeWatch::Arm(std::shared_ptr<TdvOffice> office, std::chrono::milliseconds limit)
+void TdvOfficeWatch::Arm(const std::shared_ptr<TdvOffice>& office, std::chrono::milliseconds limit)
 {
     {
         std::lock_guard guard(FLock);
-        FOffice = std::move(office);
+        FOffice = office;
         FDeadline = std::chrono::steady_clock::now() + limit;
         FArmed = true;
         ++FArming;

@@ -264,8 +264,8 @@ private:
 class ConnectionClock
 {
 public:
-    ConnectionClock(Reference<connection::XConnection> connection, int limitMs)
-        : FConnection(std::move(connection)), FThread([this, limitMs] {
+    ConnectionClock(const Reference<connection::XConnection>& connection, int limitMs)
+        : FConnection(connection), FThread([this, limitMs] {
               std::unique_lock l(FLock);
               if (!FWake.wait_for(l, std::chrono::milliseconds(limitMs), [this] { return FDone; })) {
                   FFired = true;

@@ -250,7 +250,8 @@ bool writeOwn(const char* path, const QByteArray& text)
                 close(fd);
     sigset_t none;
     sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // The forked child has one thread: the process-wide mask is its own.
+    sigprocmask(SIG_SETMASK, &none, nullptr); // NOLINT(concurrency-mt-unsafe)
     execve(plan.program.constData(), plan.argv.data(), plan.envp.data());
     childFail(errorFd, StepExec);
 }

@@ -170,8 +170,8 @@ public:
 class TdvUnoStruct : public TdvUnoValue
 {
 public:
-    TdvUnoStruct(Any value, std::shared_ptr<TdvOffice> office)
-        : FValue(std::move(value)), FOffice(std::move(office))
+    TdvUnoStruct(const Any& value, std::shared_ptr<TdvOffice> office)
+        : FValue(value), FOffice(std::move(office))
     {
         FClass = reflection::theCoreReflection::get(localUnoContext())->forName(FValue.getValueTypeName());
     }

@@ -171,7 +171,7 @@ QString TdvVellum::prepareItem(TdvNode* item, QString& out)
     const QString& source = item->Source;
     // The office writes into this worker's own folder; the finished file is moved into place, so a failed,
     // stopped or killed item leaves nothing beside the target and an existing target stays until then.
-    if (const QString problem = TargetProblem(item); !problem.isEmpty())
+    if (QString problem = TargetProblem(item); !problem.isEmpty())
         return problem;
     // The office answers an unreadable source with "type detection failed" at best: the system says why.
     if (!isWebAddress(source)) {
@@ -346,9 +346,7 @@ void TdvVellum::Convert(TdvBatch* batch, TdvNode* item)
             failure = fonts;
         }
         // An aborted item puts nothing in place and tells no outcome: it is not done.
-        if (Aborted())
-            done = false;
-        else if (done && !CommitTarget(item, out, failure))
+        if (Aborted() || (done && !CommitTarget(item, out, failure)))
             done = false;
         QFile::remove(out);
     }

@@ -49,7 +49,7 @@ QString TdvBatch::TargetInsideSource() const
     if (!FSubdirs || FSourceFolder.isEmpty() || isWebAddress(FSourceFolder) || isWebAddress(FTargetFolder))
         return QString();
     const QString source = resolvedPath(FSourceFolder);
-    const QString target = resolvedPath(FTargetFolder);
+    QString target = resolvedPath(FTargetFolder);
     // The target may be the source folder itself: then only the run's own PDFs are left out, one by one.
     if (source.isEmpty() || target.isEmpty() || !isBelow(target, source) || target == source)
         return QString();
@@ -66,7 +66,7 @@ bool TdvBatch::WouldList(const QString& path) const
         return false;
     const QString relative = real.mid(folder.size() + (folder.endsWith(QLatin1Char('/')) ? 0 : 1));
     const QStringList parts = relative.split(QLatin1Char('/'));
-    const QString name = parts.last();
+    const QString& name = parts.last();
     if (parts.size() > 1) {
         if (!FSubdirs)
             return false;

@@ -103,7 +103,7 @@ TdvConvertor::~TdvConvertor()
     removeWorkFolder();
 }
 
-TdvConvertor* TdvConvertor::CreateChain(std::shared_ptr<const TdvRunOptions> options, TdvBatch* batch,
+TdvConvertor* TdvConvertor::CreateChain(const std::shared_ptr<const TdvRunOptions>& options, TdvBatch* batch,
                                         const QString& target, TdvItemProc callback, void* context,
                                         const TdvConvertorClass* cls)
 {

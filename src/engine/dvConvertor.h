@@ -111,7 +111,7 @@ public:
 
     // Builds the workers of a run (TdvRun is the one caller); each follows `options`. `cls` defaults to the
     // options' converter class.
-    static TdvConvertor* CreateChain(std::shared_ptr<const TdvRunOptions> options, TdvBatch* batch,
+    static TdvConvertor* CreateChain(const std::shared_ptr<const TdvRunOptions>& options, TdvBatch* batch,
                                      const QString& target, TdvItemProc callback, void* context,
                                      const TdvConvertorClass* cls = nullptr);
     void Create(TdvBatch* batch, int count, TdvItemProc callback, void* context) override;

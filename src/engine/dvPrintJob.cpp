@@ -112,7 +112,12 @@ void TdvPrintedFile::Begin()
     FStarted = QDateTime::currentMSecsSinceEpoch();
     if (!isQueue())
         return;
-    const struct passwd* account = getpwuid(getuid());
+    // Workers look at once: the reentrant lookup, with a buffer of this call's own.
+    struct passwd entry = {};
+    struct passwd* account = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &account) != 0)
+        account = nullptr;
     const QString home = account ? QFile::decodeName(account->pw_dir) : QDir::homePath();
     const QString user = account ? QFile::decodeName(account->pw_name) : QString();
     FFolder = CupsPdfFolder(cupsPdfConfiguration(), home, user);
@@ -173,7 +178,7 @@ bool TdvPrintedFile::pollQueue()
 
 QString TdvPrintedFile::Failure(int seconds) const
 {
-    const QString failure =
+    QString failure =
         QStringLiteral("The printer %1 did not write a file within %2 s").arg(FPrinter).arg(seconds);
     if (!isQueue())
         return failure;

@@ -97,7 +97,7 @@ bool TdvConvertor::PrinterInstalled(const QString& name)
 
 QString TdvConvertor::PdfPrinterName()
 {
-    const QString wanted = Options().PDFWriter;
+    QString wanted = Options().PDFWriter;
     if (wanted.isEmpty())
         return virtualPdfPrinter();
     // A printer the machine does not have would print nowhere: the office's own PDF printer takes the job.

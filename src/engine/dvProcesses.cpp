@@ -39,7 +39,8 @@ void onTerminate(int sig)
         ::signal(sig, SIG_IGN);
     sigset_t none;
     sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // The forked child has one thread: the process-wide mask is its own.
+    sigprocmask(SIG_SETMASK, &none, nullptr); // NOLINT(concurrency-mt-unsafe)
     // Out of the program's process group and session, so that what ends those does not end the guardian
     // before it has done its work.
     ::setsid();

@@ -125,14 +125,13 @@ void TdvRunLog::Open(const QString& path, const TdvBatch* batch, const QString& 
                                     : systemMessage(errno));
     struct stat st;
     int error = 0;
-    if (::fstat(fd, &st) != 0)
-        error = errno;
-    else if (!S_ISREG(st.st_mode))
+    const bool stated = ::fstat(fd, &st) == 0;
+    if (stated && !S_ISREG(st.st_mode))
         reason = QStringLiteral("it is not a regular file");
-    else if (st.st_nlink > 1)
+    else if (stated && st.st_nlink > 1)
         reason = QStringLiteral("it has other names (hard links), which would change with it");
     // An existing log is replaced; a write of nothing finds the files that open but take no text (/proc).
-    else if (::ftruncate(fd, 0) != 0 || ::write(fd, "", 0) != 0)
+    else if (!stated || ::ftruncate(fd, 0) != 0 || ::write(fd, "", 0) != 0)
         error = errno;
     if (error != 0)
         reason = systemMessage(error);

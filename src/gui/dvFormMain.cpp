@@ -747,7 +747,7 @@ QStringList collectedLines()
 {
     const QStringList before = gProject->OptionLines();
     gProject->CollectOptions();
-    const QStringList lines = gProject->OptionLines();
+    QStringList lines = gProject->OptionLines();
     gProject->SetOptionLines(before);
     return lines;
 }
@@ -1238,7 +1238,8 @@ void TdvFrmMain::NewBatch()
     try {
         releaseBatch();
     } catch (...) {
-        FBatch.release(); // a batch that failed to free is left behind rather than freed twice
+        // A batch that failed to free is left behind rather than freed twice.
+        FBatch.release(); // NOLINT(bugprone-unused-return-value)
     }
     ++FBatchSerial;
     FBatch = std::make_unique<TdvBatch>();

@@ -125,7 +125,7 @@ QString TdvItemModel::folderOf(const QString& source) const
 {
     if (isWebAddress(source))
         return QString();
-    const QString folder = extractFilePath(source);
+    QString folder = extractFilePath(source);
     // Below the source folder only the part that tells rows apart is shown.
     if (!FSourceFolder.isEmpty() && folder.startsWith(FSourceFolder))
         return folder.mid(FSourceFolder.size());

@@ -13,8 +13,8 @@ QString durationText(qint64 ms)
 
 QString TdvRunStatus::Text() const
 {
-    const QString counts = tr("%1 of %2, %3 failed").arg(Done).arg(Total).arg(Failed) +
-                           (StandIns > 0 ? QStringLiteral("; ") + standInFontsCount(StandIns) : QString());
+    QString counts = tr("%1 of %2, %3 failed").arg(Done).arg(Total).arg(Failed) +
+                     (StandIns > 0 ? QStringLiteral("; ") + standInFontsCount(StandIns) : QString());
     const QString dash = QStringLiteral(" \u2013 ");
     if (Running && !Ending.isEmpty())
         return Finishing == 1 ? tr("%1: finishing 1 file").arg(Ending)

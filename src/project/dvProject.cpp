@@ -475,7 +475,7 @@ QString TdvProject::DefaultProject() const
 {
     // Beside the program first; an installed program keeps its default project in the user's config folder.
     const QString program = programPath();
-    const QString beside = changeFileExt(program, ProjectExt);
+    QString beside = changeFileExt(program, ProjectExt);
     if (QFileInfo::exists(beside))
         return beside;
     return userFile(QStandardPaths::AppConfigLocation, QFileInfo(beside).fileName());
