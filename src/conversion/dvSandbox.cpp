@@ -318,8 +318,6 @@ std::vector<MountStep> rootSteps(const TdvSpawn& spawn, const QByteArray& newRoo
           "/etc/hosts",         "/etc/host.conf",       "/etc/os-release", "/etc/machine-id",
           "/etc/cups",          "/var/cache/fontconfig"})
         bindHost(QString::fromLatin1(file), true);
-    for (const QString& path : spawn.Readable)
-        bindHost(path, true);
 
     add(MountStep::Tmpfs, {}, "/dev", false);
     for (const char* device : {"/dev/null", "/dev/zero", "/dev/full", "/dev/random", "/dev/urandom"})
@@ -331,8 +329,11 @@ std::vector<MountStep> rootSteps(const TdvSpawn& spawn, const QByteArray& newRoo
     add(MountStep::Tmpfs, {}, "/dev/shm", false);
     add(MountStep::Proc, {}, "/proc", false);
 
-    // The office's private /tmp, then its own folders at their own paths (often below /tmp).
+    // The office's private /tmp, then the rest of what it reads and its own folders at their own paths
+    // (often below /tmp: bound before it, they would be hidden by it).
     add(MountStep::Bind, path8(spawn.Root + QStringLiteral("/tmp")), "/tmp", false);
+    for (const QString& path : spawn.Readable)
+        bindHost(path, true);
     QStringList writable = spawn.Writable;
     writable.prepend(spawn.Root);
     for (const QString& path : std::as_const(writable)) {
