@@ -538,7 +538,7 @@ void TdvFrmMain::createMenus()
 {
     pm1 = new QMenu(this);
     pm1->setObjectName(QStringLiteral("pm1"));
-    const auto item = [this](QMenu* menu, const char* name, const QString& caption) {
+    const auto item = [](QMenu* menu, const char* name, const QString& caption) {
         QAction* a = menu->addAction(caption);
         a->setObjectName(QString::fromLatin1(name));
         return a;
