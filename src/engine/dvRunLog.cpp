@@ -104,6 +104,24 @@ TdvRunLog::~TdvRunLog()
     Close();
 }
 
+namespace {
+
+// Refuses `path` as a file of the run's own when it may not be one (runFileRefusal), and makes its folder;
+// `refuse` turns the reason into the caller's error. Answers the folder, empty for the current one.
+template <class Refuse>
+QString makeRunFileFolder(const QString& path, const TdvBatch* batch, const QString& targetExt, Refuse refuse)
+{
+    QString reason = runFileRefusal(path, batch, targetExt);
+    if (!reason.isEmpty())
+        throw refuse(reason);
+    QString folder = extractFilePath(path);
+    if (!folder.isEmpty() && !makeFolder(folder, &reason))
+        throw refuse(reason);
+    return folder;
+}
+
+} // namespace
+
 void TdvRunLog::Open(const QString& path, const TdvBatch* batch, const QString& targetExt)
 {
     Close();
@@ -111,12 +129,8 @@ void TdvRunLog::Open(const QString& path, const TdvBatch* batch, const QString& 
         return TdvError(
             QStringLiteral("The run log %1 cannot be written: %2").arg(escapeControls(path), reason));
     };
-    QString reason = runFileRefusal(path, batch, targetExt);
-    if (!reason.isEmpty())
-        throw refuse(reason);
-    const QString folder = extractFilePath(path);
-    if (!folder.isEmpty() && !makeFolder(folder, &reason))
-        throw refuse(reason);
+    makeRunFileFolder(path, batch, targetExt, refuse);
+    QString reason;
     // Opened once for the whole run: no link followed, and a FIFO cannot make the run wait for a reader.
     const int fd = ::open(encodeFileName(path).constData(),
                           O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
@@ -176,12 +190,7 @@ void writeRunFile(const QString& path, const QStringList& lines, const TdvBatch*
         return TdvError(
             QStringLiteral("The list cannot be written to %1: %2").arg(escapeControls(path), reason));
     };
-    QString reason = runFileRefusal(path, batch, targetExt);
-    if (!reason.isEmpty())
-        throw refuse(reason);
-    const QString folder = extractFilePath(path);
-    if (!folder.isEmpty() && !makeFolder(folder, &reason))
-        throw refuse(reason);
+    const QString folder = makeRunFileFolder(path, batch, targetExt, refuse);
     // Written beside it under a name of its own and put in its place whole: a rename never follows a link
     // planted meanwhile, it replaces the link.
     QString part;
