@@ -364,19 +364,28 @@ Reference<awt::XFontMappingUse> fontMapping(const TdvOffice::Uno& u)
 
 void TdvOffice::StartFontTracking()
 {
-    fontMapping(*FUno)->startTrackingFontMappingUse();
+    try {
+        fontMapping(*FUno)->startTrackingFontMappingUse();
+    } catch (const uno::Exception& e) {
+        // An office lost meanwhile (a listener killed) fails here like any other call, not past the worker.
+        throw TdvError(toQString(e.Message));
+    }
 }
 
 QList<TdvFontUse> TdvOffice::FinishFontTracking()
 {
     QList<TdvFontUse> uses;
-    for (const awt::XFontMappingUseItem& item : fontMapping(*FUno)->finishTrackingFontMappingUse()) {
-        TdvFontUse use;
-        use.Requested = toQString(item.originalFont);
-        for (const OUString& font : item.usedFonts)
-            use.Used.append(toQString(font));
-        use.Count = item.count;
-        uses.append(use);
+    try {
+        for (const awt::XFontMappingUseItem& item : fontMapping(*FUno)->finishTrackingFontMappingUse()) {
+            TdvFontUse use;
+            use.Requested = toQString(item.originalFont);
+            for (const OUString& font : item.usedFonts)
+                use.Used.append(toQString(font));
+            use.Count = item.count;
+            uses.append(use);
+        }
+    } catch (const uno::Exception& e) {
+        throw TdvError(toQString(e.Message));
     }
     return uses;
 }
