@@ -2,58 +2,29 @@
 
 #include "engine/dvRun.h"
 #include "gui/dvFormBase.h"
+#include "gui/dvFormMainForm.h"
 #include "gui/dvRunStatus.h"
 
 #include <QElapsedTimer>
-#include <QIcon>
 #include <QList>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QString>
 #include <QStringList>
 #include <atomic>
 #include <functional>
 #include <memory>
 
-class QAction;
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QLineEdit;
-class QMenu;
-class QProgressBar;
-class QToolBar;
-class QToolButton;
-class QTreeView;
 class TdvBatch;
-class TdvCellHints;
 class TdvDesktop;
 class TdvItemFilter;
 class TdvItemModel;
-class TdvNoticeBar;
-class TdvConvertor;
 class TdvFrmCfg;
 struct TdvNode;
 
-// A push button that shows an action: caption, hint, enabled and visible state follow the action, and a
-// click runs it. The window swaps the action a button shows while a batch runs. The button takes no key of
-// its own: the actions carry the keys, so that a key reaches its command whichever button shows it.
-class TdvActionButton : public QPushButton
-{
-    Q_OBJECT
-public:
-    explicit TdvActionButton(QWidget* parent = nullptr);
-    void setAction(QAction* action);
-    QAction* action() const { return FAction; }
-
-private:
-    void sync();
-    QAction* FAction = nullptr;
-};
-
 // The main window: source, target and sub-folder controls bound to the project, the list of work items,
-// the project, help and web commands, and the commands that run a batch.
-class TdvFrmMain : public TdvFrmBase
+// the project, help and web commands, and the commands that run a batch. Its controls are the form's
+// (TdvFrmMainForm); the window builds the form and connects the controls to its commands.
+class TdvFrmMain : public TdvFrmBase, public TdvFrmMainForm
 {
     Q_OBJECT
 public:
@@ -170,83 +141,6 @@ public:
 
     TdvFrmCfg* CfgForm() const { return FCfg; }
 
-    // Controls, by their component names.
-    QToolBar* ToolBar = nullptr;
-    QWidget* pAction = nullptr;
-    QWidget* pSource = nullptr;
-    QWidget* pTarget = nullptr;
-    QWidget* pOthers = nullptr;
-    QWidget* pSpacer = nullptr;
-    QWidget* pViewer = nullptr;
-    QLabel* lblSource = nullptr;
-    QLabel* lblTarget = nullptr;
-    QLineEdit* eSource = nullptr;
-    QLineEdit* eTarget = nullptr;
-    QPushButton* bSource = nullptr;
-    QPushButton* bSourceFile = nullptr;
-    QPushButton* bTarget = nullptr;
-    QCheckBox* cSubdir = nullptr;
-    TdvActionButton* bSearch = nullptr;
-    TdvActionButton* bView = nullptr;
-    TdvActionButton* bSearchConvert = nullptr;
-    TdvActionButton* bCreate = nullptr;
-    TdvNoticeBar* pNotice = nullptr;
-    QLabel* lblNotice = nullptr;
-    QWidget* pFilter = nullptr;
-    QComboBox* cbFilter = nullptr;
-    QLineEdit* eFilter = nullptr;
-    QTreeView* lViewer = nullptr;
-    QWidget* pStatus = nullptr;
-    QProgressBar* pbRun = nullptr;
-    QLabel* lblCount = nullptr;
-
-    QToolButton* tbOpen = nullptr;
-    QToolButton* tbNew = nullptr;
-    QToolButton* tbConfig = nullptr;
-    QToolButton* tbSave = nullptr;
-    QToolButton* tbSaveAs = nullptr;
-    QAction* tb1 = nullptr;
-    QToolButton* tbUpdate = nullptr;
-    QAction* tb2 = nullptr;
-    QToolButton* tbHelp = nullptr;
-    QToolButton* tbHomePage = nullptr;
-    QToolButton* tbSupports = nullptr;
-    QToolButton* tbAbout = nullptr;
-
-    QList<QIcon> imgList;
-    QList<QAction*> actList;
-    QAction* aConvert = nullptr;
-    QAction* aStop = nullptr;
-    QAction* aOpen = nullptr;
-    QAction* aNew = nullptr;
-    QAction* aConfig = nullptr;
-    QAction* aSave = nullptr;
-    QAction* aSaveAs = nullptr;
-    QAction* aUpdate = nullptr;
-    QAction* aHelp = nullptr;
-    QAction* aHomePage = nullptr;
-    QAction* aSupports = nullptr;
-    QAction* aAbout = nullptr;
-    QAction* aSearch = nullptr;
-    QAction* aView = nullptr;
-    QAction* aSearchConvert = nullptr;
-    QAction* aPause = nullptr;
-    QAction* aRetry = nullptr;
-    QAction* aCopy = nullptr;
-    QAction* aFilter = nullptr;
-
-    QMenu* pm1 = nullptr;
-    QAction* BrowseFiles1 = nullptr;
-    QAction* N1 = nullptr;
-    QAction* ViewSource1 = nullptr;
-    QAction* OpenSource1 = nullptr;
-    QAction* N2 = nullptr;
-    QAction* ViewOutput1 = nullptr;
-    QAction* N3 = nullptr;
-    QAction* ExportList1 = nullptr;
-    QAction* N4 = nullptr;
-    QMenu* pm2 = nullptr;
-
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -262,6 +156,7 @@ protected:
 private:
     enum class RowChange { Listed, Started, Reported };
 
+    // Each part of the form, built and connected to the window's commands.
     void createActions();
     void createToolBar();
     void createPanels();
@@ -269,9 +164,6 @@ private:
     void createMenus();
     // The list's menu at a point of the list (the mouse's, or the current row's from the keyboard).
     void showListMenu(const QPoint& pos);
-    void fitToolBar();
-    QAction* newAction(const char* name, const QString& caption, const QString& hint, int image,
-                       void (TdvFrmMain::*handler)());
     void setFirstSize();
 
     // A row change as it reaches the GUI thread.
@@ -323,7 +215,6 @@ private:
     QStringList FSavedOptions;           // the options as the project file holds them
     TdvItemModel* FItems = nullptr;
     TdvItemFilter* FFilter = nullptr;
-    TdvCellHints* FHints = nullptr;
     class TdvRepeat* FRepeat = nullptr; // the periodic mode's repeats
 };
 
