@@ -195,17 +195,6 @@ void TdvFrmMain::applyRow(quint64 serial, RowChange change, int index, int state
     updateStatus();
 }
 
-int TdvFrmMain::ShowItem(const QString& path, TdvBatch* batch, TdvNode* item)
-{
-    if (!item) {
-        AddSource(path);
-        return -1;
-    }
-    (void)batch;
-    FItems->Listed(item->Index, path);
-    return item->Index;
-}
-
 // ---- running a batch -------------------------------------------------------------------------------------
 
 void TdvFrmMain::aSearchExecute()

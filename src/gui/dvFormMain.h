@@ -103,8 +103,6 @@ public:
     // the batch lock.
     static void OnItemListed(void* context, TdvBatch* batch, TdvNode* item);
     static void OnItemStarted(void* context, TdvBatch* batch, TdvNode* item);
-    // The row of an item (its number in the batch), made when missing; -1 without an item.
-    int ShowItem(const QString& path, TdvBatch* batch, TdvNode* item);
     TdvBatch* Batch() const { return FBatch.get(); }
     TdvItemModel* Items() const { return FItems; }
     TdvItemFilter* Filter() const { return FFilter; }
@@ -174,7 +172,6 @@ private:
     void updateStatus();
     // Why a Convert or Search cannot start with what the fields hold (and the field to mend), or empty.
     QString sourceProblem(QWidget** field);
-    void watchListing();
     QString nothingFoundText() const;
     bool takeDrop(QWidget* target, const QStringList& paths);
     bool closeAsked();
