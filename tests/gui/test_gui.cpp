@@ -26,6 +26,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -209,6 +210,40 @@ bool activateWindow()
            waitFor([] { return QGuiApplication::focusWindow() == window()->windowHandle(); }, 2000);
 }
 
+// Where Tab stops, from the Source field once round the window: what a person meets who presses Tab again
+// and again.
+QList<QWidget*> tabStops()
+{
+    QList<QWidget*> stops;
+    window()->eSource->setFocus(Qt::TabFocusReason);
+    for (QWidget* now = QApplication::focusWidget(); now && !stops.contains(now);
+         now = QApplication::focusWidget()) {
+        stops.append(now);
+        QTest::keyClick(now, Qt::Key_Tab);
+    }
+    return stops;
+}
+
+// Counts the presses of a key that reach a control as typed keys: those that no shortcut took.
+class TypedKeys : public QObject
+{
+public:
+    explicit TypedKeys(int key) : FKey(key) { QCoreApplication::instance()->installEventFilter(this); }
+    int Count() const { return FCount; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == FKey)
+            ++FCount;
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    int FKey;
+    int FCount = 0;
+};
+
 // ---- layout -------------------------------------------------------------------------------------------
 
 TEST_F(Gui, BoundControlsKeepTheirPropertyOutOfTheHints)
@@ -229,22 +264,42 @@ TEST_F(Gui, BoundControlsKeepTheirPropertyOutOfTheHints)
     EXPECT_TRUE(gProject->Subdir());
 }
 
-TEST_F(Gui, TabOrderFollowsTheTwoLines)
+TEST_F(Gui, TabGoesAlongEachLineThenToTheNextAndStopsOnlyWhereSomethingCanBeDone)
 {
-    const QList<QWidget*> order = {w->eSource, w->bSource, w->bSourceFile,    w->cSubdir, w->bSearch,
-                                   w->eTarget, w->bTarget, w->bSearchConvert, w->bCreate, w->bView};
-    // The focus chain holds every widget; the listed controls must come in this order within it.
-    QStringList seen;
-    QWidget* next = order.first();
-    do {
-        if (order.contains(next))
-            seen.append(next->objectName());
-        next = next->nextInFocusChain();
-    } while (next != order.first() && seen.size() < order.size());
-    QStringList expected;
-    for (QWidget* control : order)
-        expected.append(control->objectName());
-    EXPECT_EQ(seen, expected);
+    ASSERT_TRUE(activateWindow());
+    const QList<QWidget*> stops = tabStops();
+    for (QWidget* stop : stops) {
+        SCOPED_TRACE(stop->objectName().toStdString());
+        EXPECT_TRUE(stop->isVisible());
+        EXPECT_TRUE(stop->isEnabled());
+    }
+    // Each line, its field first: Tab goes from the field to the control beside it, through every control
+    // of the line that can be used, and from the line's last to the next line's field.
+    const QList<QList<QWidget*>> lines = {{w->eSource, w->bSource, w->bSourceFile, w->cSubdir, w->bSearch},
+                                          {w->eTarget, w->bTarget, w->bView, w->bSearchConvert, w->bCreate}};
+    const auto names = [](const QList<QWidget*>& controls) {
+        QStringList list;
+        for (const QWidget* control : controls)
+            list.append(control->objectName());
+        list.sort();
+        return list;
+    };
+    qsizetype lineStart = 0;
+    for (const QList<QWidget*>& line : lines) {
+        SCOPED_TRACE(line.first()->objectName().toStdString());
+        QList<QWidget*> usable;
+        for (QWidget* control : line)
+            if (control->isVisible() && control->isEnabled())
+                usable.append(control);
+        ASSERT_GT(stops.size(), lineStart + 1);
+        EXPECT_EQ(stops.at(lineStart)->objectName(), line.at(0)->objectName());
+        EXPECT_EQ(stops.at(lineStart + 1)->objectName(), line.at(1)->objectName());
+        EXPECT_EQ(names(stops.mid(lineStart, usable.size())), names(usable));
+        lineStart += usable.size();
+    }
+    // Beyond the lines, the list's filter and the list itself.
+    EXPECT_TRUE(stops.contains(w->eFilter));
+    EXPECT_TRUE(stops.contains(w->lViewer));
 }
 
 TEST_F(Gui, IdleButtonsShowTheirActions)
@@ -255,7 +310,15 @@ TEST_F(Gui, IdleButtonsShowTheirActions)
     EXPECT_EQ(w->bSearch->text(), QStringLiteral("Search"));
     EXPECT_EQ(w->bView->text(), QStringLiteral("V&iew"));
     EXPECT_EQ(w->lViewer->model()->columnCount(), 4);
-    EXPECT_EQ(w->lViewer->columnWidth(0), 30);
+    // The state column shows its whole picture and its heading, and leaves the room to the names.
+    w->AddSource(tree.write(QStringLiteral("in/a.pptx")));
+    const QAbstractItemView* view = w->lViewer; // where the cells' width is asked publicly
+    const int state = w->lViewer->columnWidth(TdvItemModel::ColState);
+    EXPECT_GE(state, view->sizeHintForColumn(TdvItemModel::ColState));
+    const QString heading =
+        w->lViewer->model()->headerData(TdvItemModel::ColState, Qt::Horizontal).toString();
+    EXPECT_GT(state, w->lViewer->header()->fontMetrics().horizontalAdvance(heading));
+    EXPECT_LT(state, w->lViewer->columnWidth(TdvItemModel::ColName));
 }
 
 TEST_F(Gui, MinimumSizeCutsNothingAndTheEditsAndResultGrow)
@@ -298,11 +361,12 @@ TEST_F(Gui, MinimumSizeCutsNothingAndTheEditsAndResultGrow)
     const int edit = w->eSource->width();
     EXPECT_EQ(w->lViewer->header()->length(), w->lViewer->viewport()->width());
     const int result = w->lViewer->columnWidth(TdvItemModel::ColResult);
+    const int name = w->lViewer->columnWidth(TdvItemModel::ColName);
     resizeWindow(QSize(1600, 600));
     EXPECT_EQ(w->eSource->width(), edit + 400);
     EXPECT_EQ(w->eTarget->width(), edit + 400);
     EXPECT_EQ(w->lViewer->columnWidth(TdvItemModel::ColResult), result + 400);
-    EXPECT_EQ(w->lViewer->columnWidth(TdvItemModel::ColName), 240);
+    EXPECT_EQ(w->lViewer->columnWidth(TdvItemModel::ColName), name);
     resizeWindow(normal);
 }
 
@@ -467,11 +531,14 @@ TEST_F(Gui, LinkCommandsWithNowhereToGoAreHidden)
         EXPECT_TRUE(w->tbAbout->isVisible());
         // A hidden command's accelerator does nothing either.
         ASSERT_TRUE(activateWindow());
+        const TypedKeys typed(Qt::Key_U);
         QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+U")));
         if (c.update) {
+            EXPECT_EQ(typed.Count(), 0);
             EXPECT_TRUE(waitFor([] { return !openedLinks().isEmpty(); }, 2000));
         } else {
-            QTest::qWait(200); // longer than a button's click animation
+            // No shortcut took the key, so no click is on its way: it reached the window as a typed key.
+            EXPECT_GT(typed.Count(), 0);
             EXPECT_TRUE(openedLinks().isEmpty());
         }
         openedLinks().clear();
@@ -1722,6 +1789,25 @@ TEST_F(Run, WebAddressIsTheSingleItem)
 
 // ---- what a desktop user met ----------------------------------------------------------------------------
 
+TEST_F(Run, TabDuringARunStopsOnTheRunsCommandsAndSkipsWhatTheRunHolds)
+{
+    startHeldRun();
+    ASSERT_TRUE(w->IsRunning());
+    ASSERT_TRUE(activateWindow());
+    const QList<QWidget*> stops = tabStops();
+    for (QWidget* stop : stops) {
+        SCOPED_TRACE(stop->objectName().toStdString());
+        EXPECT_TRUE(stop->isVisible());
+        EXPECT_TRUE(stop->isEnabled());
+    }
+    // Stop and Pause are reached; the buttons that would change what the run converts are not.
+    EXPECT_TRUE(stops.contains(w->bSearchConvert));
+    EXPECT_TRUE(stops.contains(w->bCreate));
+    for (QWidget* held : QList<QWidget*>{w->bSource, w->bSourceFile, w->cSubdir, w->bTarget})
+        EXPECT_FALSE(stops.contains(held)) << held->objectName().toStdString();
+    w->aStopExecute();
+}
+
 TEST_F(Run, KeysOfTheRunReachTheirCommandsInEveryStateAndNeverAField)
 {
     const QString source = tree.path(QStringLiteral("in/*.ppt?"));
@@ -2113,6 +2199,8 @@ TEST_F(Gui, FormsFollowTheDesktopsFontAndTheTranslationIsComplete)
         TdvFrmCfg german;
         EXPECT_EQ(german.btnCancel->text(), QStringLiteral("Abbrechen"));
         EXPECT_EQ(german.windowTitle(), QStringLiteral("Einstellungen"));
+        // The main form's captions are the window's texts.
+        EXPECT_EQ(TdvFrmMainForm::tr("&Convert"), QStringLiteral("&Konvertieren"));
         EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Open"), QStringLiteral("\u00d6ffnen"));
     }
     for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
