@@ -1824,7 +1824,9 @@ TEST_F(Run, KeysOfTheRunReachTheirCommandsInEveryStateAndNeverAField)
     EXPECT_TRUE(w->eTarget->isReadOnly());
     EXPECT_FALSE(w->cSubdir->isEnabled());
 
-    // Pause has a key of its own; after the pause the button says Resume, and Convert's key resumes.
+    // Pause has a key of its own; after the pause the button says Resume, and Convert's key resumes. Both
+    // workers hold a file first: a worker that had none yet would rightly take none after the pause.
+    ASSERT_TRUE(waitFor([] { return gate.Arrived == 2; }));
     QSignalSpy paused(w->aPause, &QAction::triggered);
     QTest::keySequence(w, QKeySequence(QStringLiteral("Alt+E")));
     EXPECT_EQ(paused.count(), 1);
