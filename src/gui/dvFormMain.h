@@ -53,7 +53,7 @@ private:
 
 // The main window: source, target and sub-folder controls bound to the project, the list of work items,
 // the project, help and web commands, and the commands that run a batch.
-class TdvFrmMain : public TdvFrmBase
+class TdvFrmMain : public TdvFrmBase, public TdvItemObserver
 {
     Q_OBJECT
 public:
@@ -130,8 +130,8 @@ public:
     // Rows of the list. The callbacks run on the batch's search thread or on workers: they copy what the row
     // needs and hand it to the GUI thread without waiting, so no thread waits for the GUI while it holds
     // the batch lock.
-    static void OnItemListed(void* context, TdvBatch* batch, TdvNode* item);
-    static void OnItemStarted(void* context, TdvBatch* batch, TdvNode* item);
+    void ItemListed(const TdvItemEvent& item) override;
+    void ItemStarted(const TdvItemEvent& item) override;
     // The row of an item (its number in the batch), made when missing; -1 without an item.
     int ShowItem(const QString& path, TdvBatch* batch, TdvNode* item);
     TdvBatch* Batch() const { return FBatch.get(); }
@@ -144,7 +144,8 @@ public:
     void aSearchConvertExecute();
     void aPauseExecute();
     void aStopExecute();
-    static void OnItemDone(void* context, TdvBatch* batch, TdvNode* item);
+    // Runs on the worker that handled the item.
+    void ItemDone(const TdvItemEvent& item) override;
     // A worker of the run has ended; `running` of them are left.
     void OnWorkerEnded(int running);
     void SaveList(const QString& fileName);
