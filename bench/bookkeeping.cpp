@@ -43,8 +43,6 @@ public:
 };
 const TdvConvertorClassOf<BenchConvertor> benchClass;
 
-void ignoreItem(void*, TdvBatch*, TdvNode*) {}
-
 double cpuSeconds()
 {
     struct rusage usage;
@@ -89,7 +87,7 @@ int main(int argc, char** argv)
         gFail = true;
         TdvBatch batch;
         batch.FSourceFolder = root + QStringLiteral("/in/");
-        TdvRun run(gProject->RunOptions(), &batch, root + QStringLiteral("/out"), ignoreItem, nullptr);
+        TdvRun run(gProject->RunOptions(), &batch, root + QStringLiteral("/out"), nullptr);
         const double start = cpuSeconds();
         run.Start();
         for (int i = 0; i < failures; ++i)
@@ -124,7 +122,7 @@ int main(int argc, char** argv)
         paths.clear();
         const qint64 listed = heapBytes();
         {
-            TdvRun run(gProject->RunOptions(), &batch, root + QStringLiteral("/out"), ignoreItem, nullptr);
+            TdvRun run(gProject->RunOptions(), &batch, root + QStringLiteral("/out"), nullptr);
             run.Start();
             run.Wait();
         }

@@ -49,8 +49,6 @@ int main(int argc, char** argv)
 
     TdvProject project;
     gProject = &project;
-    TdvMatch matcher;
-    gMatch = &matcher;
     SkipLockFiles = true;
     project.SetOptionLines({QStringLiteral("Subdir=True")});
 
@@ -79,6 +77,5 @@ int main(int argc, char** argv)
            batchCount);
     printf("ratio batch/find:    %8.2f (best of 3 runs each)\n", batchBest / findBest);
     gProject = nullptr;
-    gMatch = nullptr;
     return 0;
 }

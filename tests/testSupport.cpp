@@ -1,6 +1,5 @@
 #include "testSupport.h"
 
-#include "discovery/dvMatch.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
@@ -100,20 +99,17 @@ TestSingletons::TestSingletons(const TdvConvertorClass* convertorClass, bool wit
         QDir(testHome() + QLatin1String(sub)).removeRecursively();
     gApp = new TdvApp();
     if (withInfo) {
-        gInfo = new TdvInfo();
+        gInfo = new TdvInfo(gApp->ProgramPath, productName());
         gInfo->Opener = [this](const QString& link) { OpenedLinks.append(link); };
     }
     gProject = new TdvProject(shellProjectHost());
-    gMain = new TdvMain();
+    gMain = new TdvMain(*gProject, gInfo);
     gMain->ShowProgress = false;
     applyProductIdentity(convertorClass);
-    gMatch = new TdvMatch();
 }
 
 TestSingletons::~TestSingletons()
 {
-    delete gMatch;
-    gMatch = nullptr;
     delete gMain;
     gMain = nullptr;
     delete gProject;

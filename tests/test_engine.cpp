@@ -28,15 +28,28 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 // Records which worker took which item, and writes a small target like a converter would.
-struct Record
+struct Record : TdvItemObserver
 {
+    void ItemStarted(const TdvItemEvent& item) override
+    {
+        std::lock_guard l(lock);
+        started.insert(item.Index);
+    }
+    void ItemDone(const TdvItemEvent&) override
+    {
+        std::lock_guard l(lock);
+        ++done;
+    }
+
     std::mutex lock;
+    std::set<int> started;                    // items a worker began
     std::map<int, int> takenBy;               // item index -> worker
     std::map<int, std::vector<int>> byWorker; // worker -> items in the order it took them
     int done = 0;
@@ -56,8 +69,8 @@ public:
         const QString target = BuildTargetPath(batch, item);
         {
             std::lock_guard l(gRecord->lock);
-            gRecord->takenBy[item->Index] = FCount;
-            gRecord->byWorker[FCount].push_back(item->Index);
+            gRecord->takenBy[item->Index] = FWorkerIndex;
+            gRecord->byWorker[FWorkerIndex].push_back(item->Index);
         }
         // A little work per item, so that every waiting worker gets its share.
         QThread::msleep(2);
@@ -85,13 +98,6 @@ public:
 };
 const TdvConvertorClassOf<RecordingConvertor> recordingClass;
 
-void countDone(void* context, TdvBatch*, TdvNode*)
-{
-    auto* record = static_cast<Record*>(context);
-    std::lock_guard l(record->lock);
-    ++record->done;
-}
-
 class EngineTest : public ::testing::Test
 {
 protected:
@@ -108,7 +114,7 @@ TEST_F(EngineTest, ThreeWorkersTakeEveryItemOnceInListingOrderWhileListingGoesOn
     // The first two items are held until both are in hand: two workers at least take part.
     record.meet = 2;
     TdvBatch batch;
-    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record);
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record);
     EXPECT_EQ(run.Workers(), 3);
     run.Start();
     // Workers are already waiting; items arrive one by one, and listing completes only at the end.
@@ -137,7 +143,7 @@ TEST_F(EngineTest, ARunKeepsTheOptionsItWasSetUpWithWhileTheProjectChanges)
     tree.write(QStringLiteral("out/b.pdf"), "old");
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("True"));
     TdvBatch batch;
-    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record);
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record);
     // The options change once the run is set up (the window's Config dialog): that is for the next run.
     gProject->SetOption(QStringLiteral("IsOverwrite"), QStringLiteral("Skip"));
     run.Start();
@@ -424,8 +430,7 @@ TEST_F(EngineTest, TwoWorkersGiveTheSameFilesAsOne)
             gProject->SetOption(QStringLiteral("ThreadsCount"), QString::number(threads));
             TdvBatch batch;
             batch.FSourceFolder = tree.path(QStringLiteral("in/"));
-            TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
-                       &pausingClass);
+            TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record, &pausingClass);
             if (!listedFirst)
                 run.Start();
             batch.AddFile(ppt);
@@ -680,8 +685,7 @@ TEST_F(EngineTest, FoldersMadeForItemsThatCameToNothingGoAgain)
         gProject->SetOption(QStringLiteral("ThreadsCount"), QString::number(threads));
         TdvBatch batch;
         batch.StartSearch(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), true);
-        TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
-                   &committingClass);
+        TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record, &committingClass);
         run.Start();
         run.Wait();
         EXPECT_EQ(batch.Successes(), 2);
@@ -726,8 +730,7 @@ TEST_F(EngineTest, SubFoldersOfTheTargetThatAreLinksAreNotFollowed)
               0);
     TdvBatch batch;
     batch.StartSearch(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), true);
-    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
-               &committingClass);
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record, &committingClass);
     run.Start();
     run.Wait();
     QMap<QString, QString> results;
@@ -919,7 +922,7 @@ TEST_F(EngineTest, APausedRunEndsAfterCurrentItemsAndPostsEachWorkerEndToItsRece
     std::vector<int> ends;
     bool allOnGui = true;
     {
-        TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record);
+        TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record);
         const auto guiThread = QThread::currentThread();
         run.SetOnWorkerEnded(&receiver, [&](int running) {
             ends.push_back(running);
@@ -946,7 +949,7 @@ TEST_F(EngineTest, APausedRunEndsAfterCurrentItemsAndPostsEachWorkerEndToItsRece
     EXPECT_TRUE(allOnGui);
 
     // A new run on the same batch continues with what is left and never repeats an item.
-    TdvRun again(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record);
+    TdvRun again(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record);
     again.Start();
     again.Wait();
     EXPECT_EQ(record.done, 2);
@@ -973,8 +976,7 @@ const TdvConvertorClassOf<ThrowingConvertor> throwingClass;
 TEST_F(EngineTest, AnErrorThatEscapesAConversionFailsItsItemAndIsReported)
 {
     TdvBatch batch;
-    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
-               &throwingClass);
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record, &throwingClass);
     batch.AddFile(tree.path(QStringLiteral("in/throw.pptx")));
     batch.AddFile(tree.path(QStringLiteral("in/bad.pptx")));
     batch.AddSingleSource(tree.path(QStringLiteral("in/good.pptx")));
@@ -1015,20 +1017,11 @@ public:
 };
 const TdvConvertorClassOf<HangingConvertor> hangingClass;
 
-void countStarted(void* context, TdvBatch*, TdvNode* item)
-{
-    auto* record = static_cast<Record*>(context);
-    std::lock_guard l(record->lock);
-    record->takenBy[1000 + item->Index] = 1;
-}
-
 TEST_F(EngineTest, AnAbortedRunEndsAtOnceAndItsItemsInHandStayNotDone)
 {
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
     TdvBatch batch;
-    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
-               &hangingClass);
-    run.SetOnItemStarted(countStarted);
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record, &hangingClass);
     batch.AddFile(tree.path(QStringLiteral("in/0.pptx")));
     batch.AddFile(tree.path(QStringLiteral("in/1-hang.pptx")));
     batch.AddFile(tree.path(QStringLiteral("in/2-hang.pptx")));
@@ -1051,10 +1044,7 @@ TEST_F(EngineTest, AnAbortedRunEndsAtOnceAndItsItemsInHandStayNotDone)
     EXPECT_TRUE(batch.FailureTexts().isEmpty());
     // Every item a worker began was told as begun, the hung ones too.
     std::lock_guard l(record.lock);
-    EXPECT_EQ(record.takenBy.count(1000), 1u);
-    EXPECT_EQ(record.takenBy.count(1001), 1u);
-    EXPECT_EQ(record.takenBy.count(1002), 1u);
-    EXPECT_EQ(record.takenBy.count(1003), 0u);
+    EXPECT_EQ(record.started, std::set<int>({0, 1, 2}));
 }
 
 // Marks the decks with "stand-in" in their names as set in stand-in fonts, as the office route does once it
@@ -1081,8 +1071,7 @@ TEST_F(EngineTest, TheSummaryCountsConvertedPdfsWithStandInFontsApart)
     };
     for (const auto& [names, summary] : cases) {
         TdvBatch batch;
-        TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
-                   &standInClass);
+        TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record, &standInClass);
         for (const QString& name : names.mid(0, names.size() - 1))
             batch.AddFile(tree.path(QStringLiteral("in/") + name));
         batch.AddSingleSource(tree.path(QStringLiteral("in/") + names.last()));
@@ -1163,14 +1152,14 @@ TEST_F(EngineTest, OneWorkerPerListenerAndADownOneLeavesItsItemsToTheOthers)
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("7"));
     gProject->SetOption(QStringLiteral("OfficeServers"), QStringLiteral("down:1 local b:2"));
     TdvBatch batch;
-    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record,
+    TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record,
                &unreachableFirstClass);
     EXPECT_EQ(run.Workers(), 3);
     EXPECT_EQ(run.Servers(),
               QStringList({QStringLiteral("down:1"), QStringLiteral("local"), QStringLiteral("b:2")}));
     QStringList servers;
-    for (TdvConvertor* c = run.Chain(); c; c = c->FNext.get())
-        servers.append(c->Server());
+    for (int i = 0; i < run.Workers(); ++i)
+        servers.append(run.Worker(i)->Server());
     EXPECT_EQ(servers, QStringList({QStringLiteral("down:1"), QString(), QStringLiteral("b:2")}));
 
     run.Start();
@@ -1181,25 +1170,23 @@ TEST_F(EngineTest, OneWorkerPerListenerAndADownOneLeavesItsItemsToTheOthers)
     EXPECT_EQ(record.done, 21);
     EXPECT_EQ(record.takenBy.size(), 21u);
     EXPECT_GT(record.waits.load(), 0);
-    EXPECT_EQ(record.byWorker.count(3), 0u); // the first worker (FCount 3) took nothing
+    EXPECT_EQ(record.byWorker.count(0), 0u); // the first worker, whose listener is down, took nothing
 
     // A malformed entry stops the run before anything starts.
     gProject->SetOption(QStringLiteral("OfficeServers"), QStringLiteral("nowhere"));
-    EXPECT_THROW(TdvRun(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), countDone, &record),
-                 TdvError);
+    EXPECT_THROW(TdvRun(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record), TdvError);
 }
 
-TEST_F(EngineTest, ChainLengthIsBoundedBelowAndAbove)
+TEST_F(EngineTest, WorkerCountIsBoundedBelowAndAbove)
 {
     TdvBatch batch;
     for (const char* value : {"0", "abc", "-4"}) {
         gProject->SetOption(QStringLiteral("ThreadsCount"), QString::fromUtf8(value));
-        TdvRun run(projectRunOptions(), &batch, tree.path(), countDone, &record);
+        TdvRun run(projectRunOptions(), &batch, tree.path(), &record);
         EXPECT_EQ(run.Workers(), 1) << value;
-        EXPECT_EQ(run.Chain()->FNext, nullptr);
     }
     gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("10000"));
-    TdvRun run(projectRunOptions(), &batch, tree.path(), countDone, &record);
+    TdvRun run(projectRunOptions(), &batch, tree.path(), &record);
     EXPECT_EQ(run.Workers(), maxThreadsCount());
     EXPECT_EQ(run.Requested(), 10000);
 }

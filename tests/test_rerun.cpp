@@ -72,8 +72,6 @@ public:
 };
 const TdvConvertorClassOf<FakeConvertor> fakeClass;
 
-void ignoreItem(void*, TdvBatch*, TdvNode*) {}
-
 // What became of one deck in a run.
 struct Outcome
 {
@@ -111,7 +109,7 @@ protected:
             batch.ListFilter = [repeat](const QString& path) { return repeat->Take(path); };
         batch.StartSearch(in(QStringLiteral("*.ppt?")), tree.path(QStringLiteral("out")), true);
         {
-            TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), ignoreItem, nullptr);
+            TdvRun run(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), nullptr);
             run.Start();
             run.Wait();
         }

@@ -98,8 +98,11 @@ TEST_F(InfoTest, LinksAndCounterString)
     EXPECT_EQ(info.LinkFor(QString(), QStringLiteral("err&e=say \"hi\""), QStringLiteral("x=1")),
               QStringLiteral(
                   "http://site.test/net/?a=err&e=say hi&p=vellum&v=2024.16.323.3707&c=r12c3h1&i=1234&x=1"));
-    gProject->Title = QStringLiteral("A & B & C");
-    EXPECT_EQ(info.LinkFor(QStringLiteral("supports"), QString(), QString()),
+    TdvInfo titled(gApp->ProgramPath,
+                   {QStringLiteral("A & B & C"), QStringLiteral("vellum"), productName().Version});
+    titled.SupportMail = info.SupportMail;
+    titled.InstallStamp = info.InstallStamp;
+    EXPECT_EQ(titled.LinkFor(QStringLiteral("supports"), QString(), QString()),
               QStringLiteral(
                   "mailto:help@site.test?subject=Support required for A And B & C 2024.16.323.3707 - 1234"));
 
@@ -129,23 +132,28 @@ TEST_F(InfoTest, ErrorsAreShownWhenNoReportPageReceivesThem)
 TEST_F(InfoTest, HelpFileAndCountingWritesOnlyOnChange)
 {
     TempTree tree;
-    gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
+    const auto helpOf = [&](const char* program) {
+        return TdvInfo(tree.path(QString::fromUtf8(program)), productName()).HelpFile();
+    };
     // Nothing there: the help the build makes is named, so that a message can say what is missing.
-    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.html")));
+    EXPECT_EQ(helpOf("bin/vellum"), tree.path(QStringLiteral("bin/vellum.html")));
     tree.write(QStringLiteral("bin/vellum.pdf"));
-    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.pdf")));
+    EXPECT_EQ(helpOf("bin/vellum"), tree.path(QStringLiteral("bin/vellum.pdf")));
     tree.write(QStringLiteral("bin/vellum.html"));
-    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.html")));
+    EXPECT_EQ(helpOf("bin/vellum"), tree.path(QStringLiteral("bin/vellum.html")));
     tree.write(QStringLiteral("bin/vellum.chm"));
-    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("bin/vellum.chm")));
+    EXPECT_EQ(helpOf("bin/vellum"), tree.path(QStringLiteral("bin/vellum.chm")));
     // An installation under any prefix keeps its help in its own documentation folder.
-    gApp->ProgramPath = tree.path(QStringLiteral("opt/usr/bin/vellum"));
     tree.write(QStringLiteral("opt/usr/share/doc/vellum/vellum.pdf"));
-    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("opt/usr/share/doc/vellum/vellum.pdf")));
+    EXPECT_EQ(helpOf("opt/usr/bin/vellum"), tree.path(QStringLiteral("opt/usr/share/doc/vellum/vellum.pdf")));
     tree.write(QStringLiteral("opt/usr/share/doc/vellum/vellum.html"));
-    EXPECT_EQ(gInfo->HelpFile(), tree.path(QStringLiteral("opt/usr/share/doc/vellum/vellum.html")));
-    gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
-    gInfo->OpenLink(QStringLiteral("h"), QString(), QString());
+    EXPECT_EQ(helpOf("opt/usr/bin/vellum"),
+              tree.path(QStringLiteral("opt/usr/share/doc/vellum/vellum.html")));
+    {
+        TdvInfo installed(tree.path(QStringLiteral("bin/vellum")), productName());
+        installed.Opener = gInfo->Opener;
+        installed.OpenLink(QStringLiteral("h"), QString(), QString());
+    }
     EXPECT_EQ(singletons.OpenedLinks, QStringList({tree.path(QStringLiteral("bin/vellum.chm"))}));
 
     const QString record = gInfo->RecordFileName();
@@ -159,14 +167,14 @@ TEST_F(InfoTest, HelpFileAndCountingWritesOnlyOnChange)
     EXPECT_EQ(gInfo->Counter(QStringLiteral("A")), QStringLiteral("10"));
 
     // The record survives, scrambled, and a damaged one starts afresh.
-    TdvInfo reread;
+    TdvInfo reread(gApp->ProgramPath, productName());
     EXPECT_EQ(reread.Counter(QStringLiteral("A")), QStringLiteral("10"));
     EXPECT_FALSE(readAll(record).contains("A=10"));
     QFile damaged(record);
     damaged.open(QIODevice::WriteOnly);
     damaged.write("garbage");
     damaged.close();
-    TdvInfo fresh;
+    TdvInfo fresh(gApp->ProgramPath, productName());
     EXPECT_EQ(fresh.Counter(QStringLiteral("R")), QStringLiteral("1"));
 }
 
@@ -184,7 +192,7 @@ TEST_F(InfoTest, WorkersCountingAtOnceLoseNoCount)
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(gInfo->Counter(QStringLiteral("N")), QStringLiteral("1200"));
-    TdvInfo reread;
+    TdvInfo reread(gApp->ProgramPath, productName());
     EXPECT_EQ(reread.Counter(QStringLiteral("N")), QStringLiteral("1200"));
 }
 

@@ -41,7 +41,7 @@ if $only_floors; then
     exit 0
 fi
 
-globals='\b(gProject|gInfo|gApp|gMain|gMatch)\b'
+globals='\b(gProject|gInfo|gApp|gMain)\b'
 for file in src/base/* src/discovery/* src/project/* src/engine/* src/conversion/* src/shell/*; do
     case $file in
     src/shell/vellum.cpp | src/shell/dvStartup.*) continue ;;

@@ -23,10 +23,10 @@ TdvPowerPointOle::~TdvPowerPointOle()
     FOffice.reset();
 }
 
-void TdvPowerPointOle::Create(TdvBatch* batch, int count, TdvItemProc callback, void* context)
+void TdvPowerPointOle::Create(TdvBatch* batch)
 {
-    TdvConvertor::Create(batch, count, callback, context);
-    // No automation call here: this runs on the thread that builds the chain.
+    TdvConvertor::Create(batch);
+    // No automation call here: this runs on the thread that builds the run.
     FApplication.Clear();
     FPresentation.Clear();
 }

@@ -24,7 +24,7 @@ public:
     TdvPowerPointOle();
     ~TdvPowerPointOle() override;
 
-    void Create(TdvBatch* batch, int count, TdvItemProc callback, void* context) override;
+    void Create(TdvBatch* batch) override;
     void StartApplication();
     void OpenPresentation(const QString& path);
     void ClosePresentation();

@@ -3,8 +3,6 @@
 #include <QCache>
 #include <QRegularExpression>
 
-TdvMatchBase* gMatch = nullptr;
-
 namespace {
 
 // Compiled expressions are kept per thread: the walk tests every candidate with the same two patterns.
@@ -95,7 +93,7 @@ bool TdvMatch::IsMatch(const QString& path, const QString& pattern)
 {
     try {
         return Regex::IsMatch(pattern, Regex::IgnoreCase, validUtf16(path));
-    } catch (...) {
+    } catch (const ERegexException&) {
         return true;
     }
 }
@@ -111,8 +109,6 @@ bool maskFollowsFromName(const QString& mask)
 
 bool sourceMatches(const QString& path, const QString& mask, const QString& regExt)
 {
-    if (!gMatch)
-        return true;
     // The same mask for every path of a walk: translated once per thread.
     thread_local QString lastMask;
     thread_local QString lastRegex;
@@ -120,9 +116,9 @@ bool sourceMatches(const QString& path, const QString& mask, const QString& regE
         lastRegex = MaskToRegex(mask);
         lastMask = mask;
     }
-    if (!gMatch->IsMatch(path, lastRegex))
+    if (!TdvMatch::IsMatch(path, lastRegex))
         return false;
     if (!regExt.isEmpty())
-        return gMatch->IsMatch(path, regExt);
+        return TdvMatch::IsMatch(path, regExt);
     return true;
 }

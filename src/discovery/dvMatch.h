@@ -21,23 +21,12 @@ public:
 // A file-name pattern ("*.ppt?") as a regular expression (".*\.ppt.?$").
 QString MaskToRegex(const QString& mask);
 
-class TdvMatchBase
+// Tests a regular expression anywhere in a path, letter case ignored; a malformed expression lets the path
+// pass.
+class TdvMatch
 {
 public:
-    virtual ~TdvMatchBase() = default;
-    virtual bool IsMatch(const QString& path, const QString& pattern)
-    {
-        (void)path;
-        (void)pattern;
-        return true;
-    }
-};
-
-// Tests a regular expression anywhere in a path, letter case ignored; a failed test lets the path pass.
-class TdvMatch : public TdvMatchBase
-{
-public:
-    bool IsMatch(const QString& path, const QString& pattern) override;
+    static bool IsMatch(const QString& path, const QString& pattern);
 };
 
 // True when every name that wildcardMatch accepts for the mask also passes the mask's expression (searched in
@@ -47,5 +36,3 @@ bool maskFollowsFromName(const QString& mask);
 
 // The source test: the path must match the mask's expression and, when set, the user's RegExt.
 bool sourceMatches(const QString& path, const QString& mask, const QString& regExt);
-
-extern TdvMatchBase* gMatch;

@@ -179,8 +179,24 @@ void TdvBatch::addListed(const QString& path, qint64 size, bool nameMatched)
         std::push_heap(FBySize.begin(), FBySize.end(), smallerThan);
         FItemAdded.notify_all();
     }
-    if (OnListed)
-        OnListed(OnListedContext, this, node);
+    if (Observer)
+        Observer->ItemListed(EventOf(node));
+}
+
+TdvItemEvent TdvBatch::EventOf(const TdvNode* item) const
+{
+    std::lock_guard lock(FLock);
+    TdvItemEvent event;
+    event.Index = item->Index;
+    event.State = item->State;
+    event.Skipped = item->Skipped;
+    event.StandInFonts = item->StandInFonts;
+    event.Source = item->Source;
+    event.Result = item->Result;
+    event.Note = item->Note;
+    event.Listed = int(FItems.size());
+    event.ListingEnded = FListed;
+    return event;
 }
 
 TdvNode* TdvBatch::newNode()
@@ -207,7 +223,7 @@ TdvNode* TdvBatch::NextItem(const std::function<void(TdvNode*)>& taken)
         if (FHanded < FItems.size()) {
             TdvNode* item = nullptr;
             if (FLargestFirst) {
-                // Items handed out in listing order by an earlier chain are still in the heap.
+                // Items handed out in listing order by an earlier run are still in the heap.
                 while (!item) {
                     std::pop_heap(FBySize.begin(), FBySize.end(), smallerThan);
                     TdvNode* top = FBySize.back();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/dvPlaces.h"
+#include "engine/dvItemEvents.h"
 
 #include <QHash>
 #include <QList>
@@ -16,13 +17,6 @@
 #include <vector>
 
 class TdvBatch;
-
-// An item's state; the values are the state's icon index and what the window and the log keep.
-enum TdvItemState : int {
-    isRunning = 0, // listed or running
-    isDone = 1,    // converted or skipped
-    isFailed = 2,
-};
 
 // One work item. Batches hold hundreds of thousands: fields are laid out without gaps.
 struct TdvNode
@@ -49,8 +43,6 @@ struct TdvNode
     QString Problem;       // why the claimed target cannot be written (its folder could not be made)
     QString Note;          // what the person should know beyond the result ("the source was kept: ...")
 };
-
-using TdvItemProc = void (*)(void* context, TdvBatch* batch, TdvNode* item);
 
 // The work items of one run, the thread that lists them, the tallies and the engine-wide lock.
 class TdvBatch
@@ -117,8 +109,10 @@ public:
     // before the search starts.
     std::function<bool(const QString& path)> ListFilter;
 
-    TdvItemProc OnListed = nullptr;
-    void* OnListedContext = nullptr;
+    // Told of every item as it is listed; set before the search starts.
+    TdvItemObserver* Observer = nullptr;
+    // The item as it is now, with the listing's progress, taken under the batch's lock.
+    TdvItemEvent EventOf(const TdvNode* item) const;
 
     QString FSourceFolder;
     QString FTargetFolder;

@@ -33,11 +33,8 @@ TdvWorkBase::~TdvWorkBase()
     WaitFor();
 }
 
-void TdvWorkBase::Create(TdvBatch* batch, int count, TdvItemProc callback, void* context)
+void TdvWorkBase::Create(TdvBatch* batch)
 {
-    (void)count;
-    (void)callback;
-    (void)context;
     FBatch = batch;
 }
 
@@ -93,19 +90,17 @@ void TdvWorkBase::Execute()
     }
 }
 
-// ---- converter chain -------------------------------------------------------------------------------------
+// ---- the workers of a run --------------------------------------------------------------------------------
 
 TdvConvertor::~TdvConvertor()
 {
-    // The chain is freed from its head: wait for every worker before its links go away.
     WaitFor();
-    FNext.reset();
     removeWorkFolder();
 }
 
-TdvConvertor* TdvConvertor::CreateChain(const std::shared_ptr<const TdvRunOptions>& options, TdvBatch* batch,
-                                        const QString& target, TdvItemProc callback, void* context,
-                                        const TdvConvertorClass* cls)
+TdvWorkers TdvConvertor::CreateWorkers(const std::shared_ptr<const TdvRunOptions>& options, TdvBatch* batch,
+                                       const QString& target, TdvItemObserver* observer,
+                                       const TdvConvertorClass* cls)
 {
     QString folder = TdvBatch::NormalizePath(target);
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
@@ -126,61 +121,22 @@ TdvConvertor* TdvConvertor::CreateChain(const std::shared_ptr<const TdvRunOption
     // One worker converts in listing order; several take the largest first, so none is left with a
     // long file at the end while the others sit idle.
     batch->SetLargestFirst(count > 1);
-    TdvConvertor* head = cls->NewInstance();
-    head->FClass = cls;
-    head->Create(batch, count, callback, context);
-    for (TdvConvertor* c = head; c; c = c->FNext.get())
-        c->FOptions = options;
-    if (!servers.isEmpty()) {
-        auto pool = std::make_shared<TdvServers>(servers);
-        int index = 0;
-        for (TdvConvertor* c = head; c; c = c->FNext.get()) {
-            c->FServers = pool;
-            c->FServerIndex = index++;
+    auto pool = servers.isEmpty() ? nullptr : std::make_shared<TdvServers>(servers);
+    TdvWorkers workers;
+    for (int index = 0; index < std::max(count, 1); ++index) {
+        std::unique_ptr<TdvConvertor> worker(cls->NewInstance());
+        worker->FClass = cls;
+        worker->FWorkerIndex = index;
+        worker->FOptions = options;
+        worker->FObserver = observer;
+        if (pool) {
+            worker->FServers = pool;
+            worker->FServerIndex = index;
         }
+        worker->Create(batch);
+        workers.push_back(std::move(worker));
     }
-    return head;
-}
-
-void TdvConvertor::Create(TdvBatch* batch, int count, TdvItemProc callback, void* context)
-{
-    TdvWorkBase::Create(batch, count, callback, context);
-    FCount = std::max(count, 1);
-    FOnDone = callback;
-    FOnDoneContext = context;
-    if (count > 1) {
-        FNext.reset(FClass->NewInstance());
-        FNext->FClass = FClass;
-        FNext->Create(batch, count - 1, callback, context);
-    }
-}
-
-void TdvConvertor::StartChain()
-{
-    for (TdvConvertor* c = this; c; c = c->FNext.get())
-        c->Start();
-}
-
-void TdvConvertor::StopChain()
-{
-    // Ended converters stay in the chain until the owner frees it, so every link is safe to touch.
-    for (TdvConvertor* c = this; c; c = c->FNext.get())
-        if (!c->Ended())
-            c->Terminate();
-}
-
-void TdvConvertor::WaitChain()
-{
-    for (TdvConvertor* c = this; c; c = c->FNext.get())
-        c->WaitFor();
-}
-
-bool TdvConvertor::ChainEnded() const
-{
-    for (const TdvConvertor* c = this; c; c = c->FNext.get())
-        if (!c->Ended())
-            return false;
-    return true;
+    return workers;
 }
 
 QString TdvConvertor::Server() const
@@ -208,14 +164,14 @@ void TdvConvertor::ProcessItem()
     recordOutcome(FItem);
     // A folder made for an item that came to nothing goes again.
     FBatch->ItemEnded(FItem);
-    if (FOnDone)
-        FOnDone(FOnDoneContext, FBatch, FItem);
+    if (FObserver)
+        FObserver->ItemDone(FBatch->EventOf(FItem));
 }
 
 void TdvConvertor::ItemStarted(TdvNode* item)
 {
-    if (FOnStarted)
-        FOnStarted(FOnDoneContext, FBatch, item);
+    if (FObserver)
+        FObserver->ItemStarted(FBatch->EventOf(item));
 }
 
 void TdvConvertor::recordOutcome(const TdvNode* item)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class TdvConvertor;
 class TdvRecord;
@@ -65,7 +66,8 @@ public:
     virtual ~TdvWorkBase();
 
     virtual void ProcessItem() {}
-    virtual void Create(TdvBatch* batch, int count, TdvItemProc callback, void* context);
+    // Joins the worker to the batch it takes items from; nothing runs yet.
+    virtual void Create(TdvBatch* batch);
 
     void Start();
     void Terminate() { FTerminated = true; }
@@ -103,24 +105,21 @@ private:
     std::thread FThread;
 };
 
-// The converter base: the chain of workers of one run, target paths and the source rules.
+using TdvWorkers = std::vector<std::unique_ptr<TdvConvertor>>;
+
+// The converter base: one worker of a run, its target paths and the source rules.
 class TdvConvertor : public TdvWorkBase
 {
 public:
     ~TdvConvertor() override;
 
-    // Builds the workers of a run (TdvRun is the one caller); each follows `options`. `cls` defaults to the
-    // options' converter class.
-    static TdvConvertor* CreateChain(const std::shared_ptr<const TdvRunOptions>& options, TdvBatch* batch,
-                                     const QString& target, TdvItemProc callback, void* context,
-                                     const TdvConvertorClass* cls = nullptr);
-    void Create(TdvBatch* batch, int count, TdvItemProc callback, void* context) override;
+    // Builds the workers of a run (TdvRun is the one caller), none started; each follows `options` and
+    // tells `observer` (which may be null) of the items it begins and ends. `cls` defaults to the options'
+    // converter class.
+    static TdvWorkers CreateWorkers(const std::shared_ptr<const TdvRunOptions>& options, TdvBatch* batch,
+                                    const QString& target, TdvItemObserver* observer,
+                                    const TdvConvertorClass* cls = nullptr);
     void ProcessItem() override;
-    void StartChain();
-    void StopChain();
-    // Waits until every converter of the chain has ended.
-    void WaitChain();
-    bool ChainEnded() const;
 
     virtual void Convert(TdvBatch* batch, TdvNode* item)
     {
@@ -160,14 +159,11 @@ public:
     void SetPdfPrinterTarget(const QString& target);
     QString PdfPrinterName();
 
-    TdvItemProc FOnDone = nullptr;
-    // Called on the worker's thread as it begins an item (same context as FOnDone); may be null.
-    TdvItemProc FOnStarted = nullptr;
+    // Told on the worker's thread of each item it begins and ends; may be null.
+    TdvItemObserver* FObserver = nullptr;
     // Called on the worker's own thread as its last step.
     TdvEvent FOnEnded;
-    void* FOnDoneContext = nullptr;
-    std::unique_ptr<TdvConvertor> FNext;
-    int FCount = 1;
+    int FWorkerIndex = 0; // this worker's number in its run, from 0
     const TdvConvertorClass* FClass = nullptr;
     // The options of the run; a converter made outside a run has those of a run without a project.
     std::shared_ptr<const TdvRunOptions> FOptions = std::make_shared<const TdvRunOptions>();
@@ -203,7 +199,7 @@ private:
 QString virtualPdfPrinter();
 
 // Removes what killed runs of this user left behind: work folders and the part files they were moving into
-// place. Done once per process, at the first chain.
+// place. Done once per process, as the first run builds its workers.
 void removeLeftoversOfDeadRuns();
 
 // The most workers a run starts: four per core.

@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <algorithm>
 #include <mutex>
 
 QString TdvTallies::Summary() const
@@ -32,13 +33,13 @@ QString standInFontsCount(int pdfs)
                      : QStringLiteral("%1 PDFs use stand-in fonts").arg(pdfs);
 }
 
-TdvRun::TdvRun(const TdvRunOptions& options, TdvBatch* batch, const QString& target, TdvItemProc onItem,
-               void* context, const TdvConvertorClass* cls)
+TdvRun::TdvRun(const TdvRunOptions& options, TdvBatch* batch, const QString& target,
+               TdvItemObserver* observer, const TdvConvertorClass* cls)
     : FBatch(batch)
 {
     FRequested = options.ThreadsCount;
-    FChain.reset(TdvConvertor::CreateChain(std::make_shared<const TdvRunOptions>(options), batch, target,
-                                           onItem, context, cls));
+    FWorkers = TdvConvertor::CreateWorkers(std::make_shared<const TdvRunOptions>(options), batch, target,
+                                           observer, cls);
     // Every run notes what it wrote, so that a later update run knows its PDFs whatever rule wrote them.
     std::shared_ptr<TdvRecord> record;
     const bool update = options.IsOverwrite == TdvOverwrite::Update;
@@ -51,9 +52,9 @@ TdvRun::TdvRun(const TdvRunOptions& options, TdvBatch* batch, const QString& tar
                     QStringLiteral("IsOverwrite=Update converts every presentation: %1").arg(errorMessage(e));
         }
     }
-    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get()) {
-        c->FOnEnded = [this] { workerEnded(); };
-        c->FRecord = record;
+    for (const auto& worker : FWorkers) {
+        worker->FOnEnded = [this] { workerEnded(); };
+        worker->FRecord = record;
     }
 }
 
@@ -61,18 +62,19 @@ TdvRun::~TdvRun()
 {
     Stop();
     Wait();
-    FChain.reset();
+    FWorkers.clear();
 }
 
 QStringList TdvRun::Servers() const
 {
-    return FChain->FServers ? FChain->FServers->Entries() : QStringList();
+    const TdvConvertor* first = FWorkers.front().get();
+    return first->FServers ? first->FServers->Entries() : QStringList();
 }
 
 void TdvRun::SetUsage(TdvUsage* usage)
 {
-    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
-        c->FUsage = usage;
+    for (const auto& worker : FWorkers)
+        worker->FUsage = usage;
 }
 
 void TdvRun::SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event)
@@ -81,48 +83,48 @@ void TdvRun::SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event)
     FOnWorkerEnded = event;
 }
 
-void TdvRun::SetOnItemStarted(TdvItemProc onStarted)
-{
-    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
-        c->FOnStarted = onStarted;
-}
-
 void TdvRun::Start()
 {
     if (FStarted)
         return;
     FStarted = true;
-    FRunning = FChain->FCount;
-    FChain->StartChain();
+    FRunning = Workers();
+    for (const auto& worker : FWorkers)
+        worker->Start();
 }
 
 void TdvRun::Pause()
 {
-    FChain->StopChain();
+    // Ended workers stay until the run is freed, so every one is safe to touch.
+    for (const auto& worker : FWorkers)
+        if (!worker->Ended())
+            worker->Terminate();
 }
 
 void TdvRun::Stop()
 {
     FBatch->Terminate();
-    FChain->StopChain();
+    Pause();
 }
 
 void TdvRun::Abort()
 {
     FBatch->Terminate();
-    for (TdvConvertor* c = FChain.get(); c; c = c->FNext.get())
-        if (!c->Ended())
-            c->Abort();
+    for (const auto& worker : FWorkers)
+        if (!worker->Ended())
+            worker->Abort();
 }
 
 void TdvRun::Wait()
 {
-    FChain->WaitChain();
+    for (const auto& worker : FWorkers)
+        worker->WaitFor();
 }
 
 bool TdvRun::Ended() const
 {
-    return !FStarted || FChain->ChainEnded();
+    return !FStarted ||
+           std::all_of(FWorkers.begin(), FWorkers.end(), [](const auto& w) { return w->Ended(); });
 }
 
 void TdvRun::workerEnded()

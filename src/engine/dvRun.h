@@ -36,10 +36,10 @@ class TdvRun
 {
 public:
     // Sets up the workers for the batch (target folder, how many, the hand-out order) as `options` ask;
-    // nothing starts yet. `onItem` is called on a worker's thread after each item; `cls` defaults to the
-    // options' converter class.
-    TdvRun(const TdvRunOptions& options, TdvBatch* batch, const QString& target, TdvItemProc onItem,
-           void* context, const TdvConvertorClass* cls = nullptr);
+    // nothing starts yet. `observer` (which may be null, and outlives the run) is told on a worker's thread
+    // as each item begins and ends; `cls` defaults to the options' converter class.
+    TdvRun(const TdvRunOptions& options, TdvBatch* batch, const QString& target, TdvItemObserver* observer,
+           const TdvConvertorClass* cls = nullptr);
     // Stops the run and waits for its workers, each of which ends after its current item.
     ~TdvRun();
     TdvRun(const TdvRun&) = delete;
@@ -52,8 +52,6 @@ public:
     void SetOnWorkerEnded(QObject* receiver, const TdvEndedEvent& event);
     // The usage record the workers count in (office versions); none counts nothing. Set before Start.
     void SetUsage(TdvUsage* usage);
-    // Called on a worker's thread as it begins an item, with the context of `onItem`. Set before Start.
-    void SetOnItemStarted(TdvItemProc onStarted);
 
     void Start();
     // Workers take no more items and end after their current ones; the batch keeps what is left, and a new
@@ -70,7 +68,7 @@ public:
     bool Started() const { return FStarted; }
     bool Ended() const;
     // Workers of this run, and how many of them have not yet ended.
-    int Workers() const { return FChain->FCount; }
+    int Workers() const { return int(FWorkers.size()); }
     int Running() const { return FRunning; }
     // The workers ThreadsCount asked for, which may be more than the machine allows.
     int Requested() const { return FRequested; }
@@ -78,7 +76,8 @@ public:
     QStringList Servers() const;
 
     TdvBatch* Batch() const { return FBatch; }
-    TdvConvertor* Chain() const { return FChain.get(); }
+    // A worker by its number, from 0.
+    TdvConvertor* Worker(int index) const { return FWorkers.at(index).get(); }
     TdvTallies Tallies() const;
     // What the person should know before the run goes on (an update run without its record), or empty.
     const QString& Warning() const { return FWarning; }
@@ -87,7 +86,7 @@ private:
     void workerEnded();
 
     TdvBatch* FBatch;
-    std::unique_ptr<TdvConvertor> FChain;
+    TdvWorkers FWorkers;
     std::atomic<int> FRunning{0};
     std::mutex FEndLock;
     int FRequested = 1;

@@ -104,7 +104,7 @@ void TdvFrmMain::releaseBatch()
         return;
     // Rows of a batch being freed are no longer wanted; its search thread only posts, so the wait is short.
     ++FBatchSerial;
-    FBatch->OnListed = nullptr;
+    FBatch->Observer = nullptr;
     FBatch.reset();
 }
 
@@ -129,8 +129,7 @@ void TdvFrmMain::NewBatch()
     FDoneCount = 0;
     FFailedCount = 0;
     FStandInCount = 0;
-    FBatch->OnListed = &TdvFrmMain::OnItemListed;
-    FBatch->OnListedContext = this;
+    FBatch->Observer = this;
     updateStatus();
 }
 
@@ -143,19 +142,15 @@ void TdvFrmMain::AddSource(const QString& path)
     FBatch->AddSingleSource(path);
 }
 
-void TdvFrmMain::OnItemListed(void* context, TdvBatch* batch, TdvNode* item)
+void TdvFrmMain::ItemListed(const TdvItemEvent& item)
 {
-    (void)batch;
-    auto* self = static_cast<TdvFrmMain*>(context);
-    // Only the index and the source: a worker may already be changing the item's state and result.
-    self->postRow(RowChange::Listed, item->Index, 0, false, item->Source, QString());
+    // Only the index and the source: the state and result may be a worker's already.
+    postRow(RowChange::Listed, item.Index, 0, false, item.Source, QString());
 }
 
-void TdvFrmMain::OnItemStarted(void* context, TdvBatch* batch, TdvNode* item)
+void TdvFrmMain::ItemStarted(const TdvItemEvent& item)
 {
-    (void)batch;
-    static_cast<TdvFrmMain*>(context)->postRow(RowChange::Started, item->Index, 0, false, QString(),
-                                               QString());
+    postRow(RowChange::Started, item.Index, 0, false, QString(), QString());
 }
 
 void TdvFrmMain::postRow(RowChange change, int index, int state, bool skipped, const QString& source,
@@ -309,8 +304,7 @@ void TdvFrmMain::aConvertExecute()
     if (!logFileUsable())
         return;
     try {
-        FRun = std::make_unique<TdvRun>(gProject->RunOptions(), FBatch.get(), target, &TdvFrmMain::OnItemDone,
-                                        this);
+        FRun = std::make_unique<TdvRun>(gProject->RunOptions(), FBatch.get(), target, this);
         FRun->SetUsage(gInfo);
     } catch (const TdvError& e) {
         // An option the run cannot start with (a malformed OfficeServers entry) is the user's to mend.
@@ -320,7 +314,6 @@ void TdvFrmMain::aConvertExecute()
     }
     FCloseWhenEnded = false;
     FRun->SetOnWorkerEnded(this, [this](int running) { guarded(this, [&] { OnWorkerEnded(running); }); });
-    FRun->SetOnItemStarted(&TdvFrmMain::OnItemStarted);
     FItems->MarkUnfinished(TdvRowState::Waiting);
     FClock.start();
     setRunning(true);
@@ -350,24 +343,21 @@ void TdvFrmMain::aStopExecute()
     aStop->setData(1);
 }
 
-void TdvFrmMain::OnItemDone(void* context, TdvBatch* batch, TdvNode* item)
+void TdvFrmMain::ItemDone(const TdvItemEvent& item)
 {
-    (void)batch;
-    auto* self = static_cast<TdvFrmMain*>(context);
-    // Runs on the worker that handled the item, so its fields are stable here.
     // What the run adds (a source it kept, and why) stands beside the result, where the person looks.
     const QString result =
-        item->Note.isEmpty() ? item->Result : QStringLiteral("%1 (%2)").arg(item->Result, item->Note);
-    self->postRow(RowChange::Reported, item->Index, item->State, item->Skipped, item->Source, result);
-    if (item->State == isDone && item->StandInFonts) {
-        const quint64 serial = self->FBatchSerial.load();
+        item.Note.isEmpty() ? item.Result : QStringLiteral("%1 (%2)").arg(item.Result, item.Note);
+    postRow(RowChange::Reported, item.Index, item.State, item.Skipped, item.Source, result);
+    if (item.State == isDone && item.StandInFonts) {
+        const quint64 serial = FBatchSerial.load();
         QMetaObject::invokeMethod(
-            self,
-            [self, serial] {
-                if (serial != self->FBatchSerial.load())
+            this,
+            [this, serial] {
+                if (serial != FBatchSerial.load())
                     return;
-                ++self->FStandInCount;
-                self->updateStatus();
+                ++FStandInCount;
+                updateStatus();
             },
             Qt::QueuedConnection);
     }

@@ -19,12 +19,11 @@ class TdvDesktop;
 class TdvItemFilter;
 class TdvItemModel;
 class TdvFrmCfg;
-struct TdvNode;
 
 // The main window: source, target and sub-folder controls bound to the project, the list of work items,
 // the project, help and web commands, and the commands that run a batch. Its controls are the form's
 // (TdvFrmMainForm); the window builds the form and connects the controls to its commands.
-class TdvFrmMain : public TdvFrmBase, public TdvFrmMainForm
+class TdvFrmMain : public TdvFrmBase, public TdvFrmMainForm, public TdvItemObserver
 {
     Q_OBJECT
 public:
@@ -101,8 +100,8 @@ public:
     // Rows of the list. The callbacks run on the batch's search thread or on workers: they copy what the row
     // needs and hand it to the GUI thread without waiting, so no thread waits for the GUI while it holds
     // the batch lock.
-    static void OnItemListed(void* context, TdvBatch* batch, TdvNode* item);
-    static void OnItemStarted(void* context, TdvBatch* batch, TdvNode* item);
+    void ItemListed(const TdvItemEvent& item) override;
+    void ItemStarted(const TdvItemEvent& item) override;
     TdvBatch* Batch() const { return FBatch.get(); }
     TdvItemModel* Items() const { return FItems; }
     TdvItemFilter* Filter() const { return FFilter; }
@@ -113,7 +112,8 @@ public:
     void aSearchConvertExecute();
     void aPauseExecute();
     void aStopExecute();
-    static void OnItemDone(void* context, TdvBatch* batch, TdvNode* item);
+    // Runs on the worker that handled the item.
+    void ItemDone(const TdvItemEvent& item) override;
     // A worker of the run has ended; `running` of them are left.
     void OnWorkerEnded(int running);
     void SaveList(const QString& fileName);

@@ -6,7 +6,6 @@
 #include "base/dvVersion.h"
 #include "engine/dvRun.h"
 #include "project/dvProject.h"
-#include "shell/dvApp.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,12 +58,17 @@ QString commaText(const QStringList& list)
     return parts.join(QLatin1Char(','));
 }
 
-TdvInfo::TdvInfo()
-    : SiteRoot(QStringLiteral(VELLUM_SITE)), SupportMail(QStringLiteral(VELLUM_SUPPORT_MAIL)),
-      Opener(openDetached), ShowError(printError)
+TdvProductName productName()
 {
-    const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
-    QString folder = QFileInfo(program).absolutePath();
+    return {QStringLiteral("Vellum Converter"), QStringLiteral("vellum"), QStringLiteral(VELLUM_VERSION)};
+}
+
+TdvInfo::TdvInfo(const QString& programPath, TdvProductName product)
+    : ProgramPath(programPath), SiteRoot(QStringLiteral(VELLUM_SITE)),
+      SupportMail(QStringLiteral(VELLUM_SUPPORT_MAIL)), Opener(openDetached), ShowError(printError),
+      FProduct(std::move(product))
+{
+    QString folder = QFileInfo(ProgramPath).absolutePath();
     InstallStamp = TdvFileUtils::FileDosTime(folder, true, true);
     ReadRecord();
     setEntry(QStringLiteral("v"), QStringLiteral("2"));
@@ -82,7 +86,7 @@ TdvInfo::~TdvInfo()
 
 QString TdvInfo::RecordFileName() const
 {
-    const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
+    const QString& program = ProgramPath;
     return userFile(QStandardPaths::AppDataLocation,
                     QFileInfo(changeFileExt(program, QStringLiteral(".ext"))).fileName());
 }
@@ -180,7 +184,7 @@ QString TdvInfo::CounterString() const
 
 QString TdvInfo::HelpFile() const
 {
-    const QString program = gApp ? gApp->ProgramPath : currentProgramPath();
+    const QString& program = ProgramPath;
     // Beside the program (a build tree), else in the documentation folder of the installation the program
     // belongs to (found from the program's own place, so that another prefix works too), else in the one this
     // build names; the HTML help that every build makes comes before a PDF one.
@@ -202,9 +206,9 @@ QString TdvInfo::HelpFile() const
 
 QString TdvInfo::LinkFor(const QString& page, const QString& argument, const QString& extra) const
 {
-    const QString title = gProject ? gProject->Title : QString();
-    const QString shortName = gProject ? gProject->ShortName : QString();
-    const QString version = gProject ? gProject->Version : QString();
+    const QString& title = FProduct.Title;
+    const QString& shortName = FProduct.ShortName;
+    const QString& version = FProduct.Version;
     if (page == QLatin1String("supports")) {
         if (SupportMail.isEmpty())
             return QString();

@@ -9,11 +9,23 @@
 
 class TdvRun;
 
+// The names the product goes by, in links, reports and the project's identity.
+struct TdvProductName
+{
+    QString Title;
+    QString ShortName;
+    QString Version;
+};
+// This program's: "Vellum Converter", "vellum" and the build's version.
+TdvProductName productName();
+
 // Product information: usage record, help, web and mail links, unhandled errors.
 class TdvInfo : public TdvUsage
 {
 public:
-    TdvInfo();
+    // Reads the usage record of the program at programPath (its install stamp and the record's name follow
+    // from it) and counts a start.
+    TdvInfo(const QString& programPath, TdvProductName product);
     ~TdvInfo() override;
 
     void OpenLink(const QString& page, const QString& argument, const QString& extra);
@@ -30,6 +42,8 @@ public:
     void ReadRecord();
     void WriteRecord() const;
 
+    // The program whose record this is and whose help HelpFile finds (set at construction).
+    QString ProgramPath;
     // The maker's site and support address (build settings; empty opens nothing of that kind).
     QString SiteRoot;
     QString SupportMail;
@@ -45,6 +59,8 @@ public:
 
 private:
     void setEntry(const QString& name, const QString& value);
+
+    const TdvProductName FProduct;
 
     // Workers count office versions while the window or the console counts runs.
     mutable std::recursive_mutex FLock;

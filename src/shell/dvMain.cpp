@@ -26,7 +26,7 @@ QString stateWord(int state)
     }
 }
 
-TdvMain::TdvMain() = default;
+TdvMain::TdvMain(const TdvProject& project, TdvInfo* info) : FProject(project), FInfo(info) {}
 
 TdvMain::~TdvMain()
 {
@@ -39,9 +39,9 @@ void TdvMain::Run()
 {
     FLogFailed = false;
     // Values the run cannot take are said once, before any work; the run goes on with the defaults.
-    for (const QString& problem : gProject->OptionProblems())
+    for (const QString& problem : FProject.OptionProblems())
         fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
-    const int interval = gProject->Daemon();
+    const int interval = FProject.Daemon();
     if (interval <= 0) {
         RunOnce();
         FRunLog.Close();
@@ -76,21 +76,22 @@ bool TdvMain::RunOnce(TdvRepeat* repeat)
     FDone = 0;
     CurrentRun.reset();
     // The run follows the options as they are now; a project changed meanwhile applies to the next run.
-    const TdvRunOptions options = gProject->RunOptions();
+    const TdvRunOptions options = FProject.RunOptions();
     Batch = std::make_unique<TdvBatch>();
     Batch->SetSearchRules(options.RegExt, options.SkipHidden);
     if (repeat)
         Batch->ListFilter = [repeat](const QString& path) { return repeat->Take(path); };
-    const QString target = gProject->Target();
-    Batch->StartSearch(gProject->Source(), target, gProject->Subdir());
+    const QString target = FProject.Target();
+    Batch->StartSearch(FProject.Source(), target, FProject.Subdir());
     // The log is opened before any item runs: one that cannot be written stops the run before any work. It
     // stays open, so that a watched folder's repeats add their lines to it.
-    const QString logFile = gProject->LogFile();
+    const QString logFile = FProject.LogFile();
     if (!logFile.isEmpty() && !FRunLog.IsOpen())
         FRunLog.Open(logFile, Batch.get(), options.TargetExt);
 
-    CurrentRun = std::make_unique<TdvRun>(options, Batch.get(), target, &TdvMain::LogItem, this);
-    CurrentRun->SetUsage(gInfo);
+    TdvItemObserver* const observer = this;
+    CurrentRun = std::make_unique<TdvRun>(options, Batch.get(), target, observer);
+    CurrentRun->SetUsage(FInfo);
     if (!CurrentRun->Servers().isEmpty())
         fprintf(stderr, "OfficeServers: %d %s, one for each office named; ThreadsCount is not used\n",
                 CurrentRun->Workers(), CurrentRun->Workers() == 1 ? "worker" : "workers");
@@ -110,46 +111,44 @@ bool TdvMain::RunOnce(TdvRepeat* repeat)
     const bool listed = Batch->ItemCount() > 0;
     if (quietIfEmpty && !listed)
         return false;
-    if (gInfo)
-        gInfo->IncCounter(QStringLiteral("C"), 0, 1);
+    if (FInfo)
+        FInfo->IncCounter(QStringLiteral("C"), 0, 1);
     Finish();
     return listed;
 }
 
-void TdvMain::LogItem(void* context, TdvBatch* batch, TdvNode* item)
+void TdvMain::ItemDone(const TdvItemEvent& item)
 {
-    auto* self = static_cast<TdvMain*>(context);
-    const QString word = stateWord(item->State);
+    const QString word = stateWord(item.State);
     // What the run adds to a result (stand-in fonts, a source it kept) stands beside it, as in the window; a
     // skipped item's note says why it was skipped.
     const QString note =
-        item->Note.isEmpty() || item->Skipped ? QString() : QStringLiteral(" (%1)").arg(item->Note);
+        item.Note.isEmpty() || item.Skipped ? QString() : QStringLiteral(" (%1)").arg(item.Note);
     // One item is one line, whatever its name holds.
-    const QString source = escapeControls(item->Source);
+    const QString source = escapeControls(item.Source);
     const QString line =
-        QStringLiteral("%1 => %2 => %3").arg(word, source, escapeControls(item->Result + note));
-    std::lock_guard lock(self->FLogLock);
-    self->Log.append(line);
+        QStringLiteral("%1 => %2 => %3").arg(word, source, escapeControls(item.Result + note));
+    std::lock_guard lock(FLogLock);
+    Log.append(line);
     // In the file before it is told, so that a run killed at any moment has logged what it reported.
-    if (self->FRunLog.IsOpen()) {
+    if (FRunLog.IsOpen()) {
         QString error;
-        if (!self->FRunLog.Append(line, &error)) {
-            self->FLogFailed = true;
+        if (!FRunLog.Append(line, &error)) {
+            FLogFailed = true;
             if (!error.isEmpty())
                 fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
         }
     }
-    ++self->FDone;
-    if (self->ShowProgress) {
-        QString result = item->Result + note;
-        if (item->Skipped)
+    ++FDone;
+    if (ShowProgress) {
+        QString result = item.Result + note;
+        if (item.Skipped)
             result = QStringLiteral("(skipped, %1)")
-                         .arg(item->Note.isEmpty() ? QStringLiteral("target exists") : item->Note);
+                         .arg(item.Note.isEmpty() ? QStringLiteral("target exists") : item.Note);
         result = escapeControls(result);
         // While the listing goes on the count so far is no total: "[7/8]" would say the run is nearly done.
-        const QString count = batch->IsListed()
-                                  ? QStringLiteral("%1/%2").arg(self->FDone).arg(batch->ItemCount())
-                                  : QString::number(self->FDone);
+        const QString count =
+            item.ListingEnded ? QStringLiteral("%1/%2").arg(FDone).arg(item.Listed) : QString::number(FDone);
         const QString shown = QStringLiteral("[%1] %2 %3 => %4\n").arg(count, word, source, result);
         fputs(shown.toLocal8Bit().constData(), stdout);
         fflush(stdout);
@@ -158,8 +157,8 @@ void TdvMain::LogItem(void* context, TdvBatch* batch, TdvNode* item)
 
 void TdvMain::Finish()
 {
-    if (gInfo)
-        gInfo->RunEnded(*CurrentRun);
+    if (FInfo)
+        FInfo->RunEnded(*CurrentRun);
     if (ShowProgress) {
         const QString summary = CurrentRun->Tallies().Summary() + QLatin1Char('\n');
         fputs(summary.toLocal8Bit().constData(), stdout);

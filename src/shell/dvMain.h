@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/dvItemEvents.h"
 #include "engine/dvRunLog.h"
 
 #include <QStringList>
@@ -8,22 +9,25 @@
 #include <mutex>
 
 class TdvBatch;
+class TdvProject;
 class TdvRepeat;
 class TdvRun;
-struct TdvNode;
+class TdvInfo;
 
 // The console runner: runs the project without any window, once, or with Daemon over and over until a
-// signal ends the program.
-class TdvMain
+// signal ends the program. Each run follows the project's options as they are when it begins.
+class TdvMain : private TdvItemObserver
 {
 public:
-    TdvMain();
+    // `info` (which may be null) counts the runs and reports their failures.
+    TdvMain(const TdvProject& project, TdvInfo* info);
     ~TdvMain();
+    TdvMain(const TdvMain&) = delete;
+    TdvMain& operator=(const TdvMain&) = delete;
 
     void Run();
     // One run; a repeat takes only the decks `repeat` lets through. Answers whether the run listed anything.
     bool RunOnce(TdvRepeat* repeat = nullptr);
-    static void LogItem(void* context, TdvBatch* batch, TdvNode* item);
     void Finish();
 
     std::unique_ptr<TdvBatch> Batch;
@@ -35,6 +39,11 @@ public:
     bool LogFailed() const { return FLogFailed; }
 
 private:
+    // A line for each item as it ends, in the log, the run log and on standard output.
+    void ItemDone(const TdvItemEvent& item) override;
+
+    const TdvProject& FProject;
+    TdvInfo* FInfo;
     std::mutex FLogLock;
     int FDone = 0;
     TdvRunLog FRunLog;

@@ -2,8 +2,6 @@
 
 #include "base/dvError.h"
 #include "base/dvFileUtils.h"
-#include "base/dvVersion.h"
-#include "discovery/dvMatch.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
 #include "shell/dvInfo.h"
@@ -25,13 +23,14 @@ void applyProductIdentity(const TdvConvertorClass* convertorClass)
         QStringLiteral("Presentations (*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;"
                        "*.odp)|*.ppt;*.pptx;*.pptm;*.pps;*.ppsx;*.ppsm;*.pot;*.potx;*.potm;*.odp");
     p->TargetExt = QStringLiteral(".pdf");
-    p->ShortName = QStringLiteral("vellum");
+    const TdvProductName product = productName();
+    p->ShortName = product.ShortName;
     p->ProjectExt = QStringLiteral(".batch-") + p->ShortName;
     p->ProjectFilter = QStringLiteral("Vellum Project|*") + p->ProjectExt;
-    p->Title = QStringLiteral("Vellum Converter");
+    p->Title = product.Title;
     QCoreApplication::setApplicationName(p->ShortName);
     SkipLockFiles = true;
-    p->Version = QStringLiteral(VELLUM_VERSION);
+    p->Version = product.Version;
 }
 
 const char* const usageText =
@@ -208,9 +207,9 @@ TdvStartup::TdvStartup(int argc, char** argv, const TdvConvertorClass* convertor
     // Per-user folders are named after the application: set it before any of them is looked up.
     QCoreApplication::setApplicationName(QStringLiteral("vellum"));
     gApp = new TdvApp(argc, argv);
-    gInfo = new TdvInfo();
+    gInfo = new TdvInfo(gApp->ProgramPath, productName());
     gProject = new TdvProject(shellProjectHost());
-    gMain = new TdvMain();
+    gMain = new TdvMain(*gProject, gInfo);
     applyProductIdentity(convertorClass);
     try {
         handleLongOptions(gApp->FirstParam);
@@ -226,7 +225,6 @@ TdvStartup::TdvStartup(int argc, char** argv, const TdvConvertorClass* convertor
         teardown();
         throw;
     }
-    gMatch = new TdvMatch();
 }
 
 TdvStartup::~TdvStartup()
@@ -236,8 +234,6 @@ TdvStartup::~TdvStartup()
 
 void TdvStartup::teardown()
 {
-    delete gMatch;
-    gMatch = nullptr;
     delete gMain;
     gMain = nullptr;
     delete gProject;

@@ -190,7 +190,7 @@ struct Outcome
     QString Isolation; // the whole note, that one included
 };
 
-class OfficeTest : public ::testing::Test
+class OfficeTest : public ::testing::Test, public TdvItemObserver
 {
 protected:
     OfficeTest() { registerOfficeAutomation(); }
@@ -268,13 +268,12 @@ protected:
                                    real.ThreadDone});
     }
 
-    static void report(void* context, TdvBatch*, TdvNode* item)
+    void ItemDone(const TdvItemEvent& item) override
     {
-        auto* self = static_cast<OfficeTest*>(context);
-        std::lock_guard g(self->lock);
-        const QString name = QFileInfo(item->Source).fileName();
-        self->outcomes[name] = {item->State, item->Result, withoutIsolationNote(item->Note), item->Note};
-        self->reported.append(name);
+        std::lock_guard g(lock);
+        const QString name = QFileInfo(item.Source).fileName();
+        outcomes[name] = {item.State, item.Result, withoutIsolationNote(item.Note), item.Note};
+        reported.append(name);
     }
 
     // Runs a batch over the files in this order, as the console run does, and waits for its end.
@@ -290,7 +289,7 @@ protected:
             else
                 batch.AddSingleSource(files[i]);
         }
-        TdvRun run(projectRunOptions(), &batch, out, &OfficeTest::report, this, &vellumClass);
+        TdvRun run(projectRunOptions(), &batch, out, this, &vellumClass);
         run.Start();
         run.Wait();
         tallies = run.Tallies();
@@ -692,7 +691,7 @@ TEST_F(OfficeTest, AnAbortEndsTheOfficesAtOnceAndLeavesTheItemsInHandNotDone)
     batch.AddFile(files[0]);
     batch.AddFile(files[1]);
     batch.AddSingleSource(files[2]);
-    TdvRun run(projectRunOptions(), &batch, out, &OfficeTest::report, this, &vellumClass);
+    TdvRun run(projectRunOptions(), &batch, out, this, &vellumClass);
     run.Start();
     ASSERT_EQ(frozen.get_future().wait_for(std::chrono::seconds(120)), std::future_status::ready);
     run.Abort();
@@ -1295,7 +1294,7 @@ TEST_F(OfficeTest, WebSourcesAreFetchedByTheProgramAndSayWhyTheyFail)
         outcomes.clear();
         TdvBatch batch;
         batch.AddSingleSource(source);
-        TdvRun run(projectRunOptions(), &batch, out, &OfficeTest::report, this, &vellumClass);
+        TdvRun run(projectRunOptions(), &batch, out, this, &vellumClass);
         run.Start();
         run.Wait();
         ASSERT_EQ(reported.size(), 1) << source.toStdString();

@@ -140,9 +140,10 @@ protected:
         resetWindow();
         // The help the build makes, beside a program of the test's own.
         gApp->ProgramPath = tree.path(QStringLiteral("bin/vellum"));
+        gInfo->ProgramPath = gApp->ProgramPath;
         help = tree.write(QStringLiteral("bin/vellum.html"), "<html><body>Help</body></html>");
     }
-    void TearDown() override { gApp->ProgramPath = program; }
+    void TearDown() override { gApp->ProgramPath = gInfo->ProgramPath = program; }
     TdvFrmMain* w = window();
     TempTree tree;
     QString help;
@@ -1662,22 +1663,21 @@ TEST_F(Run, ExportNeverWritesThroughALinkNorOverTheRunsFiles)
 TEST_F(Run, RowsEndUpRightWhateverOrderTheirPostsArrive)
 {
     w->NewBatch();
-    TdvBatch* batch = w->Batch();
-    std::vector<TdvNode> nodes(4);
+    std::vector<TdvItemEvent> items(4);
     for (int i = 0; i < 4; ++i) {
-        nodes[i].Index = i;
-        nodes[i].Source = QStringLiteral("/in/%1.pptx").arg(i);
+        items[i].Index = i;
+        items[i].Source = QStringLiteral("/in/%1.pptx").arg(i);
     }
-    nodes[3].State = isDone;
-    nodes[3].Result = QStringLiteral("/out/3.pdf");
-    nodes[1].State = isFailed;
-    nodes[1].Result = QStringLiteral("Damaged");
+    items[3].State = isDone;
+    items[3].Result = QStringLiteral("/out/3.pdf");
+    items[1].State = isFailed;
+    items[1].Result = QStringLiteral("Damaged");
     // Results for items 3 and 1 reach the window before any listing, from another thread.
     std::thread worker([&] {
-        TdvFrmMain::OnItemDone(w, batch, &nodes[3]);
-        TdvFrmMain::OnItemDone(w, batch, &nodes[1]);
-        for (TdvNode& node : nodes)
-            TdvFrmMain::OnItemListed(w, batch, &node);
+        w->ItemDone(items[3]);
+        w->ItemDone(items[1]);
+        for (const TdvItemEvent& item : items)
+            w->ItemListed(item);
     });
     worker.join();
     ASSERT_TRUE(
