@@ -8,6 +8,7 @@
 #include "engine/dvRegistry.h"
 #include "engine/dvRun.h"
 #include "engine/dvRunLog.h"
+#include "engine/dvWork.h"
 #include "project/dvProject.h"
 #include "testSupport.h"
 
@@ -37,6 +38,11 @@ namespace {
 // Records which worker took which item, and writes a small target like a converter would.
 struct Record : TdvItemObserver
 {
+    void ItemListed(const TdvItemEvent& item) override
+    {
+        std::lock_guard l(lock);
+        listed.push_back(item.Source);
+    }
     void ItemStarted(const TdvItemEvent& item) override
     {
         std::lock_guard l(lock);
@@ -50,6 +56,7 @@ struct Record : TdvItemObserver
 
     std::mutex lock;
     std::set<int> started;                    // items a worker began
+    QStringList listed;                       // sources as the batch listed them
     std::map<int, int> takenBy;               // item index -> worker
     std::map<int, std::vector<int>> byWorker; // worker -> items in the order it took them
     int done = 0;
@@ -1175,6 +1182,44 @@ TEST_F(EngineTest, OneWorkerPerListenerAndADownOneLeavesItsItemsToTheOthers)
     // A malformed entry stops the run before anything starts.
     gProject->SetOption(QStringLiteral("OfficeServers"), QStringLiteral("nowhere"));
     EXPECT_THROW(TdvRun(projectRunOptions(), &batch, tree.path(QStringLiteral("out")), &record), TdvError);
+}
+
+TEST_F(EngineTest, WorkListsThroughItsFilterAndANewRunTakesWhatAPausedOneLeft)
+{
+    for (int i = 0; i < 6; ++i)
+        tree.write(QStringLiteral("in/%1.pptx").arg(i));
+    tree.write(QStringLiteral("in/held.pptx"));
+    gProject->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("2"));
+    TdvWork work(&record, QString(), false);
+    EXPECT_FALSE(work.Fed());
+    work.List(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), false,
+              [](const QString& path) { return !path.endsWith(QLatin1String("held.pptx")); });
+    ASSERT_TRUE(waitUntil([&] { return work.Listed(); }, 10000));
+    EXPECT_EQ(work.Count(), 6);
+    EXPECT_EQ(work.SourceFolder(), tree.path(QStringLiteral("in/")));
+    EXPECT_EQ(work.Mask(), QStringLiteral("*.ppt?"));
+    {
+        std::lock_guard l(record.lock);
+        EXPECT_EQ(record.listed.size(), 6);
+        EXPECT_FALSE(record.listed.contains(tree.path(QStringLiteral("in/held.pptx"))));
+    }
+
+    // However far the first run got before its pause, the second converts the rest and nothing twice.
+    TdvRun& first = work.NewRun(projectRunOptions(), tree.path(QStringLiteral("out")), nullptr);
+    first.Start();
+    first.Pause();
+    first.Wait();
+    std::unique_ptr<TdvRun> paused = work.TakeRun();
+    EXPECT_EQ(work.Run(), nullptr);
+    TdvRun& second = work.NewRun(projectRunOptions(), tree.path(QStringLiteral("out")), nullptr);
+    second.Start();
+    second.Wait();
+    EXPECT_TRUE(work.Exhausted());
+    EXPECT_EQ(record.done, 6);
+    EXPECT_EQ(record.takenBy.size(), 6u);
+    EXPECT_EQ(second.Tallies().Converted, 6);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(QFile::exists(tree.path(QStringLiteral("out/%1.pdf").arg(i)))) << i;
 }
 
 TEST_F(EngineTest, WorkerCountIsBoundedBelowAndAbove)

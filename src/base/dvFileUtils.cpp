@@ -437,6 +437,19 @@ void writeTextLines(const QString& path, const QStringList& lines, TdvTextEncodi
         throw TdvError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
 }
 
+int writeAll(int fd, const char* data, size_t size)
+{
+    for (size_t done = 0; done < size;) {
+        const ssize_t put = ::write(fd, data + done, size - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return put < 0 ? errno : EIO;
+        done += size_t(put);
+    }
+    return 0;
+}
+
 int copyDescriptor(int in, int out)
 {
     char buffer[1 << 16];
@@ -446,14 +459,35 @@ int copyDescriptor(int in, int out)
             continue;
         if (got <= 0)
             return got < 0 ? errno : 0;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out, buffer + done, size_t(got - done));
-            if (put < 0 && errno != EINTR)
-                return errno;
-            if (put > 0)
-                done += put;
-        }
+        if (const int error = writeAll(out, buffer, size_t(got)); error != 0)
+            return error;
     }
+}
+
+int copyFileContents(const QString& from, const QString& to, bool exclusive)
+{
+    const int in = ::open(encodeFileName(from).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return errno;
+    mode_t mode = 0666;
+    struct stat st;
+    if (!exclusive)
+        mode = ::fstat(in, &st) == 0 ? (st.st_mode & 0777) : 0600;
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
+    const int out = ::open(encodeFileName(to).constData(), flags, mode);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error;
+    }
+    int error = copyDescriptor(in, out);
+    if (::close(out) != 0 && error == 0)
+        error = errno;
+    ::close(in);
+    // Only a file this call made is removed.
+    if (error != 0 && exclusive)
+        ::unlink(encodeFileName(to).constData());
+    return error;
 }
 
 TdvFileLock::TdvFileLock(const QString& path)

@@ -30,9 +30,20 @@ void writeTextLines(const QString& path, const QStringList& lines,
                     TdvTextEncoding encoding = TdvTextEncoding::Utf8);
 QStringList splitLines(const QString& text);
 
-// Copies what is left to read of `in` into `out` (interrupted calls retried, short writes finished); closes
-// neither. Answers 0 or the errno of the step that failed.
+// Writes all of `size` bytes at `data` to `fd` (interrupted calls retried, short writes finished); answers 0
+// or the errno of the write that failed (EIO for a write that took nothing).
+int writeAll(int fd, const char* data, size_t size);
+inline int writeAll(int fd, const QByteArray& bytes)
+{
+    return writeAll(fd, bytes.constData(), size_t(bytes.size()));
+}
+// Copies what is left to read of `in` into `out`; closes neither. Answers 0 or the errno of the step that
+// failed.
 int copyDescriptor(int in, int out);
+// Copies the file at `from` (a link as the file it names) to `to`; answers 0 or the errno of the step that
+// failed. With `exclusive` the copy is a new file (EEXIST when `to` is there) that goes again when the copy
+// fails; without, `to` is made or emptied and takes the source's permissions.
+int copyFileContents(const QString& from, const QString& to, bool exclusive);
 
 // An exclusive lock on a lock file (made when missing) for the life of the object, for read-modify-write of
 // a file that several copies of the program share. Throws TdvError when the lock file cannot be opened.

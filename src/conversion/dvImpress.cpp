@@ -115,6 +115,7 @@ public:
             try {
                 close();
             } catch (...) {
+                // A destructor throws nothing: a document that would not close ends with its office.
             }
         }
     }

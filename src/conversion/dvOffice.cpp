@@ -286,7 +286,8 @@ void TdvOffice::Kill()
     if (IsRemote() && FUno->connection.is()) {
         try {
             FUno->connection->close();
-        } catch (...) {
+        } catch (const uno::Exception&) {
+            // Closed already by the other side: nothing waits on it any more.
         }
     }
 }
@@ -313,12 +314,14 @@ void TdvOffice::Terminate()
         try {
             if (FUno->bridge.is())
                 FUno->bridge->dispose();
-        } catch (...) {
+        } catch (const uno::Exception&) {
+            // A bridge the listener dropped first is gone already, which is what this asks for.
         }
         Kill();
         try {
             FUno->release();
-        } catch (...) {
+        } catch (const uno::Exception&) {
+            // Proxies of a closed connection are dropped all the same.
         }
         return;
     }
@@ -347,7 +350,8 @@ void TdvOffice::Terminate()
     }
     try {
         FUno->release();
-    } catch (...) {
+    } catch (const uno::Exception&) {
+        // Proxies of an office that has gone are dropped all the same.
     }
     reap(kQuitLimitMs);
     removeProfile();

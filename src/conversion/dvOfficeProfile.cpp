@@ -40,27 +40,6 @@ const char kNoMacros[] =
     "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
     "oor:name=\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3</value></prop></item>\n";
 
-// Copies a file (a link as the file it names); answers 0 or the errno of the step that failed.
-int copyFile(const QString& from, const QString& to)
-{
-    const int in = ::open(encodeFileName(from).constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return errno;
-    struct stat st;
-    const mode_t mode = ::fstat(in, &st) == 0 ? (st.st_mode & 0777) : 0600;
-    const int out = ::open(encodeFileName(to).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        return error;
-    }
-    int error = copyDescriptor(in, out);
-    if (::close(out) != 0 && error == 0)
-        error = errno;
-    ::close(in);
-    return error;
-}
-
 const char kSettings[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
@@ -231,7 +210,7 @@ QString copyTree(const QString& from, const QString& to)
         if (info.isDir() && !info.isSymLink()) {
             if (QString reason = madeFolder(target); !reason.isEmpty())
                 return reason;
-        } else if (const int error = copyFile(path, target); error != 0) {
+        } else if (const int error = copyFileContents(path, target, false); error != 0) {
             return systemMessage(error);
         }
     }

@@ -271,7 +271,8 @@ public:
                   FFired = true;
                   try {
                       FConnection->close();
-                  } catch (...) {
+                  } catch (const uno::Exception&) {
+                      // Closed already: the wait it was to end is over either way.
                   }
               }
           })

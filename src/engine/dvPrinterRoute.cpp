@@ -104,7 +104,9 @@ QString TdvConvertor::PdfPrinterName()
     try {
         if (!PrinterInstalled(wanted))
             return virtualPdfPrinter();
-    } catch (...) {
+    } catch (const std::exception&) {
+        // The printers could not be listed: the one named is tried, and a job that prints nowhere fails
+        // the item with its own message.
     }
     return wanted;
 }

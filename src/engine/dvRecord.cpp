@@ -55,19 +55,6 @@ bool readNumber(const QByteArray& field, qint64& number)
     return ok;
 }
 
-int writeAll(int fd, const QByteArray& bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t put = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return put < 0 ? errno : EIO;
-        done += put;
-    }
-    return 0;
-}
-
 // Holds a lock on the record's lock file for a scope.
 class FileLock
 {

@@ -28,20 +28,6 @@ QByteArray encodedLines(const QStringList& lines)
     return bytes;
 }
 
-// Writes all of `bytes`; answers 0 or the errno of the failing write.
-int writeAll(int fd, const QByteArray& bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t put = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return put < 0 ? errno : EIO;
-        done += put;
-    }
-    return 0;
-}
-
 } // namespace
 
 QString escapeControls(const QString& text)

@@ -264,26 +264,12 @@ private:
 TdvPartJournal partJournal;
 std::atomic<int> partCounter{0};
 
-// Copies `from` into a new hidden file beside `target`; answers 0 or the errno of the failing step.
+// Copies `from` into a new hidden file beside the target, listed first in the journal so that a run killed
+// in the middle leaves nothing behind; answers 0 or the errno of the failing step.
 int copyToPart(const QString& from, const QString& part)
 {
-    const int in = ::open(encodeFileName(from).constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return errno;
     partJournal.Add(part);
-    const int out = ::open(encodeFileName(part).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        return error;
-    }
-    int error = copyDescriptor(in, out);
-    if (::close(out) != 0 && error == 0)
-        error = errno;
-    ::close(in);
-    if (error != 0)
-        ::unlink(encodeFileName(part).constData());
-    return error;
+    return copyFileContents(from, part, true);
 }
 
 } // namespace

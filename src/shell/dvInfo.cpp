@@ -259,7 +259,8 @@ void TdvInfo::AppException(const QString& sender, const QString& message)
     (void)sender;
     try {
         IncCounter(QStringLiteral("E"), 0, 1);
-    } catch (...) {
+    } catch (const std::exception&) {
+        // The error is told below whether or not it could be counted.
     }
     // Without a site the report would go nowhere, and the person would never learn what failed.
     if (SiteRoot.isEmpty()) {

@@ -1,10 +1,10 @@
 #include "shell/dvMain.h"
 
 #include "base/dvFileUtils.h"
-#include "engine/dvBatch.h"
 #include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
 #include "engine/dvRunLog.h"
+#include "engine/dvWork.h"
 #include "project/dvProject.h"
 #include "shell/dvInfo.h"
 
@@ -28,11 +28,11 @@ QString stateWord(int state)
 
 TdvMain::TdvMain(const TdvProject& project, TdvInfo* info) : FProject(project), FInfo(info) {}
 
-TdvMain::~TdvMain()
+TdvMain::~TdvMain() = default;
+
+TdvRun* TdvMain::CurrentRun() const
 {
-    // Workers end before the batch they draw from.
-    CurrentRun.reset();
-    Batch.reset();
+    return Work ? Work->Run() : nullptr;
 }
 
 void TdvMain::Run()
@@ -56,7 +56,7 @@ void TdvMain::Run()
         const QString line =
             QStringLiteral("Watching %1 for new and changed presentations (every %2 ms at the "
                            "latest; SIGTERM or Ctrl+C ends)\n")
-                .arg(Batch->FSourceFolder)
+                .arg(Work->SourceFolder())
                 .arg(interval);
         fputs(line.toLocal8Bit().constData(), stdout);
         fflush(stdout);
@@ -71,44 +71,42 @@ void TdvMain::Run()
 bool TdvMain::RunOnce(TdvRepeat* repeat)
 {
     // A repeat that finds nothing new says nothing (and so adds nothing to the log).
-    const bool quietIfEmpty = repeat && Batch;
+    const bool quietIfEmpty = repeat && Work;
     Log.clear();
     FDone = 0;
-    CurrentRun.reset();
+    Work.reset();
     // The run follows the options as they are now; a project changed meanwhile applies to the next run.
     const TdvRunOptions options = FProject.RunOptions();
-    Batch = std::make_unique<TdvBatch>();
-    Batch->SetSearchRules(options.RegExt, options.SkipHidden);
+    TdvItemObserver* const observer = this;
+    Work = std::make_unique<TdvWork>(observer, options.RegExt, options.SkipHidden);
+    std::function<bool(const QString&)> filter;
     if (repeat)
-        Batch->ListFilter = [repeat](const QString& path) { return repeat->Take(path); };
+        filter = [repeat](const QString& path) { return repeat->Take(path); };
     const QString target = FProject.Target();
-    Batch->StartSearch(FProject.Source(), target, FProject.Subdir());
+    Work->List(FProject.Source(), target, FProject.Subdir(), std::move(filter));
     // The log is opened before any item runs: one that cannot be written stops the run before any work. It
     // stays open, so that a watched folder's repeats add their lines to it.
     const QString logFile = FProject.LogFile();
     if (!logFile.isEmpty() && !FRunLog.IsOpen())
-        FRunLog.Open(logFile, Batch.get(), options.TargetExt);
+        FRunLog.Open(logFile, &Work->Batch(), options.TargetExt);
 
-    TdvItemObserver* const observer = this;
-    CurrentRun = std::make_unique<TdvRun>(options, Batch.get(), target, observer);
-    CurrentRun->SetUsage(FInfo);
-    if (!CurrentRun->Servers().isEmpty())
+    TdvRun& run = Work->NewRun(options, target, FInfo);
+    if (!run.Servers().isEmpty())
         fprintf(stderr, "OfficeServers: %d %s, one for each office named; ThreadsCount is not used\n",
-                CurrentRun->Workers(), CurrentRun->Workers() == 1 ? "worker" : "workers");
-    else if (CurrentRun->Workers() < CurrentRun->Requested())
+                run.Workers(), run.Workers() == 1 ? "worker" : "workers");
+    else if (run.Workers() < run.Requested())
         fprintf(stderr, "ThreadsCount %d is more than this machine can use; running %d workers\n",
-                CurrentRun->Requested(), CurrentRun->Workers());
-    if (!CurrentRun->Warning().isEmpty() && !quietIfEmpty)
-        fprintf(stderr, "%s\n", CurrentRun->Warning().toLocal8Bit().constData());
-    CurrentRun->Start();
+                run.Requested(), run.Workers());
+    if (!run.Warning().isEmpty() && !quietIfEmpty)
+        fprintf(stderr, "%s\n", run.Warning().toLocal8Bit().constData());
+    run.Start();
 
     // Every worker ends once the listing is complete and no item is left.
-    CurrentRun->Wait();
-    Batch->Terminate();
-    Batch->WaitFor();
+    run.Wait();
+    Work->EndListing();
     if (repeat)
-        repeat->RunEnded(Batch.get());
-    const bool listed = Batch->ItemCount() > 0;
+        repeat->RunEnded(&Work->Batch());
+    const bool listed = Work->Count() > 0;
     if (quietIfEmpty && !listed)
         return false;
     if (FInfo)
@@ -157,10 +155,11 @@ void TdvMain::ItemDone(const TdvItemEvent& item)
 
 void TdvMain::Finish()
 {
+    const TdvRun& run = *Work->Run();
     if (FInfo)
-        FInfo->RunEnded(*CurrentRun);
+        FInfo->RunEnded(run);
     if (ShowProgress) {
-        const QString summary = CurrentRun->Tallies().Summary() + QLatin1Char('\n');
+        const QString summary = run.Tallies().Summary() + QLatin1Char('\n');
         fputs(summary.toLocal8Bit().constData(), stdout);
         fflush(stdout);
     }

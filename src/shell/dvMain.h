@@ -8,10 +8,10 @@
 #include <memory>
 #include <mutex>
 
-class TdvBatch;
 class TdvProject;
 class TdvRepeat;
 class TdvRun;
+class TdvWork;
 class TdvInfo;
 
 // The console runner: runs the project without any window, once, or with Daemon over and over until a
@@ -30,8 +30,9 @@ public:
     bool RunOnce(TdvRepeat* repeat = nullptr);
     void Finish();
 
-    std::unique_ptr<TdvBatch> Batch;
-    std::unique_ptr<TdvRun> CurrentRun;
+    // The batch of the last run, with the run.
+    std::unique_ptr<TdvWork> Work;
+    TdvRun* CurrentRun() const;
     QStringList Log;
     // Progress lines go to standard output unless a caller turns them off.
     bool ShowProgress = true;
