@@ -1205,19 +1205,19 @@ TEST_F(EngineTest, WorkListsThroughItsFilterAndANewRunTakesWhatAPausedOneLeft)
     }
 
     // However far the first run got before its pause, the second converts the rest and nothing twice.
-    TdvRun& first = work.NewRun(projectRunOptions(), tree.path(QStringLiteral("out")), nullptr);
-    first.Start();
-    first.Pause();
-    first.Wait();
-    std::unique_ptr<TdvRun> paused = work.TakeRun();
-    EXPECT_EQ(work.Run(), nullptr);
-    TdvRun& second = work.NewRun(projectRunOptions(), tree.path(QStringLiteral("out")), nullptr);
-    second.Start();
-    second.Wait();
+    std::unique_ptr<TdvRun> first =
+        work.NewRun(projectRunOptions(), tree.path(QStringLiteral("out")), nullptr);
+    first->Start();
+    first->Pause();
+    first->Wait();
+    std::unique_ptr<TdvRun> second =
+        work.NewRun(projectRunOptions(), tree.path(QStringLiteral("out")), nullptr);
+    second->Start();
+    second->Wait();
     EXPECT_TRUE(work.Exhausted());
     EXPECT_EQ(record.done, 6);
     EXPECT_EQ(record.takenBy.size(), 6u);
-    EXPECT_EQ(second.Tallies().Converted, 6);
+    EXPECT_EQ(second->Tallies().Converted, 6);
     for (int i = 0; i < 6; ++i)
         EXPECT_TRUE(QFile::exists(tree.path(QStringLiteral("out/%1.pdf").arg(i)))) << i;
 }

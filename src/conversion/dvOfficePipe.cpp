@@ -8,6 +8,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -19,6 +20,21 @@
 using namespace css;
 using css::uno::Reference;
 using css::uno::Sequence;
+
+int sendAll(int socket, const Sequence<sal_Int8>& bytes)
+{
+    sal_Int32 done = 0;
+    while (done < bytes.getLength()) {
+        const ssize_t n =
+            ::send(socket, bytes.getConstArray() + done, size_t(bytes.getLength() - done), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : -1;
+        done += sal_Int32(n);
+    }
+    return 0;
+}
 
 namespace {
 
@@ -46,16 +62,8 @@ public:
 
     void SAL_CALL write(const Sequence<sal_Int8>& bytes) override
     {
-        sal_Int32 done = 0;
-        while (done < bytes.getLength()) {
-            const ssize_t n =
-                ::send(FSocket, bytes.getConstArray() + done, size_t(bytes.getLength() - done), MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw io::IOException(toOUString(lost(n < 0 ? errno : 0)), *this);
-            done += sal_Int32(n);
-        }
+        if (const int failure = sendAll(FSocket, bytes); failure != 0)
+            throw io::IOException(toOUString(lost(std::max(failure, 0))), *this);
     }
 
     void SAL_CALL flush() override {}

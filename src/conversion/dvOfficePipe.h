@@ -13,3 +13,7 @@
 // fails with a message when the process that listens is not a member of the office's process group `group`
 // (another program took the name first).
 css::uno::Reference<css::connection::XConnection> connectOfficePipe(const QString& path, pid_t group);
+
+// Sends all of `bytes` on a connected socket (interrupted calls retried, never SIGPIPE). Answers 0 once all
+// is sent, the errno of a send that failed, or -1 when the other side has closed the connection.
+int sendAll(int socket, const css::uno::Sequence<sal_Int8>& bytes);

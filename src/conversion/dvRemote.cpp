@@ -7,6 +7,7 @@
 #include "base/dvPlaces.h"
 #include "conversion/dvOffice.h"
 #include "conversion/dvOfficeErrors.h"
+#include "conversion/dvOfficePipe.h"
 #include "conversion/dvUno.h"
 #include "engine/dvConvertor.h"
 #include "project/dvProject.h"
@@ -218,17 +219,9 @@ public:
 
     void SAL_CALL write(const Sequence<sal_Int8>& bytes) override
     {
-        sal_Int32 done = 0;
-        while (done < bytes.getLength()) {
-            const ssize_t n =
-                ::send(FSocket, bytes.getConstArray() + done, size_t(bytes.getLength() - done), MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                *FBroken = true;
-                throw io::IOException(toOUString(lost(n < 0 ? errno : 0)), *this);
-            }
-            done += sal_Int32(n);
+        if (const int failure = sendAll(FSocket, bytes); failure != 0) {
+            *FBroken = true;
+            throw io::IOException(toOUString(lost(std::max(failure, 0))), *this);
         }
     }
 

@@ -11,8 +11,6 @@ TdvWork::TdvWork(TdvItemObserver* observer, const QString& regExt, bool skipHidd
 
 TdvWork::~TdvWork()
 {
-    // Workers draw items from the batch until they end: they go first.
-    FRun.reset();
     EndListing();
     FBatch->Observer = nullptr;
 }
@@ -72,10 +70,9 @@ bool TdvWork::Subdirs() const
     return FBatch->FSubdirs;
 }
 
-TdvRun& TdvWork::NewRun(const TdvRunOptions& options, const QString& target, TdvUsage* usage)
+std::unique_ptr<TdvRun> TdvWork::NewRun(const TdvRunOptions& options, const QString& target, TdvUsage* usage)
 {
-    FRun.reset();
-    FRun = std::make_unique<TdvRun>(options, FBatch.get(), target, FObserver);
-    FRun->SetUsage(usage);
-    return *FRun;
+    auto run = std::make_unique<TdvRun>(options, FBatch.get(), target, FObserver);
+    run->SetUsage(usage);
+    return run;
 }

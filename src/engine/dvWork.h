@@ -11,7 +11,8 @@ class TdvBatch;
 
 // The work on one batch: the listing of its items and the runs that convert them, one at a time. The
 // window and the console drive a batch through it and follow its items through their observer; a run that
-// is paused leaves the items not yet handed out to the next run of the same work.
+// is paused leaves the items not yet handed out to the next run of the same work. A run draws items from
+// the work until its workers end: its owner frees it before the work.
 class TdvWork
 {
 public:
@@ -19,7 +20,7 @@ public:
     // ended. The listing follows `regExt` (a regular expression every path must match; none when empty) and
     // leaves hidden files out when `skipHidden` is set.
     TdvWork(TdvItemObserver* observer, const QString& regExt, bool skipHidden);
-    // Ends the run (each worker after its current item) and the listing, and waits for both.
+    // Ends the listing and waits for it.
     ~TdvWork();
     TdvWork(const TdvWork&) = delete;
     TdvWork& operator=(const TdvWork&) = delete;
@@ -46,13 +47,10 @@ public:
     QString Mask() const;
     bool Subdirs() const;
 
-    // Sets up a run of the items not yet handed out, into `target`, as `options` ask; the run has not
-    // started. The previous run must have ended. Throws TdvError for an option the run cannot start with.
-    TdvRun& NewRun(const TdvRunOptions& options, const QString& target, TdvUsage* usage);
-    // The current run, or none.
-    TdvRun* Run() const { return FRun.get(); }
-    // Hands the current run over, for example to be freed once it has ended.
-    std::unique_ptr<TdvRun> TakeRun() { return std::move(FRun); }
+    // Sets up a run of the items not yet handed out, into `target`, as `options` ask, counting in `usage`
+    // (none: nothing counted); the run has not started, and the previous one must have ended. Throws
+    // TdvError for an option the run cannot start with.
+    std::unique_ptr<TdvRun> NewRun(const TdvRunOptions& options, const QString& target, TdvUsage* usage);
 
     // For the files a run keeps beside its items (the run log, an exported list), which must not be any of
     // them, and for the repeats of a watched folder, which remember what a run handled.
@@ -60,7 +58,6 @@ public:
 
 private:
     std::unique_ptr<TdvBatch> FBatch;
-    std::unique_ptr<TdvRun> FRun;
     TdvItemObserver* FObserver;
     bool FFed = false;
 };

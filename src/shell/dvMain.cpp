@@ -28,11 +28,11 @@ QString stateWord(int state)
 
 TdvMain::TdvMain(const TdvProject& project, TdvInfo* info) : FProject(project), FInfo(info) {}
 
-TdvMain::~TdvMain() = default;
-
-TdvRun* TdvMain::CurrentRun() const
+TdvMain::~TdvMain()
 {
-    return Work ? Work->Run() : nullptr;
+    // The workers draw from the work's batch until they end.
+    CurrentRun.reset();
+    Work.reset();
 }
 
 void TdvMain::Run()
@@ -74,6 +74,7 @@ bool TdvMain::RunOnce(TdvRepeat* repeat)
     const bool quietIfEmpty = repeat && Work;
     Log.clear();
     FDone = 0;
+    CurrentRun.reset();
     Work.reset();
     // The run follows the options as they are now; a project changed meanwhile applies to the next run.
     const TdvRunOptions options = FProject.RunOptions();
@@ -90,7 +91,8 @@ bool TdvMain::RunOnce(TdvRepeat* repeat)
     if (!logFile.isEmpty() && !FRunLog.IsOpen())
         FRunLog.Open(logFile, &Work->Batch(), options.TargetExt);
 
-    TdvRun& run = Work->NewRun(options, target, FInfo);
+    CurrentRun = Work->NewRun(options, target, FInfo);
+    TdvRun& run = *CurrentRun;
     if (!run.Servers().isEmpty())
         fprintf(stderr, "OfficeServers: %d %s, one for each office named; ThreadsCount is not used\n",
                 run.Workers(), run.Workers() == 1 ? "worker" : "workers");
@@ -155,7 +157,7 @@ void TdvMain::ItemDone(const TdvItemEvent& item)
 
 void TdvMain::Finish()
 {
-    const TdvRun& run = *Work->Run();
+    const TdvRun& run = *CurrentRun;
     if (FInfo)
         FInfo->RunEnded(run);
     if (ShowProgress) {

@@ -30,9 +30,9 @@ public:
     bool RunOnce(TdvRepeat* repeat = nullptr);
     void Finish();
 
-    // The batch of the last run, with the run.
+    // The batch of the last run, and the run, which goes first.
     std::unique_ptr<TdvWork> Work;
-    TdvRun* CurrentRun() const;
+    std::unique_ptr<TdvRun> CurrentRun;
     QStringList Log;
     // Progress lines go to standard output unless a caller turns them off.
     bool ShowProgress = true;
