@@ -327,9 +327,7 @@ QStringList TdvBatch::FailureTexts() const
 
 QString TdvBatch::NormalizePath(const QString& text)
 {
-    // Relative paths are taken from the current folder here too, so no caller hands the office a
-    // "file:" address it cannot resolve.
-    return absolutePath(normalizeFileAddress(text));
+    return normalizePath(text);
 }
 
 void TdvBatch::Terminate()

@@ -3,9 +3,9 @@
 
 #include "base/dvError.h"
 #include "base/dvFileUtils.h"
-#include "engine/dvBatch.h"
 #include "engine/dvRepeat.h"
 #include "engine/dvRun.h"
+#include "engine/dvWork.h"
 #include "gui/dvDesktop.h"
 #include "gui/dvIcons.h"
 #include "gui/dvItemList.h"
@@ -63,11 +63,11 @@ TdvFrmMain::TdvFrmMain(QWidget* parent) : TdvFrmBase(parent)
     FListWatch = new QTimer(this);
     FListWatch->setInterval(100);
     connect(FListWatch, &QTimer::timeout, this, [this] {
-        if (!FBatch) {
+        if (!FWork) {
             FListWatch->stop();
-        } else if (FBatch->IsListed()) {
+        } else if (FWork->Listed()) {
             FListWatch->stop();
-            if (FBatch->ItemCount() == 0)
+            if (FWork->Count() == 0)
                 Notice(nothingFoundText());
         }
     });
@@ -100,12 +100,11 @@ TdvFrmMain::~TdvFrmMain()
 void TdvFrmMain::releaseBatch()
 {
     // Never under the workers of a run: they draw items from it until they end.
-    if (!FBatch || FRun)
+    if (!FWork || FRun)
         return;
     // Rows of a batch being freed are no longer wanted; its search thread only posts, so the wait is short.
     ++FBatchSerial;
-    FBatch->Observer = nullptr;
-    FBatch.reset();
+    FWork.reset();
 }
 
 void TdvFrmMain::NewBatch()
@@ -116,30 +115,25 @@ void TdvFrmMain::NewBatch()
         releaseBatch();
     } catch (...) {
         // A batch that failed to free is left behind rather than freed twice.
-        FBatch.release(); // NOLINT(bugprone-unused-return-value)
+        FWork.release(); // NOLINT(bugprone-unused-return-value)
     }
     ++FBatchSerial;
-    FBatch = std::make_unique<TdvBatch>();
-    FBatch->SetSearchRules(gProject->RegExt(), gProject->SkipHidden());
-    FBatchFed = false;
+    FWork = std::make_unique<TdvWork>(this, gProject->RegExt(), gProject->SkipHidden());
     FRunEnd = TdvRunStatus::End::None;
     setResume(false);
     FItems->Clear();
     FItems->SetSourceFolder(QString());
     FDoneCount = 0;
-    FFailedCount = 0;
     FStandInCount = 0;
-    FBatch->Observer = this;
     updateStatus();
 }
 
 void TdvFrmMain::AddSource(const QString& path)
 {
     FillTarget(extractFilePath(path));
-    if (!FBatch)
+    if (!FWork)
         NewBatch();
-    FBatchFed = true;
-    FBatch->AddSingleSource(path);
+    FWork->Add(path);
 }
 
 void TdvFrmMain::ItemListed(const TdvItemEvent& item)
@@ -186,7 +180,6 @@ void TdvFrmMain::applyRow(quint64 serial, RowChange change, int index, int state
         break;
     }
     FDoneCount = FItems->Done();
-    FFailedCount = FItems->Failed();
     updateStatus();
 }
 
@@ -218,7 +211,7 @@ void TdvFrmMain::aSearchExecute()
         return;
     }
     // A folder typed without a pattern stands for the presentations in it.
-    if (isDirectory(TdvBatch::NormalizePath(source))) {
+    if (isDirectory(normalizePath(source))) {
         if (!source.endsWith(QLatin1Char('/')))
             source += QLatin1Char('/');
         source += gProject->SourcePattern;
@@ -230,11 +223,11 @@ void TdvFrmMain::aSearchExecute()
     if (target != eTarget->text())
         eTarget->setText(target);
     NewBatch();
+    std::function<bool(const QString&)> filter;
     if (gProject->Daemon() > 0)
-        FBatch->ListFilter = [repeat = FRepeat](const QString& path) { return repeat->Take(path); };
-    FBatch->StartSearch(source, target, cSubdir->isChecked());
-    FItems->SetSourceFolder(FBatch->FSourceFolder);
-    FBatchFed = true;
+        filter = [repeat = FRepeat](const QString& path) { return repeat->Take(path); };
+    FWork->List(source, target, cSubdir->isChecked(), std::move(filter));
+    FItems->SetSourceFolder(FWork->SourceFolder());
     FListWatch->start();
 }
 
@@ -256,7 +249,7 @@ void TdvFrmMain::aConvertExecute()
     };
     // With nothing at all, what to convert comes first.
     if (eSource->text().trimmed().isEmpty() && eTarget->text().trimmed().isEmpty() &&
-        (!FBatch || !FBatchFed)) {
+        (!FWork || !FWork->Fed())) {
         aSearchExecute();
         return;
     }
@@ -269,7 +262,7 @@ void TdvFrmMain::aConvertExecute()
     QString local = eTarget->text();
     if (!isWebAddress(local)) {
         try {
-            local = TdvBatch::NormalizePath(local);
+            local = normalizePath(local);
         } catch (const std::exception& e) {
             eTarget->setFocus();
             if (ShowError)
@@ -293,19 +286,18 @@ void TdvFrmMain::aConvertExecute()
     gProject->StoreOptions(false);
 
     // A list that is spent or found nothing is listed afresh, so an edited source is picked up at once.
-    if (!FBatch || !FBatchFed || FBatch->IsExhausted() || (FBatch->IsListed() && FBatch->ItemCount() == 0))
+    if (!FWork || !FWork->Fed() || FWork->Exhausted() || (FWork->Listed() && FWork->Count() == 0))
         aSearchExecute();
     // No source: Search has said why and run the unattended step. An exhausted batch is not run again: its
     // workers would find nothing and its tallies would be counted twice.
-    if (!FBatch || !FBatchFed || FBatch->IsExhausted())
+    if (!FWork || !FWork->Fed() || FWork->Exhausted())
         return;
 
     tellOptionProblems();
     if (!logFileUsable())
         return;
     try {
-        FRun = std::make_unique<TdvRun>(gProject->RunOptions(), FBatch.get(), target, this);
-        FRun->SetUsage(gInfo);
+        FRun = FWork->NewRun(gProject->RunOptions(), target, gInfo);
     } catch (const TdvError& e) {
         // An option the run cannot start with (a malformed OfficeServers entry) is the user's to mend.
         if (ShowError)
@@ -387,9 +379,9 @@ void TdvFrmMain::endRun()
     }
     gInfo->RunEnded(*run);
     const TdvTallies tallies = run->Tallies();
-    const bool exhausted = run->Batch()->IsExhausted();
+    const bool exhausted = FWork->Exhausted();
     if (gProject->Daemon() > 0)
-        FRepeat->RunEnded(run->Batch());
+        FRepeat->RunEnded(&FWork->Batch());
     run.reset();
     if (aStop->data().toInt() == 1) {
         // The files the run did not reach are not done; the next Convert lists afresh.

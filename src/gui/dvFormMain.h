@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-class TdvBatch;
+class TdvWork;
 class TdvDesktop;
 class TdvItemFilter;
 class TdvItemModel;
@@ -102,7 +102,8 @@ public:
     // the batch lock.
     void ItemListed(const TdvItemEvent& item) override;
     void ItemStarted(const TdvItemEvent& item) override;
-    TdvBatch* Batch() const { return FBatch.get(); }
+    // The batch being listed and converted, or none.
+    TdvWork* Work() const { return FWork.get(); }
     TdvItemModel* Items() const { return FItems; }
     TdvItemFilter* Filter() const { return FFilter; }
 
@@ -187,12 +188,10 @@ private:
     bool logFileUsable();
     QStringList FToldOptionProblems;
 
-    std::unique_ptr<TdvBatch> FBatch;
+    std::unique_ptr<TdvWork> FWork;
     // Changes with every batch, so that rows still on their way from a dropped batch are not applied.
     std::atomic<quint64> FBatchSerial{0};
-    bool FBatchFed = false; // a search was started or sources were added
     int FDoneCount = 0;
-    int FFailedCount = 0;
     int FStandInCount = 0; // PDFs of this batch with text in stand-in fonts
     TdvFrmCfg* FCfg = nullptr;
     bool FShownOnce = false;

@@ -2,8 +2,9 @@
 #include "gui/dvFormMain.h"
 
 #include "base/dvError.h"
-#include "engine/dvBatch.h"
+#include "engine/dvItemEvents.h"
 #include "engine/dvRunLog.h"
+#include "engine/dvWork.h"
 #include "gui/dvItemList.h"
 #include "project/dvProject.h"
 #include "shell/dvApp.h"
@@ -79,7 +80,7 @@ void TdvFrmMain::aRetryExecute()
     // The files keep the place below the target that the search gave them.
     const QString folder = FItems->SourceFolder();
     NewBatch();
-    FBatch->FSourceFolder = folder;
+    FWork->SetSourceFolder(folder);
     FItems->SetSourceFolder(folder);
     for (const QString& path : std::as_const(failed))
         AddSource(path);
@@ -110,7 +111,7 @@ void TdvFrmMain::SaveList(const QString& fileName)
     QStringList lines;
     for (int row = 0; row < FItems->rowCount(); ++row)
         lines.append(FItems->ResultLine(row));
-    writeRunFile(fileName, lines, FBatch.get(), gProject->TargetExt);
+    writeRunFile(fileName, lines, FWork ? &FWork->Batch() : nullptr, gProject->TargetExt);
 }
 
 void TdvFrmMain::ExportList1Click()

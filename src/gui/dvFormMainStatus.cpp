@@ -5,9 +5,10 @@
 #include "base/dvError.h"
 #include "base/dvFileUtils.h"
 #include "base/dvPlaces.h"
-#include "engine/dvBatch.h"
+#include "engine/dvItemEvents.h"
 #include "engine/dvRepeat.h"
 #include "engine/dvRunLog.h"
+#include "engine/dvWork.h"
 #include "gui/dvDesktop.h"
 #include "gui/dvItemList.h"
 #include "gui/dvNotice.h"
@@ -47,7 +48,7 @@ void TdvFrmMain::updateStatus()
     status.Failed = FItems->Failed();
     status.NotDone = FItems->Count(TdvRowState::NotDone);
     status.Running = FRun != nullptr;
-    status.Listed = FBatch && FBatch->IsListed();
+    status.Listed = FWork && FWork->Listed();
     status.Ending = FEnding;
     status.Finishing = RunningWorkers();
     status.ElapsedMs = FRun && FClock.isValid() ? FClock.elapsed() : FLastElapsed;
@@ -95,7 +96,7 @@ QString TdvFrmMain::sourceProblem(QWidget** field)
     *field = eSource;
     QString source;
     try {
-        source = TdvBatch::NormalizePath(absolutePath(eSource->text().trimmed()));
+        source = normalizePath(absolutePath(eSource->text().trimmed()));
     } catch (const std::exception& e) {
         return errorMessage(e);
     }
@@ -113,9 +114,9 @@ QString TdvFrmMain::sourceProblem(QWidget** field)
 
 QString TdvFrmMain::nothingFoundText() const
 {
-    const QString folder = FBatch ? FBatch->FSourceFolder : FItems->SourceFolder();
-    const QString mask = FBatch ? FBatch->FMask : gProject->SourcePattern;
-    return FBatch && FBatch->FSubdirs
+    const QString folder = FWork ? FWork->SourceFolder() : FItems->SourceFolder();
+    const QString mask = FWork ? FWork->Mask() : gProject->SourcePattern;
+    return FWork && FWork->Subdirs()
                ? tr("No presentations found in %1 or its sub-folders (pattern %2).").arg(folder, mask)
                : tr("No presentations found in %1 (pattern %2).").arg(folder, mask);
 }
@@ -141,7 +142,7 @@ bool TdvFrmMain::logFileUsable()
     const QString logFile = gProject->LogFile();
     if (!gProject->RunAndClose() || logFile.isEmpty())
         return true;
-    QString reason = runFileRefusal(logFile, FBatch.get(), gProject->TargetExt);
+    QString reason = runFileRefusal(logFile, FWork ? &FWork->Batch() : nullptr, gProject->TargetExt);
     const QString folder = extractFilePath(logFile);
     if (reason.isEmpty() && !folder.isEmpty() && !makeFolder(folder, &reason) && reason.isEmpty())
         reason = systemMessage(ENOTDIR);

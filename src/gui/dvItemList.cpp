@@ -1,7 +1,7 @@
 #include "gui/dvItemList.h"
 
 #include "base/dvFileUtils.h"
-#include "engine/dvBatch.h"
+#include "engine/dvItemEvents.h"
 #include "engine/dvRunLog.h"
 #include "gui/dvIcons.h"
 #include "project/dvProject.h"

@@ -46,6 +46,11 @@ QString absolutePath(const QString& text)
     return path;
 }
 
+QString normalizePath(const QString& text)
+{
+    return absolutePath(normalizeFileAddress(text));
+}
+
 QString normalizeFileAddress(const QString& text)
 {
     if (!text.startsWith(QLatin1String("file:")))

@@ -228,5 +228,8 @@ QString absolutePath(const QString& text);
 // A "file:" address as a local path: its host must be empty or "localhost", its escapes are the name's
 // bytes. Any other text is returned unchanged. Throws TdvError for a file on another computer.
 QString normalizeFileAddress(const QString& text);
+// A path or a "file:" address as the absolute local path it names (absolutePath of normalizeFileAddress):
+// no caller hands the office a "file:" address it cannot resolve. Throws as normalizeFileAddress does.
+QString normalizePath(const QString& text);
 
 extern TdvProject* gProject;

@@ -5,6 +5,7 @@
 #include "base/dvFileUtils.h"
 #include "engine/dvConvertor.h"
 #include "engine/dvRepeat.h"
+#include "engine/dvWork.h"
 #include "gui/dvDesktop.h"
 #include "gui/dvFormAbout.h"
 #include "gui/dvFormCfg.h"
@@ -1269,7 +1270,7 @@ TEST_F(Run, PauseThenConvertResumesWithoutListingAgain)
     gate.allow(2); // the worker ends after the item it holds
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     EXPECT_EQ(gate.Calls, 2);
-    ASSERT_NE(w->Batch(), nullptr);
+    ASSERT_NE(w->Work(), nullptr);
     const QStringList paused = rows();
     EXPECT_TRUE(paused[2].startsWith(QStringLiteral("0|")));
 
@@ -1299,7 +1300,7 @@ TEST_F(Run, StopThenConvertListsAfresh)
     EXPECT_FALSE(w->bCreate->isEnabled());
     gate.allow(2);
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
-    EXPECT_EQ(w->Batch(), nullptr); // released; its rows stay
+    EXPECT_EQ(w->Work(), nullptr); // released; its rows stay
     EXPECT_EQ(rows().size(), 3);
 
     tree.write(QStringLiteral("in/4.pptx"));
@@ -1318,7 +1319,7 @@ TEST_F(Run, ConvertAfterAnEditedSourceListsAfresh)
     w->eSource->setText(tree.path(QStringLiteral("empty/*.ppt?")));
     w->eTarget->setText(tree.path(QStringLiteral("out/")));
     w->aSearch->trigger();
-    ASSERT_TRUE(waitFor([this] { return w->Batch() && w->Batch()->IsListed(); }));
+    ASSERT_TRUE(waitFor([this] { return w->Work() && w->Work()->Listed(); }));
     decks({QStringLiteral("1.pptx"), QStringLiteral("2.pptx")});
     w->aConvert->trigger();
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
