@@ -192,11 +192,6 @@ int liveChildGroups()
     return n;
 }
 
-pid_t officeGuardian()
-{
-    return guardianPid.load();
-}
-
 void installTerminationHandlers()
 {
     struct sigaction action = {};

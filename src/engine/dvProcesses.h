@@ -9,8 +9,6 @@ void registerChildGroup(pid_t group);
 void unregisterChildGroup(pid_t group);
 void killAllChildGroups(); // async-signal-safe
 int liveChildGroups();
-// The guardian's process id, 0 before the first office.
-pid_t officeGuardian();
 
 // Makes this program the reaper of its offices' orphans, and reaps the strays that this brings (programs
 // started detached, such as the desktop's opener).
