@@ -316,9 +316,9 @@ void TdvFrmMainForm::buildPanels(QWidget* window)
     QWidget::setTabOrder(cSubdir, bSearch);
     QWidget::setTabOrder(bSearch, eTarget);
     QWidget::setTabOrder(eTarget, bTarget);
-    QWidget::setTabOrder(bTarget, bSearchConvert);
+    QWidget::setTabOrder(bTarget, bView);
+    QWidget::setTabOrder(bView, bSearchConvert);
     QWidget::setTabOrder(bSearchConvert, bCreate);
-    QWidget::setTabOrder(bCreate, bView);
 
     // Why the last command did nothing, above the list, until the next command.
     pNotice = new TdvNoticeBar(window);
@@ -393,7 +393,7 @@ void TdvFrmMainForm::buildList(QWidget* window, TdvItemFilter* rows)
     // Copy copies the list's rows, and only while the list has the focus: elsewhere it copies text.
     lViewer->addAction(aCopy);
     aCopy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    QWidget::setTabOrder(bView, cbFilter);
+    QWidget::setTabOrder(bCreate, cbFilter); // the target line's last control
     QWidget::setTabOrder(cbFilter, eFilter);
     QWidget::setTabOrder(eFilter, lViewer);
 }

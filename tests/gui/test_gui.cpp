@@ -275,15 +275,14 @@ TEST_F(Gui, TabGoesAlongEachLineThenToTheNextAndStopsOnlyWhereSomethingCanBeDone
         EXPECT_TRUE(stop->isVisible());
         EXPECT_TRUE(stop->isEnabled());
     }
-    // Each line, its field first: Tab goes from the field to the control beside it, through every control
-    // of the line that can be used, and from the line's last to the next line's field.
+    // Each line, its field first: Tab goes from the field through every control of the line that can be
+    // used, left to right as they stand, and from the line's last to the next line's field.
     const QList<QList<QWidget*>> lines = {{w->eSource, w->bSource, w->bSourceFile, w->cSubdir, w->bSearch},
                                           {w->eTarget, w->bTarget, w->bView, w->bSearchConvert, w->bCreate}};
     const auto names = [](const QList<QWidget*>& controls) {
         QStringList list;
         for (const QWidget* control : controls)
             list.append(control->objectName());
-        list.sort();
         return list;
     };
     qsizetype lineStart = 0;
@@ -294,8 +293,6 @@ TEST_F(Gui, TabGoesAlongEachLineThenToTheNextAndStopsOnlyWhereSomethingCanBeDone
             if (control->isVisible() && control->isEnabled())
                 usable.append(control);
         ASSERT_GT(stops.size(), lineStart + 1);
-        EXPECT_EQ(stops.at(lineStart)->objectName(), line.at(0)->objectName());
-        EXPECT_EQ(stops.at(lineStart + 1)->objectName(), line.at(1)->objectName());
         EXPECT_EQ(names(stops.mid(lineStart, usable.size())), names(usable));
         lineStart += usable.size();
     }
@@ -1773,8 +1770,12 @@ TEST_F(Run, PeriodicModeConvertsArrivingDecksUntilStop)
     gate.allow(1 << 30);
     ASSERT_TRUE(waitFor([this] { return !w->IsRunning(); }));
     const int after = counter("C");
+    // Nothing is left to start one: a disarmed repeat only notes that its folder changed.
+    EXPECT_FALSE(w->Repeat()->Armed());
     tree.write(QStringLiteral("in/4.pptx"));
-    QTest::qWait(300);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w->Repeat()->Armed());
+    EXPECT_FALSE(w->IsRunning());
     EXPECT_EQ(counter("C"), after);
     EXPECT_TRUE(w->isVisible());
     TdvRepeat::DefaultSettleMs = 2000;
