@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+class TdvRepeat;
 class TdvWork;
 class TdvDesktop;
 class TdvItemFilter;
@@ -104,6 +105,8 @@ public:
     void ItemStarted(const TdvItemEvent& item) override;
     // The batch being listed and converted, or none.
     TdvWork* Work() const { return FWork.get(); }
+    // The periodic mode's repeats: armed while the window waits to list the source again.
+    const TdvRepeat* Repeat() const { return FRepeat; }
     TdvItemModel* Items() const { return FItems; }
     TdvItemFilter* Filter() const { return FFilter; }
 
@@ -211,7 +214,7 @@ private:
     QStringList FSavedOptions;           // the options as the project file holds them
     TdvItemModel* FItems = nullptr;
     TdvItemFilter* FFilter = nullptr;
-    class TdvRepeat* FRepeat = nullptr; // the periodic mode's repeats
+    TdvRepeat* FRepeat = nullptr; // the periodic mode's repeats
 };
 
 // The target reduced until it names a folder: wildcards and an existing file name are cut back to the
