@@ -58,14 +58,6 @@ thread_local const std::atomic<bool>* threadCancel = nullptr;
 
 } // namespace
 
-QString officeProgramFolder()
-{
-    const QByteArray env = qgetenv("VELLUM_OFFICE_PROGRAM");
-    if (!env.isEmpty())
-        return QString::fromLocal8Bit(env);
-    return QStringLiteral(VELLUM_OFFICE_PROGRAM);
-}
-
 // ---- one office ------------------------------------------------------------------------------------------
 
 void TdvOffice::Uno::release()

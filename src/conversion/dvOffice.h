@@ -164,9 +164,6 @@ void setThreadOfficeCancel(const std::atomic<bool>* cancel);
 // Ends the calling thread's office: a clean end when it is alive, a kill otherwise.
 void endThreadOffice();
 
-// The office's program folder (VELLUM_OFFICE_PROGRAM in the environment moves it).
-QString officeProgramFolder();
-
 // The template profile, made once per user under the user's cache folder (document locking off, VBA
 // loading on, the PDF printer). Returns its folder, making it first when needed; fails with a message.
 QString officeTemplateProfile();
@@ -177,8 +174,6 @@ QString officeTemplateKey();
 QString officePipeFile(const QString& pipeName);
 // The socket file of the single-instance pipe that an office makes for its profile folder.
 QString officeInstancePipe(const QString& profileDir);
-// Folder that holds the per-worker profile copies ("vellum-office-*"): the system's temporary folder.
-QString officeProfileRoot();
 
 // Puts the office's factories into the automation registry: the office's service manager and the presentation
 // application. Once per process, before the first conversion; later calls do nothing, so that a factory put

@@ -2,7 +2,6 @@
 
 #include "base/dvFileUtils.h"
 #include "base/dvPlaces.h"
-#include "conversion/dvOffice.h"
 #include "conversion/dvSandbox.h"
 #include "engine/dvProcesses.h"
 
@@ -22,6 +21,19 @@
 #include <unistd.h>
 
 extern char** environ;
+
+QString officeProgramFolder()
+{
+    const QByteArray env = qgetenv("VELLUM_OFFICE_PROGRAM");
+    if (!env.isEmpty())
+        return QString::fromLocal8Bit(env);
+    return QStringLiteral(VELLUM_OFFICE_PROGRAM);
+}
+
+QString officeProfileRoot()
+{
+    return QDir::tempPath();
+}
 
 namespace {
 

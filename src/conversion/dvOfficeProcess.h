@@ -24,6 +24,10 @@ struct OfficeStart
     qint64 MemoryLimit = 0; // bytes
 };
 
+// The office's program folder (VELLUM_OFFICE_PROGRAM in the environment moves it).
+QString officeProgramFolder();
+// Folder that holds the per-worker profile copies ("vellum-office-*"): the system's temporary folder.
+QString officeProfileRoot();
 // The profile folder as the office's bootstrap takes it: a file URL.
 QString profileUrl(const QString& dir);
 // The flags every office of ours runs with, for the profile folder given.

@@ -281,11 +281,6 @@ void removeStaleProfiles()
 
 // ---- template profile ------------------------------------------------------------------------------------
 
-QString officeProfileRoot()
-{
-    return QDir::tempPath();
-}
-
 QString officeTemplateProfile()
 {
     static std::mutex lock;

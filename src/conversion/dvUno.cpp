@@ -3,6 +3,7 @@
 #include "conversion/dvUno.h"
 
 #include "conversion/dvOfficeErrors.h"
+#include "conversion/dvOfficeProcess.h"
 #include "project/dvProject.h"
 
 #include <com/sun/star/beans/PropertyValue.hpp>
