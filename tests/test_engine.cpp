@@ -1222,6 +1222,39 @@ TEST_F(EngineTest, WorkListsThroughItsFilterAndANewRunTakesWhatAPausedOneLeft)
         EXPECT_TRUE(QFile::exists(tree.path(QStringLiteral("out/%1.pdf").arg(i)))) << i;
 }
 
+TEST_F(EngineTest, ARunPausedAndFreedWhileTheListingGoesOnLosesNoFile)
+{
+    for (int i = 0; i < 6; ++i)
+        tree.write(QStringLiteral("in/%1.pptx").arg(i));
+    // The listing is held at its fourth file until the first run has been freed.
+    std::atomic<int> seen{0};
+    std::atomic<bool> release{false};
+    TdvWork work(&record, QString(), false);
+    work.List(tree.path(QStringLiteral("in/*.ppt?")), tree.path(QStringLiteral("out")), false,
+              [&](const QString&) {
+                  if (++seen == 4)
+                      waitUntil([&] { return release.load(); }, 10000);
+                  return true;
+              });
+    // A run that ends while the listing goes on is freed, as the window frees a paused run once its workers
+    // have ended.
+    std::unique_ptr<TdvRun> first =
+        work.NewRun(projectRunOptions(), tree.path(QStringLiteral("out")), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return seen == 4; }, 10000));
+    first->Pause();
+    first.reset();
+    release = true;
+    ASSERT_TRUE(waitUntil([&] { return work.Listed(); }, 10000));
+    EXPECT_EQ(work.Count(), 6);
+    std::unique_ptr<TdvRun> second =
+        work.NewRun(projectRunOptions(), tree.path(QStringLiteral("out")), nullptr);
+    second->Start();
+    second->Wait();
+    EXPECT_EQ(record.done, 6);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(QFile::exists(tree.path(QStringLiteral("out/%1.pdf").arg(i)))) << i;
+}
+
 TEST_F(EngineTest, WorkerCountIsBoundedBelowAndAbove)
 {
     TdvBatch batch;

@@ -60,7 +60,8 @@ TdvRun::TdvRun(const TdvRunOptions& options, TdvBatch* batch, const QString& tar
 
 TdvRun::~TdvRun()
 {
-    Stop();
+    // The listing is the batch's: a paused run freed while it goes on leaves it to the next run.
+    Pause();
     Wait();
     FWorkers.clear();
 }

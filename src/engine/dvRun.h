@@ -40,7 +40,7 @@ public:
     // as each item begins and ends; `cls` defaults to the options' converter class.
     TdvRun(const TdvRunOptions& options, TdvBatch* batch, const QString& target, TdvItemObserver* observer,
            const TdvConvertorClass* cls = nullptr);
-    // Stops the run and waits for its workers, each of which ends after its current item.
+    // Ends the workers, each after its current item, and waits for them; the batch's listing goes on.
     ~TdvRun();
     TdvRun(const TdvRun&) = delete;
     TdvRun& operator=(const TdvRun&) = delete;
