@@ -1226,7 +1226,7 @@ TEST_F(EngineTest, ARunPausedAndFreedWhileTheListingGoesOnLosesNoFile)
 {
     for (int i = 0; i < 6; ++i)
         tree.write(QStringLiteral("in/%1.pptx").arg(i));
-    // The listing is held at its fourth file until the first run has been freed.
+    // The listing is held at its fourth file until the first run has been paused and freed.
     std::atomic<int> seen{0};
     std::atomic<bool> release{false};
     TdvWork work(&record, QString(), false);
@@ -1236,12 +1236,16 @@ TEST_F(EngineTest, ARunPausedAndFreedWhileTheListingGoesOnLosesNoFile)
                       waitUntil([&] { return release.load(); }, 10000);
                   return true;
               });
-    // A run that ends while the listing goes on is freed, as the window frees a paused run once its workers
-    // have ended.
+    // Paused while its workers wait for the held listing, the run ends at once with nothing more in hand,
+    // and is freed as the window frees a paused run once its workers have ended.
     std::unique_ptr<TdvRun> first =
         work.NewRun(projectRunOptions(), tree.path(QStringLiteral("out")), nullptr);
-    ASSERT_TRUE(waitUntil([&] { return seen == 4; }, 10000));
+    first->Start();
+    ASSERT_TRUE(waitUntil([&] { return seen == 4 && record.done == 3; }, 10000));
     first->Pause();
+    first->Wait();
+    EXPECT_FALSE(release.load());
+    EXPECT_EQ(record.done, 3);
     first.reset();
     release = true;
     ASSERT_TRUE(waitUntil([&] { return work.Listed(); }, 10000));

@@ -216,7 +216,7 @@ void TdvBatch::AddSingleSource(const QString& path)
     setListed();
 }
 
-TdvNode* TdvBatch::NextItem(const std::function<void(TdvNode*)>& taken)
+TdvNode* TdvBatch::NextItem(const std::function<void(TdvNode*)>& taken, const std::atomic<bool>* stop)
 {
     std::unique_lock lock(FLock);
     for (;;) {
@@ -247,9 +247,19 @@ TdvNode* TdvBatch::NextItem(const std::function<void(TdvNode*)>& taken)
             FExhausted = true;
             return nullptr;
         }
-        // Woken by AddFile and by the end of listing; the bound only guards against a lost wake-up.
+        if (stop && stop->load())
+            return nullptr;
+        // Woken by AddFile, by the end of listing and by WakeWaiters; the bound only guards against a lost
+        // wake-up.
         FItemAdded.wait_for(lock, std::chrono::milliseconds(500));
     }
+}
+
+void TdvBatch::WakeWaiters()
+{
+    // Under the lock: a worker between its look at its flag and its wait cannot miss the call.
+    std::lock_guard lock(FLock);
+    FItemAdded.notify_all();
 }
 
 int TdvBatch::ItemCount() const

@@ -75,7 +75,12 @@ public:
     // and the number of workers.
     // With largest-first set, NextItem hands out the largest item listed so far (the earliest of equal ones),
     // so that a long file does not start last and leave the other workers idle; otherwise listing order.
-    TdvNode* NextItem(const std::function<void(TdvNode*)>& taken = {});
+    // While it waits for the listing, a set `stop` (the asking worker's own, raised with WakeWaiters) ends
+    // the wait with no item, leaving the batch as it is.
+    TdvNode* NextItem(const std::function<void(TdvNode*)>& taken = {},
+                      const std::atomic<bool>* stop = nullptr);
+    // Wakes the workers waiting in NextItem, so that each looks at its stop flag again.
+    void WakeWaiters();
     void SetLargestFirst(bool on) { FLargestFirst = on; }
     int ItemCount() const;
     bool IsExhausted() const { return FExhausted; }

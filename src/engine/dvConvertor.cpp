@@ -44,6 +44,13 @@ void TdvWorkBase::Start()
         FThread = std::thread([this] { run(); });
 }
 
+void TdvWorkBase::Terminate()
+{
+    FTerminated = true;
+    if (FBatch)
+        FBatch->WakeWaiters();
+}
+
 void TdvWorkBase::Abort()
 {
     FAborted = true;
@@ -73,7 +80,7 @@ void TdvWorkBase::Execute()
                 break;
             continue;
         }
-        FItem = FBatch->NextItem([this](TdvNode* item) { ItemTaken(item); });
+        FItem = FBatch->NextItem([this](TdvNode* item) { ItemTaken(item); }, &FTerminated);
         if (!FItem) {
             FTerminated = true;
             break;

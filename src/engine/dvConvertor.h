@@ -70,7 +70,8 @@ public:
     virtual void Create(TdvBatch* batch);
 
     void Start();
-    void Terminate() { FTerminated = true; }
+    // No further item: the worker ends after the one in hand, or at once while it waits for the listing.
+    void Terminate();
     bool Terminated() const { return FTerminated; }
     // Ends the worker at once, from any thread: no further item, and the item in hand ends as not done,
     // neither converted nor failed, and is not reported. A converter with an office ends that office.
