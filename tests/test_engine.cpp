@@ -53,6 +53,12 @@ struct Record : TdvItemObserver
         std::lock_guard l(lock);
         ++done;
     }
+    // Items reported so far, while workers still report.
+    int DoneNow()
+    {
+        std::lock_guard l(lock);
+        return done;
+    }
 
     std::mutex lock;
     std::set<int> started;                    // items a worker began
@@ -1241,7 +1247,7 @@ TEST_F(EngineTest, ARunPausedAndFreedWhileTheListingGoesOnLosesNoFile)
     std::unique_ptr<TdvRun> first =
         work.NewRun(projectRunOptions(), tree.path(QStringLiteral("out")), nullptr);
     first->Start();
-    ASSERT_TRUE(waitUntil([&] { return seen == 4 && record.done == 3; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return seen == 4 && record.DoneNow() == 3; }, 10000));
     first->Pause();
     first->Wait();
     EXPECT_FALSE(release.load());
