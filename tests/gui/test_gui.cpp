@@ -226,6 +226,18 @@ QList<QWidget*> tabStops()
     return stops;
 }
 
+// Tab stops only where something can be done: every stop is visible and enabled.
+QList<QWidget*> usableTabStops()
+{
+    const QList<QWidget*> stops = tabStops();
+    for (QWidget* stop : stops) {
+        SCOPED_TRACE(stop->objectName().toStdString());
+        EXPECT_TRUE(stop->isVisible());
+        EXPECT_TRUE(stop->isEnabled());
+    }
+    return stops;
+}
+
 // Counts the presses of a key that reach a control as typed keys: those that no shortcut took.
 class TypedKeys : public QObject
 {
@@ -269,12 +281,7 @@ TEST_F(Gui, BoundControlsKeepTheirPropertyOutOfTheHints)
 TEST_F(Gui, TabGoesAlongEachLineThenToTheNextAndStopsOnlyWhereSomethingCanBeDone)
 {
     ASSERT_TRUE(activateWindow());
-    const QList<QWidget*> stops = tabStops();
-    for (QWidget* stop : stops) {
-        SCOPED_TRACE(stop->objectName().toStdString());
-        EXPECT_TRUE(stop->isVisible());
-        EXPECT_TRUE(stop->isEnabled());
-    }
+    const QList<QWidget*> stops = usableTabStops();
     // Each line, its field first: Tab goes from the field through every control of the line that can be
     // used, left to right as they stand, and from the line's last to the next line's field.
     const QList<QList<QWidget*>> lines = {{w->eSource, w->bSource, w->bSourceFile, w->cSubdir, w->bSearch},
@@ -1796,12 +1803,7 @@ TEST_F(Run, TabDuringARunStopsOnTheRunsCommandsAndSkipsWhatTheRunHolds)
     startHeldRun();
     ASSERT_TRUE(w->IsRunning());
     ASSERT_TRUE(activateWindow());
-    const QList<QWidget*> stops = tabStops();
-    for (QWidget* stop : stops) {
-        SCOPED_TRACE(stop->objectName().toStdString());
-        EXPECT_TRUE(stop->isVisible());
-        EXPECT_TRUE(stop->isEnabled());
-    }
+    const QList<QWidget*> stops = usableTabStops();
     // Stop and Pause are reached; the buttons that would change what the run converts are not.
     EXPECT_TRUE(stops.contains(w->bSearchConvert));
     EXPECT_TRUE(stops.contains(w->bCreate));
